@@ -1,0 +1,61 @@
+# Windows build: the real installer, cross-compiled with MinGW-w64, plus the
+# Windows helper programs and the Wine tests that run them.
+include(ExternalProject)
+
+# The build runs two host programs (sample payload generator, sealing tool);
+# they are built for this machine in a host sub-build.
+set(LEXOMIR_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
+ExternalProject_Add(host_tools
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools
+  BINARY_DIR ${LEXOMIR_HOST_TOOLS_DIR}
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE= -DCMAKE_C_COMPILER=cc -DCMAKE_CXX_COMPILER=c++
+             -DLEXOMIR_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  BUILD_BYPRODUCTS ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_payload ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_seal)
+set(LEXOMIR_PAYLOAD_TOOL ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_payload)
+set(LEXOMIR_SEAL_TOOL ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_seal)
+
+set(LEXOMIR_PAYLOAD "" CACHE FILEPATH "Data file embedded as COK/LXN (empty: the generated sample)")
+if(LEXOMIR_PAYLOAD STREQUAL "")
+  set(LEXOMIR_PAYLOAD_FILE ${CMAKE_BINARY_DIR}/payload/lxn.cok)
+  add_custom_command(OUTPUT ${LEXOMIR_PAYLOAD_FILE}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/payload
+    COMMAND ${LEXOMIR_PAYLOAD_TOOL} ${LEXOMIR_PAYLOAD_FILE}
+    DEPENDS host_tools
+    COMMENT "Generating the sample payload")
+else()
+  set(LEXOMIR_PAYLOAD_FILE ${LEXOMIR_PAYLOAD})
+endif()
+add_custom_target(payload DEPENDS ${LEXOMIR_PAYLOAD_FILE})
+
+set(LEXOMIR_RC ${CMAKE_BINARY_DIR}/LexomirUpdate.rc)
+configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.rc.in ${LEXOMIR_RC} @ONLY)
+set_source_files_properties(${LEXOMIR_RC} PROPERTIES
+  OBJECT_DEPENDS "${LEXOMIR_PAYLOAD_FILE};${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.manifest;${CMAKE_SOURCE_DIR}/resources/Lexomir.ico")
+
+file(GLOB LEXOMIR_WINDOWS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/windows/*.cpp)
+
+set(LEXOMIR_WINDOWS_DEFINES WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT)
+set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
+
+add_executable(LexomirUpdate WIN32 ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_WINDOWS_SOURCES} ${LEXOMIR_RC})
+add_dependencies(LexomirUpdate payload)
+target_include_directories(LexomirUpdate PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(LexomirUpdate PRIVATE ${LEXOMIR_WINDOWS_DEFINES})
+target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra>)
+target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s)
+target_link_libraries(LexomirUpdate PRIVATE advapi32 shell32 user32)
+# The integrity digest is written into the linked file, so it is the last step.
+add_custom_command(TARGET LexomirUpdate POST_BUILD
+  COMMAND ${LEXOMIR_SEAL_TOOL} $<TARGET_FILE:LexomirUpdate>
+  COMMENT "Sealing LexomirUpdate.exe")
+
+enable_testing()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME image_properties
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/check_image.py
+          $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE})
+set_tests_properties(image_properties PROPERTIES LABELS image)
+
+add_subdirectory(tests/wine)
