@@ -1,0 +1,104 @@
+// The PE walk behind the installer's self-integrity check.
+//
+// The installer carries a 32-byte digest slot (RCDATA resource "LXSEAL").
+// After linking, the sealing tool hashes the whole executable file except
+// the bytes that Authenticode signing rewrites (the optional header's
+// CheckSum, the certificate-table directory entry and the certificate table
+// itself) and the slot, and stores the SHA-256 digest in the slot. At run
+// time the installer repeats the same walk over its own file and compares.
+//
+// Pure C++ over bytes, with no operating-system headers: the same code runs
+// in the host sealing tool, in the installer and under a fuzzer. Every read
+// is checked against the file size before it is made, so a truncated or
+// hostile file yields "false", never an out-of-bounds access.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace pe {
+
+inline constexpr std::size_t kDigestSize = 32;  // SHA-256
+using Digest = std::array<std::uint8_t, kDigestSize>;
+
+// Where the digest lives: resource type RT_RCDATA, name "LXSEAL", first
+// language. windres stores names upper-case; the lookup ignores ASCII case.
+inline constexpr std::uint16_t kSealResourceType = 10;
+inline constexpr char kSealResourceName[] = "LXSEAL";
+
+// The largest piece of the file read and hashed at once.
+inline constexpr std::size_t kHashChunkSize = std::size_t{1} << 20;
+
+// Random-access read-only view of a file.
+struct ByteSource {
+  virtual ~ByteSource();
+  virtual std::uint64_t Size() = 0;
+  // False when [offset, offset + len) is not inside the file or the read
+  // fails.
+  virtual bool ReadAt(std::uint64_t offset, void* out, std::size_t len) = 0;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t Size() override { return bytes_.size(); }
+  bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override;
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+struct HashSink {
+  virtual ~HashSink();
+  virtual bool Update(const void* data, std::size_t len) = 0;
+};
+
+// A hash that can also deliver its result; each instance hashes one file.
+struct DigestSink : HashSink {
+  virtual bool Finish(Digest& out) = 0;
+};
+
+// File offsets of everything the digest leaves out. cert_size is 0 when the
+// file carries no certificate table (cert_offset is then 0 as well).
+struct SealLayout {
+  std::uint64_t file_size = 0;
+  std::uint64_t checksum_offset = 0;      // 4 bytes
+  std::uint64_t security_dir_offset = 0;  // 8 bytes
+  std::uint64_t cert_offset = 0;
+  std::uint64_t cert_size = 0;
+  std::uint64_t slot_offset = 0;
+  std::uint32_t slot_size = 0;            // always kDigestSize
+};
+
+inline constexpr std::uint32_t kChecksumSize = 4;
+inline constexpr std::uint32_t kSecurityDirSize = 8;
+
+// Finds the skipped ranges and the slot. False for anything that is not a
+// well-formed PE32/PE32+ image with a 32-byte slot, and when a read fails.
+bool LocateSeal(ByteSource& file, SealLayout& layout);
+
+// Feeds every byte of the file, in order, except the ranges of the layout,
+// to the sink in pieces of at most kHashChunkSize bytes. False when a read
+// or the sink fails, or the file no longer has the layout's size.
+bool HashSealed(ByteSource& file, const SealLayout& layout, HashSink& sink);
+
+// HashSealed followed by Finish.
+bool ComputeSealDigest(ByteSource& file, const SealLayout& layout,
+                       DigestSink& hash, Digest& out);
+
+// The digest currently stored in the slot.
+bool ReadSealSlot(ByteSource& file, const SealLayout& layout, Digest& out);
+
+enum class SealStatus {
+  kIntact,      // the stored digest matches the file
+  kMismatch,    // the file has been changed since it was sealed
+  kMalformed,   // no valid PE image or no slot: changed, or never sealed
+  kUnreadable,  // a read or the hash itself failed; nothing can be said
+};
+
+// The whole check: locate, hash, compare. `hash` must be fresh.
+SealStatus CheckSeal(ByteSource& file, DigestSink& hash);
+
+}  // namespace pe
