@@ -1,0 +1,285 @@
+#!/usr/bin/env python3
+"""Checks the properties of the built installer image that Windows and its
+users rely on, by reading the PE file itself:
+
+  check_image.py EXE PAYLOAD
+
+- a PE32 image for i386 (machine 0x14c) with the GUI subsystem (2);
+- its import table names only Windows system DLLs, so the one file runs on
+  a bare Windows without any runtime DLL beside it;
+- its manifest (resource type 24, id 1) asks for administrator elevation and
+  Common Controls 6.0.0.0 and declares no list of supported systems (without
+  that list Windows 8.1 and later report version 6.2, which the OS
+  identification relies on);
+- it carries a group icon whose icons are present;
+- resource type "COK", name "LXN", language 1049 holds the payload byte for
+  byte.
+
+Prints one line per check; exits 1 when any check fails, 2 when the files
+cannot be read at all. The PE reader is also used by run_scenarios.py.
+"""
+import re
+import struct
+import sys
+import xml.etree.ElementTree as ET
+
+IMAGE_FILE_MACHINE_I386 = 0x14C
+PE32_MAGIC = 0x10B
+SUBSYSTEM_WINDOWS_GUI = 2
+DIR_IMPORT, DIR_RESOURCE, DIR_DELAY_IMPORT = 1, 2, 13
+SCN_CNT_CODE = 0x20
+
+RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "gdi32.dll",
+                "comctl32.dll", "msvcrt.dll", "ntdll.dll"}
+ALLOWED_DLL_PREFIXES = ("api-ms-win-",)
+
+
+class PeError(Exception):
+    pass
+
+
+class PeImage:
+    """The parts of a PE file that these checks need, read without any
+    library: headers, sections, imports and the resource tree."""
+
+    def __init__(self, data):
+        self.data = data
+        if len(data) < 0x40 or data[:2] != b"MZ":
+            raise PeError("no MZ header")
+        self.pe_offset = self._u32(0x3C)
+        if data[self.pe_offset:self.pe_offset + 4] != b"PE\0\0":
+            raise PeError("no PE signature at offset 0x%x" % self.pe_offset)
+        coff = self.pe_offset + 4
+        (self.machine, nsections, _, _, _, opt_size, self.characteristics) = \
+            struct.unpack_from("<HHIIIHH", data, coff)
+        self.opt_offset = coff + 20
+        self.magic = self._u16(self.opt_offset)
+        if self.magic != PE32_MAGIC:
+            # Enough for the caller to report; nothing else is read.
+            self.subsystem = None
+            self.sections = []
+            self.directories = []
+            return
+        self.subsystem = self._u16(self.opt_offset + 68)
+        ndirs = self._u32(self.opt_offset + 92)
+        self.directories = [struct.unpack_from("<II", data, self.opt_offset + 96 + 8 * i)
+                            for i in range(min(ndirs, 16))]
+        self.sections = []
+        sec = self.opt_offset + opt_size
+        for i in range(nsections):
+            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, sec + 40 * i)
+            chars = self._u32(sec + 40 * i + 36)
+            self.sections.append({"name": name.rstrip(b"\0").decode("latin-1"), "vsize": vsize,
+                                  "va": va, "rawsize": rawsize, "rawptr": rawptr, "chars": chars})
+
+    def _u16(self, off):
+        return struct.unpack_from("<H", self.data, off)[0]
+
+    def _u32(self, off):
+        return struct.unpack_from("<I", self.data, off)[0]
+
+    def offset_of(self, rva):
+        for s in self.sections:
+            if s["va"] <= rva < s["va"] + max(s["vsize"], s["rawsize"]):
+                off = rva - s["va"]
+                if off >= s["rawsize"]:
+                    raise PeError("RVA 0x%x lies in uninitialised data" % rva)
+                return s["rawptr"] + off
+        raise PeError("RVA 0x%x is in no section" % rva)
+
+    def cstring(self, rva):
+        off = self.offset_of(rva)
+        end = self.data.index(b"\0", off)
+        return self.data[off:end].decode("latin-1")
+
+    def directory(self, index):
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def code_sections(self):
+        return [s for s in self.sections if s["chars"] & SCN_CNT_CODE and s["rawsize"] > 0]
+
+    def imported_dlls(self):
+        """Names of the DLLs in the import and delay-import tables."""
+        names = []
+        rva, size = self.directory(DIR_IMPORT)
+        if rva and size:
+            off = self.offset_of(rva)
+            while True:
+                desc = struct.unpack_from("<IIIII", self.data, off)
+                if not any(desc):
+                    break
+                names.append(self.cstring(desc[3]))
+                off += 20
+        rva, size = self.directory(DIR_DELAY_IMPORT)
+        if rva and size:
+            off = self.offset_of(rva)
+            while True:
+                desc = struct.unpack_from("<8I", self.data, off)
+                if not any(desc):
+                    break
+                names.append(self.cstring(desc[1]))
+                off += 32
+        return names
+
+    def resources(self):
+        """{(type, name, language): bytes}; type and name are an int id or
+        an upper-case-as-stored string."""
+        rva, size = self.directory(DIR_RESOURCE)
+        if not rva or not size:
+            return {}
+        base = self.offset_of(rva)
+        found = {}
+
+        def entries(dir_off):
+            named, ids = struct.unpack_from("<HH", self.data, base + dir_off + 12)
+            for i in range(named + ids):
+                ident, target = struct.unpack_from("<II", self.data, base + dir_off + 16 + 8 * i)
+                if ident & 0x80000000:
+                    noff = base + (ident & 0x7FFFFFFF)
+                    n = self._u16(noff)
+                    ident = self.data[noff + 2:noff + 2 + 2 * n].decode("utf-16-le")
+                yield ident, target
+
+        for rtype, t1 in entries(0):
+            if not t1 & 0x80000000:
+                continue
+            for rname, t2 in entries(t1 & 0x7FFFFFFF):
+                if not t2 & 0x80000000:
+                    continue
+                for lang, leaf in entries(t2 & 0x7FFFFFFF):
+                    if leaf & 0x80000000:
+                        continue
+                    data_rva, data_size = struct.unpack_from("<II", self.data, base + leaf)
+                    off = self.offset_of(data_rva)
+                    found[(rtype, rname, lang)] = self.data[off:off + data_size]
+        return found
+
+
+def first_difference(a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return i
+    return min(len(a), len(b))
+
+
+def local_name(tag):
+    return tag.rsplit("}", 1)[-1]
+
+
+def check(exe_bytes, payload):
+    """Returns a list of (ok, message)."""
+    results = []
+
+    def report(ok, message):
+        results.append((bool(ok), message))
+        return ok
+
+    try:
+        pe = PeImage(exe_bytes)
+    except (PeError, struct.error, ValueError) as e:
+        report(False, "not a readable PE image: %s" % e)
+        return results
+
+    report(pe.magic == PE32_MAGIC, "optional header magic 0x%x (PE32 is 0x10b)" % pe.magic)
+    report(pe.machine == IMAGE_FILE_MACHINE_I386, "machine 0x%x (i386 is 0x14c)" % pe.machine)
+    if pe.magic != PE32_MAGIC:
+        return results
+    report(pe.subsystem == SUBSYSTEM_WINDOWS_GUI, "subsystem %s (Windows GUI is 2)" % pe.subsystem)
+
+    try:
+        dlls = pe.imported_dlls()
+    except (PeError, struct.error, ValueError) as e:
+        report(False, "import table unreadable: %s" % e)
+        dlls = None
+    if dlls is not None:
+        foreign = [d for d in dlls
+                   if d.lower() not in ALLOWED_DLLS and not d.lower().startswith(ALLOWED_DLL_PREFIXES)]
+        if foreign:
+            report(False, "imports DLLs that are not Windows system DLLs: %s (all imports: %s)"
+                   % (", ".join(foreign), ", ".join(dlls)))
+        else:
+            report(bool(dlls), "imports only system DLLs: %s" % (", ".join(dlls) or "none at all"))
+
+    try:
+        res = pe.resources()
+    except (PeError, struct.error, ValueError) as e:
+        report(False, "resource directory unreadable: %s" % e)
+        return results
+
+    manifests = [v for (t, n, _), v in res.items() if t == RT_MANIFEST and n == 1]
+    if report(len(manifests) == 1, "manifest resource type 24 id 1: %d found" % len(manifests)):
+        text = manifests[0]
+        if text.startswith(b"\xef\xbb\xbf"):
+            text = text[3:]
+        try:
+            root = ET.fromstring(text)
+        except ET.ParseError as e:
+            report(False, "manifest is not well-formed XML: %s" % e)
+            root = None
+        if root is not None:
+            levels = [el.get("level") for el in root.iter() if local_name(el.tag) == "requestedExecutionLevel"]
+            report(levels == ["requireAdministrator"],
+                   "manifest requested execution level %s (want requireAdministrator)" % (levels or "none"))
+            cc = [el.get("version") for el in root.iter()
+                  if local_name(el.tag) == "assemblyIdentity"
+                  and el.get("name") == "Microsoft.Windows.Common-Controls"]
+            report(cc == ["6.0.0.0"], "manifest Common-Controls dependency version %s (want 6.0.0.0)"
+                   % (cc or "none"))
+            supported = [el for el in root.iter() if local_name(el.tag).lower() == "supportedos"]
+            raw_mention = re.search(rb"supportedOS", manifests[0], re.IGNORECASE)
+            report(not supported and not raw_mention,
+                   "manifest declares no supportedOS list (%d found)" % max(len(supported), bool(raw_mention)))
+
+    groups = [(k, v) for k, v in res.items() if k[0] == RT_GROUP_ICON]
+    if report(groups, "group icon resources (type 14): %d" % len(groups)):
+        icon_ids = {n for (t, n, _) in res if t == RT_ICON}
+        for (_, gname, _), gdata in groups:
+            if len(gdata) < 6:
+                report(False, "group icon %s is truncated (%d bytes)" % (gname, len(gdata)))
+                continue
+            _, kind, count = struct.unpack_from("<HHH", gdata, 0)
+            ids = [struct.unpack_from("<H", gdata, 6 + 14 * i + 12)[0]
+                   for i in range(count) if 6 + 14 * i + 14 <= len(gdata)]
+            missing = [i for i in ids if i not in icon_ids]
+            report(kind == 1 and count > 0 and len(ids) == count and not missing,
+                   "group icon %s: type %d, %d image(s), missing icon ids %s"
+                   % (gname, kind, count, missing or "none"))
+
+    key = ("COK", "LXN", 1049)
+    if report(key in res, 'resource type "COK" name "LXN" language 1049 present (COK resources: %s)'
+              % ([k for k in res if k[0] == "COK"] or "none")):
+        data = res[key]
+        if data == payload:
+            report(True, "COK/LXN/1049 equals the payload byte for byte (%d bytes)" % len(payload))
+        else:
+            at = first_difference(data, payload)
+            report(False, "COK/LXN/1049 differs from the payload: %d bytes in the image, %d in the "
+                   "payload, first difference at byte offset %d" % (len(data), len(payload), at))
+    return results
+
+
+def main(argv):
+    if len(argv) != 3:
+        print("usage: check_image.py EXE PAYLOAD", file=sys.stderr)
+        return 2
+    try:
+        with open(argv[1], "rb") as f:
+            exe = f.read()
+        with open(argv[2], "rb") as f:
+            payload = f.read()
+    except OSError as e:
+        print("FAIL cannot read input: %s" % e)
+        return 2
+    print("checking %s (%d bytes) against payload %s (%d bytes)" % (argv[1], len(exe), argv[2], len(payload)))
+    results = check(exe, payload)
+    for ok, message in results:
+        print("%s %s" % ("ok  " if ok else "FAIL", message))
+    failed = sum(1 for ok, _ in results if not ok)
+    print("%d passed, %d failed" % (len(results) - failed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
