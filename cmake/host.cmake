@@ -13,7 +13,7 @@ file(GLOB LEXOMIR_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/sim
 
 add_library(lexomir_sim STATIC ${LEXOMIR_SIM_SOURCES})
 target_include_directories(lexomir_sim PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(lexomir_sim PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
+target_compile_options(lexomir_sim PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra -Wno-missing-field-initializers -Wno-cast-function-type)
 target_link_libraries(lexomir_sim PUBLIC OpenSSL::Crypto)
 
 add_library(lexomir_product STATIC ${LEXOMIR_PRODUCT_SOURCES})

@@ -58,4 +58,6 @@ add_test(NAME image_properties
           $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE})
 set_tests_properties(image_properties PROPERTIES LABELS image)
 
-add_subdirectory(tests/wine)
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
+  add_subdirectory(tests/wine)
+endif()

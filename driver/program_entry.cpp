@@ -1,0 +1,45 @@
+#include "driver/program_entry.h"
+
+#include <new>
+#include <string>
+
+#include "driver/update_package.h"
+#include "driver/update_sequence.h"
+#include "environment/process_environment.h"
+#include "platform/win32.h"
+#include "runtime/exception.h"
+
+namespace {
+
+// The last word on an error no stage expected: name it and end the run.
+void ShowApplicationError(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONHAND | MB_TASKMODAL);
+}
+
+// Releases the process environment on every ending, the unexpected ones too.
+struct ReleaseOnExit {
+    ~ReleaseOnExit() { ReleaseProcessEnvironment(); }
+};
+
+}  // namespace
+
+int RunInstaller() {
+    ReleaseOnExit release;
+    try {
+        InitProcessEnvironment();
+        UpdatePackage = TUpdatePackage{};
+        UpdatePackage.PackageTitle = "\"Тирвена\" версии ";
+        UpdatePackage.DataName = "lxn";
+        UpdatePackage.PackageVersion = 1001;
+        return static_cast<int>(RunUpdateSequence());
+    } catch (const Exception& e) {
+        std::string text = e.ClassName();
+        if (!e.Message().empty()) text += ": " + e.Message();
+        ShowApplicationError(text);
+    } catch (const std::bad_alloc&) {
+        ShowApplicationError("Out of memory");
+    } catch (...) {
+        ShowApplicationError("Unexpected error");
+    }
+    return static_cast<int>(UpdateOutcome::UnexpectedError);
+}

@@ -1,0 +1,102 @@
+#include "driver/update_sequence.h"
+
+#include "driver/app_instance.h"
+#include "driver/main_app.h"
+#include "driver/update_package.h"
+#include "environment/install_target.h"
+#include "environment/process_environment.h"
+#include "install/embedded_file.h"
+#include "install/installed_size.h"
+#include "install/self_check.h"
+#include "messages/messages.h"
+#include "platform/win32.h"
+#include "runtime/command_line.h"
+#include "runtime/text.h"
+
+TUpdatePackage UpdatePackage;
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool AskToStartApp() {
+    const TUpdatePackage& p = UpdatePackage;
+    // This question has one text only, Russian, under the English title.
+    const std::string text = "На Ваш компьютер установлено\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle +
+                             "\r\n\r\nЗапустить программу?";
+    return MessageBoxExA(nullptr, text.c_str(), p.EnglishTitle.c_str(), QuestionBoxStyle, RussianLanguageId) ==
+           IDYES;
+}
+
+}  // namespace
+
+void FillPackageConstants() {
+    TUpdatePackage& p = UpdatePackage;
+    p.DataFileName = p.DataName + "." + p.DataExt;
+    p.AppName = "Lexomir";
+    p.RussianTitle = "Обновление программы \"Лексомир\"";
+    p.EnglishTitle = "Lexomir update";
+    p.VersionedTitle = p.PackageTitle + std::to_string(p.PackageVersion);
+}
+
+UpdateOutcome RunUpdateSequence() {
+    FillPackageConstants();
+    const TUpdatePackage& p = UpdatePackage;
+
+    if (!DiscoverInstallTarget()) return UpdateOutcome::NotInstalled;
+
+    if (!InstallEnvironment.UserIsAdmin) {
+        ShowError("You have no right to install applications!", "У Вас нет права устанавливать программы!");
+        return UpdateOutcome::NotInstalled;
+    }
+
+    // The data file is in use while the application runs: ask it to quit,
+    // and give it a few seconds to let go before anything is written.
+    if (!ProbeInstanceMapping()) {
+        RequestAppQuit();
+        WaitForAppToQuit();
+    }
+
+    switch (CheckOwnFile()) {
+    case SelfCheckResult::Intact:
+        break;
+    case SelfCheckResult::Unreadable:
+        ShowError("Failed to check up the package file!", "Не удаётся проверить файл пакета установки!");
+        return UpdateOutcome::NotInstalled;
+    case SelfCheckResult::Distorted:
+        ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
+        return UpdateOutcome::NotInstalled;
+    }
+
+    QuietMode = FirstArgument == "modest";
+
+    if (!FileExists(AppExecutablePath())) {
+        ShowError("There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
+                  "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
+                  "Пожалуйста, сначала установите программу.");
+        return UpdateOutcome::NotInstalled;
+    }
+
+    if (!QuietMode &&
+        !ConfirmPrompt("Would you like to setup\r\n" + p.EnglishTitle + " -\r\n" + p.VersionedTitle + "?",
+                       "Вы действительно хотите установить\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle +
+                           "?"))
+        return UpdateOutcome::Declined;
+
+    const bool installed =
+        InstallEmbeddedFile(p.DataName, p.DataExt, InstallEnvironment.AppFolder + p.DataFileName, false);
+
+    ReportInstalledSize();
+
+    if (QuietMode) {
+        // A caller that asked for a restart gets its application back, even
+        // when the file could not be written: it may have been asked to quit.
+        if (LowerAscii(CommandLineArgument(2)) == "runapp") StartAppAndActivate();
+    } else if (installed && AskToStartApp()) {
+        StartAppAndActivate();
+    }
+    return installed ? UpdateOutcome::Installed : UpdateOutcome::WriteFailed;
+}

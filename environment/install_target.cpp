@@ -1,0 +1,99 @@
+#include "environment/install_target.h"
+
+#include "driver/update_package.h"
+#include "environment/process_environment.h"
+#include "messages/messages.h"
+#include "runtime/exception.h"
+
+TInstallEnvironment InstallEnvironment;
+
+namespace {
+
+const std::string kCurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+const std::string kShellFolders = kCurrentVersion + "Explorer\\Shell Folders";
+
+// A value that is absent reads as empty; one of the wrong type raises.
+std::string ReadIfPresent(TRegistry& registry, const std::string& name) {
+    return registry.HasValue(name) ? registry.ReadText(name) : std::string();
+}
+
+// Opens an entry and takes the folder of its UninstallString. True when the
+// value exists, whether or not it names a folder.
+bool ReadUninstallFolder(TRegistry& registry, const std::string& entry, std::string& folder) {
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    ClosePathOnExit close(registry);
+    registry.OpenPath(entry, false);
+    if (!registry.HasValue("UninstallString")) return false;
+    if (auto f = UninstallStringFolder(registry.ReadText("UninstallString"))) folder = *f;
+    return true;
+}
+
+}  // namespace
+
+void AddTrailingBackslash(std::string& path) {
+    if (!path.empty() && path.back() != '\\') path += '\\';
+}
+
+std::optional<std::string> UninstallStringFolder(const std::string& value) {
+    std::string path = value;
+    if (!path.empty() && path[0] == '"') {
+        // "C:\Program Files\Lexomir\unins000.exe" /x: the quoted program's folder.
+        const std::size_t close = path.find('"', 1);
+        path = path.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    }
+    if (path.size() < 2) return std::nullopt;
+    const std::size_t cut = path.rfind('\\', path.size() - 2);
+    if (cut == std::string::npos) return std::nullopt;
+    return path.substr(0, cut + 1);
+}
+
+bool DiscoverInstallTarget() {
+    TRegistry& registry = *SharedRegistry;
+    TInstallEnvironment& env = InstallEnvironment;
+
+    std::string programFiles;
+    {
+        registry.SelectRoot(HKEY_LOCAL_MACHINE);
+        ClosePathOnExit close(registry);
+        registry.OpenPath(kCurrentVersion, false);
+        programFiles = ReadIfPresent(registry, "ProgramFilesDir");
+        AddTrailingBackslash(programFiles);
+    }
+
+    env.UserIsAdmin = IsUserAnAdmin() != FALSE;
+
+    // The shell folders are read, not used: a value of the wrong type under
+    // HKLM ends the run as an unexpected error, under HKCU as a registry message.
+    {
+        registry.SelectRoot(HKEY_LOCAL_MACHINE);
+        ClosePathOnExit close(registry);
+        registry.OpenPath(kShellFolders, false);
+        ReadIfPresent(registry, "Common Desktop");
+        if (Win32Platform == VER_PLATFORM_WIN32_NT) ReadIfPresent(registry, "Common Programs");
+    }
+    try {
+        registry.SelectRoot(HKEY_CURRENT_USER);
+        ClosePathOnExit close(registry);
+        registry.OpenPath(kShellFolders, false);
+        ReadIfPresent(registry, "Programs");
+        ReadIfPresent(registry, "Desktop");
+        ReadIfPresent(registry, "Startup");
+    } catch (const Exception&) {
+        ShowError("No access to system registry", "Нет доступа к системному реестру");
+        return false;
+    }
+
+    env.UninstallKeyPath = kCurrentVersion + "Uninstall\\";
+    env.AppFolder = programFiles + UpdatePackage.AppName;
+    env.UninstallEntryPath = env.UninstallKeyPath + UpdatePackage.AppName;
+
+    if (!ReadUninstallFolder(registry, env.UninstallEntryPath, env.AppFolder)) {
+        const std::size_t firstBackslash = env.UninstallKeyPath.find('\\');
+        const std::string wowEntry = env.UninstallKeyPath.substr(0, firstBackslash + 1) + "WOW6432Node\\" +
+                                     env.UninstallKeyPath.substr(firstBackslash + 1) + UpdatePackage.AppName;
+        if (ReadUninstallFolder(registry, wowEntry, env.AppFolder)) env.UninstallEntryPath = wowEntry;
+    }
+
+    AddTrailingBackslash(env.AppFolder);
+    return true;
+}

@@ -1,0 +1,65 @@
+#include "environment/registry.h"
+
+#include <vector>
+
+#include "runtime/exception.h"
+
+void TRegistry::SelectRoot(HKEY root) {
+    if (root == root_) return;
+    ClosePath();
+    root_ = root;
+}
+
+bool TRegistry::OpenPath(const std::string& path, bool create) {
+    std::string relative = path;
+    HKEY base = key_ ? key_ : root_;
+    if (!relative.empty() && relative[0] == '\\') {
+        relative.erase(0, 1);
+        base = root_;
+    }
+    HKEY opened = nullptr;
+    LSTATUS status;
+    if (!create || relative.empty()) {
+        status = RegOpenKeyExA(base, relative.c_str(), 0, access_, &opened);
+    } else {
+        DWORD disposition = 0;
+        status = RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_,
+                                 nullptr, &opened, &disposition);
+    }
+    if (status != ERROR_SUCCESS) return false;
+    ClosePath();
+    key_ = opened;
+    return true;
+}
+
+bool TRegistry::HasValue(const std::string& name) {
+    if (!key_) return false;
+    DWORD type = 0, size = 0;
+    return RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+}
+
+std::string TRegistry::ReadText(const std::string& name) {
+    DWORD type = 0, size = 0;
+    if (!key_ || RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        size == 0)
+        return std::string();
+    std::vector<char> data(std::size_t(size) + 1, '\0');
+    DWORD got = size;
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(data.data()), &got) !=
+        ERROR_SUCCESS)
+        throw ERegistryException("Failed to get data for '" + name + "'");
+    if (type != REG_SZ && type != REG_EXPAND_SZ) throw ERegistryException("Invalid data type for '" + name + "'");
+    return std::string(data.data());
+}
+
+void TRegistry::WriteDword(const std::string& name, DWORD value) {
+    if (RegSetValueExA(key_, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) !=
+        ERROR_SUCCESS)
+        throw ERegistryException("");
+}
+
+void TRegistry::ClosePath() {
+    if (!key_) return;
+    RegCloseKey(key_);
+    key_ = nullptr;
+}

@@ -1,0 +1,44 @@
+#include "install/installed_size.h"
+
+#include <vector>
+
+#include "environment/install_target.h"
+#include "environment/process_environment.h"
+#include "platform/win32.h"
+
+std::int64_t FolderSizeKb(const std::string& folder) {
+    if (folder.empty()) return -1;
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+
+    // Breadth-first: the folder, then its subfolders in listing order, and
+    // so on. Sizes are summed in bytes (64 bits) and divided once at the end.
+    std::uint64_t total = 0;
+    std::vector<std::string> worklist{folder};
+    for (std::size_t index = 0; index < worklist.size(); ++index) {
+        std::string current = worklist[index];
+        AddTrailingBackslash(current);
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA((current + "*.*").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE) continue;  // an unlistable folder adds nothing
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                total += (std::uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+            } else if (std::string name = entry.cFileName; name != "." && name != "..") {
+                // A link to a folder may lead back into the tree: never walk one.
+                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) worklist.push_back(current + name);
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    return std::int64_t(total >> 10);
+}
+
+void ReportInstalledSize() {
+    TRegistry& registry = *SharedRegistry;
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    ClosePathOnExit close(registry);
+    registry.OpenPath(InstallEnvironment.UninstallEntryPath, true);
+    const std::int64_t size = FolderSizeKb(InstallEnvironment.AppFolder);
+    if (size >= 0) registry.WriteDword("EstimatedSize", size > 0xFFFFFFFF ? 0xFFFFFFFFu : DWORD(size));
+}

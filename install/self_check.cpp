@@ -1,0 +1,75 @@
+#include "install/self_check.h"
+
+#include <string>
+
+#include "install/pe_image.h"
+#include "platform/sha256.h"
+#include "platform/win32.h"
+
+namespace {
+
+// The own executable, read where the walk asks. An I/O failure is told
+// apart from a range outside the file: only the first means "unreadable".
+class OwnFile final : public pe::ByteSource {
+public:
+    explicit OwnFile(HANDLE file) : file_(file) {
+        LARGE_INTEGER size;
+        if (GetFileSizeEx(file_, &size)) size_ = std::uint64_t(size.QuadPart);
+        else failed_ = true;
+    }
+    std::uint64_t Size() override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override {
+        if (offset > size_ || len > size_ - offset) return false;
+        LARGE_INTEGER position;
+        position.QuadPart = LONGLONG(offset);
+        auto* bytes = static_cast<unsigned char*>(out);
+        if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return Fail();
+        while (len > 0) {
+            const DWORD want = len > 0x100000 ? 0x100000 : DWORD(len);
+            DWORD got = 0;
+            if (!ReadFile(file_, bytes, want, &got, nullptr) || got == 0) return Fail();
+            bytes += got;
+            len -= got;
+        }
+        return true;
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    bool Fail() {
+        failed_ = true;
+        return false;
+    }
+    HANDLE file_;
+    std::uint64_t size_ = 0;
+    bool failed_ = false;
+};
+
+class CngDigest final : public pe::DigestSink {
+public:
+    bool Begin() { return hash_.Begin(); }
+    bool Update(const void* data, std::size_t len) override { return hash_.Update(data, len); }
+    bool Finish(pe::Digest& out) override { return hash_.Finish(out.data()); }
+
+private:
+    Sha256 hash_;
+};
+
+}  // namespace
+
+SelfCheckResult CheckOwnFile() {
+    char name[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
+    if (length == 0 || length >= sizeof name) return SelfCheckResult::Unreadable;
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return SelfCheckResult::Unreadable;
+    OwnFile source(file);
+    CngDigest digest;
+    pe::SealStatus status = pe::SealStatus::kUnreadable;
+    if (!source.Failed() && digest.Begin()) status = pe::CheckSeal(source, digest);
+    const bool readFailed = source.Failed();
+    CloseHandle(file);
+    if (readFailed || status == pe::SealStatus::kUnreadable) return SelfCheckResult::Unreadable;
+    return status == pe::SealStatus::kIntact ? SelfCheckResult::Intact : SelfCheckResult::Distorted;
+}

@@ -1,0 +1,283 @@
+// The simulated PC: the state behind platform/win32.h on the host.
+//
+// Tests set the machine up (registry, files, locale, command line, the
+// module's resources, a running main application, box answers), run product
+// code, and inspect what it did. Everything is modelled strictly: calls fail
+// with the error codes Windows gives, and a call or argument the model does
+// not cover is reported through the unmodelled handler instead of being
+// guessed at.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace sim {
+
+// Case-insensitive (A-Z only) ordering, as Windows compares names here.
+struct NameLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+std::string UpperAscii(std::string text);
+inline bool IsIntResource(LPCSTR name) { return IS_INTRESOURCE(name); }
+
+// A call the model does not cover. The default handler prints and aborts;
+// the test main turns it into a test failure.
+using UnmodelledHandler = void (*)(const std::string& what);
+void SetUnmodelledHandler(UnmodelledHandler handler);
+void Unmodelled(const std::string& what);
+
+// Every API call is logged; a fault makes the n-th matching call fail with
+// the given error, as if the system had refused it.
+struct CallRecord {
+    std::string function;
+    std::string detail;
+    bool faulted = false;
+};
+struct Fault {
+    std::string function;   // e.g. "WriteFile"
+    int occurrence = 1;     // the n-th call of that function (1-based); 0: every call
+    DWORD error = ERROR_ACCESS_DENIED;
+    std::string detail;     // when not empty, only calls whose detail contains it count
+    int seen = 0;
+};
+
+// ---------------------------------------------------------------- registry
+
+struct RegValue {
+    DWORD type = REG_NONE;
+    std::vector<std::uint8_t> data;
+};
+
+struct RegKey {
+    std::string name;
+    std::map<std::string, std::unique_ptr<RegKey>, NameLess> subkeys;
+    std::map<std::string, std::pair<std::string, RegValue>, NameLess> values;  // upper -> (name, value)
+    bool adminOnlyWrite = false;  // HKLM-like: write access needs an administrator
+    bool denyOpen = false;        // opening fails with access denied for everyone
+    bool failReads = false;       // value data reads fail (size queries still work)
+};
+
+class Registry {
+public:
+    Registry();
+    // Paths are physical, as a 64-bit tool sees them (Wow6432Node spelt out).
+    RegKey& Key(HKEY root, const std::string& path);  // created when missing
+    RegKey* FindKey(HKEY root, const std::string& path);
+    void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                  std::vector<std::uint8_t> data);
+    void SetString(HKEY root, const std::string& path, const std::string& name,
+                   const std::string& text, DWORD type = REG_SZ);
+    void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
+    std::optional<RegValue> Value(HKEY root, const std::string& path, const std::string& name);
+    std::optional<DWORD> Dword(HKEY root, const std::string& path, const std::string& name);
+    bool KeyExists(HKEY root, const std::string& path) { return FindKey(root, path) != nullptr; }
+    void DenyOpen(HKEY root, const std::string& path) { Key(root, path).denyOpen = true; }
+
+    RegKey* Root(HKEY root);
+
+private:
+    RegKey hklm_, hkcu_;
+};
+
+// ------------------------------------------------------------------- files
+
+struct FileNode {
+    std::string name;  // as created (original case)
+    bool directory = false;
+    std::vector<std::uint8_t> data;
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+    std::uint64_t reportedSize = 0;  // when not 0, the size listings report (large files)
+    bool unlistable = false;         // FindFirstFileA inside fails with access denied
+    std::string linkTarget;          // a directory junction: listing goes there
+};
+
+// Another process holding a file open.
+struct ExternalOpen {
+    std::string path;
+    DWORD access = GENERIC_READ;
+    DWORD share = 0;
+};
+
+class FileSystem {
+public:
+    // Tests use full paths ("C:\\Program Files\\Lexomir\\lxn.cok").
+    void AddFolder(const std::string& path);  // and every missing parent
+    void AddFile(const std::string& path, std::vector<std::uint8_t> data,
+                 DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    void AddFile(const std::string& path, const std::string& text) {
+        AddFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+    void AddLink(const std::string& path, const std::string& target);
+    bool Exists(const std::string& path) const;
+    bool IsFolder(const std::string& path) const;
+    std::optional<std::vector<std::uint8_t>> Read(const std::string& path) const;
+    FileNode* Node(const std::string& path);
+    void Remove(const std::string& path);
+    std::vector<std::string> List(const std::string& folder) const;  // names, listing order
+    int HoldOpen(const std::string& path, DWORD access, DWORD share);  // returns a token
+    void Release(int token);
+    // Writes to this path succeed for `bytes` bytes in all, then fail with `error`.
+    void FailWritesAfter(const std::string& path, std::uint64_t bytes, DWORD error = ERROR_DISK_FULL);
+    std::uint64_t capacity = UINT64_MAX;  // bytes all files together may hold
+
+    // The model behind the API, shared by the implementation files.
+    std::string Normalize(const std::string& path, const std::string& cwd) const;
+    static std::string Parent(const std::string& normalized);
+    std::map<std::string, FileNode, NameLess> nodes;  // key: normalized full path
+    std::map<int, ExternalOpen> external;
+    int nextToken = 1;
+    struct WriteFault {
+        std::uint64_t allowed;
+        DWORD error;
+    };
+    std::map<std::string, WriteFault, NameLess> writeFaults;  // key: normalized path
+    std::string Resolve(const std::string& normalized) const;  // through directory links
+};
+
+// ------------------------------------------------------- boxes and windows
+
+struct BoxRecord {
+    std::string function;  // "MessageBoxA" or "MessageBoxExA"
+    HWND owner = nullptr;
+    std::string text;
+    std::string caption;
+    UINT style = 0;
+    std::optional<WORD> language;
+    int result = 0;
+};
+
+struct WindowState {
+    std::string className;
+    int showState = SW_SHOWNORMAL;
+    bool foreground = false;
+    bool alive = true;
+};
+
+// The application the installer updates, as a running program: it holds
+// its running marker and main window while it runs and ends on WM_QUIT.
+struct MainApp {
+    std::string exePath;           // what ShellExecuteA must be given to start it
+    std::string markerName;        // the named file mapping it holds
+    std::string windowClass;       // its main window's class
+    bool startsWhenLaunched = true;
+    DWORD markerDelayMs = 250;     // launch -> marker exists
+    DWORD windowDelayMs = 250;     // marker -> window exists
+    bool quitsOnWmQuit = true;
+    DWORD quitDelayMs = 300;       // WM_QUIT -> marker and window gone
+    bool startMinimized = false;
+    std::vector<std::string> holdsFiles;  // data files it keeps open (no sharing) while running
+
+    bool running = false;
+    HWND window = nullptr;
+    std::vector<std::string> history;  // "started", "quit", "shown normal", "foreground", ...
+    std::vector<int> heldTokens;
+};
+
+struct ShellExecuteRecord {
+    std::string verb, file, parameters, directory, currentFolder;
+    int show = 0;
+    DWORD at = 0;
+};
+
+// ------------------------------------------------------------ the machine
+
+class Machine {
+public:
+    Machine();
+
+    // Environment of the process.
+    std::string commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
+    LCID userLocale = 0x0409;
+    bool userIsAdmin = true;
+    bool wow64 = true;  // a 32-bit process on 64-bit Windows
+    OSVERSIONINFOEXA version{};
+    std::map<std::string, std::string, NameLess> environment;
+    std::string currentFolder = "C:\\Users\\User\\Downloads";
+    std::string systemFolder = "C:\\Windows\\system32";
+    bool performanceCounterWorks = true;
+    LONGLONG performanceCount = 0x123456789ALL;
+
+    // The own module.
+    std::string moduleFileName = "C:\\Users\\User\\Downloads\\LexomirUpdate.exe";
+    struct Resource {
+        std::string type, name;  // upper case, "#10" for integer ids
+        WORD language = 0;
+        std::vector<std::uint8_t> data;
+    };
+    std::vector<Resource> resources;
+    void AddResource(const std::string& type, const std::string& name, WORD language,
+                     std::vector<std::uint8_t> data);
+    std::set<std::string, NameLess> missingLibraries;  // system DLLs that fail to load
+    bool systemSearchFlagSupported = true;  // LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 7 needs an update)
+    std::vector<std::string> loadedLibraries;  // as LoadLibraryExA was asked, with its flags
+
+    Registry registry;
+    FileSystem files;
+
+    // Boxes: answers are taken in order for question boxes; a box that only
+    // has an OK button is answered IDOK when no answer is queued.
+    std::deque<int> boxAnswers;
+    std::vector<BoxRecord> boxes;
+
+    // Virtual time: Sleep advances it and runs what is due.
+    DWORD now = 0;
+    DWORD tickBase = 1000000;
+    std::vector<DWORD> sleeps;
+    void At(DWORD time, std::function<void()> action);
+    void RunDue();
+
+    // Processes and windows.
+    MainApp app;
+    void StartMainApp();  // running now, as before the installer started
+    std::map<HWND, WindowState> windows;
+    std::vector<ShellExecuteRecord> launches;
+    std::map<std::string, int, NameLess> namedObjects;  // name -> open handles
+
+    // Calls and faults.
+    std::vector<CallRecord> calls;
+    std::vector<Fault> faults;
+    void Inject(const std::string& function, int occurrence, DWORD error,
+                const std::string& detail = "") {
+        faults.push_back({function, occurrence, error, detail, 0});
+    }
+    int CallCount(const std::string& function) const;
+
+    // Implementation details shared by the API files.
+    struct Handle {
+        enum Kind { File, Find, Mapping } kind;
+        std::string path;  // file: normalized path; mapping: object name
+        DWORD access = 0, share = 0;
+        std::uint64_t position = 0;
+        std::vector<WIN32_FIND_DATAA> listing;
+        std::size_t next = 0;
+    };
+    std::map<std::uintptr_t, Handle> handles;
+    struct RegHandle {
+        HKEY root;
+        std::string path;  // physical path below the root
+        REGSAM access;
+    };
+    std::map<std::uintptr_t, RegHandle> regHandles;
+    std::uintptr_t nextHandle = 0x100;
+    HANDLE NewHandle(Handle handle);
+    Handle* FindHandle(HANDLE handle, Handle::Kind kind);
+    std::optional<DWORD> Enter(const std::string& function, const std::string& detail);
+    std::multimap<DWORD, std::function<void()>> timeline;
+    std::uintptr_t nextWindow = 0x10010;
+    std::string FullPath(const std::string& path) const { return files.Normalize(path, currentFolder); }
+    bool FileOpenConflicts(const std::string& path, DWORD access, DWORD share) const;
+};
+
+Machine& pc();
+void Reset();  // a new machine: every test starts from here
+
+}  // namespace sim

@@ -1,0 +1,218 @@
+// The simulated PC's core: machine state, call log, faults, virtual time,
+// and the process-level calls (command line, locale, errors, time).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+thread_local DWORD lastError = 0;
+std::unique_ptr<Machine> machine;
+
+void DefaultUnmodelled(const std::string& what) {
+    std::fprintf(stderr, "simulated PC: not modelled: %s\n", what.c_str());
+    std::abort();
+}
+UnmodelledHandler unmodelledHandler = DefaultUnmodelled;
+}  // namespace
+
+bool NameLess::operator()(const std::string& a, const std::string& b) const {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return text;
+}
+
+void SetUnmodelledHandler(UnmodelledHandler handler) {
+    unmodelledHandler = handler ? handler : DefaultUnmodelled;
+}
+void Unmodelled(const std::string& what) { unmodelledHandler(what); }
+
+Machine::Machine() {
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+    version.dwMajorVersion = 6;
+    version.dwMinorVersion = 2;
+    version.dwBuildNumber = 9200;
+    version.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    version.wProductType = 1;
+    environment["Temp"] = "C:\\Users\\User\\AppData\\Local\\Temp";
+    environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
+    environment["ProgramFiles"] = "C:\\Program Files (x86)";
+    files.AddFolder("C:\\Windows\\system32");
+    files.AddFolder("C:\\Users\\User\\Downloads");
+    files.AddFolder("C:\\Users\\User\\AppData\\Local\\Temp");
+}
+
+Machine& pc() {
+    if (!machine) machine = std::make_unique<Machine>();
+    return *machine;
+}
+
+void Reset() { machine = std::make_unique<Machine>(); lastError = 0; }
+
+void Machine::AddResource(const std::string& type, const std::string& name, WORD language,
+                          std::vector<std::uint8_t> data) {
+    resources.push_back({UpperAscii(type), UpperAscii(name), language, std::move(data)});
+}
+
+std::optional<DWORD> Machine::Enter(const std::string& function, const std::string& detail) {
+    RunDue();
+    calls.push_back({function, detail, false});
+    for (Fault& f : faults) {
+        if (f.function != function) continue;
+        if (!f.detail.empty() && detail.find(f.detail) == std::string::npos) continue;
+        ++f.seen;
+        if (f.occurrence == 0 || f.seen == f.occurrence) {
+            calls.back().faulted = true;
+            return f.error;
+        }
+    }
+    return std::nullopt;
+}
+
+int Machine::CallCount(const std::string& function) const {
+    int n = 0;
+    for (const CallRecord& c : calls)
+        if (c.function == function) ++n;
+    return n;
+}
+
+HANDLE Machine::NewHandle(Handle handle) {
+    const std::uintptr_t value = nextHandle;
+    nextHandle += 4;
+    handles.emplace(value, std::move(handle));
+    return reinterpret_cast<HANDLE>(value);
+}
+
+Machine::Handle* Machine::FindHandle(HANDLE handle, Handle::Kind kind) {
+    auto it = handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles.end() || it->second.kind != kind) return nullptr;
+    return &it->second;
+}
+
+void Machine::At(DWORD time, std::function<void()> action) {
+    timeline.emplace(time, std::move(action));
+}
+
+void Machine::RunDue() {
+    while (!timeline.empty() && timeline.begin()->first <= now) {
+        auto action = std::move(timeline.begin()->second);
+        timeline.erase(timeline.begin());
+        action();
+    }
+}
+
+}  // namespace sim
+
+using sim::pc;
+
+LPSTR WINAPI GetCommandLineA() {
+    pc().Enter("GetCommandLineA", "");
+    return pc().commandLine.data();
+}
+
+DWORD WINAPI GetLastError() { return sim::lastError; }
+void WINAPI SetLastError(DWORD error) { sim::lastError = error; }
+
+LCID WINAPI GetUserDefaultLCID() {
+    pc().Enter("GetUserDefaultLCID", "");
+    return pc().userLocale;
+}
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
+    if (auto e = pc().Enter("QueryPerformanceCounter", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (!count) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!pc().performanceCounterWorks) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    count->QuadPart = pc().performanceCount + LONGLONG(pc().now) * 10000;
+    return TRUE;
+}
+
+DWORD WINAPI GetTickCount() {
+    pc().Enter("GetTickCount", "");
+    return pc().tickBase + pc().now;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    sim::Machine& m = pc();
+    m.Enter("Sleep", std::to_string(milliseconds));
+    if (milliseconds == INFINITE) {
+        sim::Unmodelled("Sleep(INFINITE) would never return");
+        return;
+    }
+    m.sleeps.push_back(milliseconds);
+    const DWORD end = m.now + milliseconds;
+    // Step through what falls due inside the pause, in time order.
+    while (!m.timeline.empty() && m.timeline.begin()->first <= end) {
+        if (m.timeline.begin()->first > m.now) m.now = m.timeline.begin()->first;
+        m.RunDue();
+    }
+    m.now = end;
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    if (auto e = pc().Enter("GetVersionExA", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (!info) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD size = info->dwOSVersionInfoSize;
+    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(info, &pc().version, size);
+    info->dwOSVersionInfoSize = size;
+    return TRUE;
+}
+
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+    pc().Enter("GetEnvironmentVariableA", name ? name : "");
+    auto it = pc().environment.find(name ? name : "");
+    if (it == pc().environment.end()) {
+        SetLastError(203);  // ERROR_ENVVAR_NOT_FOUND
+        return 0;
+    }
+    const std::string& value = it->second;
+    if (!buffer || size <= value.size()) return DWORD(value.size() + 1);
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    return DWORD(value.size());
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    pc().Enter("GetSystemDirectoryA", "");
+    const std::string& folder = pc().systemFolder;
+    if (!buffer || size <= folder.size()) return UINT(folder.size() + 1);
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return UINT(folder.size());
+}
+
+BOOL WINAPI IsUserAnAdmin() {
+    pc().Enter("IsUserAnAdmin", "");
+    return pc().userIsAdmin ? TRUE : FALSE;
+}

@@ -1,0 +1,681 @@
+// The simulated volume: Windows path rules, attributes, share modes,
+// directory junctions, and faults that belong to a file.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string LastComponent(const std::string& normalized) {
+    const std::size_t cut = normalized.rfind('\\');
+    return cut == std::string::npos ? normalized : normalized.substr(cut + 1);
+}
+
+bool EndsWithSeparator(const std::string& path) { return !path.empty() && IsSeparator(path.back()); }
+
+}  // namespace
+
+// "C:" is the root of drive C; everything below is "C:\a\b", without a
+// trailing backslash, "." and ".." folded, trailing dots and blanks of a
+// component dropped as Windows drops them. An empty result is not a path.
+std::string FileSystem::Normalize(const std::string& path, const std::string& cwd) const {
+    if (path.empty()) return "";
+    std::string full;
+    if (path.size() >= 2 && path[1] == ':') {
+        if (path.size() == 2 || !IsSeparator(path[2])) {
+            if (path.size() > 2) Unmodelled("drive-relative path " + path);
+            full = path.substr(0, 2) + "\\";
+        } else {
+            full = path;
+        }
+    } else if (IsSeparator(path[0])) {
+        if (path.size() > 1 && IsSeparator(path[1])) Unmodelled("UNC path " + path);
+        full = cwd.substr(0, 2) + path;
+    } else {
+        full = cwd + "\\" + path;
+    }
+    std::vector<std::string> parts;
+    std::string part;
+    auto flush = [&] {
+        while (!part.empty() && (part.back() == '.' || part.back() == ' ') && part != "." && part != "..")
+            part.pop_back();
+        if (part == "..") {
+            if (parts.size() > 1) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        part.clear();
+    };
+    for (std::size_t i = 0; i < full.size(); ++i) {
+        if (IsSeparator(full[i])) flush();
+        else part += full[i];
+    }
+    flush();
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += '\\';
+        out += i == 0 ? UpperAscii(parts[i]) : parts[i];
+    }
+    return out;
+}
+
+std::string FileSystem::Parent(const std::string& normalized) {
+    const std::size_t cut = normalized.rfind('\\');
+    return cut == std::string::npos ? "" : normalized.substr(0, cut);
+}
+
+std::string FileSystem::Resolve(const std::string& normalized) const {
+    std::string path = normalized;
+    for (int hops = 0; hops < 32; ++hops) {
+        bool changed = false;
+        // Find the shortest prefix that is a link and substitute its target.
+        std::size_t pos = path.find('\\');
+        while (true) {
+            const std::string prefix = pos == std::string::npos ? path : path.substr(0, pos);
+            auto it = nodes.find(prefix);
+            if (it != nodes.end() && !it->second.linkTarget.empty()) {
+                path = Normalize(it->second.linkTarget, "C:") +
+                       (pos == std::string::npos ? "" : path.substr(pos));
+                changed = true;
+                break;
+            }
+            if (pos == std::string::npos) break;
+            pos = path.find('\\', pos + 1);
+        }
+        if (!changed) return path;
+    }
+    return "";  // a loop of links
+}
+
+void FileSystem::AddFolder(const std::string& path) {
+    const std::string n = Normalize(path, "C:");
+    std::string prefix;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t cut = n.find('\\', start);
+        prefix = cut == std::string::npos ? n : n.substr(0, cut);
+        FileNode& node = nodes[prefix];
+        if (node.name.empty()) {
+            node.name = LastComponent(prefix);
+            node.directory = true;
+            node.attributes = FILE_ATTRIBUTE_DIRECTORY;
+        }
+        if (cut == std::string::npos) break;
+        start = cut + 1;
+    }
+}
+
+void FileSystem::AddFile(const std::string& path, std::vector<std::uint8_t> data, DWORD attributes) {
+    const std::string n = Normalize(path, "C:");
+    AddFolder(Parent(n));
+    FileNode& node = nodes[n];
+    node = FileNode{};
+    node.name = LastComponent(n);
+    node.data = std::move(data);
+    node.attributes = attributes;
+}
+
+void FileSystem::AddLink(const std::string& path, const std::string& target) {
+    const std::string n = Normalize(path, "C:");
+    AddFolder(n);
+    FileNode& node = nodes[n];
+    node.linkTarget = target;
+    node.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+FileNode* FileSystem::Node(const std::string& path) {
+    auto it = nodes.find(Resolve(Normalize(path, "C:")));
+    return it == nodes.end() ? nullptr : &it->second;
+}
+
+bool FileSystem::Exists(const std::string& path) const {
+    return nodes.count(Resolve(Normalize(path, "C:"))) != 0;
+}
+
+bool FileSystem::IsFolder(const std::string& path) const {
+    auto it = nodes.find(Resolve(Normalize(path, "C:")));
+    return it != nodes.end() && it->second.directory;
+}
+
+std::optional<std::vector<std::uint8_t>> FileSystem::Read(const std::string& path) const {
+    auto it = nodes.find(Resolve(Normalize(path, "C:")));
+    if (it == nodes.end() || it->second.directory) return std::nullopt;
+    return it->second.data;
+}
+
+void FileSystem::Remove(const std::string& path) {
+    const std::string n = Normalize(path, "C:");
+    for (auto it = nodes.begin(); it != nodes.end();) {
+        if (NameLess{}(it->first, n) == false && NameLess{}(n, it->first) == false) {
+            it = nodes.erase(it);
+        } else if (it->first.size() > n.size() && UpperAscii(it->first.substr(0, n.size() + 1)) ==
+                                                      UpperAscii(n + "\\")) {
+            it = nodes.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::vector<std::string> FileSystem::List(const std::string& folder) const {
+    const std::string n = Resolve(Normalize(folder, "C:"));
+    std::vector<std::string> names;
+    const std::string prefix = n + "\\";
+    for (auto it = nodes.lower_bound(prefix); it != nodes.end(); ++it) {
+        if (UpperAscii(it->first.substr(0, prefix.size())) != UpperAscii(prefix)) break;
+        if (it->first.find('\\', prefix.size()) == std::string::npos) names.push_back(it->second.name);
+    }
+    return names;
+}
+
+int FileSystem::HoldOpen(const std::string& path, DWORD access, DWORD share) {
+    const int token = nextToken++;
+    external[token] = {Resolve(Normalize(path, "C:")), access, share};
+    return token;
+}
+
+void FileSystem::Release(int token) { external.erase(token); }
+
+void FileSystem::FailWritesAfter(const std::string& path, std::uint64_t bytes, DWORD error) {
+    writeFaults[Normalize(path, "C:")] = {bytes, error};
+}
+
+namespace {
+
+bool Conflicts(DWORD heldAccess, DWORD heldShare, DWORD access, DWORD share) {
+    if ((access & GENERIC_READ) && !(heldShare & FILE_SHARE_READ)) return true;
+    if ((access & GENERIC_WRITE) && !(heldShare & FILE_SHARE_WRITE)) return true;
+    if ((heldAccess & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
+    if ((heldAccess & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
+    return false;
+}
+
+// Held open by anyone without letting others delete or rename it.
+bool HeldWithoutDeleteSharing(const std::string& path) {
+    for (const auto& [value, h] : pc().handles)
+        if (h.kind == Machine::Handle::File && !NameLess{}(h.path, path) && !NameLess{}(path, h.path) &&
+            !(h.share & FILE_SHARE_DELETE))
+            return true;
+    for (const auto& [token, e] : pc().files.external)
+        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path) && !(e.share & FILE_SHARE_DELETE))
+            return true;
+    return false;
+}
+
+std::uint64_t UsedBytes() {
+    std::uint64_t used = 0;
+    for (const auto& [path, node] : pc().files.nodes) used += node.data.size();
+    return used;
+}
+
+// Where a path leads: the resolved full path and whether its folder exists.
+struct Target {
+    std::string path;
+    bool parentIsFolder = false;
+    FileNode* node = nullptr;
+};
+
+Target Locate(const std::string& raw) {
+    FileSystem& fs = pc().files;
+    Target t;
+    const std::string n = pc().FullPath(raw);
+    if (n.empty()) return t;
+    t.path = fs.Resolve(n);
+    if (t.path.empty()) return t;
+    auto parent = fs.nodes.find(FileSystem::Parent(t.path));
+    t.parentIsFolder = parent != fs.nodes.end() && parent->second.directory;
+    auto it = fs.nodes.find(t.path);
+    if (it != fs.nodes.end()) t.node = &it->second;
+    return t;
+}
+
+void FillFindData(const FileNode& node, const std::string& name, WIN32_FIND_DATAA* out) {
+    std::memset(out, 0, sizeof(*out));
+    out->dwFileAttributes = node.attributes;
+    const std::uint64_t size = node.directory ? 0 : (node.reportedSize ? node.reportedSize : node.data.size());
+    out->nFileSizeHigh = DWORD(size >> 32);
+    out->nFileSizeLow = DWORD(size & 0xFFFFFFFFu);
+    if (!node.linkTarget.empty()) out->dwReserved0 = 0xA0000003;  // IO_REPARSE_TAG_MOUNT_POINT
+    std::strncpy(out->cFileName, name.c_str(), MAX_PATH - 1);
+}
+
+}  // namespace
+
+bool Machine::FileOpenConflicts(const std::string& path, DWORD access, DWORD share) const {
+    for (const auto& [value, h] : handles)
+        if (h.kind == Handle::File && !NameLess{}(h.path, path) && !NameLess{}(path, h.path) &&
+            Conflicts(h.access, h.share, access, share))
+            return true;
+    for (const auto& [token, e] : files.external)
+        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path) && Conflicts(e.access, e.share, access, share))
+            return true;
+    return false;
+}
+
+}  // namespace sim
+
+using sim::pc;
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templ) {
+    const std::string raw = name ? name : "";
+    if (auto e = pc().Enter("CreateFileA", pc().FullPath(raw))) {
+        SetLastError(*e);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (security || templ) sim::Unmodelled("CreateFileA with security attributes or a template");
+    if (access & ~(GENERIC_READ | GENERIC_WRITE)) sim::Unmodelled("CreateFileA access rights");
+    if (flags & ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY))
+        sim::Unmodelled("CreateFileA flags");
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (raw.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const sim::Target t = sim::Locate(raw);
+    if (t.path.empty()) {
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!t.parentIsFolder) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD error = 0;
+    if (t.node) {
+        sim::FileNode& node = *t.node;
+        if (node.directory) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (sim::EndsWithSeparator(raw)) {
+            SetLastError(ERROR_INVALID_NAME);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (disposition == CREATE_NEW) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        const bool writes = (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS ||
+                            disposition == TRUNCATE_EXISTING;
+        if (writes && (node.attributes & FILE_ATTRIBUTE_READONLY)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (pc().FileOpenConflicts(t.path, access, share)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+            if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return INVALID_HANDLE_VALUE;
+            }
+            node.data.clear();
+            node.reportedSize = 0;
+            if (disposition == CREATE_ALWAYS)
+                node.attributes = (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                            FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_ARCHIVE;
+        }
+        if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) error = ERROR_ALREADY_EXISTS;
+    } else {
+        if (sim::EndsWithSeparator(raw)) {
+            SetLastError(ERROR_INVALID_NAME);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        sim::FileNode& node = pc().files.nodes[t.path];
+        node.name = sim::LastComponent(t.path);
+        node.attributes = (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY)) |
+                          FILE_ATTRIBUTE_ARCHIVE;
+    }
+    sim::Machine::Handle h{sim::Machine::Handle::File, t.path, access, share};
+    HANDLE handle = pc().NewHandle(std::move(h));
+    SetLastError(error);
+    return handle;
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+    if (auto e = pc().Enter("ReadFile", std::to_string(size))) {
+        if (read) *read = 0;
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (overlapped || !read) sim::Unmodelled("ReadFile without a byte count or with OVERLAPPED");
+    if (read) *read = 0;
+    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(h->access & GENERIC_READ)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    auto it = pc().files.nodes.find(h->path);
+    if (it == pc().files.nodes.end()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    const std::vector<std::uint8_t>& data = it->second.data;
+    std::uint64_t n = 0;
+    if (h->position < data.size()) n = std::min<std::uint64_t>(size, data.size() - h->position);
+    if (n) std::memcpy(buffer, data.data() + h->position, std::size_t(n));
+    h->position += n;
+    if (read) *read = DWORD(n);
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
+    if (auto e = pc().Enter("WriteFile", (h ? h->path + " " : std::string()) + std::to_string(size))) {
+        if (written) *written = 0;
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (overlapped || !written) sim::Unmodelled("WriteFile without a byte count or with OVERLAPPED");
+    if (written) *written = 0;
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(h->access & GENERIC_WRITE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::vector<std::uint8_t>& data = pc().files.nodes[h->path].data;
+    std::uint64_t accept = size;
+    DWORD error = 0;
+    auto fault = pc().files.writeFaults.find(h->path);
+    if (fault != pc().files.writeFaults.end()) {
+        if (accept > fault->second.allowed) {
+            accept = fault->second.allowed;
+            error = fault->second.error;
+        }
+        fault->second.allowed -= accept;
+    }
+    const std::uint64_t end = h->position + accept;
+    const std::uint64_t growth = end > data.size() ? end - data.size() : 0;
+    if (growth && pc().files.capacity != UINT64_MAX &&
+        sim::UsedBytes() + growth > pc().files.capacity) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    if (end > data.size()) data.resize(std::size_t(end));
+    if (accept) std::memcpy(data.data() + h->position, buffer, std::size_t(accept));
+    h->position = end;
+    if (written) *written = DWORD(accept);
+    if (error) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method) {
+    if (auto e = pc().Enter("SetFilePointerEx", std::to_string(distance.QuadPart))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    LONGLONG base = 0;
+    if (method == FILE_CURRENT) base = LONGLONG(h->position);
+    else if (method == FILE_END) base = LONGLONG(pc().files.nodes[h->path].data.size());
+    else if (method != FILE_BEGIN) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const LONGLONG target = base + distance.QuadPart;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return FALSE;
+    }
+    h->position = std::uint64_t(target);
+    if (newPosition) newPosition->QuadPart = target;
+    return TRUE;
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+    if (auto e = pc().Enter("GetFileSizeEx", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
+    if (!h || !size) {
+        SetLastError(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    size->QuadPart = LONGLONG(pc().files.nodes[h->path].data.size());
+    return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file) {
+    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
+    if (auto e = pc().Enter("FlushFileBuffers", h ? h->path : "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(h->access & GENERIC_WRITE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+    const std::string raw = name ? name : "";
+    if (auto e = pc().Enter("DeleteFileA", pc().FullPath(raw))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    const sim::Target t = sim::Locate(raw);
+    if (t.path.empty() || !t.parentIsFolder) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (!t.node) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (t.node->directory || (t.node->attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (sim::HeldWithoutDeleteSharing(t.path)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    pc().files.nodes.erase(t.path);
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    const std::string from = existing ? existing : "";
+    const std::string to = target ? target : "";
+    if (auto e = pc().Enter("MoveFileExA", pc().FullPath(from) + " -> " + pc().FullPath(to))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        sim::Unmodelled("MoveFileExA flags");
+    const sim::Target s = sim::Locate(from);
+    if (s.path.empty() || !s.parentIsFolder) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (!s.node) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (s.node->directory) sim::Unmodelled("MoveFileExA on a folder");
+    if (sim::HeldWithoutDeleteSharing(s.path)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    const sim::Target d = sim::Locate(to);
+    if (d.path.empty() || !d.parentIsFolder) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const bool same = !sim::NameLess{}(s.path, d.path) && !sim::NameLess{}(d.path, s.path);
+    if (d.node && !same) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (d.node->directory || (d.node->attributes & FILE_ATTRIBUTE_READONLY) ||
+            sim::HeldWithoutDeleteSharing(d.path)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    sim::FileNode moved = std::move(*s.node);
+    pc().files.nodes.erase(s.path);
+    moved.name = sim::LastComponent(d.path);
+    pc().files.nodes[d.path] = std::move(moved);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+    const std::string raw = name ? name : "";
+    if (auto e = pc().Enter("GetFileAttributesA", pc().FullPath(raw))) {
+        SetLastError(*e);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (raw.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    const sim::Target t = sim::Locate(raw);
+    if (t.path.empty()) {
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!t.node) {
+        const bool root = t.path.size() == 2 && t.path[1] == ':';
+        if (root) return FILE_ATTRIBUTE_DIRECTORY;
+        SetLastError(t.parentIsFolder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!t.node->directory && sim::EndsWithSeparator(raw)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return t.node->attributes;
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    const std::string raw = pattern ? pattern : "";
+    if (auto e = pc().Enter("FindFirstFileA", pc().FullPath(raw))) {
+        SetLastError(*e);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::size_t cut = raw.find_last_of("\\/");
+    const std::string mask = cut == std::string::npos ? raw : raw.substr(cut + 1);
+    const std::string folderPart = cut == std::string::npos ? "." : raw.substr(0, cut + 1);
+    if (mask != "*.*" && mask != "*") sim::Unmodelled("FindFirstFileA mask " + mask);
+    sim::FileSystem& fs = pc().files;
+    const std::string folder = fs.Resolve(pc().FullPath(folderPart));
+    auto it = fs.nodes.find(folder);
+    const bool root = folder.size() == 2 && folder[1] == ':';
+    if (folder.empty() || (!root && it == fs.nodes.end())) {
+        SetLastError(folder.empty() ? ERROR_CANT_RESOLVE_FILENAME : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!root && !it->second.directory) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (it != fs.nodes.end() && it->second.unlistable) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    sim::Machine::Handle h{sim::Machine::Handle::Find, folder, 0, 0};
+    WIN32_FIND_DATAA entry;
+    if (!root) {
+        sim::FillFindData(it->second, ".", &entry);
+        h.listing.push_back(entry);
+        sim::FillFindData(it->second, "..", &entry);
+        h.listing.push_back(entry);
+    }
+    for (const std::string& name : fs.List(folder)) {
+        sim::FillFindData(fs.nodes[folder + "\\" + name], name, &entry);
+        h.listing.push_back(entry);
+    }
+    if (h.listing.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *data = h.listing[0];
+    h.next = 1;
+    return pc().NewHandle(std::move(h));
+}
+
+BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
+    if (auto e = pc().Enter("FindNextFileA", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    sim::Machine::Handle* h = pc().FindHandle(find, sim::Machine::Handle::Find);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (h->next >= h->listing.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *data = h->listing[h->next++];
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE find) {
+    if (auto e = pc().Enter("FindClose", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (!pc().FindHandle(find, sim::Machine::Handle::Find)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    pc().handles.erase(reinterpret_cast<std::uintptr_t>(find));
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (auto e = pc().Enter("CloseHandle", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (it->second.kind == sim::Machine::Handle::Mapping) {
+        auto obj = pc().namedObjects.find(it->second.path);
+        if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);
+    }
+    pc().handles.erase(it);
+    return TRUE;
+}

@@ -1,0 +1,266 @@
+// The process's own module (file name, resources), system libraries loaded
+// at run time, and CNG hashing backed by OpenSSL.
+#include <openssl/evp.h>
+
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+const HMODULE kOwnModule = reinterpret_cast<HMODULE>(std::uintptr_t(0x400000));
+const HMODULE kKernel32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7B000000));
+const HMODULE kBcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
+constexpr std::uintptr_t kResourceBase = 0x5000;
+const std::uint8_t kEmpty[1] = {0};
+
+std::string ResourceId(LPCSTR id) {
+    if (IsIntResource(id)) return "#" + std::to_string(reinterpret_cast<std::uintptr_t>(id));
+    return UpperAscii(id);
+}
+
+const Machine::Resource* ResourceOf(const void* handle) {
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value < kResourceBase || value >= kResourceBase + pc().resources.size()) return nullptr;
+    return &pc().resources[value - kResourceBase];
+}
+
+bool OwnModule(HMODULE module) { return module == nullptr || module == kOwnModule; }
+
+struct Hash {
+    EVP_MD_CTX* context;
+};
+int algorithmToken;
+
+NTSTATUS Injected(const char* function) {
+    return pc().Enter(function, "") ? NTSTATUS(0xC0000001) /*STATUS_UNSUCCESSFUL*/ : STATUS_SUCCESS;
+}
+
+}  // namespace
+
+}  // namespace sim
+
+using sim::pc;
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    if (auto e = pc().Enter("GetModuleFileNameA", "")) {
+        SetLastError(*e);
+        return 0;
+    }
+    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
+    const std::string& name = pc().moduleFileName;
+    if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (name.size() >= size) {
+        std::memcpy(buffer, name.data(), size - 1);
+        buffer[size - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    SetLastError(0);
+    return DWORD(name.size());
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (!name) return sim::kOwnModule;
+    if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::kKernel32;
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+    const std::string wantName = sim::ResourceId(name);
+    const std::string wantType = sim::ResourceId(type);
+    if (auto e = pc().Enter("FindResourceA", wantType + "/" + wantName)) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (!sim::OwnModule(module)) sim::Unmodelled("FindResourceA in another module");
+    bool typeSeen = false;
+    const auto& all = pc().resources;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].type != wantType) continue;
+        typeSeen = true;
+        if (all[i].name == wantName) return reinterpret_cast<HRSRC>(sim::kResourceBase + i);
+    }
+    SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
+    if (auto e = pc().Enter("LoadResource", "")) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (!sim::OwnModule(module) || !sim::ResourceOf(resource)) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<HGLOBAL>(resource);
+}
+
+LPVOID WINAPI LockResource(HGLOBAL data) {
+    pc().Enter("LockResource", "");
+    const sim::Machine::Resource* r = sim::ResourceOf(data);
+    if (!r) return nullptr;
+    return const_cast<std::uint8_t*>(r->data.empty() ? sim::kEmpty : r->data.data());
+}
+
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
+    if (auto e = pc().Enter("SizeofResource", "")) {
+        SetLastError(*e);
+        return 0;
+    }
+    const sim::Machine::Resource* r = sim::OwnModule(module) ? sim::ResourceOf(resource) : nullptr;
+    if (!r) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return 0;
+    }
+    return DWORD(r->data.size());
+}
+
+// Resources of a loaded module need no freeing; like Windows, always FALSE.
+BOOL WINAPI FreeResource(HGLOBAL) {
+    pc().Enter("FreeResource", "");
+    return FALSE;
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    sim::Machine& m = pc();
+    const std::string requested = name ? name : "";
+    if (auto e = m.Enter("LoadLibraryExA", requested + " " + std::to_string(flags))) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (file) sim::Unmodelled("LoadLibraryExA with a file handle");
+    m.loadedLibraries.push_back(requested + " " + std::to_string(flags));
+    std::string base = requested;
+    if (flags == LOAD_LIBRARY_SEARCH_SYSTEM32) {
+        if (!m.systemSearchFlagSupported) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        if (requested.find_first_of("\\/") != std::string::npos) sim::Unmodelled("system search with a path");
+    } else if (flags == 0) {
+        // Only a full path into the system folder is modelled: anything
+        // else would search the folders a planted library can sit in.
+        const std::string prefix = sim::UpperAscii(m.systemFolder + "\\");
+        if (sim::UpperAscii(requested).rfind(prefix, 0) != 0)
+            sim::Unmodelled("LoadLibraryExA without a full system path: " + requested);
+        base = requested.substr(prefix.size());
+    } else {
+        sim::Unmodelled("LoadLibraryExA flags");
+    }
+    if (m.missingLibraries.count(base)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    if (sim::UpperAscii(base) == "BCRYPT.DLL") return sim::kBcrypt;
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (auto e = pc().Enter("GetProcAddress", sim::IsIntResource(name) ? "#" : name)) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    const std::string n = sim::IsIntResource(name) ? "" : name;
+    if (module == sim::kBcrypt) {
+        if (n == "BCryptOpenAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptOpenAlgorithmProvider);
+        if (n == "BCryptGetProperty") return reinterpret_cast<FARPROC>(&BCryptGetProperty);
+        if (n == "BCryptCreateHash") return reinterpret_cast<FARPROC>(&BCryptCreateHash);
+        if (n == "BCryptHashData") return reinterpret_cast<FARPROC>(&BCryptHashData);
+        if (n == "BCryptFinishHash") return reinterpret_cast<FARPROC>(&BCryptFinishHash);
+        if (n == "BCryptDestroyHash") return reinterpret_cast<FARPROC>(&BCryptDestroyHash);
+        if (n == "BCryptCloseAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptCloseAlgorithmProvider);
+    } else if (module != sim::kKernel32) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    pc().Enter("FreeLibrary", "");
+    if (module != sim::kBcrypt) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR id, LPCWSTR implementation,
+                                            ULONG flags) {
+    if (NTSTATUS s = sim::Injected("BCryptOpenAlgorithmProvider")) return s;
+    if (!algorithm || !id || implementation || flags) return STATUS_INVALID_PARAMETER;
+    if (std::wcscmp(id, BCRYPT_SHA256_ALGORITHM) != 0) return STATUS_NOT_FOUND;
+    *algorithm = &sim::algorithmToken;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG size,
+                                  ULONG* result, ULONG flags) {
+    if (NTSTATUS s = sim::Injected("BCryptGetProperty")) return s;
+    if (object != &sim::algorithmToken || !property || !result || flags) return STATUS_INVALID_PARAMETER;
+    ULONG value;
+    if (std::wcscmp(property, BCRYPT_OBJECT_LENGTH) == 0) value = 0;
+    else if (std::wcscmp(property, BCRYPT_HASH_LENGTH) == 0) value = 32;
+    else return STATUS_NOT_FOUND;
+    *result = sizeof(ULONG);
+    if (!output) return STATUS_SUCCESS;
+    if (size < sizeof(ULONG)) return STATUS_BUFFER_TOO_SMALL;
+    std::memcpy(output, &value, sizeof value);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR, ULONG,
+                                 PUCHAR secret, ULONG secretSize, ULONG flags) {
+    if (NTSTATUS s = sim::Injected("BCryptCreateHash")) return s;
+    if (algorithm != &sim::algorithmToken || !hash || secret || secretSize || flags)
+        return STATUS_INVALID_PARAMETER;
+    auto* h = new sim::Hash{EVP_MD_CTX_new()};
+    EVP_DigestInit_ex(h->context, EVP_sha256(), nullptr);
+    *hash = h;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG size, ULONG flags) {
+    if (NTSTATUS s = sim::Injected("BCryptHashData")) return s;
+    if (!hash || flags || (size && !input)) return STATUS_INVALID_PARAMETER;
+    EVP_DigestUpdate(static_cast<sim::Hash*>(hash)->context, input, size);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG size, ULONG flags) {
+    if (NTSTATUS s = sim::Injected("BCryptFinishHash")) return s;
+    if (!hash || !output || size != 32 || flags) return STATUS_INVALID_PARAMETER;
+    unsigned int n = 0;
+    EVP_DigestFinal_ex(static_cast<sim::Hash*>(hash)->context, output, &n);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash) {
+    pc().Enter("BCryptDestroyHash", "");
+    if (!hash) return STATUS_INVALID_HANDLE;
+    auto* h = static_cast<sim::Hash*>(hash);
+    EVP_MD_CTX_free(h->context);
+    delete h;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags) {
+    pc().Enter("BCryptCloseAlgorithmProvider", "");
+    if (algorithm != &sim::algorithmToken || flags) return STATUS_INVALID_HANDLE;
+    return STATUS_SUCCESS;
+}

@@ -1,0 +1,217 @@
+// Message boxes, windows, the shell, named objects and the simulated main
+// application that the installer deals with as a running program.
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+bool SamePath(const std::string& a, const std::string& b) {
+    return !NameLess{}(a, b) && !NameLess{}(b, a);
+}
+
+void AppCreatesMarker() {
+    MainApp& app = pc().app;
+    ++pc().namedObjects[app.markerName];
+    app.running = true;
+    app.history.push_back("started");
+    for (const std::string& path : app.holdsFiles)
+        app.heldTokens.push_back(pc().files.HoldOpen(path, GENERIC_READ | GENERIC_WRITE, 0));
+}
+
+void AppCreatesWindow() {
+    MainApp& app = pc().app;
+    if (!app.running) return;
+    HWND window = reinterpret_cast<HWND>(pc().nextWindow);
+    pc().nextWindow += 0x10;
+    pc().windows[window] = WindowState{app.windowClass, app.startMinimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL,
+                                       false, true};
+    app.window = window;
+    app.history.push_back(app.startMinimized ? "window minimized" : "window shown");
+}
+
+void AppEnds() {
+    MainApp& app = pc().app;
+    if (!app.running) return;
+    auto obj = pc().namedObjects.find(app.markerName);
+    if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);
+    if (app.window) pc().windows.erase(app.window);
+    app.window = nullptr;
+    for (int token : app.heldTokens) pc().files.Release(token);
+    app.heldTokens.clear();
+    app.running = false;
+    app.history.push_back("ended");
+}
+
+int ShowBox(const char* function, HWND owner, LPCSTR text, LPCSTR caption, UINT style,
+            std::optional<WORD> language) {
+    Machine& m = pc();
+    BoxRecord box{function, owner, text ? text : "", caption ? caption : "", style, language, 0};
+    if (!m.boxAnswers.empty()) {
+        box.result = m.boxAnswers.front();
+        m.boxAnswers.pop_front();
+    } else if ((style & MB_TYPEMASK) == MB_OK) {
+        box.result = IDOK;
+    } else {
+        Unmodelled("a question box nobody answers: " + box.text);
+        box.result = 0;
+    }
+    m.boxes.push_back(box);
+    return box.result;
+}
+
+}  // namespace
+
+void Machine::StartMainApp() {
+    AppCreatesMarker();
+    AppCreatesWindow();
+}
+
+}  // namespace sim
+
+using sim::pc;
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    if (auto e = pc().Enter("MessageBoxA", text ? text : "")) {
+        SetLastError(*e);
+        return 0;
+    }
+    return sim::ShowBox("MessageBoxA", owner, text, caption, style, std::nullopt);
+}
+
+int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language) {
+    if (auto e = pc().Enter("MessageBoxExA", text ? text : "")) {
+        SetLastError(*e);
+        return 0;
+    }
+    return sim::ShowBox("MessageBoxExA", owner, text, caption, style, language);
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
+    if (auto e = pc().Enter("FindWindowA", className ? className : "")) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (windowName || !className || sim::IsIntResource(className))
+        sim::Unmodelled("FindWindowA other than by class name");
+    for (const auto& [window, state] : pc().windows)
+        if (state.alive && sim::SamePath(state.className, className)) return window;
+    SetLastError(0);
+    return nullptr;
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (auto e = pc().Enter("PostMessageA", std::to_string(message))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (pc().windows.count(window) == 0) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (message != WM_QUIT || wParam != 0 || lParam != 0) sim::Unmodelled("a posted message other than WM_QUIT");
+    sim::MainApp& app = pc().app;
+    if (window == app.window) {
+        app.history.push_back("quit requested");
+        if (app.quitsOnWmQuit) pc().At(pc().now + app.quitDelayMs, sim::AppEnds);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI ShowWindow(HWND window, int command) {
+    if (auto e = pc().Enter("ShowWindow", std::to_string(command))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    auto it = pc().windows.find(window);
+    if (it == pc().windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (command != SW_SHOWNORMAL) sim::Unmodelled("ShowWindow command other than SW_SHOWNORMAL");
+    const bool wasVisible = it->second.showState != SW_HIDE;
+    if (window == pc().app.window)
+        pc().app.history.push_back(it->second.showState == SW_SHOWMINIMIZED ? "restored" : "shown normal");
+    it->second.showState = command;
+    return wasVisible ? TRUE : FALSE;
+}
+
+BOOL WINAPI SetForegroundWindow(HWND window) {
+    if (auto e = pc().Enter("SetForegroundWindow", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    auto it = pc().windows.find(window);
+    if (it == pc().windows.end()) return FALSE;
+    for (auto& [w, state] : pc().windows) state.foreground = w == window;
+    if (window == pc().app.window) pc().app.history.push_back("brought to front");
+    return TRUE;
+}
+
+HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                               INT show) {
+    sim::Machine& m = pc();
+    if (auto e = m.Enter("ShellExecuteA", file ? file : "")) {
+        SetLastError(*e);
+        return reinterpret_cast<HINSTANCE>(std::uintptr_t(*e == ERROR_FILE_NOT_FOUND ? 2 : 5));
+    }
+    if (owner) sim::Unmodelled("ShellExecuteA with an owner window");
+    m.launches.push_back({verb ? verb : "", file ? file : "", parameters ? parameters : "",
+                          directory ? directory : "", m.currentFolder, show, m.now});
+    const std::string folder = directory && *directory ? m.FullPath(directory) : m.currentFolder;
+    const std::string path = m.files.Resolve(m.files.Normalize(file ? file : "", folder));
+    auto it = m.files.nodes.find(path);
+    if (path.empty() || it == m.files.nodes.end() || it->second.directory) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return reinterpret_cast<HINSTANCE>(std::uintptr_t(2));  // SE_ERR_FNF
+    }
+    sim::MainApp& app = m.app;
+    if (sim::SamePath(path, m.files.Normalize(app.exePath, "C:")) && app.startsWhenLaunched && !app.running) {
+        const DWORD marker = m.now + app.markerDelayMs;
+        m.At(marker, sim::AppCreatesMarker);
+        m.At(marker + app.windowDelayMs, sim::AppCreatesWindow);
+    }
+    return reinterpret_cast<HINSTANCE>(std::uintptr_t(33));
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
+    sim::Machine& m = pc();
+    if (auto e = m.Enter("SetCurrentDirectoryA", path ? path : "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    const std::string full = m.files.Resolve(m.FullPath(path ? path : ""));
+    auto it = m.files.nodes.find(full);
+    const bool root = full.size() == 2 && full[1] == ':';
+    if (full.empty() || (!root && it == m.files.nodes.end())) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!root && !it->second.directory) {
+        SetLastError(267);  // ERROR_DIRECTORY
+        return FALSE;
+    }
+    m.currentFolder = full;
+    return TRUE;
+}
+
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
+                                 DWORD sizeLow, LPCSTR name) {
+    sim::Machine& m = pc();
+    if (auto e = m.Enter("CreateFileMappingA", name ? name : "")) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (file != INVALID_HANDLE_VALUE || security || !name)
+        sim::Unmodelled("CreateFileMappingA other than a named paging-file section");
+    if (protect != PAGE_READWRITE) sim::Unmodelled("CreateFileMappingA protection");
+    if (sizeHigh == 0 && sizeLow == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const bool existed = m.namedObjects.count(name) != 0;
+    ++m.namedObjects[name];
+    HANDLE handle = m.NewHandle(sim::Machine::Handle{sim::Machine::Handle::Mapping, name, 0, 0});
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
+    return handle;
+}

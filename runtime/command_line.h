@@ -1,0 +1,17 @@
+// Splitting of the process command line into words.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The program's own name comes first. Words are separated by runs of
+// characters up to and including the blank (control characters separate
+// too); a stretch between double quotes belongs to one word and the quotes
+// are dropped; an unclosed quote runs to the end.
+std::vector<std::string> SplitCommandLine(std::string_view line);
+
+// Word `index` of the process's own command line (0: the program), or
+// empty when there is none.
+std::string CommandLineArgument(std::size_t index);

@@ -1,0 +1,13 @@
+// Text rules shared by the whole installer. Texts are 8-bit ANSI strings;
+// only the ASCII letters change case, so Cyrillic letters compare exactly.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+std::string LowerAscii(std::string text);
+std::string UpperAscii(std::string text);
+// Removes characters of code 32 or below at both ends.
+std::string Trim(std::string_view text);
+// Empty, or only characters of code 32 or below.
+bool IsBlank(std::string_view text);

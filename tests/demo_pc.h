@@ -1,0 +1,75 @@
+// A simulated PC with Lexomir installed the usual way, for the tests of the
+// update sequence: 64-bit Windows, a 32-bit installer, the application's
+// uninstall entry in the 32-bit view, its folder with Lexomir.exe and an old
+// data file, and the installer's own file sealed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+#include "tests/pe_builder.h"
+
+namespace demo {
+
+inline const std::string kFolder = "C:\\Program Files (x86)\\Lexomir\\";
+inline const std::string kDataFile = kFolder + "lxn.cok";
+inline const std::string kCurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
+inline const std::string kCurrentVersion32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion";
+inline const std::string kEntry32 = kCurrentVersion32 + "\\Uninstall\\Lexomir";
+inline const std::string kEntry64 = kCurrentVersion + "\\Uninstall\\Lexomir";
+inline const std::string kShellFolders = kCurrentVersion + "\\Explorer\\Shell Folders";
+
+inline std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+inline std::vector<std::uint8_t> Payload(std::size_t size = 3000, unsigned version = 1001) {
+    std::vector<std::uint8_t> data = pe_test::Pattern(size, 42);
+    if (size > 6) {
+        data[5] = std::uint8_t(version & 0xFF);
+        data[6] = std::uint8_t(version >> 8);
+    }
+    return data;
+}
+
+// The installer's own file: a sealed image, and the payload as its resource.
+inline void SealedInstaller(sim::Machine& m, const std::vector<std::uint8_t>& payload) {
+    pe_test::Image image = pe_test::BuildImage();
+    EXPECT_TRUE(pe_test::Seal(image.bytes));
+    m.files.AddFile(m.moduleFileName, image.bytes);
+    m.AddResource("COK", "LXN", 1049, payload);
+}
+
+inline void Setup(sim::Machine& m, const std::vector<std::uint8_t>& payload = Payload()) {
+    m.wow64 = true;
+    m.registry.SetString(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", "C:\\Program Files");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, kCurrentVersion32, "ProgramFilesDir", "C:\\Program Files (x86)");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs",
+                         "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
+    m.registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Programs",
+                         "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
+    m.registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
+    m.registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Startup",
+                         "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, kEntry32, "UninstallString", kFolder + "unins000.exe");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, kEntry32, "DisplayName", "Lexomir");
+    m.files.AddFile(kFolder + "Lexomir.exe", std::vector<std::uint8_t>(2048, 0x4D));
+    m.files.AddFile(kFolder + "unins000.exe", std::vector<std::uint8_t>(1024, 0x5A));
+    m.files.AddFile(kDataFile, Bytes("old data"));
+    m.app.exePath = kFolder + "Lexomir.exe";
+    m.app.markerName = "lexomir_memfile";
+    m.app.windowClass = "TLXMainForm";
+    m.app.holdsFiles = {kDataFile};
+    SealedInstaller(m, payload);
+}
+
+// Resets the machine before each test.
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim::Reset(); }
+    sim::Machine& pc() { return sim::pc(); }
+};
+
+}  // namespace demo
