@@ -1,0 +1,258 @@
+// The whole run from the program entry on the simulated PC: every ending of
+// the update sequence, with the exact boxes, in both languages.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/program_entry.h"
+#include "tests/demo_pc.h"
+
+namespace {
+
+using demo::kDataFile;
+using demo::kEntry32;
+
+const std::string kRuTitle = "Обновление программы \"Лексомир\"";
+const std::string kEnTitle = "Lexomir update";
+const std::string kVersioned = "\"Тирвена\" версии 1001";
+const std::string kConfirmEn = "Would you like to setup\r\nLexomir update -\r\n" + kVersioned + "?";
+const std::string kConfirmRu = "Вы действительно хотите установить\r\n" + kRuTitle + " -\r\n" + kVersioned + "?";
+const std::string kFinal = "На Ваш компьютер установлено\r\n" + kRuTitle + " -\r\n" + kVersioned +
+                           "\r\n\r\nЗапустить программу?";
+constexpr UINT kErrorStyle = 0x200010;
+constexpr UINT kQuestionStyle = 0x42024;
+
+struct Box {
+    std::string function;
+    std::string text;
+    std::string caption;
+    UINT style;
+    std::optional<WORD> language;
+};
+
+Box Error(bool russian, const std::string& en, const std::string& ru) {
+    if (russian) return {"MessageBoxExA", ru, kRuTitle, kErrorStyle, WORD(0x19)};
+    return {"MessageBoxA", en, kEnTitle, kErrorStyle, std::nullopt};
+}
+Box Confirm(bool russian) {
+    if (russian) return {"MessageBoxExA", kConfirmRu, "Резонный вопрос", kQuestionStyle, WORD(0x19)};
+    return {"MessageBoxA", kConfirmEn, "Sound question", kQuestionStyle, std::nullopt};
+}
+Box FinalQuestion() { return {"MessageBoxExA", kFinal, kEnTitle, kQuestionStyle, WORD(0x19)}; }
+
+void ExpectBoxes(const std::vector<Box>& expected) {
+    const auto& shown = sim::pc().boxes;
+    ASSERT_EQ(shown.size(), expected.size()) << "number of boxes";
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE("box " + std::to_string(i + 1));
+        EXPECT_EQ(shown[i].function, expected[i].function);
+        EXPECT_EQ(shown[i].text, expected[i].text);
+        EXPECT_EQ(shown[i].caption, expected[i].caption);
+        EXPECT_EQ(shown[i].style, expected[i].style);
+        EXPECT_EQ(shown[i].language, expected[i].language);
+        EXPECT_EQ(shown[i].owner, nullptr);
+    }
+}
+
+bool Has(const std::vector<std::string>& history, const std::string& event) {
+    for (const std::string& e : history)
+        if (e == event) return true;
+    return false;
+}
+
+std::vector<std::uint8_t> Old() { return demo::Bytes("old data"); }
+
+class UpdateSequence : public demo::SimTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        demo::SimTest::SetUp();
+        demo::Setup(pc(), payload_);
+        russian_ = GetParam();
+        pc().userLocale = russian_ ? 0x0419 : 0x0409;
+    }
+    void Args(const std::string& args) { pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args; }
+    std::optional<DWORD> EstimatedSize() { return pc().registry.Dword(HKEY_LOCAL_MACHINE, kEntry32, "EstimatedSize"); }
+    std::vector<std::uint8_t> DataFile() { return pc().files.Read(kDataFile).value_or(std::vector<std::uint8_t>{}); }
+    DWORD FolderKb() {
+        std::uint64_t total = 0;
+        for (const auto& [path, node] : pc().files.nodes)
+            if (!node.directory && sim::UpperAscii(path).rfind(sim::UpperAscii("C:\\Program Files (x86)\\Lexomir\\"), 0) == 0)
+                total += node.data.size();
+        return DWORD(total >> 10);
+    }
+
+    bool russian_ = false;
+    std::vector<std::uint8_t> payload_ = demo::Payload(5000);
+};
+
+TEST_P(UpdateSequence, InteractiveYesYesInstallsRecordsSizeAndStartsTheApplication) {
+    pc().boxAnswers = {IDYES, IDYES};
+    EXPECT_EQ(RunInstaller(), 0);
+    ExpectBoxes({Confirm(russian_), FinalQuestion()});
+    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_EQ(EstimatedSize(), FolderKb());
+    ASSERT_EQ(pc().launches.size(), 1u);
+    EXPECT_EQ(pc().launches[0].file, "C:\\Program Files (x86)\\Lexomir\\Lexomir.exe");
+    EXPECT_TRUE(Has(pc().app.history, "brought to front"));
+    EXPECT_FALSE(pc().files.Exists("C:\\Program Files (x86)\\Lexomir\\~lxn.cok"));
+}
+
+TEST_P(UpdateSequence, FinalQuestionAnsweredNoLeavesTheApplicationStopped) {
+    pc().boxAnswers = {IDYES, IDNO};
+    EXPECT_EQ(RunInstaller(), 0);
+    ExpectBoxes({Confirm(russian_), FinalQuestion()});
+    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_TRUE(pc().launches.empty());
+}
+
+TEST_P(UpdateSequence, ConfirmationRefusedWritesNothing) {
+    pc().boxAnswers = {IDNO};
+    EXPECT_EQ(RunInstaller(), 3);
+    ExpectBoxes({Confirm(russian_)});
+    EXPECT_EQ(DataFile(), Old());
+    EXPECT_FALSE(EstimatedSize());
+}
+
+TEST_P(UpdateSequence, ConfirmationThatCannotBeShownCountsAsNo) {
+    pc().Inject(russian_ ? "MessageBoxExA" : "MessageBoxA", 1, ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(RunInstaller(), 3);
+    EXPECT_EQ(DataFile(), Old());
+}
+
+TEST_P(UpdateSequence, RunningApplicationIsAskedToQuitAndWaitedForBeforeTheWrite) {
+    pc().StartMainApp();
+    pc().app.quitDelayMs = 1200;  // gone before the third probe
+    pc().boxAnswers = {IDYES, IDNO};
+    EXPECT_EQ(RunInstaller(), 0);
+    EXPECT_TRUE(Has(pc().app.history, "quit requested"));
+    EXPECT_FALSE(pc().app.running);
+    EXPECT_EQ((std::vector<DWORD>(pc().sleeps.begin(), pc().sleeps.begin() + 3)),
+              (std::vector<DWORD>{512, 512, 512}));
+    EXPECT_EQ(DataFile(), payload_);
+}
+
+TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
+    pc().StartMainApp();
+    pc().app.quitsOnWmQuit = false;
+    pc().boxAnswers = {IDYES};
+    EXPECT_EQ(RunInstaller(), 4);
+    EXPECT_EQ(std::vector<DWORD>(pc().sleeps), std::vector<DWORD>(8, 512));
+    const std::string path = kDataFile;
+    ExpectBoxes({Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
+    EXPECT_EQ(DataFile(), Old());
+    EXPECT_TRUE(EstimatedSize()) << "the size is recorded after a failed write too";
+    EXPECT_TRUE(pc().launches.empty()) << "no final question after a failed write";
+}
+
+TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
+    pc().StartMainApp();
+    pc().userIsAdmin = false;
+    EXPECT_EQ(RunInstaller(), 2);
+    ExpectBoxes({Error(russian_, "You have no right to install applications!", "У Вас нет права устанавливать программы!")});
+    EXPECT_FALSE(Has(pc().app.history, "quit requested"));
+    EXPECT_EQ(DataFile(), Old());
+}
+
+TEST_P(UpdateSequence, UnreadablePerUserShellFolderEndsDiscovery) {
+    pc().registry.SetDword(HKEY_CURRENT_USER, demo::kShellFolders, "Desktop", 1);
+    EXPECT_EQ(RunInstaller(), 2);
+    ExpectBoxes({Error(russian_, "No access to system registry", "Нет доступа к системному реестру")});
+}
+
+TEST_P(UpdateSequence, MissingApplicationEndsAfterTheQuitRequestAndTheSelfCheck) {
+    pc().StartMainApp();
+    pc().files.Remove("C:\\Program Files (x86)\\Lexomir\\Lexomir.exe");
+    EXPECT_EQ(RunInstaller(), 2);
+    ExpectBoxes({Error(russian_,
+                       "There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
+                       "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
+                       "Пожалуйста, сначала установите программу.")});
+    EXPECT_TRUE(Has(pc().app.history, "quit requested"));
+    EXPECT_GT(pc().CallCount("BCryptHashData"), 0) << "the self-check ran first";
+}
+
+TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistorted) {
+    auto image = *pc().files.Read(pc().moduleFileName);
+    image[0x200] ^= 0x01;
+    pc().files.AddFile(pc().moduleFileName, image);
+    EXPECT_EQ(RunInstaller(), 2);
+    ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?")});
+    EXPECT_EQ(DataFile(), Old());
+}
+
+TEST_P(UpdateSequence, UnreadableInstallerFileIsReportedAsSuch) {
+    pc().files.HoldOpen(pc().moduleFileName, GENERIC_WRITE, 0);
+    EXPECT_EQ(RunInstaller(), 2);
+    ExpectBoxes({Error(russian_, "Failed to check up the package file!", "Не удаётся проверить файл пакета установки!")});
+}
+
+TEST_P(UpdateSequence, QuietRunAsksNothingAndStartsNothingWithoutRunapp) {
+    Args("modest");
+    EXPECT_EQ(RunInstaller(), 0);
+    ExpectBoxes({});
+    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_TRUE(pc().launches.empty());
+}
+
+TEST_P(UpdateSequence, QuietRunWithRunappRestartsTheApplication) {
+    pc().StartMainApp();
+    Args("MODEST RunApp");
+    EXPECT_EQ(RunInstaller(), 0);
+    ExpectBoxes({});
+    EXPECT_EQ(DataFile(), payload_);
+    ASSERT_EQ(pc().launches.size(), 1u);
+    EXPECT_TRUE(pc().app.running);
+    EXPECT_TRUE(Has(pc().app.history, "brought to front"));
+}
+
+TEST_P(UpdateSequence, QuietRunStillShowsErrors) {
+    Args("modest runapp");
+    pc().files.FailWritesAfter("C:\\Program Files (x86)\\Lexomir\\~lxn.cok", 100);
+    EXPECT_EQ(RunInstaller(), 4);
+    ExpectBoxes({Error(russian_, "Can't install file " + kDataFile, "Не удается установить файл " + kDataFile)});
+    EXPECT_EQ(pc().launches.size(), 1u) << "a caller that asked for runapp gets its application back";
+}
+
+TEST_P(UpdateSequence, RunappWithoutModestIsIgnored) {
+    Args("runapp modest");
+    pc().boxAnswers = {IDYES, IDNO};
+    EXPECT_EQ(RunInstaller(), 0);
+    ExpectBoxes({Confirm(russian_), FinalQuestion()});
+    EXPECT_TRUE(pc().launches.empty());
+}
+
+TEST_P(UpdateSequence, FailedSizeWriteEndsWithTheApplicationErrorBox) {
+    pc().Inject("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
+    pc().boxAnswers = {IDYES};
+    EXPECT_EQ(RunInstaller(), 1);
+    ASSERT_EQ(pc().boxes.size(), 2u);
+    EXPECT_EQ(pc().boxes[1].caption, "Application Error");
+    EXPECT_EQ(pc().boxes[1].function, "MessageBoxA");
+    EXPECT_NE(pc().boxes[1].text.find("ERegistryException"), std::string::npos);
+    EXPECT_EQ(DataFile(), payload_) << "a written file stays written";
+    EXPECT_TRUE(pc().launches.empty());
+}
+
+TEST_P(UpdateSequence, WrongTypedUninstallStringIsAnUnexpectedError) {
+    pc().registry.SetDword(HKEY_LOCAL_MACHINE, kEntry32, "UninstallString", 7);
+    EXPECT_EQ(RunInstaller(), 1);
+    ASSERT_EQ(pc().boxes.size(), 1u);
+    EXPECT_EQ(pc().boxes[0].caption, "Application Error");
+    EXPECT_NE(pc().boxes[0].text.find("Invalid data type for 'UninstallString'"), std::string::npos);
+    EXPECT_TRUE(pc().regHandles.empty()) << "the key is closed on the way out";
+}
+
+TEST_P(UpdateSequence, EveryHandleIsClosedAtTheEnd) {
+    pc().StartMainApp();
+    Args("modest runapp");
+    EXPECT_EQ(RunInstaller(), 0);
+    EXPECT_TRUE(pc().regHandles.empty());
+    EXPECT_TRUE(pc().handles.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, UpdateSequence, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Russian" : "English"; });
+
+}  // namespace
