@@ -57,7 +57,7 @@ inline std::vector<Resource> DefaultResources() {
   };
 }
 
-struct ImageSpec {
+struct ImageOptions {
   bool pe32plus = false;
   std::vector<Resource> resources = DefaultResources();
 };
@@ -71,7 +71,7 @@ struct Image {
   std::vector<std::uint8_t> bytes;
   std::size_t optional_header, checksum, security_dir, section_table;
   std::size_t code, data, rsrc, rsrc_end;  // raw data of the three sections
-  std::vector<ResourcePlace> places;       // parallel to ImageSpec::resources
+  std::vector<ResourcePlace> places;       // parallel to ImageOptions::resources
 };
 
 constexpr std::uint32_t kRsrcRva = 0x3000;
@@ -164,12 +164,12 @@ inline std::vector<std::uint8_t> BuildResourceTree(const std::vector<Resource>& 
   return r;
 }
 
-inline Image BuildImage(const ImageSpec& spec = {}) {
+inline Image BuildImage(const ImageOptions& options = {}) {
   constexpr std::size_t kFileAlign = 0x200, kHeaders = 0x400, kPe = 0x80;
   Image img;
   auto& b = img.bytes;
   const std::vector<std::uint8_t> code = Pattern(0x180, 1), data = Pattern(0x100, 2);
-  const std::vector<std::uint8_t> rsrc = BuildResourceTree(spec.resources, img.places);
+  const std::vector<std::uint8_t> rsrc = BuildResourceTree(options.resources, img.places);
 
   img.code = kHeaders;
   img.data = img.code + AlignUp(code.size(), kFileAlign);
@@ -189,14 +189,14 @@ inline Image BuildImage(const ImageSpec& spec = {}) {
   std::copy(stub.begin(), stub.end(), b.begin() + 0x4E);
   Put32(b, kPe, 0x4550);
   const std::size_t coff = kPe + 4;
-  const std::size_t dirs_at = spec.pe32plus ? 112 : 96;
-  Put16(b, coff, spec.pe32plus ? 0x8664 : 0x14C);
+  const std::size_t dirs_at = options.pe32plus ? 112 : 96;
+  Put16(b, coff, options.pe32plus ? 0x8664 : 0x14C);
   Put16(b, coff + 2, 3);
   Put32(b, coff + 4, 0x5F000000);  // TimeDateStamp
   Put16(b, coff + 16, static_cast<std::uint32_t>(dirs_at + 16 * 8));
-  Put16(b, coff + 18, spec.pe32plus ? 0x0022 : 0x0102);
+  Put16(b, coff + 18, options.pe32plus ? 0x0022 : 0x0102);
   const std::size_t opt = img.optional_header = coff + 20;
-  Put16(b, opt, spec.pe32plus ? 0x20B : 0x10B);
+  Put16(b, opt, options.pe32plus ? 0x20B : 0x10B);
   Put32(b, opt + 16, 0x1000);  // AddressOfEntryPoint
   Put32(b, opt + 32, 0x1000);  // SectionAlignment
   Put32(b, opt + 36, kFileAlign);

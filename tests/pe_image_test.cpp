@@ -15,8 +15,8 @@ using pe::SealStatus;
 
 constexpr std::size_t kSlot = 3;  // LXSEAL in DefaultResources()
 
-Image SealedImage(const ImageSpec& spec = {}) {
-  Image img = BuildImage(spec);
+Image SealedImage(const ImageOptions& options = {}) {
+  Image img = BuildImage(options);
   EXPECT_TRUE(Seal(img.bytes));
   return img;
 }
@@ -43,38 +43,38 @@ TEST(MemorySource, RefusesRangesOutsideTheBytes) {
 
 struct LocateCase {
   const char* what;
-  std::function<void(ImageSpec&)> edit;
+  std::function<void(ImageOptions&)> edit;
   int slot;  // index of the resource expected as the slot, -1 for none
 };
 
 TEST(LocateSeal, FindsTheSlotThroughTheResourceTree) {
   auto with_language = [](std::uint16_t lang, bool before) {
-    return [=](ImageSpec& s) {
+    return [=](ImageOptions& s) {
       Resource extra = s.resources[kSlot];
       extra.lang = lang;
       s.resources.insert(s.resources.begin() + (before ? kSlot : kSlot + 1), extra);
     };
   };
   const LocateCase cases[] = {
-      {"PE32", [](ImageSpec&) {}, kSlot},
-      {"PE32+", [](ImageSpec& s) { s.pe32plus = true; }, kSlot},
-      {"name in mixed case", [](ImageSpec& s) { s.resources[kSlot].name.name = u"LxSeal"; }, kSlot},
+      {"PE32", [](ImageOptions&) {}, kSlot},
+      {"PE32+", [](ImageOptions& s) { s.pe32plus = true; }, kSlot},
+      {"name in mixed case", [](ImageOptions& s) { s.resources[kSlot].name.name = u"LxSeal"; }, kSlot},
       {"first of two languages, 1033 first", with_language(1033, true), kSlot},
       {"first of two languages, 1049 first", with_language(1033, false), kSlot},
-      {"the only resource", [](ImageSpec& s) { s.resources = {s.resources[kSlot]}; }, 0},
-      {"no slot", [](ImageSpec& s) { s.resources.erase(s.resources.begin() + kSlot); }, -1},
-      {"under type 11", [](ImageSpec& s) { s.resources[kSlot].type = {11, {}}; }, -1},
-      {"under a type named RCDATA", [](ImageSpec& s) { s.resources[kSlot].type = {0, u"RCDATA"}; }, -1},
-      {"under the ID 10", [](ImageSpec& s) { s.resources[kSlot].name = {10, {}}; }, -1},
-      {"non-ASCII letter whose low byte is L", [](ImageSpec& s) { s.resources[kSlot].name.name = u"\u014CXSEAL"; }, -1},
-      {"31 bytes", [](ImageSpec& s) { s.resources[kSlot].data.resize(31); }, -1},
-      {"33 bytes", [](ImageSpec& s) { s.resources[kSlot].data.resize(33); }, -1},
+      {"the only resource", [](ImageOptions& s) { s.resources = {s.resources[kSlot]}; }, 0},
+      {"no slot", [](ImageOptions& s) { s.resources.erase(s.resources.begin() + kSlot); }, -1},
+      {"under type 11", [](ImageOptions& s) { s.resources[kSlot].type = {11, {}}; }, -1},
+      {"under a type named RCDATA", [](ImageOptions& s) { s.resources[kSlot].type = {0, u"RCDATA"}; }, -1},
+      {"under the ID 10", [](ImageOptions& s) { s.resources[kSlot].name = {10, {}}; }, -1},
+      {"non-ASCII letter whose low byte is L", [](ImageOptions& s) { s.resources[kSlot].name.name = u"\u014CXSEAL"; }, -1},
+      {"31 bytes", [](ImageOptions& s) { s.resources[kSlot].data.resize(31); }, -1},
+      {"33 bytes", [](ImageOptions& s) { s.resources[kSlot].data.resize(33); }, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ImageSpec spec;
-    c.edit(spec);
-    const Image img = BuildImage(spec);
+    ImageOptions options;
+    c.edit(options);
+    const Image img = BuildImage(options);
     pe::MemorySource src(img.bytes);
     pe::SealLayout layout;
     ASSERT_EQ(pe::LocateSeal(src, layout), c.slot >= 0);
@@ -333,9 +333,9 @@ struct Recorder final : pe::DigestSink {
 };
 
 TEST(HashSealed, FeedsEveryByteButTheSkippedOnesInBoundedPieces) {
-  ImageSpec spec;
-  spec.resources[0].data = Pattern(3 * pe::kHashChunkSize + 777, 5);  // the embedded payload
-  Image img = BuildImage(spec);
+  ImageOptions options;
+  options.resources[0].data = Pattern(3 * pe::kHashChunkSize + 777, 5);  // the embedded payload
+  Image img = BuildImage(options);
   Sign(img, 5000);
   pe::MemorySource src(img.bytes);
   pe::SealLayout layout;
