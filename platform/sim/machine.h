@@ -128,6 +128,7 @@ public:
     // Writes to this path succeed for `bytes` bytes in all, then fail with `error`.
     void FailWritesAfter(const std::string& path, std::uint64_t bytes, DWORD error = ERROR_DISK_FULL);
     std::uint64_t capacity = UINT64_MAX;  // bytes all files together may hold
+    std::uint64_t UsedBytes() const;
 
     // The model behind the API, shared by the implementation files.
     std::string Normalize(const std::string& path, const std::string& cwd) const;

@@ -181,6 +181,12 @@ int FileSystem::HoldOpen(const std::string& path, DWORD access, DWORD share) {
 
 void FileSystem::Release(int token) { external.erase(token); }
 
+std::uint64_t FileSystem::UsedBytes() const {
+    std::uint64_t used = 0;
+    for (const auto& [path, node] : nodes) used += node.data.size();
+    return used;
+}
+
 void FileSystem::FailWritesAfter(const std::string& path, std::uint64_t bytes, DWORD error) {
     writeFaults[Normalize(path, "C:")] = {bytes, error};
 }
@@ -207,11 +213,6 @@ bool HeldWithoutDeleteSharing(const std::string& path) {
     return false;
 }
 
-std::uint64_t UsedBytes() {
-    std::uint64_t used = 0;
-    for (const auto& [path, node] : pc().files.nodes) used += node.data.size();
-    return used;
-}
 
 // Where a path leads: the resolved full path and whether its folder exists.
 struct Target {
@@ -409,7 +410,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     const std::uint64_t end = h->position + accept;
     const std::uint64_t growth = end > data.size() ? end - data.size() : 0;
     if (growth && pc().files.capacity != UINT64_MAX &&
-        sim::UsedBytes() + growth > pc().files.capacity) {
+        pc().files.UsedBytes() + growth > pc().files.capacity) {
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
@@ -663,10 +664,8 @@ BOOL WINAPI FindClose(HANDLE find) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    if (auto e = pc().Enter("CloseHandle", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    // A failing close still closes: the handle is gone either way.
+    const std::optional<DWORD> fault = pc().Enter("CloseHandle", "");
     auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
     if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -677,5 +676,9 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);
     }
     pc().handles.erase(it);
+    if (fault) {
+        SetLastError(*fault);
+        return FALSE;
+    }
     return TRUE;
 }
