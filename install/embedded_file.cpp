@@ -21,8 +21,10 @@ bool CopyResource(const std::string& name, const std::string& type, ResourceCopy
     HGLOBAL loaded = LoadResource(nullptr, resource);
     if (!loaded) return false;
     const void* data = LockResource(loaded);
+    // 0 is both an empty resource and a failure; only the error tells.
+    SetLastError(ERROR_SUCCESS);
     const DWORD size = SizeofResource(nullptr, resource);
-    bool ok = data != nullptr;
+    bool ok = data != nullptr && (size != 0 || GetLastError() == ERROR_SUCCESS);
     if (ok) {
         copy.bytes.reset(new (std::nothrow) unsigned char[size ? size : 1]);
         ok = copy.bytes != nullptr;

@@ -651,15 +651,16 @@ BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL WINAPI FindClose(HANDLE find) {
-    if (auto e = pc().Enter("FindClose", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    const std::optional<DWORD> fault = pc().Enter("FindClose", "");
     if (!pc().FindHandle(find, sim::Machine::Handle::Find)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     pc().handles.erase(reinterpret_cast<std::uintptr_t>(find));
+    if (fault) {
+        SetLastError(*fault);
+        return FALSE;
+    }
     return TRUE;
 }
 

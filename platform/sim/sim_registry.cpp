@@ -255,8 +255,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type,
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
-    if (auto e = pc().Enter("RegCloseKey", "")) return LSTATUS(*e);
-    if (sim::Predefined(key)) return ERROR_SUCCESS;
+    // A failing close still closes: the handle is gone either way.
+    const std::optional<DWORD> fault = pc().Enter("RegCloseKey", "");
+    if (sim::Predefined(key)) return fault ? LSTATUS(*fault) : ERROR_SUCCESS;
     if (pc().regHandles.erase(reinterpret_cast<std::uintptr_t>(key)) == 0) return ERROR_INVALID_HANDLE;
-    return ERROR_SUCCESS;
+    return fault ? LSTATUS(*fault) : ERROR_SUCCESS;
 }
