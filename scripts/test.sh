@@ -9,6 +9,11 @@ cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host
 
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset host-asan >/dev/null
+cmake --build --preset host-asan
+ctest --preset host-asan
+
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset windows

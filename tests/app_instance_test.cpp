@@ -120,7 +120,9 @@ TEST_F(AppInstance, StartAndActivateWaitsForTheMarkerThenTheWindow) {
             EXPECT_TRUE(pc().windows.begin()->second.foreground);
             EXPECT_EQ(pc().app.history.back(), "brought to front");
         }
-        if (!c.starts) EXPECT_EQ(pc().CallCount("FindWindowA"), 0);
+        if (!c.starts) {
+            EXPECT_EQ(pc().CallCount("FindWindowA"), 0);
+        }
     }
 }
 
