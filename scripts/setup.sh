@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libssl-dev python3
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
-          locales xvfb xauth x11-apps imagemagick)
+          clang libclang-rt-14-dev locales xvfb xauth x11-apps imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -17,3 +17,8 @@ ctest --preset host-asan
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset windows
+
+# Each parser of untrusted bytes under libFuzzer, briefly (scripts/fuzz.sh runs longer).
+cmake --preset fuzz -DLEXOMIR_FUZZ_SECONDS=30 >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
