@@ -189,6 +189,44 @@ struct ShellExecuteRecord {
     DWORD at = 0;
 };
 
+// ------------------------------------- console commands (sim_process.cpp)
+
+// What one command does when the command interpreter runs it as
+// `cmd.exe /c COMMAND > "FILE"`: the interpreter creates FILE (relative to
+// the current folder), writes the command's output into it, holds it open
+// while it runs, and ends after runMs, or only when terminated.
+struct ConsoleCommand {
+    std::string output;      // what the command prints, in the OEM code page
+    DWORD runMs = 60;
+    bool neverEnds = false;
+    DWORD exitCode = 0;
+};
+
+// A command interpreter: its file must exist on the volume as well. A
+// command it does not know prints only to the error stream, so its
+// redirect file stays empty, and it exits with 1.
+struct ConsoleInterpreter {
+    std::map<std::string, ConsoleCommand, NameLess> commands;  // by command text
+};
+
+// One CreateProcessA call, whether or not a process started.
+struct ProcessRecord {
+    std::string commandLine;
+    std::string program;   // the file that was started; empty when none was
+    DWORD error = 0;       // why nothing started
+    DWORD creationFlags = 0;
+    BOOL inheritHandles = FALSE;
+    STARTUPINFOA startup{};
+    std::string command;   // what the interpreter was told to run
+    std::string redirect;  // full path of the file its output went to; empty: none
+    DWORD id = 0;
+    DWORD startedAt = 0;
+    std::optional<DWORD> endedAt;
+    bool terminated = false;
+    DWORD exitCode = STILL_ACTIVE;
+    int holdToken = 0;     // the redirect file, held open while it runs
+};
+
 // ------------------------------------------------------------ the machine
 
 class Machine {
@@ -243,6 +281,23 @@ public:
     std::vector<ShellExecuteRecord> launches;
     std::map<std::string, int, NameLess> namedObjects;  // name -> open handles
 
+    // Console commands and the system's facts (sim_process.cpp).
+    std::map<std::string, ConsoleInterpreter, NameLess> interpreters;  // by full path of the program
+    // Puts a command interpreter on the volume (default: cmd.exe in the
+    // system folder) whose "ver" prints as Windows 10 does.
+    ConsoleInterpreter& AddInterpreter(const std::string& path = "");
+    std::vector<ProcessRecord> processes;  // every CreateProcessA call, in order
+    DWORD nextProcessId = 0x1A4;
+    DWORD terminationMs = 5;  // TerminateProcess -> the process has ended
+    // GetSystemInfo always reports the x86 of this 32-bit process;
+    // GetNativeSystemInfo reports nativeArchitecture when wow64 is set.
+    WORD nativeArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+    bool nativeSystemInfoExported = true;  // kernel32 has GetNativeSystemInfo (XP and later)
+    DWORD processorCount = 2;
+    std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0}, {SM_SERVERR2, 0}};
+    UINT oemCodePage = 866;
+    UINT ansiCodePage = 1251;
+
     // Calls and faults.
     std::vector<CallRecord> calls;
     std::vector<Fault> faults;
@@ -254,12 +309,13 @@ public:
 
     // Implementation details shared by the API files.
     struct Handle {
-        enum Kind { File, Find, Mapping } kind;
-        std::string path;  // file: normalized path; mapping: object name
+        enum Kind { File, Find, Mapping, Process, Thread } kind;
+        std::string path;  // file: normalized path; mapping: object name; process: program
         DWORD access = 0, share = 0;
         std::uint64_t position = 0;
         std::vector<WIN32_FIND_DATAA> listing;
         std::size_t next = 0;
+        DWORD processId = 0;  // process, thread: the process it belongs to
     };
     std::map<std::uintptr_t, Handle> handles;
     struct RegHandle {

@@ -183,7 +183,11 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "BCryptFinishHash") return reinterpret_cast<FARPROC>(&BCryptFinishHash);
         if (n == "BCryptDestroyHash") return reinterpret_cast<FARPROC>(&BCryptDestroyHash);
         if (n == "BCryptCloseAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptCloseAlgorithmProvider);
-    } else if (module != sim::kKernel32) {
+    } else if (module == sim::kKernel32) {
+        // Windows XP and later export it; Windows 2000 does not.
+        if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)
+            return reinterpret_cast<FARPROC>(&GetNativeSystemInfo);
+    } else {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }

@@ -1,0 +1,365 @@
+// Console commands run as child processes, and the machine facts the OS
+// description reads: system info, metrics, and the OEM-to-ANSI conversion.
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsFullPath(const std::string& path) {
+    return path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+bool HasExtension(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    const std::size_t slash = path.find_last_of("\\/");
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+bool IsFile(const std::string& path) {
+    const FileNode* node = pc().files.Node(path);
+    return node && !node->directory;
+}
+
+// Which program a command line without an application name starts, as
+// Windows finds it: a quoted first word is taken whole; otherwise each
+// blank in turn may end the name ("C:\Program Files\x" tries
+// "C:\Program.exe" first), ".exe" is added to a name without extension,
+// and the first candidate that is a file wins. `rest` gets what follows
+// the program's name.
+std::string FindProgram(const std::string& line, std::string& rest) {
+    std::vector<std::pair<std::string, std::size_t>> candidates;  // name, where the rest begins
+    if (!line.empty() && line[0] == '"') {
+        const std::size_t close = line.find('"', 1);
+        if (close == std::string::npos) candidates.push_back({line.substr(1), line.size()});
+        else candidates.push_back({line.substr(1, close - 1), close + 1});
+    } else {
+        for (std::size_t i = 0; i <= line.size(); ++i)
+            if (i == line.size() || IsBlank(line[i])) candidates.push_back({line.substr(0, i), i});
+    }
+    for (auto& [name, end] : candidates) {
+        if (name.empty()) continue;
+        if (!IsFullPath(name)) Unmodelled("CreateProcessA searching for a program: " + name);
+        const std::string file = HasExtension(name) ? name : name + ".exe";
+        if (IsFile(file)) {
+            rest = line.substr(end);
+            return pc().files.Normalize(file, "C:");
+        }
+    }
+    return "";
+}
+
+ProcessRecord* ProcessOf(HANDLE handle, Machine::Handle::Kind kind = Machine::Handle::Process) {
+    Machine::Handle* h = pc().FindHandle(handle, kind);
+    if (!h) return nullptr;
+    for (ProcessRecord& p : pc().processes)
+        if (p.id == h->processId) return &p;
+    return nullptr;
+}
+
+void EndProcess(DWORD id, DWORD exitCode) {
+    for (ProcessRecord& p : pc().processes) {
+        if (p.id != id || p.endedAt) continue;
+        p.endedAt = pc().now;
+        p.exitCode = exitCode;
+        if (p.holdToken) pc().files.Release(p.holdToken);
+        p.holdToken = 0;
+    }
+}
+
+// The interpreter at work: `/c COMMAND > "FILE"`. The redirect file is
+// created (or emptied) before the command runs; when it cannot be created
+// the command does not run and the interpreter exits with 1.
+void RunInterpreter(ProcessRecord& p, const ConsoleInterpreter& interpreter, const std::string& arguments) {
+    std::size_t i = 0;
+    while (i < arguments.size() && IsBlank(arguments[i])) ++i;
+    if (arguments.size() < i + 3 || (arguments.compare(i, 3, "/c ") != 0 && arguments.compare(i, 3, "/C ") != 0))
+        Unmodelled("command interpreter arguments: " + arguments);
+    std::string command = arguments.substr(i + 3);
+    std::string target;
+    const std::size_t redirect = command.rfind(" > \"");
+    if (redirect != std::string::npos && command.size() > redirect + 4 && command.back() == '"' &&
+        command.find('"', redirect + 4) == command.size() - 1) {
+        target = command.substr(redirect + 4, command.size() - redirect - 5);
+        command.erase(redirect);
+    } else if (command.find_first_of("<>|&") != std::string::npos) {
+        Unmodelled("command interpreter syntax: " + command);
+    }
+    while (!command.empty() && IsBlank(command.back())) command.pop_back();
+    p.command = command;
+
+    const ConsoleCommand* script = nullptr;
+    auto known = interpreter.commands.find(command);
+    if (known != interpreter.commands.end()) script = &known->second;
+    const DWORD runMs = script ? script->runMs : 30;
+    DWORD exitCode = script ? script->exitCode : 1;
+
+    if (!target.empty()) {
+        Machine& m = pc();
+        const std::string full = m.files.Resolve(m.FullPath(target));
+        auto parent = m.files.nodes.find(FileSystem::Parent(full));
+        auto existing = m.files.nodes.find(full);
+        const bool creatable = !full.empty() && parent != m.files.nodes.end() && parent->second.directory &&
+                               (existing == m.files.nodes.end() ||
+                                (!existing->second.directory &&
+                                 !(existing->second.attributes & FILE_ATTRIBUTE_READONLY))) &&
+                               !m.FileOpenConflicts(full, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        if (!creatable) {
+            // "The system cannot find the path specified." goes to the
+            // error stream; the command itself never runs.
+            script = nullptr;
+            exitCode = 1;
+        } else {
+            FileNode& node = m.files.nodes[full];
+            const std::size_t cut = full.rfind('\\');
+            node.name = cut == std::string::npos ? full : full.substr(cut + 1);
+            node.directory = false;
+            node.attributes = FILE_ATTRIBUTE_ARCHIVE;
+            node.reportedSize = 0;
+            node.data.clear();
+            if (script) node.data.assign(script->output.begin(), script->output.end());
+            p.redirect = full;
+            p.holdToken = m.files.HoldOpen(full, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        }
+    }
+    if (script && script->neverEnds) return;
+    const DWORD id = p.id;
+    pc().At(pc().now + runMs, [id, exitCode] { EndProcess(id, exitCode); });
+}
+
+// Code page 866 to 1251 as Windows converts it, through Unicode with the
+// best-fit rules of 1251: box drawing becomes the nearest ASCII or 1251
+// shape, and the Cyrillic letters move to their 1251 places.
+constexpr std::uint8_t kOem866ToAnsi1251[128] = {
+    0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF,  // 80
+    0xD0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF,  // 90
+    0xE0, 0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF,  // A0
+    0x2D, 0x2D, 0x2D, 0xA6, 0x2B, 0xA6, 0xA6, 0xAC, 0xAC, 0xA6, 0xA6, 0xAC, 0x2D, 0x2D, 0x2D, 0xAC,  // B0
+    0x4C, 0x2B, 0x54, 0x2B, 0x2D, 0x2B, 0xA6, 0xA6, 0x4C, 0xE3, 0xA6, 0x54, 0xA6, 0x3D, 0x2B, 0xA6,  // C0
+    0xA6, 0x54, 0x54, 0x4C, 0x4C, 0x2D, 0xE3, 0x2B, 0x2B, 0x2D, 0x2D, 0x2D, 0x2D, 0xA6, 0xA6, 0x2D,  // D0
+    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF,  // E0
+    0xA8, 0xB8, 0xAA, 0xBA, 0xAF, 0xBF, 0xA1, 0xA2, 0xB0, 0x95, 0xB7, 0x76, 0xB9, 0xA4, 0xA6, 0xA0,  // F0
+};
+
+void FillSystemInfo(LPSYSTEM_INFO info, WORD architecture) {
+    std::memset(info, 0, sizeof *info);
+    info->wProcessorArchitecture = architecture;
+    info->dwPageSize = 4096;
+    info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t(0x00010000));
+    info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t(0x7FFEFFFF));
+    const DWORD n = pc().processorCount;
+    info->dwActiveProcessorMask = n >= 32 ? DWORD_PTR(0xFFFFFFFF) : (DWORD_PTR(1) << n) - 1;
+    info->dwNumberOfProcessors = n;
+    info->dwProcessorType = architecture == PROCESSOR_ARCHITECTURE_INTEL   ? PROCESSOR_INTEL_PENTIUM
+                            : architecture == PROCESSOR_ARCHITECTURE_AMD64 ? PROCESSOR_AMD_X8664
+                            : architecture == PROCESSOR_ARCHITECTURE_IA64  ? 2200  // PROCESSOR_INTEL_IA64
+                                                                           : 0;
+    info->dwAllocationGranularity = 65536;
+    info->wProcessorLevel = 6;
+    info->wProcessorRevision = 0x9E0A;
+}
+
+}  // namespace
+
+ConsoleInterpreter& Machine::AddInterpreter(const std::string& path) {
+    const std::string file = path.empty() ? systemFolder + "\\cmd.exe" : path;
+    files.AddFile(file, std::vector<std::uint8_t>(4096, 0x4D));
+    ConsoleInterpreter& interpreter = interpreters[files.Normalize(file, "C:")];
+    interpreter.commands["ver"].output = "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n";
+    return interpreter;
+}
+
+}  // namespace sim
+
+using sim::pc;
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                           LPPROCESS_INFORMATION processInformation) {
+    sim::Machine& m = pc();
+    const std::string line = commandLine ? commandLine : "";
+    sim::ProcessRecord record;
+    record.commandLine = line;
+    record.creationFlags = creationFlags;
+    record.inheritHandles = inheritHandles;
+    if (startupInfo) record.startup = *startupInfo;
+    record.startedAt = m.now;
+    if (auto e = m.Enter("CreateProcessA", line)) {
+        record.error = *e;
+        m.processes.push_back(record);
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (applicationName || processAttributes || threadAttributes || environment || currentDirectory)
+        sim::Unmodelled("CreateProcessA with an application name, attributes, environment or folder");
+    if (!commandLine || !startupInfo || !processInformation)
+        sim::Unmodelled("CreateProcessA without command line, start record or process record");
+    if (creationFlags & ~DWORD(CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP))
+        sim::Unmodelled("CreateProcessA creation flags " + std::to_string(creationFlags));
+    if (startupInfo &&
+        ((startupInfo->dwFlags & ~DWORD(STARTF_USESHOWWINDOW)) || startupInfo->lpDesktop || startupInfo->lpTitle ||
+         startupInfo->hStdInput || startupInfo->hStdOutput || startupInfo->hStdError))
+        sim::Unmodelled("CreateProcessA start record beyond the show state");
+
+    std::string arguments;
+    const std::string program = sim::FindProgram(line, arguments);
+    if (program.empty()) {
+        record.error = ERROR_FILE_NOT_FOUND;
+        m.processes.push_back(record);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    auto interpreter = m.interpreters.find(program);
+    if (interpreter == m.interpreters.end()) {
+        sim::Unmodelled("CreateProcessA of a program without a script: " + program);
+        record.error = ERROR_BAD_EXE_FORMAT;
+        m.processes.push_back(record);
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return FALSE;
+    }
+    record.program = program;
+    record.id = m.nextProcessId;
+    m.nextProcessId += 4;
+    m.processes.push_back(record);
+    sim::RunInterpreter(m.processes.back(), interpreter->second, arguments);
+
+    sim::Machine::Handle process{sim::Machine::Handle::Process, program, 0, 0};
+    process.processId = record.id;
+    sim::Machine::Handle thread{sim::Machine::Handle::Thread, program, 0, 0};
+    thread.processId = record.id;
+    processInformation->hProcess = m.NewHandle(std::move(process));
+    processInformation->hThread = m.NewHandle(std::move(thread));
+    processInformation->dwProcessId = record.id;
+    processInformation->dwThreadId = record.id + 4;
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    sim::Machine& m = pc();
+    if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) {
+        SetLastError(*e);
+        return WAIT_FAILED;
+    }
+    if (pc().FindHandle(handle, sim::Machine::Handle::Thread)) sim::Unmodelled("WaitForSingleObject on a thread");
+    sim::ProcessRecord* p = sim::ProcessOf(handle);
+    if (!p) {
+        if (m.FindHandle(handle, sim::Machine::Handle::File) || m.FindHandle(handle, sim::Machine::Handle::Mapping))
+            sim::Unmodelled("WaitForSingleObject on a file or mapping");
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    const DWORD id = p->id;
+    auto ended = [&] {
+        for (const sim::ProcessRecord& r : m.processes)
+            if (r.id == id) return r.endedAt.has_value();
+        return false;
+    };
+    const bool forever = milliseconds == INFINITE;
+    const DWORD deadline = forever ? 0 : m.now + milliseconds;
+    while (!ended()) {
+        if (m.timeline.empty() || (!forever && m.timeline.begin()->first > deadline)) {
+            if (forever) {
+                sim::Unmodelled("WaitForSingleObject(INFINITE) on a process that never ends");
+                SetLastError(ERROR_INVALID_HANDLE);
+                return WAIT_FAILED;
+            }
+            m.now = deadline;
+            return WAIT_TIMEOUT;
+        }
+        if (m.timeline.begin()->first > m.now) m.now = m.timeline.begin()->first;
+        m.RunDue();
+    }
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
+    sim::Machine& m = pc();
+    if (auto e = m.Enter("TerminateProcess", std::to_string(exitCode))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    sim::ProcessRecord* p = sim::ProcessOf(process);
+    if (!p) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // Windows refuses to terminate a process that has already ended.
+    if (p->endedAt) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Termination is asynchronous: the process is gone, and lets go of its
+    // files, only a moment later.
+    p->terminated = true;
+    const DWORD id = p->id;
+    m.At(m.now + m.terminationMs, [id, exitCode] { sim::EndProcess(id, exitCode); });
+    return TRUE;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+    if (auto e = pc().Enter("GetExitCodeProcess", "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    sim::ProcessRecord* p = sim::ProcessOf(process);
+    if (!p) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!exitCode) sim::Unmodelled("GetExitCodeProcess without a result");
+    *exitCode = p->endedAt ? p->exitCode : DWORD(STILL_ACTIVE);
+    return TRUE;
+}
+
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
+    pc().Enter("GetSystemInfo", "");
+    if (!info) sim::Unmodelled("GetSystemInfo without a record");
+    sim::FillSystemInfo(info, PROCESSOR_ARCHITECTURE_INTEL);
+}
+
+void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info) {
+    pc().Enter("GetNativeSystemInfo", "");
+    if (!info) sim::Unmodelled("GetNativeSystemInfo without a record");
+    if (!pc().nativeSystemInfoExported) sim::Unmodelled("GetNativeSystemInfo on a system that lacks it");
+    sim::FillSystemInfo(info, pc().wow64 ? pc().nativeArchitecture : WORD(PROCESSOR_ARCHITECTURE_INTEL));
+}
+
+int WINAPI GetSystemMetrics(int index) {
+    pc().Enter("GetSystemMetrics", std::to_string(index));
+    auto it = pc().systemMetrics.find(index);
+    if (it == pc().systemMetrics.end()) {
+        sim::Unmodelled("GetSystemMetrics index " + std::to_string(index));
+        return 0;
+    }
+    return it->second;
+}
+
+BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination) {
+    pc().Enter("OemToCharA", "");
+    if (!source || !destination) return FALSE;
+    const bool cyrillic = pc().oemCodePage == 866 && pc().ansiCodePage == 1251;
+    // Source and destination may be the same buffer: each byte is read
+    // before it is written.
+    for (std::size_t i = 0;; ++i) {
+        const auto c = static_cast<std::uint8_t>(source[i]);
+        if (c == 0) {
+            destination[i] = 0;
+            break;
+        }
+        if (c < 0x80) {
+            destination[i] = static_cast<char>(c);
+        } else if (cyrillic) {
+            destination[i] = static_cast<char>(sim::kOem866ToAnsi1251[c - 0x80]);
+        } else {
+            sim::Unmodelled("OemToCharA from code page " + std::to_string(pc().oemCodePage) + " to " +
+                            std::to_string(pc().ansiCodePage));
+            destination[i] = '?';
+        }
+    }
+    return TRUE;
+}
