@@ -1,0 +1,718 @@
+#!/usr/bin/env python3
+"""Runs the real installer under Wine, scenario by scenario, and checks what
+a user and the main application would see.
+
+One fresh win64 prefix per run: the stand-in application is installed into
+C:\\Program Files (x86)\\Lexomir\\ with its uninstall entry, then each
+scenario resets that installation, starts the installer through the box
+driver (which records and answers every message box) and checks the exit
+code, the boxes (exact CP1251 bytes, in order), the data file, the
+EstimatedSize value and the registry view that holds it, and the stand-in's
+log.
+
+  run_scenarios.py --installer EXE --standin EXE --boxdriver EXE --payload FILE
+                   [--stage ready|pending|all] [NAME ...]
+
+Python standard library only. See --help for the other options.
+"""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+from typing import List, Optional, Tuple
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from check_image import PeImage  # noqa: E402
+
+APP_DIR = "C:\\Program Files (x86)\\Lexomir\\"
+APP_DIR_IN_PREFIX = ("drive_c", "Program Files (x86)", "Lexomir")
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"
+UNINSTALL_STRING = APP_DIR + "unins000.exe"
+DATA_FILE = APP_DIR + "lxn.cok"
+STAGING_DIR = "C:\\lexotest\\"
+STAGING_IN_PREFIX = ("drive_c", "lexotest")
+
+# What the installer shows, as its user reads it; compared as CP1251 bytes.
+EN_TITLE = "Lexomir update"
+RU_TITLE = "Обновление программы \"Лексомир\""
+EN_QUESTION = "Sound question"
+RU_QUESTION = "Резонный вопрос"
+VERSIONED_TITLE = "\"Тирвена\" версии 1001"
+NO_APP_EN = ("There's no subject of update - the Lexomir installed.\r\n"
+             "Please, install the program at first.")
+NO_APP_RU = ("Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
+             "Пожалуйста, сначала установите программу.")
+CONFIRM_EN = "Would you like to setup\r\n" + EN_TITLE + " -\r\n" + VERSIONED_TITLE + "?"
+CONFIRM_RU = "Вы действительно хотите установить\r\n" + RU_TITLE + " -\r\n" + VERSIONED_TITLE + "?"
+# The question after installing exists in Russian only, under the English title.
+START_APP_RU = ("На Ваш компьютер установлено\r\n" + RU_TITLE + " -\r\n" + VERSIONED_TITLE
+                + "\r\n\r\nЗапустить программу?")
+DISTORTED_EN = "The package file has been distorted!\r\nVirus?"
+CANT_INSTALL_EN = "Can't install file " + DATA_FILE
+
+LOCALES = {
+    # name: (LC_ALL, expected LCID, expected ANSI code page)
+    "en": ("en_US.UTF-8", 0x409, 1252),
+    "ru": ("ru_RU.UTF-8", 0x419, 1251),
+}
+
+OLD_DATA = b"LXNC\x01\xe8\x03" + b"an older data file that the update replaces\r\n" * 50
+
+
+@dataclass
+class Box:
+    caption: str
+    text: str
+    buttons: Tuple[str, ...]
+    answer: str  # yes, no, ok, cancel or leave
+
+
+def error_box(caption, text):
+    return Box(caption, text, ("ok",), "ok")
+
+
+@dataclass
+class Scenario:
+    name: str
+    stage: str                     # "ready": runs in CTest now; "pending": waits for the installer
+    locale: str                    # key of LOCALES
+    args: List[str]
+    boxes: List[Box]
+    exit_code: int
+    data: str                      # "payload", "absent" or "unchanged" (the old file stays)
+    size_view: Optional[str]       # "64", "32", "any", or None: no EstimatedSize anywhere
+    entry: str = "normal"          # "normal" (64-bit view), "wow" (32-bit view only), "quoted"
+    app_installed: bool = True     # Lexomir.exe present in the folder
+    app_running: bool = False      # the stand-in is running when the installer starts
+    old_data: bool = False         # an older lxn.cok is there before the run
+    holder: bool = False           # another process holds lxn.cok open without sharing
+    distort: bool = False          # run a copy of the installer with one code byte changed
+    app_started: bool = False      # a new instance is started, restored and brought to the front
+    note: str = ""
+
+
+SCENARIOS = [
+    Scenario("missing_app_en", "ready", "en", [],
+             [error_box(EN_TITLE, NO_APP_EN)], 2, "absent", None,
+             app_installed=False,
+             note="uninstall entry present, Lexomir.exe missing"),
+    Scenario("missing_app_ru", "ready", "ru", [],
+             [error_box(RU_TITLE, NO_APP_RU)], 2, "absent", None,
+             app_installed=False),
+    Scenario("quiet_runapp_running", "pending", "en", ["modest", "runapp"],
+             [], 0, "payload", "64",
+             app_running=True, old_data=True, app_started=True,
+             note="asked to quit, replaced, started again and brought to the front"),
+    Scenario("interactive_ru_yes_then_no", "pending", "ru", [],
+             [Box(RU_QUESTION, CONFIRM_RU, ("yes", "no"), "yes"),
+              Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no")], 0, "payload", "64",
+             app_running=True),
+    Scenario("interactive_en_declined", "pending", "en", [],
+             [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "no")], 3, "unchanged", None,
+             old_data=True),
+    Scenario("quiet_capitals", "pending", "en", ["MODEST"],
+             [], 0, "payload", "64",
+             note="the first word is compared without regard to A-Z case"),
+    Scenario("runapp_without_modest", "pending", "en", ["modestly", "runapp"],
+             [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
+              Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no")], 0, "payload", "64",
+             note="not quiet, so runapp is ignored and the final No keeps the application closed"),
+    Scenario("entry_only_wow6432node", "pending", "en", ["modest"],
+             [], 0, "payload", "any",
+             entry="wow",
+             note="which view receives EstimatedSize is the installer's choice; it must be one of them"),
+    Scenario("quoted_uninstall_string", "pending", "en", [],
+             [error_box(EN_TITLE, NO_APP_EN)], 2, "absent", None,
+             entry="quoted",
+             note="the folder is cut at the last backslash and keeps the leading quote, "
+                  "so Lexomir.exe is not found there"),
+    Scenario("data_file_held_open", "pending", "en", ["modest"],
+             [error_box(EN_TITLE, CANT_INSTALL_EN)], 4, "unchanged", "64",
+             old_data=True, holder=True),
+    Scenario("distorted_installer", "pending", "en", [],
+             [error_box(EN_TITLE, DISTORTED_EN)], 2, "absent", None,
+             distort=True),
+]
+
+
+def win_path(unix_path):
+    """The Z: drive of a Wine prefix maps the Unix root."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def cp1251(text):
+    return text.encode("cp1251")
+
+
+def show_bytes(b):
+    return b.decode("cp1251", errors="replace").encode("unicode_escape").decode("ascii")
+
+
+def describe_difference(what, expected, got):
+    """Names the first byte offset at which two texts differ, with context."""
+    at = next((i for i, (x, y) in enumerate(zip(expected, got)) if x != y), min(len(expected), len(got)))
+    lo = max(0, at - 12)
+    return ("%s differs at byte offset %d (expected %d bytes, got %d): expected ...%s... [%s], got ...%s... [%s]"
+            % (what, at, len(expected), len(got),
+               show_bytes(expected[lo:at + 12]), expected[at:at + 8].hex() or "end",
+               show_bytes(got[lo:at + 12]), got[at:at + 8].hex() or "end"))
+
+
+def sha256_file(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def folder_size_kib(path):
+    total = 0
+    for root, _, files in os.walk(path):
+        for name in files:
+            total += os.path.getsize(os.path.join(root, name))
+    return total >> 10
+
+
+class ScenarioFailed(Exception):
+    pass
+
+
+class Wine:
+    def __init__(self, prefix, xvfb, verbose):
+        self.prefix = prefix
+        self.xvfb = xvfb
+        self.verbose = verbose
+        self.env = dict(os.environ)
+        self.env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all")
+        self.env.pop("WINELOADER", None)
+
+    def run(self, args, timeout=120, env=None, check=True):
+        e = dict(self.env)
+        if env:
+            e.update(env)
+        if self.verbose:
+            print("  $ " + " ".join(args), flush=True)
+        # Output goes to a file, never a pipe: programs started inside Wine
+        # (the application the installer launches, wineserver) inherit the
+        # handles and would keep a pipe open long after the command ended.
+        with tempfile.TemporaryFile() as out:
+            p = subprocess.run(args, env=e, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                               timeout=timeout)
+            out.seek(0)
+            p.stdout = out.read().decode("utf-8", errors="replace")
+        if check and p.returncode != 0:
+            raise ScenarioFailed("command failed (%d): %s\n%s" % (p.returncode, " ".join(args), p.stdout))
+        return p
+
+    def popen(self, args, env=None):
+        e = dict(self.env)
+        if env:
+            e.update(env)
+        return subprocess.Popen(args, env=e, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def reg(self, *args, check=True):
+        return self.run(["wine", "reg"] + list(args), check=check)
+
+    def stop(self):
+        self.run(["wineserver", "-k"], check=False, timeout=60)
+        self.run(["wineserver", "-w"], check=False, timeout=60)
+
+    def create_prefix(self):
+        os.makedirs(self.prefix, exist_ok=True)
+        self.run(["wineboot", "-i"], timeout=300)
+        self.run(["wineserver", "-w"], timeout=120)
+        # The null driver keeps windows and message boxes working without
+        # any X server; under Xvfb the normal X11 driver is used.
+        self.reg("add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d",
+                 "x11" if self.xvfb else "null", "/f")
+        self.run(["wine", "winecfg", "-v", "win10"])
+        self.run(["wineserver", "-w"], timeout=120)
+
+
+def ensure_locales(workdir):
+    """Wine takes the Windows locale from the name in LC_ALL; the matching
+    glibc locales keep the Unix side consistent. Missing ones are compiled
+    into a private folder when localedef and the locale sources exist."""
+    have = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, text=True).stdout.lower().split()
+    missing = [name for name, _, _ in LOCALES.values()
+               if name.lower().replace("utf-8", "utf8") not in have]
+    if not missing:
+        return {}, "locales present: " + ", ".join(n for n, _, _ in LOCALES.values())
+    if not shutil.which("localedef") or not os.path.isdir("/usr/share/i18n/locales"):
+        return {}, ("locales %s not installed and cannot be compiled here; Wine still derives the "
+                    "Windows locale from LC_ALL" % ", ".join(missing))
+    locpath = os.path.join(workdir, "locales")
+    os.makedirs(locpath, exist_ok=True)
+    made = []
+    for name in missing:
+        base = name.split(".")[0]
+        p = subprocess.run(["localedef", "-i", base, "-f", "UTF-8", os.path.join(locpath, name)],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if p.returncode in (0, 1) and os.path.isdir(os.path.join(locpath, name)):
+            made.append(name)
+    if not made:
+        return {}, "could not compile locales %s; Wine still derives the Windows locale from LC_ALL" % missing
+    return {"LOCPATH": locpath}, "compiled missing locales %s into %s" % (", ".join(made), locpath)
+
+
+class Runner:
+    def __init__(self, opts, workdir):
+        self.opts = opts
+        self.workdir = workdir
+        self.wine = Wine(os.path.join(workdir, "prefix"), opts.in_xvfb, opts.verbose)
+        self.app_dir = os.path.join(self.wine.prefix, *APP_DIR_IN_PREFIX)
+        self.staging = os.path.join(self.wine.prefix, *STAGING_IN_PREFIX)
+        self.log_path = os.path.join(workdir, "standin.log")
+        # Box records, logs and screenshots are kept only when asked for
+        # (screenshots are the point of --xvfb, so they default to a folder).
+        self.artifacts = opts.artifacts or (os.path.abspath("wine-artifacts") if opts.in_xvfb else None)
+        with open(opts.payload, "rb") as f:
+            self.payload_sha = hashlib.sha256(f.read()).hexdigest()
+        self.old_sha = hashlib.sha256(OLD_DATA).hexdigest()
+        with open(opts.installer, "rb") as f:
+            self.installer_bytes = f.read()
+
+    # ---- per-scenario state -------------------------------------------------
+    def env_for(self, scenario):
+        lc_all, _, _ = LOCALES[scenario.locale]
+        return {
+            "LC_ALL": lc_all,
+            "LANG": lc_all,
+            # The log lives outside the application's folder, whose size the
+            # installer measures.
+            "LEXOMIR_STANDIN_LOG": win_path(self.log_path),
+            # Every instance starts minimized and inactive: only the
+            # installer's restore and SetForegroundWindow bring it forward.
+            "LEXOMIR_STANDIN_OPTIONS": "--minimized",
+        }
+
+    def distorted_copy(self):
+        pe = PeImage(self.installer_bytes)
+        code = pe.code_sections()
+        if not code:
+            raise ScenarioFailed("the installer has no code section to change")
+        s = code[0]
+        # A byte of the section that is never executed (alignment slack when
+        # there is some), so the run reaches the self-check instead of
+        # crashing on a broken instruction.
+        if s["rawsize"] > s["vsize"]:
+            off = s["rawptr"] + s["vsize"] + (s["rawsize"] - s["vsize"]) // 2
+        else:
+            off = s["rawptr"] + s["rawsize"] - 1
+        data = bytearray(self.installer_bytes)
+        data[off] ^= 0x01
+        return bytes(data), "byte at file offset 0x%x in section %s changed" % (off, s["name"])
+
+    def reset(self, sc, env):
+        self.wine.stop()
+        shutil.rmtree(self.app_dir, ignore_errors=True)
+        shutil.rmtree(self.staging, ignore_errors=True)
+        os.makedirs(self.app_dir)
+        os.makedirs(self.staging)
+        if os.path.exists(self.log_path):
+            os.remove(self.log_path)
+        if sc.app_installed:
+            shutil.copyfile(self.opts.standin, os.path.join(self.app_dir, "Lexomir.exe"))
+        with open(os.path.join(self.app_dir, "unins000.exe"), "wb") as f:
+            f.write(b"MZ placeholder for the uninstaller\r\n")
+        if sc.old_data:
+            with open(os.path.join(self.app_dir, "lxn.cok"), "wb") as f:
+                f.write(OLD_DATA)
+        detail = ""
+        image = self.installer_bytes
+        if sc.distort:
+            image, detail = self.distorted_copy()
+        with open(os.path.join(self.staging, "LexomirUpdate.exe"), "wb") as f:
+            f.write(image)
+
+        for view in ("/reg:64", "/reg:32"):
+            self.wine.reg("delete", UNINSTALL_KEY, "/f", view, check=False)
+        value, view = {
+            "normal": (UNINSTALL_STRING, "/reg:64"),
+            "wow": (UNINSTALL_STRING, "/reg:32"),
+            "quoted": ('"%s" /x' % UNINSTALL_STRING, "/reg:64"),
+        }[sc.entry]
+        self.wine.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/t", "REG_SZ", "/d", value, "/f", view)
+        got = self.query_value("UninstallString", view)
+        if got != value:
+            raise ScenarioFailed("setup: UninstallString in %s reads back as %r, not %r" % (view, got, value))
+        other = "/reg:32" if view == "/reg:64" else "/reg:64"
+        if self.query_value("UninstallString", other) is not None:
+            raise ScenarioFailed("setup: the uninstall entry also shows in %s" % other)
+        return detail
+
+    def query_value(self, name, view):
+        p = self.wine.reg("query", UNINSTALL_KEY, "/v", name, view, check=False)
+        if p.returncode != 0:
+            return None
+        for line in p.stdout.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0] == name:
+                if parts[1] == "REG_DWORD":
+                    return int(parts[2], 16)
+                return parts[2] if len(parts) > 2 else ""
+        return None
+
+    def read_log(self):
+        if not os.path.exists(self.log_path):
+            return []
+        events = []
+        with open(self.log_path, "rb") as f:
+            for raw in f.read().decode("latin-1").splitlines():
+                parts = raw.split(" ", 3)
+                if len(parts) >= 3:
+                    events.append((int(parts[0]), int(parts[1]), parts[2], parts[3] if len(parts) > 3 else ""))
+        return events
+
+    def wait_log(self, predicate, seconds):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            events = self.read_log()
+            if predicate(events):
+                return events
+            time.sleep(0.1)
+        return self.read_log()
+
+    def start_standin(self, env, args, ready_event):
+        before = {pid for pid, _, _, _ in self.read_log()}
+        proc = self.wine.popen(["wine", APP_DIR + "Lexomir.exe"] + args, env=env)
+        events = self.wait_log(lambda ev: any(pid not in before and e == ready_event for pid, _, e, _ in ev), 20)
+        pids = {pid for pid, _, e, _ in events if pid not in before and e == ready_event}
+        if not pids:
+            raise ScenarioFailed("setup: the stand-in (%s) did not report '%s'; log:\n%s"
+                                 % (" ".join(args) or "no arguments", ready_event, self.format_log(events)))
+        return proc, pids.pop()
+
+    @staticmethod
+    def format_log(events):
+        return "\n".join("    %d %d %s %s" % e for e in events) or "    (empty)"
+
+    # ---- one scenario ---------------------------------------------------------
+    def run_scenario(self, sc):
+        failures = []
+        env = self.env_for(sc)
+        detail = self.reset(sc, env)
+        background = []
+        running_pid = holder_pid = None
+        try:
+            if sc.app_running:
+                proc, running_pid = self.start_standin(env, [], "ready")
+                background.append(proc)
+            if sc.holder:
+                proc, holder_pid = self.start_standin(env, ["--holder"], "holding")
+                background.append(proc)
+            known_pids = {pid for pid, _, _, _ in self.read_log()}
+
+            record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
+            snap_dir = None
+            driver = ["wine", win_path(self.opts.boxdriver), "--out", win_path(record_unix),
+                      "--answers", ",".join(b.answer for b in sc.boxes) or "-",
+                      "--timeout", str(self.opts.timeout), "--cwd", STAGING_DIR]
+            if self.opts.in_xvfb:
+                snap_dir = os.path.join(self.workdir, "snaps", sc.name)
+                os.makedirs(snap_dir, exist_ok=True)
+                driver += ["--snap-dir", win_path(snap_dir)]
+            driver += ["--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
+            started = time.time()
+            driver_rc, driver_out = self.run_driver(driver, env, snap_dir, sc)
+            installer_seconds = time.time() - started
+            records = []
+            if os.path.exists(record_unix):
+                with open(record_unix, encoding="ascii") as f:
+                    records = [json.loads(line) for line in f if line.strip()]
+                self.keep_artifact(record_unix, os.path.basename(record_unix))
+
+            self.check_driver(sc, records, driver_rc, driver_out, failures)
+            self.check_data(sc, failures)
+            self.check_size(sc, failures)
+            self.check_app(sc, running_pid, holder_pid, known_pids, failures)
+            if os.path.exists(self.log_path):
+                self.keep_artifact(self.log_path, "standin-%s.log" % sc.name)
+        finally:
+            self.wine.stop()
+            for proc in background:
+                try:
+                    proc.wait(timeout=30)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+        return failures, detail, installer_seconds
+
+    def keep_artifact(self, path, name):
+        if self.artifacts:
+            os.makedirs(self.artifacts, exist_ok=True)
+            shutil.copyfile(path, os.path.join(self.artifacts, name))
+
+    def run_driver(self, argv, env, snap_dir, sc):
+        e = dict(self.wine.env)
+        e.update(env)
+        with tempfile.TemporaryFile() as output:
+            proc = subprocess.Popen(argv, env=e, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT)
+            deadline = time.time() + self.opts.timeout + 60
+            while proc.poll() is None:
+                if time.time() > deadline:
+                    proc.kill()
+                    raise ScenarioFailed("the box driver did not end within %ds" % (self.opts.timeout + 60))
+                if snap_dir:
+                    self.serve_snapshots(snap_dir, sc)
+                time.sleep(0.05)
+            output.seek(0)
+            out = output.read().decode("utf-8", errors="replace")
+        if snap_dir:
+            self.serve_snapshots(snap_dir, sc)
+        return proc.returncode, out
+
+    def serve_snapshots(self, snap_dir, sc):
+        for name in sorted(os.listdir(snap_dir)):
+            if not name.endswith(".req"):
+                continue
+            base = name[:-4]
+            png = os.path.join(self.artifacts or snap_dir, "%s-%s.png" % (sc.name, base))
+            os.makedirs(os.path.dirname(png), exist_ok=True)
+            subprocess.run(["import", "-window", "root", png], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+            os.rename(os.path.join(snap_dir, name), os.path.join(snap_dir, base + ".taken"))
+            open(os.path.join(snap_dir, base + ".done"), "w").close()
+
+    # ---- checks ----------------------------------------------------------------
+    def check_driver(self, sc, records, driver_rc, driver_out, failures):
+        header = next((r for r in records if r["event"] == "driver"), None)
+        if header is None:
+            failures.append("the box driver wrote no record (exit %d):\n%s" % (driver_rc, driver_out))
+            return
+        _, lcid, acp = LOCALES[sc.locale]
+        if (header["lcid"], header["acp"]) != (lcid, acp):
+            failures.append("Wine did not take the %s locale: LCID 0x%x, code page %d (wanted 0x%x, %d)"
+                            % (sc.locale, header["lcid"], header["acp"], lcid, acp))
+        if any(r["event"] == "start-failed" for r in records):
+            failures.append("the installer could not be started: %s" % records)
+            return
+        boxes = [r for r in records if r["event"] == "box"]
+        for i, exp in enumerate(sc.boxes):
+            label = "box %d of %d (%s)" % (i + 1, len(sc.boxes), exp.caption)
+            if i >= len(boxes):
+                failures.append("%s never appeared; expected text: %s" % (label, show_bytes(cp1251(exp.text))))
+                continue
+            got = boxes[i]
+            caption = bytes.fromhex(got["caption_hex"])
+            text = bytes.fromhex(got["text_hex"])
+            if caption != cp1251(exp.caption):
+                failures.append(describe_difference(label + " caption", cp1251(exp.caption), caption))
+            if text != cp1251(exp.text):
+                failures.append(describe_difference(label + " text", cp1251(exp.text), text))
+            if tuple(got["buttons"]) != exp.buttons:
+                failures.append("%s has buttons %s, expected %s" % (label, got["buttons"], list(exp.buttons)))
+            if not got["owner_is_program"]:
+                failures.append("%s belongs to process %d, not to the installer" % (label, got["owner_pid"]))
+            if got["outcome"] not in ("pressed", "left"):
+                failures.append("%s could not be answered '%s' (%s)" % (label, exp.answer, got["outcome"]))
+        for got in boxes[len(sc.boxes):]:
+            failures.append("unexpected box %d: caption %s, text %s, buttons %s"
+                            % (got["index"] + 1, show_bytes(bytes.fromhex(got["caption_hex"])),
+                               show_bytes(bytes.fromhex(got["text_hex"])), got["buttons"]))
+        timeout = next((r for r in records if r["event"] == "timeout"), None)
+        end = next((r for r in records if r["event"] == "exit"), None)
+        if timeout:
+            failures.append("the installer had not ended after %.0f s (it was terminated)" % timeout["seconds"])
+        elif end is None:
+            failures.append("the box driver ended without an exit record (exit %d):\n%s" % (driver_rc, driver_out))
+        elif end["code"] != sc.exit_code:
+            failures.append("exit code %d, expected %d" % (end["code"], sc.exit_code))
+        if not failures and driver_rc != 0:
+            failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
+
+    def check_data(self, sc, failures):
+        path = os.path.join(self.app_dir, "lxn.cok")
+        exists = os.path.isfile(path)
+        if sc.data == "absent":
+            if exists:
+                failures.append("lxn.cok was written (%d bytes) although nothing should be" % os.path.getsize(path))
+        elif not exists:
+            failures.append("lxn.cok is missing from the application's folder")
+        else:
+            want = self.payload_sha if sc.data == "payload" else self.old_sha
+            got = sha256_file(path)
+            if got != want:
+                failures.append("lxn.cok SHA-256 %s, expected %s (%s); %d bytes"
+                                % (got, want, "the payload" if sc.data == "payload" else "the old file unchanged",
+                                   os.path.getsize(path)))
+
+    def check_size(self, sc, failures):
+        values = {view: self.query_value("EstimatedSize", "/reg:" + view) for view in ("64", "32")}
+        present = {v: n for v, n in values.items() if n is not None}
+        if sc.size_view is None:
+            if present:
+                failures.append("EstimatedSize was written (%s) although the run should end before that"
+                                % ", ".join("%s-bit view: %d" % kv for kv in present.items()))
+            return
+        want = folder_size_kib(self.app_dir)
+        views = ["64", "32"] if sc.size_view == "any" else [sc.size_view]
+        holders = [v for v in views if v in present]
+        if not holders:
+            failures.append("EstimatedSize missing from the %s-bit view (found: %s)"
+                            % ("/".join(views), present or "nowhere"))
+            return
+        for v in holders:
+            if present[v] != want:
+                failures.append("EstimatedSize in the %s-bit view is %d KiB; the folder holds %d KiB"
+                                % (v, present[v], want))
+        for v, n in present.items():
+            if v not in views:
+                failures.append("EstimatedSize also written to the %s-bit view (%d)" % (v, n))
+        if sc.size_view == "any":
+            print("    EstimatedSize went to the %s-bit view" % " and ".join(holders))
+
+    def check_app(self, sc, running_pid, holder_pid, known_pids, failures):
+        if sc.app_started:
+            def fronted(ev):
+                return any(pid not in known_pids and e == "foreground" for pid, _, e, _ in ev)
+            events = self.wait_log(fronted, 5)
+        else:
+            time.sleep(1.0)  # a wrongly started instance would have logged by now
+            events = self.read_log()
+        by_pid = {}
+        for pid, _, e, d in events:
+            by_pid.setdefault(pid, []).append((e, d))
+        if running_pid is not None:
+            names = [e for e, _ in by_pid.get(running_pid, [])]
+            if "quit" not in names:
+                failures.append("the running application was not asked to quit (its events: %s)" % names)
+        if holder_pid is not None:
+            names = [e for e, _ in by_pid.get(holder_pid, [])]
+            if "released" in names:
+                failures.append("the process holding lxn.cok let go during the run: %s" % names)
+        new = [pid for pid in by_pid if pid not in known_pids]
+        if not sc.app_started:
+            if new:
+                failures.append("the application was started although it should not be: %s"
+                                % {pid: by_pid[pid] for pid in new})
+            return
+        if len(new) != 1:
+            failures.append("expected exactly one new instance of the application, found %d; log:\n%s"
+                            % (len(new), self.format_log(events)))
+            return
+        names = [e + (" " + d if e == "state" else "") for e, d in by_pid[new[0]]]
+        # Started minimized and inactive: restored means somebody showed it
+        # with SW_SHOWNORMAL, foreground means it was brought to the front.
+        for need in ("ready", "state normal", "foreground"):
+            if need not in names:
+                failures.append("the started application never reached '%s'; its events: %s" % (need, names))
+        if "quit" in names:
+            failures.append("the started application quit again: %s" % names)
+        started = next((d for e, d in by_pid[new[0]] if e == "started"), "")
+        if "cwd=" + APP_DIR.rstrip("\\") not in started:
+            failures.append("the application was started in another folder: %s" % started)
+
+    # ---- the whole run ------------------------------------------------------------
+    def run(self, scenarios):
+        locale_env, locale_note = ensure_locales(self.workdir)
+        self.wine.env.update(locale_env)
+        print(locale_note, flush=True)
+        t0 = time.time()
+        self.wine.create_prefix()
+        print("prefix created in %.1f s: %s" % (time.time() - t0, self.wine.prefix), flush=True)
+        passed = failed = 0
+        for sc in scenarios:
+            t = time.time()
+            try:
+                failures, detail, installer_seconds = self.run_scenario(sc)
+            except ScenarioFailed as e:
+                failures, detail, installer_seconds = [str(e)], "", 0.0
+            except subprocess.TimeoutExpired as e:
+                failures, detail, installer_seconds = ["timed out: %s" % e], "", 0.0
+            took = time.time() - t
+            status = "FAIL" if failures else "PASS"
+            print("%s %s (%.1f s, installer %.1f s)%s" % (status, sc.name, took, installer_seconds,
+                                                        " - " + detail if detail else ""), flush=True)
+            for f in failures:
+                print("    " + f.replace("\n", "\n    "), flush=True)
+            if failures:
+                failed += 1
+            else:
+                passed += 1
+        self.wine.stop()
+        print("wine scenarios: %d passed, %d failed (%.1f s in all)" % (passed, failed, time.time() - t0))
+        return 0 if failed == 0 else 1
+
+
+def select(opts):
+    by_name = {s.name: s for s in SCENARIOS}
+    if opts.names:
+        unknown = [n for n in opts.names if n not in by_name]
+        if unknown:
+            raise SystemExit("unknown scenario(s): %s (see --list)" % ", ".join(unknown))
+        return [by_name[n] for n in opts.names]
+    return [s for s in SCENARIOS if opts.stage == "all" or s.stage == opts.stage]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("names", nargs="*", help="scenarios to run (default: those of --stage)")
+    ap.add_argument("--installer", help="LexomirUpdate.exe")
+    ap.add_argument("--standin", help="the stand-in application (installed as Lexomir.exe)")
+    ap.add_argument("--boxdriver", help="boxdriver.exe")
+    ap.add_argument("--payload", help="the data file the installer carries")
+    ap.add_argument("--stage", choices=("ready", "pending", "all"), default="ready",
+                    help="which scenarios to run when none is named (default: ready)")
+    ap.add_argument("--list", action="store_true", help="list the scenarios and exit")
+    ap.add_argument("--timeout", type=int, default=60, help="seconds one installer run may take")
+    ap.add_argument("--workdir", help="scratch folder (default: a new temporary one)")
+    ap.add_argument("--artifacts", help="folder for box records and screenshots")
+    ap.add_argument("--keep", action="store_true", help="keep the scratch folder and prefix")
+    ap.add_argument("--xvfb", action="store_true",
+                    help="use a virtual X server instead of the null driver and take a screenshot of every box")
+    ap.add_argument("--in-xvfb", action="store_true", help=argparse.SUPPRESS)
+    ap.add_argument("-v", "--verbose", action="store_true", help="print every Wine command")
+    opts = ap.parse_args()
+
+    if opts.list:
+        for s in SCENARIOS:
+            print("%-28s %-8s %s  %s" % (s.name, s.stage, s.locale, s.note))
+        return 0
+    for name in ("installer", "standin", "boxdriver", "payload"):
+        path = getattr(opts, name)
+        if not path or not os.path.isfile(path):
+            ap.error("--%s must name an existing file (got %r)" % (name, path))
+        setattr(opts, name, os.path.abspath(path))
+    scenarios = select(opts)
+    if not scenarios:
+        print("no scenario selected")
+        return 1
+    for tool in ("wine", "wineserver", "wineboot"):
+        if not shutil.which(tool):
+            print("%s not found: Wine 8 (wine, wine32:i386, wine64) is needed" % tool)
+            return 1
+
+    if opts.xvfb and not opts.in_xvfb:
+        for tool in ("xvfb-run", "import"):
+            if not shutil.which(tool):
+                print("--xvfb needs %s (packages xvfb, imagemagick)" % tool)
+                return 1
+        argv = [a for a in sys.argv[1:] if a != "--xvfb"]
+        return subprocess.call(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24",
+                                sys.executable, os.path.abspath(__file__), "--in-xvfb"] + argv)
+
+    workdir = os.path.abspath(opts.workdir) if opts.workdir else tempfile.mkdtemp(prefix="lexomir-wine-")
+    os.makedirs(workdir, exist_ok=True)
+    runner = Runner(opts, workdir)
+    try:
+        return runner.run(scenarios)
+    finally:
+        runner.wine.stop()
+        if runner.artifacts and os.path.isdir(runner.artifacts):
+            print("box records, logs and screenshots: %s" % runner.artifacts)
+        if opts.keep:
+            print("scratch folder kept: %s" % workdir)
+        else:
+            shutil.rmtree(workdir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
