@@ -168,6 +168,32 @@ def local_name(tag):
     return tag.rsplit("}", 1)[-1]
 
 
+def check_manifest(manifest):
+    """The manifest's own checks, as a list of (ok, message)."""
+    results = []
+
+    def report(ok, message):
+        results.append((bool(ok), message))
+
+    text = manifest[3:] if manifest.startswith(b"\xef\xbb\xbf") else manifest
+    try:
+        root = ET.fromstring(text)
+    except ET.ParseError as e:
+        report(False, "manifest is not well-formed XML: %s" % e)
+        return results
+    levels = [el.get("level") for el in root.iter() if local_name(el.tag) == "requestedExecutionLevel"]
+    report(levels == ["requireAdministrator"],
+           "manifest requested execution level %s (want requireAdministrator)" % (levels or "none"))
+    cc = [el.get("version") for el in root.iter()
+          if local_name(el.tag) == "assemblyIdentity" and el.get("name") == "Microsoft.Windows.Common-Controls"]
+    report(cc == ["6.0.0.0"], "manifest Common-Controls dependency version %s (want 6.0.0.0)" % (cc or "none"))
+    supported = [el for el in root.iter() if local_name(el.tag).lower() == "supportedos"]
+    raw_mention = re.search(rb"supportedOS", manifest, re.IGNORECASE)
+    report(not supported and not raw_mention,
+           "manifest declares no supportedOS list (%d found)" % max(len(supported), bool(raw_mention)))
+    return results
+
+
 def check(exe_bytes, payload):
     """Returns a list of (ok, message)."""
     results = []
@@ -210,27 +236,7 @@ def check(exe_bytes, payload):
 
     manifests = [v for (t, n, _), v in res.items() if t == RT_MANIFEST and n == 1]
     if report(len(manifests) == 1, "manifest resource type 24 id 1: %d found" % len(manifests)):
-        text = manifests[0]
-        if text.startswith(b"\xef\xbb\xbf"):
-            text = text[3:]
-        try:
-            root = ET.fromstring(text)
-        except ET.ParseError as e:
-            report(False, "manifest is not well-formed XML: %s" % e)
-            root = None
-        if root is not None:
-            levels = [el.get("level") for el in root.iter() if local_name(el.tag) == "requestedExecutionLevel"]
-            report(levels == ["requireAdministrator"],
-                   "manifest requested execution level %s (want requireAdministrator)" % (levels or "none"))
-            cc = [el.get("version") for el in root.iter()
-                  if local_name(el.tag) == "assemblyIdentity"
-                  and el.get("name") == "Microsoft.Windows.Common-Controls"]
-            report(cc == ["6.0.0.0"], "manifest Common-Controls dependency version %s (want 6.0.0.0)"
-                   % (cc or "none"))
-            supported = [el for el in root.iter() if local_name(el.tag).lower() == "supportedos"]
-            raw_mention = re.search(rb"supportedOS", manifests[0], re.IGNORECASE)
-            report(not supported and not raw_mention,
-                   "manifest declares no supportedOS list (%d found)" % max(len(supported), bool(raw_mention)))
+        results.extend(check_manifest(manifests[0]))
 
     groups = [(k, v) for k, v in res.items() if k[0] == RT_GROUP_ICON]
     if report(groups, "group icon resources (type 14): %d" % len(groups)):

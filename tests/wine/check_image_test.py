@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Shows that check_image.py notices each fault it is there for: starting
+from the built installer (which must pass), every case below damages one
+property of a copy in memory and expects the checker to fail with the
+matching message.
+
+  check_image_test.py EXE PAYLOAD
+"""
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_image  # noqa: E402
+from check_image import PeImage  # noqa: E402
+
+
+def replace_once(data, old, new):
+    assert len(new) <= len(old)
+    at = data.find(old)
+    if at < 0:
+        raise LookupError("%r not in the image" % old)
+    data[at:at + len(old)] = new + b" " * (len(old) - len(new))
+    return data
+
+
+def set_u16(data, off, value):
+    struct.pack_into("<H", data, off, value)
+    return data
+
+
+def resource_entry_offsets(pe):
+    """File offsets of the 8-byte directory entries of the resource tree, as
+    (level, id, offset); level 0 types, 1 names, 2 languages."""
+    rva, _ = pe.directory(check_image.DIR_RESOURCE)
+    base = pe.offset_of(rva)
+    found = []
+
+    def walk(dir_off, level):
+        named, ids = struct.unpack_from("<HH", pe.data, base + dir_off + 12)
+        for i in range(named + ids):
+            off = base + dir_off + 16 + 8 * i
+            ident, target = struct.unpack_from("<II", pe.data, off)
+            if ident & 0x80000000:
+                noff = base + (ident & 0x7FFFFFFF)
+                n = struct.unpack_from("<H", pe.data, noff)[0]
+                ident = pe.data[noff + 2:noff + 2 + 2 * n].decode("utf-16-le")
+            found.append((level, ident, off, noff if isinstance(ident, str) else None))
+            if target & 0x80000000 and level < 2:
+                walk(target & 0x7FFFFFFF, level + 1)
+
+    walk(0, 0)
+    return found
+
+
+def retag_type(pe, data, type_id, new_id):
+    for level, ident, off, _ in resource_entry_offsets(pe):
+        if level == 0 and ident == type_id:
+            struct.pack_into("<I", data, off, new_id)
+            return data
+    raise LookupError("no resource type %r" % type_id)
+
+
+def retag_cok_language(pe, data, new_lang):
+    # Language entries follow their name entry in the walk order.
+    entries = resource_entry_offsets(pe)
+    in_cok = False
+    for level, ident, off, _ in entries:
+        if level == 0:
+            in_cok = ident == "COK"
+        elif in_cok and level == 2 and ident == 1049:
+            struct.pack_into("<I", data, off, new_lang)
+            return data
+    raise LookupError("no COK resource in language 1049")
+
+
+def rename_cok_type(pe, data):
+    for level, ident, off, name_off in resource_entry_offsets(pe):
+        if level == 0 and ident == "COK":
+            data[name_off + 2:name_off + 8] = "COX".encode("utf-16-le")
+            return data
+    raise LookupError("no COK type")
+
+
+def payload_offset(pe, payload):
+    at = pe.data.find(payload[:4096])
+    if at < 0:
+        raise LookupError("payload not found in the image")
+    return at
+
+
+def first_import_name_offset(pe):
+    rva, _ = pe.directory(check_image.DIR_IMPORT)
+    off = pe.offset_of(rva)
+    name_rva = struct.unpack_from("<IIIII", pe.data, off)[3]
+    return pe.offset_of(name_rva)
+
+
+def cases(pe, payload):
+    """(name, damaged image, payload given, text the failure must contain)."""
+    img = pe.data
+    pay_at = payload_offset(pe, payload)
+    middle = len(payload) // 2
+    imp = first_import_name_offset(pe)
+    imp_len = img.index(b"\0", imp) - imp
+    foreign = b"libgcc" + b"_" * max(0, imp_len - 10) + b".dll"
+    return [
+        ("machine x86-64", set_u16(bytearray(img), pe.pe_offset + 4, 0x8664), payload, "machine 0x8664"),
+        ("PE32+ magic", set_u16(bytearray(img), pe.opt_offset, 0x20B), payload, "magic 0x20b"),
+        ("console subsystem", set_u16(bytearray(img), pe.opt_offset + 68, 3), payload, "subsystem 3"),
+        ("runtime DLL import", _splice(img, imp, foreign), payload, "not Windows system DLLs"),
+        ("asInvoker manifest", replace_once(bytearray(img), b'"requireAdministrator"', b'"asInvoker"'),
+         payload, "requested execution level"),
+        ("old Common-Controls", replace_once(bytearray(img), b'version="6.0.0.0"', b'version="5.8.0.0"'),
+         payload, "Common-Controls dependency version"),
+        ("no group icon", retag_type(pe, bytearray(img), check_image.RT_GROUP_ICON, 15), payload,
+         "group icon resources (type 14): 0"),
+        ("payload in another language", retag_cok_language(pe, bytearray(img), 1033), payload,
+         '"COK" name "LXN" language 1049 present'),
+        ("payload under another type", rename_cok_type(pe, bytearray(img)), payload,
+         '"COK" name "LXN" language 1049 present'),
+        ("one payload byte changed", _flip(img, pay_at + middle), payload,
+         "first difference at byte offset %d" % middle),
+        ("payload file one byte longer", bytes(img), payload + b"\0", "differs from the payload"),
+        ("not a PE file", b"MZ" + b"\0" * 62, payload, "not a readable PE image"),
+    ]
+
+
+def _splice(img, off, new):
+    data = bytearray(img)
+    data[off:off + len(new)] = new
+    return data
+
+
+def _flip(img, off):
+    data = bytearray(img)
+    data[off] ^= 0xFF
+    return data
+
+
+SUPPORTED_OS = (b'<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1"><application>'
+                b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/></application></compatibility>')
+
+
+def manifest_cases(manifest):
+    """(name, manifest text, text the failure must contain): a grown manifest
+    does not fit into the image, so these go to the manifest check itself."""
+    closing = manifest.rindex(b"</assembly>")
+    return [
+        ("supportedOS list", manifest[:closing] + SUPPORTED_OS + manifest[closing:], "no supportedOS list"),
+        ("manifest cut short", manifest[:closing], "not well-formed"),
+        ("no execution level", manifest.replace(b"requestedExecutionLevel", b"requestedExecutionLevex"),
+         "requested execution level none"),
+        ("no Common-Controls", manifest.replace(b"Microsoft.Windows.Common-Controls", b"Microsoft.Windows.Common-Kontrols"),
+         "Common-Controls dependency version none"),
+    ]
+
+
+def main(argv):
+    if len(argv) != 3:
+        print("usage: check_image_test.py EXE PAYLOAD", file=sys.stderr)
+        return 2
+    with open(argv[1], "rb") as f:
+        image = f.read()
+    with open(argv[2], "rb") as f:
+        payload = f.read()
+    baseline = [m for ok, m in check_image.check(image, payload) if not ok]
+    if baseline:
+        print("FAIL the undamaged image does not pass, so the cases prove nothing: %s" % "; ".join(baseline))
+        return 1
+    pe = PeImage(image)
+    passed = failed = 0
+    for name, damaged, given_payload, expect in cases(pe, payload):
+        failures = [m for ok, m in check_image.check(bytes(damaged), given_payload) if not ok]
+        hit = [m for m in failures if expect in m]
+        if hit:
+            passed += 1
+            print("ok   %s: %s" % (name, hit[0]))
+        else:
+            failed += 1
+            print("FAIL %s: expected a failure mentioning %r, got %s" % (name, expect, failures or "no failure"))
+    manifest = next(v for (t, n, _), v in pe.resources().items() if t == check_image.RT_MANIFEST and n == 1)
+    for name, text, expect in manifest_cases(manifest):
+        failures = [m for ok, m in check_image.check_manifest(text) if not ok]
+        hit = [m for m in failures if expect in m]
+        if hit:
+            passed += 1
+            print("ok   %s: %s" % (name, hit[0]))
+        else:
+            failed += 1
+            print("FAIL %s: expected a failure mentioning %r, got %s" % (name, expect, failures or "no failure"))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
