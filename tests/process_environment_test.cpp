@@ -161,6 +161,10 @@ TEST_F(ProcessEnvironmentTest, SeedFromThePerformanceCounterOrElseTheTickCount) 
         pc().performanceCounterWorks = c.counterWorks;
         pc().performanceCount = c.count;
         pc().tickBase = c.ticks;
+        // Windows 7 reports its own version, so describing the OS runs no
+        // console command and draws nothing: the generator still holds the seed.
+        pc().version.dwMinorVersion = 1;
+        pc().version.dwBuildNumber = 7601;
         if (c.counterFaulted) pc().Inject("QueryPerformanceCounter", 1, ERROR_ACCESS_DENIED);
         SeedRandom(0xDEADBEEF);
         StartProcess();
