@@ -1,0 +1,414 @@
+// Where the application is installed: the uninstall entries in both registry
+// paths, the fallback to Program Files, the folder of an UninstallString, and
+// the errors that stop discovery.
+#include "environment/install_target.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver/update_package.h"
+#include "driver/update_sequence.h"
+#include "environment/process_environment.h"
+#include "runtime/exception.h"
+#include "tests/demo_pc.h"
+
+namespace {
+
+constexpr REGSAM kAllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+
+// Logical paths, as the installer names them.
+const std::string kCurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
+const std::string kShellFolders = kCurrentVersion + "\\Explorer\\Shell Folders";
+const std::string kNormalEntry = kCurrentVersion + "\\Uninstall\\Lexomir";
+const std::string kWowEntry = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
+
+// How the process sees HKLM\Software. Where the view is not redirected, the
+// two uninstall paths are two different keys, so each case below tests what
+// it names. In the 32-bit view of 64-bit Windows both paths reach the same
+// Wow6432Node key; that view has its own test.
+struct View {
+    const char* name;
+    bool wow64;
+    REGSAM access;
+};
+const View k32BitWindows{"32-bit Windows", false, KEY_ALL_ACCESS};
+const View k64BitView{"64-bit view of 64-bit Windows", true, kAllAccess64};
+const View k32BitViewOn64{"32-bit view of 64-bit Windows", true, KEY_ALL_ACCESS};
+
+class InstallTargetTest : public demo::SimTest {
+protected:
+    void SetUp() override {
+        demo::SimTest::SetUp();
+        ReleaseProcessEnvironment();
+        InstallEnvironment = TInstallEnvironment{};
+        UpdatePackage = TUpdatePackage{};
+        FillPackageConstants();
+    }
+    void TearDown() override { ReleaseProcessEnvironment(); }
+
+    // A machine with the shell folders in place and Program Files in the
+    // key every view reads.
+    void Basic(const View& view) {
+        sim::Reset();
+        ReleaseProcessEnvironment();
+        InstallEnvironment = TInstallEnvironment{};
+        pc().wow64 = view.wow64;
+        Set(kCurrentVersion, "ProgramFilesDir", "C:\\Program Files");
+        Set(kShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
+        Set(kShellFolders, "Common Programs", "C:\\ProgramData\\Start Menu\\Programs");
+        pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Programs", "C:\\Users\\User\\Start Menu\\Programs");
+        pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
+        pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Startup", "C:\\Users\\User\\Start Menu\\Startup");
+    }
+    static void Set(const std::string& path, const std::string& name, const std::string& text,
+                    DWORD type = REG_SZ) {
+        sim::pc().registry.SetString(HKEY_LOCAL_MACHINE, path, name, text, type);
+    }
+
+    // Starts the process and runs discovery in the given view.
+    bool Discover(const View& view) {
+        InitProcessEnvironment();
+        // Until the OS is identified the shared accessor keeps the default
+        // mask; a 64-bit Windows then gets the 64-bit view.
+        if (view.access != SharedRegistry->Access()) SharedRegistry = std::make_unique<TRegistry>(view.access);
+        return DiscoverInstallTarget();
+    }
+
+    bool Opened(const std::string& logicalPath) {
+        for (const sim::CallRecord& c : pc().calls)
+            if (c.function == "RegOpenKeyExA" && !sim::NameLess{}(c.detail, "HKLM\\" + logicalPath) &&
+                !sim::NameLess{}("HKLM\\" + logicalPath, c.detail))
+                return true;
+        return false;
+    }
+    bool Queried(const std::string& valueName) {
+        for (const sim::CallRecord& c : pc().calls)
+            if (c.function == "RegQueryValueExA" && c.detail == valueName) return true;
+        return false;
+    }
+    void ExpectEveryKeyClosed() {
+        EXPECT_TRUE(pc().regHandles.empty()) << pc().regHandles.size() << " key handles left open";
+        ASSERT_NE(SharedRegistry, nullptr);
+        EXPECT_FALSE(SharedRegistry->HasOpenKey());
+    }
+};
+
+TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        std::string folder;
+        std::string entry;  // UninstallEntryPath
+        bool wowOpened;
+    } cases[] = {
+        {"entry only under the normal path",
+         [] { Set(kNormalEntry, "UninstallString", "D:\\Normal\\Lexomir\\unins000.exe"); },
+         "D:\\Normal\\Lexomir\\", kNormalEntry, false},
+        {"entries under both paths: the normal one wins",
+         [] {
+             Set(kNormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
+             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+         },
+         "D:\\Normal\\", kNormalEntry, false},
+        {"entry only under WOW6432Node", [] { Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe"); },
+         "D:\\Wow\\", kWowEntry, true},
+        {"normal key without UninstallString",
+         [] {
+             Set(kNormalEntry, "DisplayName", "Lexomir");
+             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+         },
+         "D:\\Wow\\", kWowEntry, true},
+        {"normal key that cannot be opened",
+         [] {
+             Set(kNormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
+             sim::pc().registry.DenyOpen(HKEY_LOCAL_MACHINE, kNormalEntry);
+             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+         },
+         "D:\\Wow\\", kWowEntry, true},
+        {"normal value with no folder still counts as found",
+         [] {
+             Set(kNormalEntry, "UninstallString", "unins000.exe");
+             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+         },
+         "C:\\Program Files\\Lexomir\\", kNormalEntry, false},
+        {"no entry: Program Files and the name", [] {}, "C:\\Program Files\\Lexomir\\", kNormalEntry, true},
+        {"both keys without the value",
+         [] {
+             Set(kNormalEntry, "DisplayName", "Lexomir");
+             Set(kWowEntry, "DisplayName", "Lexomir");
+         },
+         "C:\\Program Files\\Lexomir\\", kNormalEntry, true},
+        {"no ProgramFilesDir and no entry: a relative folder",
+         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kCurrentVersion).values.clear(); }, "Lexomir\\",
+         kNormalEntry, true},
+        {"empty ProgramFilesDir and no entry", [] { Set(kCurrentVersion, "ProgramFilesDir", ""); }, "Lexomir\\",
+         kNormalEntry, true},
+        {"ProgramFilesDir with its backslash", [] { Set(kCurrentVersion, "ProgramFilesDir", "E:\\Apps\\"); },
+         "E:\\Apps\\Lexomir\\", kNormalEntry, true},
+        {"ProgramFilesDir unexpanded", [] { Set(kCurrentVersion, "ProgramFilesDir", "%SystemDrive%\\PF", REG_EXPAND_SZ); },
+         "%SystemDrive%\\PF\\Lexomir\\", kNormalEntry, true},
+        {"no ProgramFilesDir, entry present",
+         [] {
+             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kCurrentVersion).values.clear();
+             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+         },
+         "D:\\Wow\\", kWowEntry, true},
+    };
+    for (const View& view : {k32BitWindows, k64BitView}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(view.name) + ": " + c.what);
+            Basic(view);
+            c.arrange();
+
+            ASSERT_TRUE(Discover(view));
+
+            EXPECT_EQ(InstallEnvironment.AppFolder, c.folder);
+            EXPECT_EQ(InstallEnvironment.UninstallEntryPath, c.entry);
+            EXPECT_EQ(InstallEnvironment.UninstallKeyPath, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\");
+            EXPECT_TRUE(InstallEnvironment.UserIsAdmin);
+            EXPECT_TRUE(Opened(kNormalEntry));
+            EXPECT_EQ(Opened(kWowEntry), c.wowOpened);
+            EXPECT_TRUE(pc().boxes.empty());
+            ExpectEveryKeyClosed();
+        }
+    }
+}
+
+TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsFindsTheWow6432NodeEntryByTheNormalPath) {
+    // A 32-bit process that keeps the default view has HKLM\Software\X
+    // redirected to Software\Wow6432Node\X: the normal path already reaches
+    // the entry a 32-bit installer wrote there, and Program Files is the
+    // 32-bit one.
+    demo::Setup(pc());
+    ASSERT_TRUE(Discover(k32BitViewOn64));
+    EXPECT_EQ(InstallEnvironment.AppFolder, demo::kFolder);
+    EXPECT_EQ(InstallEnvironment.UninstallEntryPath, kNormalEntry);
+    EXPECT_FALSE(Opened(kWowEntry));
+    ExpectEveryKeyClosed();
+}
+
+TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsDoesNotSeeAnEntryOnlyInThe64BitHive) {
+    // Physically at Software\Microsoft\...: both paths of the 32-bit view
+    // land in Wow6432Node, so the default folder (32-bit Program Files) stays.
+    demo::Setup(pc());
+    pc().registry.Key(HKEY_LOCAL_MACHINE, demo::kEntry32).values.clear();
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::kEntry64, "UninstallString", "D:\\Native\\unins000.exe");
+    ASSERT_TRUE(Discover(k32BitViewOn64));
+    EXPECT_EQ(InstallEnvironment.AppFolder, "C:\\Program Files (x86)\\Lexomir\\");
+    EXPECT_TRUE(Opened(kWowEntry));
+    ExpectEveryKeyClosed();
+}
+
+TEST_F(InstallTargetTest, TheFolderOfAnUninstallString) {
+    const std::string fallback = "C:\\Program Files\\Lexomir\\";
+    const struct {
+        std::string value;
+        std::string folder;
+        DWORD type = REG_SZ;
+    } cases[] = {
+        {"D:\\Program Files\\Lexomir\\unins000.exe", "D:\\Program Files\\Lexomir\\"},
+        {"D:\\Program Files\\Lexomir\\unins000.exe /SILENT", "D:\\Program Files\\Lexomir\\"},
+        {"D:\\Program Files\\Lexomir\\", "D:\\Program Files\\"},
+        {"D:\\Apps\\unins.exe /LOG=D:\\Temp\\u.txt", "D:\\Apps\\unins.exe /LOG=D:\\Temp\\"},
+        {"D:\\Lexomir\\\\", "D:\\Lexomir\\"},  // the next-to-last backslash is the cut
+        {"\\u", "\\"},
+        {"%ProgramFiles%\\Lexomir\\unins000.exe", "%ProgramFiles%\\Lexomir\\", REG_EXPAND_SZ},
+        // Quoted: the folder of the quoted program, whatever follows.
+        {"\"C:\\Program Files\\Lexomir\\unins000.exe\" /x", "C:\\Program Files\\Lexomir\\"},
+        {"\"C:\\Program Files\\Lexomir\\unins000.exe\"", "C:\\Program Files\\Lexomir\\"},
+        {"\"C:\\Apps\\unins.exe\" /LOG=\"D:\\Temp\\u.txt\"", "C:\\Apps\\"},
+        {"\"C:\\Program Files\\Lexomir\\\"", "C:\\Program Files\\"},
+        // An unclosed quote runs to the end, as on a command line.
+        {"\"C:\\Program Files\\Lexomir\\unins000.exe /x", "C:\\Program Files\\Lexomir\\"},
+        // No folder under the rule: the default folder stays.
+        {"", fallback},
+        {"x", fallback},
+        {"\\", fallback},
+        {"unins000.exe", fallback},
+        {"Lexomir\\", fallback},
+        {"C:/Apps/unins.exe", fallback},
+        {"\"\"", fallback},
+        {"\"unins000.exe\" /x D:\\Temp\\log", fallback},
+        {"\"x", fallback},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("UninstallString [" + c.value + "]");
+        Basic(k32BitWindows);
+        Set(kNormalEntry, "UninstallString", c.value, c.type);
+        ASSERT_TRUE(Discover(k32BitWindows));
+        EXPECT_EQ(InstallEnvironment.AppFolder, c.folder);
+        EXPECT_FALSE(Opened(kWowEntry));
+    }
+}
+
+TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageAndStops) {
+    const std::string russianTitle = "\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB "
+                                     "\"\xCB\xE5\xEA\xF1\xEE\xEC\xE8\xF0\"";
+    const std::string russianText = "\xCD\xE5\xF2 \xE4\xEE\xF1\xF2\xF3\xEF\xE0 \xEA "
+                                    "\xF1\xE8\xF1\xF2\xE5\xEC\xED\xEE\xEC\xF3 \xF0\xE5\xE5\xF1\xF2\xF0\xF3";
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+    } faults[] = {
+        {"Programs of type REG_DWORD",
+         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, kShellFolders, "Programs", 1); }},
+        {"Desktop of type REG_DWORD",
+         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, kShellFolders, "Desktop", 1); }},
+        {"Startup of type REG_BINARY",
+         [] { sim::pc().registry.SetValue(HKEY_CURRENT_USER, kShellFolders, "Startup", REG_BINARY, {'C', ':'}); }},
+        {"data that cannot be read",
+         [] { sim::pc().registry.Key(HKEY_CURRENT_USER, kShellFolders).failReads = true; }},
+    };
+    for (bool russian : {false, true}) {
+        for (const auto& f : faults) {
+            SCOPED_TRACE(std::string(russian ? "Russian: " : "English: ") + f.what);
+            Basic(k32BitWindows);
+            Set(kNormalEntry, "UninstallString", "D:\\Lexomir\\unins000.exe");
+            pc().userLocale = russian ? 0x0419 : 0x0409;
+            f.arrange();
+
+            EXPECT_FALSE(Discover(k32BitWindows));
+
+            ASSERT_EQ(pc().boxes.size(), 1u);
+            const sim::BoxRecord& box = pc().boxes[0];
+            EXPECT_EQ(box.owner, nullptr);
+            EXPECT_EQ(box.style, UINT(0x200010));
+            if (russian) {
+                EXPECT_EQ(box.function, "MessageBoxExA");
+                EXPECT_EQ(box.text, russianText);
+                EXPECT_EQ(box.caption, russianTitle);
+                EXPECT_EQ(box.language, WORD(0x19));
+            } else {
+                EXPECT_EQ(box.function, "MessageBoxA");
+                EXPECT_EQ(box.text, "No access to system registry");
+                EXPECT_EQ(box.caption, "Lexomir update");
+                EXPECT_FALSE(box.language.has_value());
+            }
+            // The key was closed before the box appeared.
+            bool userKeyOpen = false, openAtBox = true;
+            for (const sim::CallRecord& call : pc().calls) {
+                if (call.function == "RegOpenKeyExA" && call.detail.rfind("HKCU\\", 0) == 0) userKeyOpen = true;
+                if (call.function == "RegCloseKey") userKeyOpen = false;
+                if (call.function == box.function) openAtBox = userKeyOpen;
+            }
+            EXPECT_FALSE(openAtBox);
+            // The later steps did not run.
+            EXPECT_FALSE(Opened(kNormalEntry));
+            EXPECT_FALSE(Opened(kWowEntry));
+            EXPECT_EQ(InstallEnvironment.AppFolder, "");
+            ExpectEveryKeyClosed();
+        }
+    }
+}
+
+TEST_F(InstallTargetTest, AWrongMachineValueIsAnErrorNobodyCatches) {
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        std::string message;
+    } cases[] = {
+        {"ProgramFilesDir of type REG_DWORD",
+         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", 1); },
+         "Invalid data type for 'ProgramFilesDir'"},
+        {"Common Desktop of type REG_DWORD",
+         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, kShellFolders, "Common Desktop", 1); },
+         "Invalid data type for 'Common Desktop'"},
+        {"Common Programs of type REG_BINARY",
+         [] { sim::pc().registry.SetValue(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs", REG_BINARY, {1}); },
+         "Invalid data type for 'Common Programs'"},
+        {"Common Desktop that cannot be read",
+         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kShellFolders).failReads = true; },
+         "Failed to get data for 'Common Desktop'"},
+        {"normal UninstallString of type REG_DWORD",
+         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, kNormalEntry, "UninstallString", 1); },
+         "Invalid data type for 'UninstallString'"},
+        {"WOW6432Node UninstallString of type REG_MULTI_SZ",
+         [] { Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe", REG_MULTI_SZ); },
+         "Invalid data type for 'UninstallString'"},
+        {"normal UninstallString that cannot be read",
+         [] {
+             Set(kNormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
+             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kNormalEntry).failReads = true;
+         },
+         "Failed to get data for 'UninstallString'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Basic(k32BitWindows);
+        c.arrange();
+        try {
+            Discover(k32BitWindows);
+            ADD_FAILURE() << "no error raised";
+        } catch (const ERegistryException& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
+        EXPECT_TRUE(pc().boxes.empty());
+        ExpectEveryKeyClosed();
+    }
+}
+
+TEST_F(InstallTargetTest, CommonProgramsIsReadOnlyOnTheNtFamily) {
+    const struct {
+        DWORD platform;
+        bool read;
+    } cases[] = {
+        {VER_PLATFORM_WIN32_NT, true},
+        {VER_PLATFORM_WIN32_WINDOWS, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.platform);
+        Basic(k32BitWindows);
+        pc().version.dwPlatformId = c.platform;
+        // Wrong-typed, so that reading it on the wrong family shows.
+        pc().registry.SetDword(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs", 1);
+        bool ok = false;
+        bool raised = false;
+        try {
+            ok = Discover(k32BitWindows);
+        } catch (const ERegistryException&) {
+            raised = true;
+        }
+        EXPECT_EQ(raised, c.read);
+        EXPECT_EQ(ok, !c.read);
+        EXPECT_EQ(Queried("Common Programs"), c.read);
+        EXPECT_TRUE(Queried("Common Desktop"));
+        ExpectEveryKeyClosed();
+    }
+}
+
+TEST_F(InstallTargetTest, WithoutAdministratorRightsTheMachineKeysStayClosed) {
+    // Every open asks for write access too, which HKLM grants administrators
+    // only: nothing under HKLM is read, and the folder is the relative default.
+    demo::Setup(pc());
+    pc().userIsAdmin = false;
+    ASSERT_TRUE(Discover(k32BitViewOn64));
+    EXPECT_FALSE(InstallEnvironment.UserIsAdmin);
+    EXPECT_EQ(InstallEnvironment.AppFolder, "Lexomir\\");
+    EXPECT_EQ(InstallEnvironment.UninstallEntryPath, kNormalEntry);
+    EXPECT_TRUE(Opened(kNormalEntry));
+    EXPECT_TRUE(Opened(kWowEntry));
+    EXPECT_FALSE(Queried("ProgramFilesDir"));
+    EXPECT_FALSE(Queried("UninstallString"));
+    EXPECT_TRUE(Queried("Programs"));  // HKCU is the user's own
+    EXPECT_TRUE(pc().boxes.empty());
+    ExpectEveryKeyClosed();
+}
+
+TEST_F(InstallTargetTest, AddTrailingBackslash) {
+    const struct {
+        std::string path, expected;
+    } cases[] = {
+        {"", ""}, {"C:", "C:\\"}, {"C:\\", "C:\\"}, {"Lexomir", "Lexomir\\"}, {"a\\b\\", "a\\b\\"}, {"a/", "a/\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("[" + c.path + "]");
+        std::string path = c.path;
+        AddTrailingBackslash(path);
+        EXPECT_EQ(path, c.expected);
+    }
+}
+
+}  // namespace
