@@ -12,6 +12,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <bcrypt.h>
+#include <commctrl.h>
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
@@ -460,5 +461,145 @@ void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
 // user32
 int WINAPI GetSystemMetrics(int index);
 BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination);
+
+// ------------------------------------------------------------------------
+// File versions (install/version_probes), the progress window and its
+// thread (progress/, runtime/thread).
+
+struct HICON__;
+typedef HICON__* HICON;
+typedef HICON HCURSOR;
+typedef void* HGDIOBJ;
+struct HBRUSH__;
+typedef HBRUSH__* HBRUSH;
+struct HMENU__;
+typedef HMENU__* HMENU;
+typedef WORD ATOM;
+typedef UINT* PUINT;
+typedef std::size_t SIZE_T;
+
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID parameter);
+typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
+
+typedef struct _SHFILEINFOA {
+    HICON hIcon;
+    int iIcon;
+    DWORD dwAttributes;
+    CHAR szDisplayName[MAX_PATH];
+    CHAR szTypeName[80];
+} SHFILEINFOA;
+
+typedef struct tagWNDCLASSEXA {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+    HICON hIconSm;
+} WNDCLASSEXA;
+
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA;
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT;
+
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+
+#define SHGFI_EXETYPE 0x00002000
+#define RT_VERSION MAKEINTRESOURCEA(16)
+#define RT_GROUP_ICON MAKEINTRESOURCEA(14)
+#define CREATE_SUSPENDED 0x00000004
+#define ERROR_TLW_WITH_WSCHILD 1406L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
+#define WM_NCCREATE 0x0081
+#define WM_NCDESTROY 0x0082
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CS_NOCLOSE 0x0200
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DLGFRAME 0x00400000L
+#define WS_SYSMENU 0x00080000L
+#define WS_THICKFRAME 0x00040000L
+#define WS_EX_DLGMODALFRAME 0x00000001L
+#define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_STATICEDGE 0x00020000L
+#define HWND_TOPMOST ((HWND)(LONG_PTR)-1)
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define GRAY_BRUSH 2
+#define PROGRESS_CLASSA "msctls_progress32"
+
+// kernel32
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD flags, LPDWORD threadId);
+DWORD WINAPI ResumeThread(HANDLE thread);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL WINAPI SetEvent(HANDLE event);
+
+// user32: window classes, windows and the message loop
+HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name);
+HCURSOR WINAPI LoadCursorA(HINSTANCE module, LPCSTR name);
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass);
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE module, LPVOID parameter);
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
+BOOL WINAPI TranslateMessage(const MSG* message);
+LRESULT WINAPI DispatchMessageA(const MSG* message);
+void WINAPI PostQuitMessage(int exitCode);
+BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
+BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
+
+// gdi32, comctl32
+HGDIOBJ WINAPI GetStockObject(int object);
+void WINAPI InitCommonControls();
+
+// shell32
+DWORD_PTR WINAPI SHGetFileInfoA(LPCSTR path, DWORD fileAttributes, SHFILEINFOA* info, UINT infoSize,
+                                UINT flags);
+
+// version: never imported; loaded from the system folder at run time.
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle);
+BOOL WINAPI GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data);
+BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length);
 
 #endif

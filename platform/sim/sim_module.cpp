@@ -13,6 +13,7 @@ namespace {
 const HMODULE kOwnModule = reinterpret_cast<HMODULE>(std::uintptr_t(0x400000));
 const HMODULE kKernel32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7B000000));
 const HMODULE kBcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
+const HMODULE kVersion = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
 constexpr std::uintptr_t kResourceBase = 0x5000;
 const std::uint8_t kEmpty[1] = {0};
 
@@ -165,6 +166,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
         return nullptr;
     }
     if (sim::UpperAscii(base) == "BCRYPT.DLL") return sim::kBcrypt;
+    if (sim::UpperAscii(base) == "VERSION.DLL") return sim::kVersion;  // sim_version.cpp
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -183,6 +185,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "BCryptFinishHash") return reinterpret_cast<FARPROC>(&BCryptFinishHash);
         if (n == "BCryptDestroyHash") return reinterpret_cast<FARPROC>(&BCryptDestroyHash);
         if (n == "BCryptCloseAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptCloseAlgorithmProvider);
+    } else if (module == sim::kVersion) {
+        if (n == "GetFileVersionInfoSizeA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeA);
+        if (n == "GetFileVersionInfoA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoA);
+        if (n == "VerQueryValueA") return reinterpret_cast<FARPROC>(&VerQueryValueA);
     } else if (module == sim::kKernel32) {
         // Windows XP and later export it; Windows 2000 does not.
         if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)
@@ -197,7 +203,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     pc().Enter("FreeLibrary", "");
-    if (module != sim::kBcrypt) {
+    if (module != sim::kBcrypt && module != sim::kVersion) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

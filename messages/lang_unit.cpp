@@ -1,0 +1,187 @@
+#include "messages/lang_unit.h"
+
+#include "environment/install_target.h"
+#include "environment/process_environment.h"
+#include "messages/messages.h"
+#include "runtime/text.h"
+#include "runtime/text_reader.h"
+
+namespace LangUnit {
+
+namespace {
+
+const char kCrLf[] = "\r\n";
+
+std::vector<std::string> LanguageFiles;
+std::int32_t Selected = -1;
+std::int32_t SelectedId = -1;
+std::int32_t RussianFallback = -1;
+std::int32_t EnglishFallback = -1;
+// Set: the next fallback keeps its file open for a multi-line read, and a
+// falling-back LookupLine takes the fallback entry's whole text. Only a
+// FallbackLine that finds its way through the file clears it; LookupText and
+// FallbackText set it when they begin. So the first lookup of a run that
+// falls back returns every line of the fallback entry, and later ones one
+// line, until a LookupText answered from the current file sets it again.
+bool ContinuationPending = true;
+TTextReader CurrentLanguageFile;
+TTextReader FallbackLanguageFile;
+
+// The list entry, or nothing for an index outside the list.
+const std::string* FileName(std::int32_t index) {
+    if (index < 0 || std::size_t(index) >= LanguageFiles.size()) return nullptr;
+    return &LanguageFiles[std::size_t(index)];
+}
+
+std::int32_t FallbackIndex() { return RussianUi ? RussianFallback : EnglishFallback; }
+
+// Reads from the reader's position until the section line of `key`, then
+// its first value line. The last line of the text is examined too.
+void Scan(TTextReader& reader, const std::string& key, std::string& value) {
+    while (true) {
+        const std::string line = reader.ReadLine();
+        if (IsSectionLine(line, key)) {
+            value = reader.ReadLine();
+            return;
+        }
+        if (reader.Eof()) return;
+    }
+}
+
+// Appends the lines up to the first blank one, each followed by CR LF.
+void Continue(TTextReader& reader, std::string& value) {
+    while (true) {
+        const std::string line = reader.ReadLine();
+        const bool blank = IsBlank(line);
+        if (!blank) value += line + kCrLf;
+        if (blank || reader.Eof()) return;
+    }
+}
+
+void DropFinalCrLf(std::string& value) {
+    if (value.size() >= 2 && value.compare(value.size() - 2, 2, kCrLf) == 0) value.resize(value.size() - 2);
+}
+
+}  // namespace
+
+std::int32_t SelectedLanguage() { return Selected; }
+std::int32_t SelectedLanguageId() { return SelectedId; }
+
+void SelectLanguage(std::vector<std::string> files, std::int32_t selected, std::int32_t languageId,
+                    std::int32_t russianFallback, std::int32_t englishFallback, const std::string& currentFile) {
+    LanguageFiles = std::move(files);
+    Selected = selected;
+    SelectedId = languageId;
+    RussianFallback = russianFallback;
+    EnglishFallback = englishFallback;
+    CurrentLanguageFile.Bind(currentFile);
+}
+
+void ReleaseLangUnit() {
+    CurrentLanguageFile.Unbind();
+    FallbackLanguageFile.Unbind();
+    LanguageFiles.clear();
+    LanguageFiles.shrink_to_fit();
+    Selected = SelectedId = RussianFallback = EnglishFallback = -1;
+    ContinuationPending = true;
+}
+
+bool IsSectionLine(std::string_view line, std::string_view key) {
+    if (line.size() < key.size() + 2 || line[0] != '[' || line[key.size() + 1] != ']') return false;
+    return LowerAscii(std::string(line.substr(1, key.size()))) == LowerAscii(std::string(key));
+}
+
+void ReportLanguageFileError(const std::string& fileName) {
+    ShowError("Can't handle the language support file " + fileName,
+              "Не удаётся работать с файлом языковой поддержки " + fileName);
+}
+
+std::string LookupLine(const std::string& key) {
+    std::string value;
+    const std::string* name = FileName(Selected);
+    if (!name) return value;
+    try {
+        CurrentLanguageFile.Open();
+        Scan(CurrentLanguageFile, key, value);
+    } catch (const Exception&) {
+        ReportLanguageFileError(*name);
+        return value;
+    }
+    if (value.empty()) value = ContinuationPending ? FallbackText(key, false) : FallbackLine(key);
+    return value;
+}
+
+std::string FallbackLine(const std::string& key) {
+    std::string value;
+    const std::string* name = FileName(FallbackIndex());
+    if (!name) return value;
+    try {
+        FallbackLanguageFile.Bind(InstallEnvironment.AppFolder + "language\\" + *name);
+        FallbackLanguageFile.Open();
+        Scan(FallbackLanguageFile, key, value);
+    } catch (const Exception&) {
+        ReportLanguageFileError(*name);
+        return value;
+    }
+    if (ContinuationPending) ContinuationPending = false;  // the caller reads on
+    else FallbackLanguageFile.Close();
+    return value;
+}
+
+std::string FallbackText(const std::string& key, bool skipFirst) {
+    ContinuationPending = true;
+    const std::string* name = FileName(FallbackIndex());
+    if (!name) return std::string();
+    std::string value = FallbackLine(key) + kCrLf;
+    if (skipFirst) value.clear();
+    try {
+        Continue(FallbackLanguageFile, value);
+    } catch (const Exception&) {
+        ReportLanguageFileError(*name);
+        return value;
+    }
+    FallbackLanguageFile.Close();
+    DropFinalCrLf(value);
+    return value;
+}
+
+std::string LookupText(const std::string& key, bool skipFirst) {
+    ContinuationPending = true;
+    const std::string* name = FileName(Selected);
+    if (!name) return std::string();
+    std::string value = LookupLine(key) + kCrLf;
+    if (ContinuationPending) {
+        // The entry came from the current file, which stands after its first
+        // line; a text that came from FallbackText is complete already.
+        if (skipFirst) value.clear();
+        try {
+            Continue(CurrentLanguageFile, value);
+        } catch (const Exception&) {
+            ReportLanguageFileError(*name);
+            return value;
+        }
+    }
+    DropFinalCrLf(value);
+    return value;
+}
+
+std::string LookupFormatted(const std::string& key, const std::vector<std::string>& arguments,
+                            bool skipFirst) {
+    std::string value = LookupText(key, skipFirst);
+    for (std::size_t n = 0; n < 4; ++n) {
+        const std::string placeholder = "%" + std::to_string(n + 1);
+        if (value.find(placeholder) == std::string::npos) break;
+        if (n >= arguments.size()) break;
+        std::string filled;
+        std::size_t from = 0;
+        for (std::size_t at; (at = value.find(placeholder, from)) != std::string::npos; from = at + 2) {
+            filled.append(value, from, at - from);
+            filled += arguments[n];
+        }
+        filled.append(value, from, std::string::npos);
+        value = std::move(filled);
+    }
+    return value;
+}
+
+}  // namespace LangUnit
