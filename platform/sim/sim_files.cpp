@@ -295,7 +295,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     if (t.node) {
         sim::FileNode& node = *t.node;
         if (node.directory) {
-            SetLastError(ERROR_ACCESS_DENIED);
+            // The name is taken: CREATE_NEW says so before anything else.
+            SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
         if (sim::EndsWithSeparator(raw)) {
