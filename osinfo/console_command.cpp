@@ -1,0 +1,151 @@
+#include "osinfo/console_command.h"
+
+#include <vector>
+
+#include "environment/install_target.h"
+#include "environment/process_environment.h"
+#include "platform/win32.h"
+
+namespace {
+
+// On Windows this record is the 32-bit one of 68 bytes.
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of a 32-bit process");
+
+constexpr int kNameLetters = 8;
+// Twenty-six to the eighth names: a second clash means something other
+// than chance is at work; stop trying instead of looping.
+constexpr int kNameAttempts = 16;
+// A terminated process is gone only a moment later; until then it may
+// still hold the capture file open.
+constexpr DWORD kTerminationWaitMs = 2000;
+
+// The interpreter is the one in the system folder, never the program the
+// ComSpec variable names: that variable is the user's to set, and this
+// process runs elevated.
+std::string SystemInterpreter() {
+    std::vector<char> folder(MAX_PATH);
+    UINT length = GetSystemDirectoryA(folder.data(), UINT(folder.size()));
+    if (length >= folder.size()) {
+        folder.resize(length);
+        length = GetSystemDirectoryA(folder.data(), UINT(folder.size()));
+        if (length >= folder.size()) return std::string();
+    }
+    if (length == 0) return std::string();
+    return std::string(folder.data(), length) + "\\cmd.exe";
+}
+
+// Unquoted, CreateProcessA would take "C:\Program" out of a path with a
+// blank and start C:\Program.exe if there is one.
+std::string QuotedWhenBlank(const std::string& path) {
+    if (path.find_first_of(" \t") == std::string::npos) return path;
+    return "\"" + path + "\"";
+}
+
+std::string TempFolder() {
+    std::string folder;
+    DWORD size = GetEnvironmentVariableA("Temp", nullptr, 0);
+    while (size > folder.size()) {
+        folder.resize(size);
+        size = GetEnvironmentVariableA("Temp", folder.data(), DWORD(folder.size()));
+    }
+    folder.resize(size);
+    AddTrailingBackslash(folder);
+    return folder;
+}
+
+std::string DrawName() {
+    std::string name;
+    for (int i = 0; i < kNameLetters; ++i) name += char('a' + RandomBelow(26));
+    return name;
+}
+
+// Claims a fresh capture file: the name is drawn again while a file of that
+// name exists, and creating it exclusively means the interpreter only ever
+// overwrites a file this process made. Empty when no file could be made
+// (no such folder, no rights): the command could not write there either.
+std::string ClaimCaptureFile(const std::string& folder) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string path = folder + DrawName();
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return path;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::string();
+    }
+    return std::string();
+}
+
+void RunHidden(std::string commandLine) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process))
+        return;
+    // Nothing is on screen yet: a command that hangs must not hang the
+    // installer with it.
+    if (WaitForSingleObject(process.hProcess, kConsoleCommandTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, kTerminationWaitMs);
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string content;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
+    CloseHandle(file);
+    return content;
+}
+
+// Each line, ended by a line feed with or without a carriage return before
+// it, or by the end of the file, is given back ended by "\r\n". The end of
+// the file is tested after a line has been taken, so there is always at
+// least one line, empty for an empty or unreadable file.
+std::string AsCrLfLines(const std::string& content) {
+    std::string lines;
+    std::size_t start = 0;
+    do {
+        std::size_t end = content.find('\n', start);
+        const std::size_t next = end == std::string::npos ? content.size() : end + 1;
+        if (end == std::string::npos) end = content.size();
+        else if (end > start && content[end - 1] == '\r') --end;
+        lines.append(content, start, end - start);
+        lines += "\r\n";
+        start = next;
+    } while (start < content.size());
+    return lines;
+}
+
+std::string FromOemCodePage(const std::string& text) {
+    if (text.empty()) return text;
+    std::string converted(text.size(), '\0');
+    OemToCharA(text.c_str(), converted.data());
+    return converted;
+}
+
+}  // namespace
+
+std::string RunConsoleCommand(const std::string& command) {
+    const std::string interpreter = SystemInterpreter();
+    if (interpreter.empty()) return std::string();
+
+    const std::string capture = ClaimCaptureFile(TempFolder());
+    std::string content;
+    if (!capture.empty()) {
+        RunHidden(QuotedWhenBlank(interpreter) + " /c " + command + " > \"" + capture + "\"");
+        content = ReadWholeFile(capture);
+        DeleteFileA(capture.c_str());
+    }
+    return FromOemCodePage(AsCrLfLines(content));
+}

@@ -1,0 +1,280 @@
+// Running a console command hidden: which interpreter starts and how, where
+// its output goes, how the capture is read back, and that nothing is left
+// behind: no file, no handle, no process still running.
+#include "osinfo/console_command.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "environment/process_environment.h"
+#include "tests/demo_pc.h"
+
+namespace {
+
+const std::string kTemp = "C:\\Users\\User\\AppData\\Local\\Temp";
+const std::string kCmd = "C:\\Windows\\system32\\cmd.exe";
+constexpr std::uint32_t kSeed = 0x5EED1234;
+
+// The names the process's generator gives from kSeed, in order.
+std::vector<std::string> DrawnNames(int count) {
+    SeedRandom(kSeed);
+    std::vector<std::string> names;
+    for (int n = 0; n < count; ++n) {
+        std::string name;
+        for (int i = 0; i < 8; ++i) name += char('a' + RandomBelow(26));
+        names.push_back(name);
+    }
+    SeedRandom(kSeed);
+    return names;
+}
+
+class ConsoleCommand : public demo::SimTest {
+protected:
+    void SetUp() override {
+        demo::SimTest::SetUp();
+        SeedRandom(kSeed);
+    }
+    sim::ConsoleCommand& Ver() { return pc().AddInterpreter().commands["ver"]; }
+
+    // Nothing of the run may outlive it.
+    void ExpectNothingLeft() {
+        for (const auto& [value, h] : pc().handles) ADD_FAILURE() << "handle left open: kind " << h.kind << " " << h.path;
+        for (const sim::ProcessRecord& p : pc().processes) {
+            if (p.program.empty()) continue;
+            EXPECT_TRUE(p.endedAt.has_value()) << "still running: " << p.commandLine;
+            if (!p.redirect.empty()) {
+                EXPECT_FALSE(pc().files.Exists(p.redirect)) << "left behind: " << p.redirect;
+            }
+        }
+        EXPECT_TRUE(pc().files.external.empty()) << "a capture file is still held open";
+    }
+};
+
+// ------------------------------------------------------------------ output
+
+struct CaptureCase {
+    const char* what;
+    std::string output;  // what the command writes, OEM code page
+    std::string result;  // what the caller gets, ANSI code page
+};
+
+const CaptureCase kCaptures[] = {
+    {"an empty line, then the version line", "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n",
+     "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n"},
+    {"no break after the last line", "abc", "abc\r\n"},
+    {"an empty file", "", "\r\n"},
+    {"a single break", "\r\n", "\r\n"},
+    {"line feeds only", "one\ntwo\n", "one\r\ntwo\r\n"},
+    {"mixed breaks, no final one", "one\r\ntwo\nthree", "one\r\ntwo\r\nthree\r\n"},
+    {"empty lines at the end", "x\r\n\r\n\n", "x\r\n\r\n\r\n"},
+    {"a carriage return alone stays inside its line", "a\rb\r\n", "a\rb\r\n"},
+    {"a line longer than one read", std::string(10000, 'v') + "\r\nw", std::string(10000, 'v') + "\r\nw\r\n"},
+    {"OEM 866 capital A becomes 1251 capital A", "\x80", "\xC0\r\n"},
+    // The whole Cyrillic alphabet: А-Я, а-п, р-я, Ё, ё in 866 order.
+    {"the Cyrillic alphabet",
+     std::string("\x80\x81\x82\x8F\x90\x9F\xA0\xAF\xE0\xEF\xF0\xF1"),
+     std::string("\xC0\xC1\xC2\xCF\xD0\xDF\xE0\xEF\xF0\xFF\xA8\xB8") + "\r\n"},
+    {"Russian ver output", "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [\x82\xA5\xE0\xE1\xA8\xEF 10.0.19045.3693]\r\n",
+     "\r\n\xCC\xE0\xE9\xEA\xF0\xEE\xF1\xEE\xF4\xF2 Windows [\xC2\xE5\xF0\xF1\xE8\xFF 10.0.19045.3693]\r\n"},
+};
+
+class Capture : public ConsoleCommand, public ::testing::WithParamInterface<CaptureCase> {};
+
+TEST_P(Capture, ReadsTheRedirectFileLineByLine) {
+    Ver().output = GetParam().output;
+    EXPECT_EQ(RunConsoleCommand("ver"), GetParam().result);
+    ASSERT_EQ(pc().processes.size(), 1u);
+    EXPECT_EQ(pc().processes[0].command, "ver");
+    ExpectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Capture, ::testing::ValuesIn(kCaptures));
+
+// ------------------------------------------------------------ command line
+
+TEST_F(ConsoleCommand, StartsTheSystemInterpreterHiddenWithItsOutputInAFreshTempFile) {
+    Ver();
+    const std::string name = DrawnNames(1)[0];
+    RunConsoleCommand("ver");
+    ASSERT_EQ(pc().processes.size(), 1u);
+    const sim::ProcessRecord& p = pc().processes[0];
+    EXPECT_EQ(p.commandLine, kCmd + " /c ver > \"" + kTemp + "\\" + name + "\"");
+    EXPECT_EQ(p.program, kCmd);
+    EXPECT_EQ(p.creationFlags, DWORD(0x210));
+    EXPECT_FALSE(p.inheritHandles);
+    EXPECT_EQ(p.startup.cb, DWORD(sizeof(STARTUPINFOA)));
+    EXPECT_EQ(p.startup.dwFlags, DWORD(STARTF_USESHOWWINDOW));
+    EXPECT_EQ(p.startup.wShowWindow, WORD(SW_HIDE));
+    EXPECT_EQ(p.startup.lpReserved, nullptr);
+    EXPECT_EQ(p.startup.cbReserved2, 0);
+    EXPECT_EQ(p.redirect, kTemp + "\\" + name);
+    for (char c : name) EXPECT_TRUE(c >= 'a' && c <= 'z') << name;
+}
+
+struct PlacementCase {
+    const char* what;
+    const char* systemFolder;
+    std::optional<std::string> temp;  // nullopt: the variable is not set
+    std::string folder;               // where the capture file goes
+    std::string interpreterInLine;    // how the command line names the interpreter
+};
+
+const PlacementCase kPlacements[] = {
+    {"the usual folders", "C:\\Windows\\system32", kTemp, kTemp + "\\", kCmd},
+    {"Temp with its own backslash", "C:\\Windows\\system32", kTemp + "\\", kTemp + "\\", kCmd},
+    {"Temp unset: the current folder", "C:\\Windows\\system32", std::nullopt, "", kCmd},
+    {"Temp empty: the current folder", "C:\\Windows\\system32", std::string(), "", kCmd},
+    {"a system folder with a blank is quoted", "C:\\Win Dows\\system32", kTemp, kTemp + "\\",
+     "\"C:\\Win Dows\\system32\\cmd.exe\""},
+};
+
+class Placement : public ConsoleCommand, public ::testing::WithParamInterface<PlacementCase> {};
+
+TEST_P(Placement, NamesTheInterpreterAndTheCaptureFile) {
+    const PlacementCase& c = GetParam();
+    pc().systemFolder = c.systemFolder;
+    pc().files.AddFolder(c.systemFolder);
+    // Unquoted, "C:\Win Dows\..." would start this one; it has no script,
+    // so starting it fails the test.
+    pc().files.AddFile("C:\\Win.exe", "MZ");
+    if (c.temp) pc().environment["Temp"] = *c.temp;
+    else pc().environment.erase("Temp");
+    pc().AddInterpreter().commands["ver"].output = "Microsoft Windows [Version 10.0.19045.3693]\r\n";
+    const std::string name = DrawnNames(1)[0];
+
+    EXPECT_EQ(RunConsoleCommand("ver"), "Microsoft Windows [Version 10.0.19045.3693]\r\n");
+    ASSERT_EQ(pc().processes.size(), 1u);
+    const sim::ProcessRecord& p = pc().processes[0];
+    EXPECT_EQ(p.program, std::string(c.systemFolder) + "\\cmd.exe");
+    EXPECT_EQ(p.commandLine, c.interpreterInLine + " /c ver > \"" + c.folder + name + "\"");
+    EXPECT_EQ(p.redirect, pc().FullPath(c.folder + name));
+    ExpectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Placement, ::testing::ValuesIn(kPlacements));
+
+// Any program can set ComSpec for a process it starts; the elevated
+// installer must not run what it names.
+TEST_F(ConsoleCommand, NeverRunsTheProgramComSpecNames) {
+    for (const char* comspec : {"C:\\Users\\User\\Downloads\\canary.exe", "C:\\Users\\User\\Downloads\\cmd.exe", ""}) {
+        SCOPED_TRACE(comspec);
+        sim::Reset();
+        SeedRandom(kSeed);
+        pc().files.AddFile("C:\\Users\\User\\Downloads\\canary.exe", "MZ");
+        pc().AddInterpreter("C:\\Users\\User\\Downloads\\cmd.exe").commands["ver"].output = "canary\r\n";
+        pc().environment["ComSpec"] = comspec;
+        Ver();
+        EXPECT_EQ(RunConsoleCommand("ver"), "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n");
+        ASSERT_EQ(pc().processes.size(), 1u);
+        EXPECT_EQ(pc().processes[0].program, kCmd);
+    }
+}
+
+// ------------------------------------------------------- the capture file
+
+TEST_F(ConsoleCommand, NeverOverwritesAFileItDidNotCreate) {
+    Ver();
+    const std::vector<std::string> names = DrawnNames(3);
+    pc().files.AddFile(kTemp + "\\" + names[0], "someone else's");
+    pc().files.AddFolder(kTemp + "\\" + names[1]);
+    EXPECT_EQ(RunConsoleCommand("ver"), "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n");
+    ASSERT_EQ(pc().processes.size(), 1u);
+    EXPECT_EQ(pc().processes[0].redirect, kTemp + "\\" + names[2]);
+    EXPECT_EQ(pc().files.Read(kTemp + "\\" + names[0]), demo::Bytes("someone else's"));
+    EXPECT_TRUE(pc().files.IsFolder(kTemp + "\\" + names[1]));
+    ExpectNothingLeft();
+}
+
+TEST_F(ConsoleCommand, GivesUpAfterAnImplausibleRunOfTakenNames) {
+    Ver();
+    for (const std::string& name : DrawnNames(40)) pc().files.AddFile(kTemp + "\\" + name, "taken");
+    EXPECT_EQ(RunConsoleCommand("ver"), "\r\n");
+    EXPECT_TRUE(pc().processes.empty());
+    for (const std::string& name : DrawnNames(40)) EXPECT_EQ(pc().files.Read(kTemp + "\\" + name), demo::Bytes("taken"));
+}
+
+// ------------------------------------------------------------ what can fail
+
+struct FailureCase {
+    const char* what;
+    std::function<void(sim::Machine&)> arrange;
+    bool attempted;  // CreateProcessA was called
+    std::string result;
+};
+
+const FailureCase kFailures[] = {
+    {"the interpreter is missing", [](sim::Machine& m) { m.files.Remove(kCmd); }, true, "\r\n"},
+    {"the interpreter does not start",
+     [](sim::Machine& m) { m.Inject("CreateProcessA", 1, ERROR_BAD_EXE_FORMAT); }, true, "\r\n"},
+    {"the Temp folder does not exist", [](sim::Machine& m) { m.environment["Temp"] = "C:\\Nowhere"; }, false,
+     "\r\n"},
+    {"the Temp folder denies creating files",
+     [](sim::Machine& m) { m.Inject("CreateFileA", 0, ERROR_ACCESS_DENIED, kTemp); }, false, "\r\n"},
+    {"an unknown command prints nothing to its output",
+     [](sim::Machine& m) { m.interpreters.begin()->second.commands.clear(); }, true, "\r\n"},
+    {"the capture cannot be read back",
+     [](sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }, true, "\r\n"},
+    {"the capture cannot be deleted",
+     [](sim::Machine& m) { m.Inject("DeleteFileA", 1, ERROR_ACCESS_DENIED); }, true,
+     "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n"},
+};
+
+class Failure : public ConsoleCommand, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(Failure, ReportsNothingAndLeavesNothingRunning) {
+    Ver();
+    GetParam().arrange(pc());
+    EXPECT_EQ(RunConsoleCommand("ver"), GetParam().result);
+    EXPECT_EQ(pc().CallCount("CreateProcessA"), GetParam().attempted ? 1 : 0);
+    for (const auto& [value, h] : pc().handles) ADD_FAILURE() << "handle left open: kind " << h.kind;
+    for (const sim::ProcessRecord& p : pc().processes) {
+        if (!p.program.empty()) {
+            EXPECT_TRUE(p.endedAt.has_value());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Failure, ::testing::ValuesIn(kFailures));
+
+// --------------------------------------------------------- the time limit
+
+struct TimingCase {
+    const char* what;
+    DWORD runMs;
+    bool neverEnds;
+    bool terminated;
+};
+
+const TimingCase kTimings[] = {
+    {"a quick command", 80, false, false},
+    {"a command that ends just in time", kConsoleCommandTimeoutMs, false, false},
+    {"a command that would end just too late", kConsoleCommandTimeoutMs + 1, false, true},
+    {"a command that never ends", 0, true, true},
+};
+
+class Timing : public ConsoleCommand, public ::testing::WithParamInterface<TimingCase> {};
+
+TEST_P(Timing, WaitsAtMostTheLimitThenEndsTheCommandAndUsesWhatItWrote) {
+    const TimingCase& c = GetParam();
+    sim::ConsoleCommand& ver = Ver();
+    ver.output = "partial\r\n";
+    ver.runMs = c.runMs;
+    ver.neverEnds = c.neverEnds;
+    EXPECT_EQ(RunConsoleCommand("ver"), "partial\r\n");
+    ASSERT_EQ(pc().processes.size(), 1u);
+    const sim::ProcessRecord& p = pc().processes[0];
+    EXPECT_EQ(p.terminated, c.terminated);
+    EXPECT_EQ(pc().CallCount("TerminateProcess"), c.terminated ? 1 : 0);
+    if (c.terminated) EXPECT_GE(pc().now, kConsoleCommandTimeoutMs);
+    else EXPECT_EQ(pc().now, c.runMs);
+    // The terminated interpreter let go of the file before it was deleted.
+    ExpectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Timing, ::testing::ValuesIn(kTimings));
+
+}  // namespace
