@@ -7,9 +7,9 @@
 // LIST is comma-separated: yes, no, ok, cancel, or leave (record the box and
 // do not touch it); "-" or an empty list means no box is expected. Every
 // visible top-level window of class #32770 is a box. The record is written
-// as JSON lines; texts are given as hex of the raw ANSI bytes, so that the
-// caller compares exact CP1251 bytes rather than whatever a conversion
-// would make of them.
+// as JSON lines; caption and text are given as hex of the raw ANSI bytes, so
+// that the caller compares exact CP1251 bytes rather than whatever a
+// conversion would make of them; button labels as hex of UTF-8.
 //
 // With --snap-dir, before answering box N the driver creates DIR\box-N.req
 // and waits (up to 15 s) for DIR\box-N.done, giving the caller time to take a
@@ -75,6 +75,17 @@ std::string dlgItemText(HWND box, int id) {
     UINT got = GetDlgItemTextA(box, id, s.data(), len + 2);
     s.resize(got);
     return s;
+}
+
+// Button labels come from the system's own resources in the language the
+// box was asked for, which need not be the ANSI code page's; read them as
+// Unicode and record UTF-8.
+std::string labelUtf8(HWND w) {
+    wchar_t wide[128] = {};
+    int n = GetWindowTextW(w, wide, 128);
+    char utf8[512] = {};
+    int m = n > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof utf8, nullptr, nullptr) : 0;
+    return std::string(utf8, m > 0 ? size_t(m) : 0);
 }
 
 std::string className(HWND w) {
@@ -247,7 +258,7 @@ int main(int argc, char** argv) {
                     buttonTexts += ',';
                 }
                 buttons += std::string("\"") + b.name + "\"";
-                buttonTexts += "\"" + hex(dlgItemText(box, b.id)) + "\"";
+                buttonTexts += "\"" + hex(labelUtf8(item)) + "\"";
             }
             const int index = boxCount++;
             std::string answer;
@@ -287,7 +298,7 @@ int main(int argc, char** argv) {
                               ",\"owner_pid\":" + std::to_string(ownerPid) +
                               ",\"owner_is_program\":" + (ownerPid == pi.dwProcessId ? "true" : "false") +
                               ",\"caption_hex\":\"" + hex(caption) + "\",\"text_hex\":\"" + hex(text) +
-                              "\",\"buttons\":[" + buttons + "],\"button_texts_hex\":[" + buttonTexts +
+                              "\",\"buttons\":[" + buttons + "],\"button_labels_utf8_hex\":[" + buttonTexts +
                               "],\"style\":" +
                               std::to_string(GetWindowLongA(box, GWL_STYLE)) +
                               ",\"exstyle\":" + std::to_string(GetWindowLongA(box, GWL_EXSTYLE)) +

@@ -70,11 +70,21 @@ class Box:
     caption: str
     text: str
     buttons: Tuple[str, ...]
-    answer: str  # yes, no, ok, cancel or leave
+    answer: str              # yes, no, ok, cancel or leave
+    russian: bool = False    # asked for in Russian (MessageBoxExA, language 0x19)
 
 
-def error_box(caption, text):
-    return Box(caption, text, ("ok",), "ok")
+def error_box(caption, text, russian=False):
+    return Box(caption, text, ("ok",), "ok", russian)
+
+
+# What Wine labels the buttons with. A box asked for in Russian gets Russian
+# labels whatever the locale; otherwise they follow the locale. That makes
+# the language identifier of a box visible in an English locale.
+BUTTON_LABELS = {
+    False: {"yes": "&Yes", "no": "&No", "ok": "OK", "cancel": "Cancel"},
+    True: {"yes": "&Да", "no": "&Нет", "ok": "ОК", "cancel": "Отмена"},
+}
 
 
 @dataclass
@@ -103,15 +113,15 @@ SCENARIOS = [
              app_installed=False,
              note="uninstall entry present, Lexomir.exe missing"),
     Scenario("missing_app_ru", "ready", "ru", [],
-             [error_box(RU_TITLE, NO_APP_RU)], 2, "absent", None,
+             [error_box(RU_TITLE, NO_APP_RU, russian=True)], 2, "absent", None,
              app_installed=False),
     Scenario("quiet_runapp_running", "pending", "en", ["modest", "runapp"],
              [], 0, "payload", "64",
              app_running=True, old_data=True, app_started=True,
              note="asked to quit, replaced, started again and brought to the front"),
     Scenario("interactive_ru_yes_then_no", "pending", "ru", [],
-             [Box(RU_QUESTION, CONFIRM_RU, ("yes", "no"), "yes"),
-              Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no")], 0, "payload", "64",
+             [Box(RU_QUESTION, CONFIRM_RU, ("yes", "no"), "yes", russian=True),
+              Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
              app_running=True),
     Scenario("interactive_en_declined", "pending", "en", [],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "no")], 3, "unchanged", None,
@@ -121,8 +131,9 @@ SCENARIOS = [
              note="the first word is compared without regard to A-Z case"),
     Scenario("runapp_without_modest", "pending", "en", ["modestly", "runapp"],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
-              Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no")], 0, "payload", "64",
-             note="not quiet, so runapp is ignored and the final No keeps the application closed"),
+              Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
+             note="not quiet, so runapp is ignored and the final No keeps the application closed; "
+                  "the final question asks for Russian buttons in an English locale too"),
     Scenario("entry_only_wow6432node", "pending", "en", ["modest"],
              [], 0, "payload", "any",
              entry="wow",
@@ -150,8 +161,13 @@ def cp1251(text):
     return text.encode("cp1251")
 
 
+CONTROL_ESCAPES = {"\r": "\\r", "\n": "\\n", "\t": "\\t"}
+
+
 def show_bytes(b):
-    return b.decode("cp1251", errors="replace").encode("unicode_escape").decode("ascii")
+    """Readable text for a message: CP1251 decoded, control characters escaped."""
+    return "".join(CONTROL_ESCAPES.get(c) or (c if c >= " " else "\\x%02x" % ord(c))
+                   for c in b.decode("cp1251", errors="replace"))
 
 
 def describe_difference(what, expected, got):
@@ -509,6 +525,14 @@ class Runner:
                 failures.append(describe_difference(label + " text", cp1251(exp.text), text))
             if tuple(got["buttons"]) != exp.buttons:
                 failures.append("%s has buttons %s, expected %s" % (label, got["buttons"], list(exp.buttons)))
+            else:
+                labels = [bytes.fromhex(h).decode("utf-8", errors="replace") for h in got["button_labels_utf8_hex"]]
+                russian = exp.russian or sc.locale == "ru"
+                want = [BUTTON_LABELS[russian][b] for b in exp.buttons]
+                if labels != want:
+                    failures.append("%s has button labels %s, expected %s (%s)"
+                                    % (label, labels, want, "asked for in Russian, language 0x19" if exp.russian
+                                       else "in the language of the locale"))
             if not got["owner_is_program"]:
                 failures.append("%s belongs to process %d, not to the installer" % (label, got["owner_pid"]))
             if got["outcome"] not in ("pressed", "left"):
