@@ -161,6 +161,27 @@ struct WindowState {
     int showState = SW_SHOWNORMAL;
     bool foreground = false;
     bool alive = true;
+
+    // Windows of the installer's own process (sim_windowing.cpp); a window
+    // of another process has no procedure.
+    WNDPROC procedure = nullptr;
+    int thread = -1;  // the simulated thread that created it and handles its messages
+    std::string text;
+    DWORD style = 0, exStyle = 0;  // as created
+    int x = 0, y = 0, width = 0, height = 0;
+    HWND parent = nullptr;
+    HMENU menu = nullptr;
+    HINSTANCE instance = nullptr;
+    bool topmost = false;
+    std::vector<UINT> received;  // messages its procedure was given, in order
+    std::vector<int> receivedOn;  // the thread that ran the procedure for each
+};
+
+// A class registered with RegisterClassExA, as it was given.
+struct WindowClass {
+    WNDCLASSEXA record{};
+    std::string name, menuName;
+    ATOM atom = 0;
 };
 
 // The application the installer updates, as a running program: it holds
@@ -232,6 +253,7 @@ struct ProcessRecord {
 class Machine {
 public:
     Machine();
+    ~Machine();  // ends the simulated threads still waiting (sim_threads.cpp)
 
     // Environment of the process.
     std::string commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
@@ -294,9 +316,19 @@ public:
     WORD nativeArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool nativeSystemInfoExported = true;  // kernel32 has GetNativeSystemInfo (XP and later)
     DWORD processorCount = 2;
-    std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0}, {SM_SERVERR2, 0}};
+    std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0}, {SM_SERVERR2, 0},
+                                     {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};
     UINT oemCodePage = 866;
     UINT ansiCodePage = 1251;
+
+    // Threads, events and window classes of the installer's own process
+    // (sim_threads.cpp, sim_windowing.cpp). A simulated thread is a real
+    // thread that runs only while every other one waits: they take turns
+    // at their waits, so a run is as deterministic as one without threads.
+    std::map<std::string, WindowClass, NameLess> windowClasses;
+    bool commonControls = false;  // InitCommonControls has registered its classes
+    struct Threading;
+    std::shared_ptr<Threading> threading;
 
     // Calls and faults.
     std::vector<CallRecord> calls;
@@ -309,7 +341,7 @@ public:
 
     // Implementation details shared by the API files.
     struct Handle {
-        enum Kind { File, Find, Mapping, Process, Thread } kind;
+        enum Kind { File, Find, Mapping, Process, Thread, Event } kind;
         std::string path;  // file: normalized path; mapping: object name; process: program
         DWORD access = 0, share = 0;
         std::uint64_t position = 0;
@@ -336,5 +368,10 @@ public:
 
 Machine& pc();
 void Reset();  // a new machine: every test starts from here
+
+// What GetModuleHandleA(nullptr) gives: the installer's own module.
+inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr_t(0x400000)); }
+// WaitForSingleObject on an event handle (sim_threads.cpp).
+DWORD WaitForEvent(HANDLE event, DWORD milliseconds);
 
 }  // namespace sim

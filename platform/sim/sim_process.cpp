@@ -245,6 +245,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         SetLastError(*e);
         return WAIT_FAILED;
     }
+    if (m.FindHandle(handle, sim::Machine::Handle::Event)) return sim::WaitForEvent(handle, milliseconds);
     if (pc().FindHandle(handle, sim::Machine::Handle::Thread)) sim::Unmodelled("WaitForSingleObject on a thread");
     sim::ProcessRecord* p = sim::ProcessOf(handle);
     if (!p) {

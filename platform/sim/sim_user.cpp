@@ -95,7 +95,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
     if (windowName || !className || sim::IsIntResource(className))
         sim::Unmodelled("FindWindowA other than by class name");
     for (const auto& [window, state] : pc().windows)
-        if (state.alive && sim::SamePath(state.className, className)) return window;
+        if (state.alive && !state.parent && sim::SamePath(state.className, className)) return window;  // top level only
     SetLastError(0);
     return nullptr;
 }

@@ -1,0 +1,332 @@
+// Window classes, windows and message loops of the installer's own process.
+//
+// A window belongs to the simulated thread that created it, and only that
+// thread runs its procedure: a call from another thread that changes the
+// window (a new text, a new place or visibility) is handed to the owner's
+// message loop, and the caller waits until the owner has handled it, as
+// SendMessage between threads does.
+//
+// A procedure is given the messages whose handling matters here: WM_NCCREATE
+// and WM_CREATE while the window is created, WM_SETTEXT for a new text, and
+// WM_DESTROY and WM_NCDESTROY when creation is refused. The many others
+// Windows sends along the way (sizing, painting, activation, position
+// changes) are left out, so DefWindowProcA knows only these.
+//
+// The system classes "STATIC" (always) and "msctls_progress32" (once
+// InitCommonControls has been called, as comctl32 registers it) are
+// provided; neither reacts to anything but its text.
+#include <cstring>
+
+#include "platform/sim/sim_threads.h"
+
+namespace sim {
+
+namespace {
+
+const HCURSOR kArrowCursor = reinterpret_cast<HCURSOR>(std::uintptr_t(0x10003));
+
+std::string ResourceName(LPCSTR id) {
+    if (IsIntResource(id)) return "#" + std::to_string(reinterpret_cast<std::uintptr_t>(id));
+    return UpperAscii(id);
+}
+
+WindowState* LiveWindow(HWND window) {
+    auto it = pc().windows.find(window);
+    if (it == pc().windows.end() || !it->second.alive) return nullptr;
+    return &it->second;
+}
+
+LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowState* state = LiveWindow(window);
+    if (!state || !state->procedure) return 0;
+    state->received.push_back(message);
+    state->receivedOn.push_back(CurrentThread());
+    return state->procedure(window, message, wParam, lParam);
+}
+
+// Runs `work` on the thread that owns the window, waiting for it there.
+LRESULT OnOwnerThread(const WindowState& state, const std::function<LRESULT()>& work) {
+    if (state.thread == CurrentThread()) return work();
+    SimThread* owner = ThreadById(state.thread);
+    if (!owner || owner->finished) return 0;
+    auto sent = std::make_shared<SentWork>();
+    sent->work = work;
+    owner->sent.push_back(sent);
+    if (!WaitUntil([sent] { return sent->done; })) {
+        Unmodelled("a message to a window whose thread never takes it");
+        return 0;
+    }
+    return sent->result;
+}
+
+// The procedure of the system classes: a text, nothing else.
+LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+struct ClassInfo {
+    std::string name;
+    WNDPROC procedure = nullptr;
+};
+
+std::optional<ClassInfo> FindClass(const std::string& name, HINSTANCE instance) {
+    auto it = pc().windowClasses.find(name);
+    if (it != pc().windowClasses.end() && it->second.record.hInstance == instance)
+        return ClassInfo{it->second.name, it->second.record.lpfnWndProc};
+    if (!NameLess{}(name, "STATIC") && !NameLess{}("STATIC", name)) return ClassInfo{"Static", ControlProcedure};
+    if (pc().commonControls && !NameLess{}(name, PROGRESS_CLASSA) && !NameLess{}(PROGRESS_CLASSA, name))
+        return ClassInfo{PROGRESS_CLASSA, ControlProcedure};
+    return std::nullopt;
+}
+
+}  // namespace
+
+}  // namespace sim
+
+using sim::pc;
+
+HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name) {
+    if (auto e = pc().Enter("LoadIconA", sim::ResourceName(name))) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (module != sim::OwnModuleHandle()) sim::Unmodelled("LoadIconA other than from the own module");
+    // An icon is an RT_GROUP_ICON resource of that name.
+    bool typeSeen = false;
+    for (const auto& r : pc().resources) {
+        if (r.type != "#14") continue;
+        typeSeen = true;
+        if (r.name == sim::ResourceName(name)) sim::Unmodelled("LoadIconA of an icon the module has");
+    }
+    SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE module, LPCSTR name) {
+    pc().Enter("LoadCursorA", sim::ResourceName(name));
+    if (module || name != IDC_ARROW) sim::Unmodelled("LoadCursorA other than the system's arrow");
+    return sim::kArrowCursor;
+}
+
+HGDIOBJ WINAPI GetStockObject(int object) {
+    pc().Enter("GetStockObject", std::to_string(object));
+    // WHITE_BRUSH (0) to DC_PEN (19); 9 was never assigned.
+    if (object < 0 || object > 19 || object == 9) return nullptr;
+    return reinterpret_cast<HGDIOBJ>(std::uintptr_t(0x01900010 + 4 * object));
+}
+
+void WINAPI InitCommonControls() {
+    pc().Enter("InitCommonControls", "");
+    pc().commonControls = true;
+}
+
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
+    sim::Machine& m = pc();
+    const char* name = windowClass && !sim::IsIntResource(windowClass->lpszClassName) ? windowClass->lpszClassName : "";
+    if (auto e = m.Enter("RegisterClassExA", name)) {
+        SetLastError(*e);
+        return 0;
+    }
+    if (!windowClass || !*name) sim::Unmodelled("RegisterClassExA without a class name");
+    if (windowClass->cbSize != sizeof(WNDCLASSEXA)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!windowClass->lpfnWndProc || windowClass->hInstance != sim::OwnModuleHandle())
+        sim::Unmodelled("RegisterClassExA without a procedure, or for another module");
+    if (m.windowClasses.count(name)) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    sim::WindowClass& c = m.windowClasses[name];
+    c.record = *windowClass;
+    c.name = name;
+    if (windowClass->lpszMenuName && !sim::IsIntResource(windowClass->lpszMenuName))
+        c.menuName = windowClass->lpszMenuName;
+    c.record.lpszClassName = c.name.c_str();
+    c.record.lpszMenuName = windowClass->lpszMenuName ? c.menuName.c_str() : nullptr;
+    c.atom = ATOM(0xC000 + m.windowClasses.size());
+    return c.atom;
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE module, LPVOID parameter) {
+    sim::Machine& m = pc();
+    const std::string cls = className && !sim::IsIntResource(className) ? className : "";
+    if (auto e = m.Enter("CreateWindowExA", cls)) {
+        SetLastError(*e);
+        return nullptr;
+    }
+    if (cls.empty()) sim::Unmodelled("CreateWindowExA with a class atom");
+    if (style & WS_POPUP) sim::Unmodelled("CreateWindowExA of a pop-up window");
+    if ((style & WS_CHILD) && !parent) {
+        SetLastError(ERROR_TLW_WITH_WSCHILD);
+        return nullptr;
+    }
+    if (parent && !sim::LiveWindow(parent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if (!(style & WS_CHILD) && (parent || menu)) sim::Unmodelled("CreateWindowExA of an owned window or with a menu");
+    const std::optional<sim::ClassInfo> info = sim::FindClass(cls, module);
+    if (!info) {
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    HWND window = reinterpret_cast<HWND>(m.nextWindow);
+    m.nextWindow += 0x10;
+    sim::WindowState& state = m.windows[window];
+    state.className = info->name;
+    state.showState = SW_HIDE;
+    state.procedure = info->procedure;
+    state.thread = sim::CurrentThread();
+    state.style = style;
+    state.exStyle = exStyle;
+    state.x = x;
+    state.y = y;
+    state.width = width;
+    state.height = height;
+    state.parent = parent;
+    state.menu = menu;
+    state.instance = module;
+    state.topmost = (exStyle & WS_EX_TOPMOST) != 0;
+
+    CREATESTRUCTA create{parameter, module, menu, parent, height, width, y, x, LONG(style), windowName, className,
+                         exStyle};
+    const LPARAM lParam = reinterpret_cast<LPARAM>(&create);
+    bool refused = sim::Deliver(window, WM_NCCREATE, 0, lParam) == FALSE;
+    if (!refused && sim::Deliver(window, WM_CREATE, 0, lParam) == -1) {
+        sim::Deliver(window, WM_DESTROY, 0, 0);
+        refused = true;
+    }
+    if (refused) {
+        sim::Deliver(window, WM_NCDESTROY, 0, 0);
+        m.windows.erase(window);
+        SetLastError(0);
+        return nullptr;
+    }
+    if (style & WS_VISIBLE) m.windows[window].showState = SW_SHOWNORMAL;
+    return window;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM lParam) {
+    pc().Enter("DefWindowProcA", std::to_string(message));
+    sim::WindowState* state = sim::LiveWindow(window);
+    if (!state) return 0;
+    switch (message) {
+    case WM_NCCREATE: {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        if (create->lpszName && sim::IsIntResource(create->lpszName)) sim::Unmodelled("a window text by ordinal");
+        state->text = create->lpszName ? create->lpszName : "";
+        return TRUE;
+    }
+    case WM_SETTEXT: {
+        const char* text = reinterpret_cast<const char*>(lParam);
+        state->text = text ? text : "";
+        return TRUE;
+    }
+    case WM_CREATE:
+    case WM_DESTROY:
+    case WM_NCDESTROY:
+        return 0;
+    default:
+        sim::Unmodelled("DefWindowProcA of message " + std::to_string(message));
+        return 0;
+    }
+}
+
+BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
+    if (auto e = pc().Enter("GetMessageA", "")) {
+        SetLastError(*e);
+        return -1;
+    }
+    if (!message || window || filterMin || filterMax) sim::Unmodelled("GetMessageA with a filter");
+    sim::SimThread& self = *sim::ThreadById(sim::CurrentThread());
+    while (true) {
+        // Messages sent from other threads are handled here, not returned.
+        while (!self.sent.empty()) {
+            std::shared_ptr<sim::SentWork> sent = self.sent.front();
+            self.sent.pop_front();
+            sent->result = sent->work();
+            sent->done = true;
+        }
+        if (!self.posted.empty()) {
+            *message = self.posted.front();
+            self.posted.pop_front();
+            return TRUE;
+        }
+        if (self.quitPosted) {
+            self.quitPosted = false;
+            std::memset(message, 0, sizeof *message);
+            message->message = WM_QUIT;
+            message->wParam = WPARAM(self.quitCode);
+            return FALSE;
+        }
+        if (!sim::WaitUntil([&self] { return !self.sent.empty() || !self.posted.empty() || self.quitPosted; })) {
+            sim::Unmodelled("GetMessageA on thread 0 with nothing that could ever arrive");
+            return -1;
+        }
+    }
+}
+
+BOOL WINAPI TranslateMessage(const MSG* message) {
+    pc().Enter("TranslateMessage", "");
+    // Only key messages are translated, and the model has no keyboard.
+    if (message && message->message >= 0x0100 && message->message <= 0x0109)
+        sim::Unmodelled("TranslateMessage of a key message");
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* message) {
+    pc().Enter("DispatchMessageA", message ? std::to_string(message->message) : "");
+    if (!message || !message->hwnd) return 0;
+    return sim::Deliver(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+void WINAPI PostQuitMessage(int exitCode) {
+    pc().Enter("PostQuitMessage", std::to_string(exitCode));
+    sim::SimThread& self = *sim::ThreadById(sim::CurrentThread());
+    self.quitPosted = true;
+    self.quitCode = exitCode;
+}
+
+BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
+    if (auto e = pc().Enter("SetWindowTextA", text ? text : "")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    sim::WindowState* state = sim::LiveWindow(window);
+    if (!state) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (!state->procedure) sim::Unmodelled("SetWindowTextA on a window of another process");
+    const LPARAM lParam = reinterpret_cast<LPARAM>(text);
+    return sim::OnOwnerThread(*state, [window, lParam] { return sim::Deliver(window, WM_SETTEXT, 0, lParam); }) != 0;
+}
+
+BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
+    if (auto e = pc().Enter("SetWindowPos", std::to_string(flags))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    sim::WindowState* state = sim::LiveWindow(window);
+    if (!state) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (!state->procedure) sim::Unmodelled("SetWindowPos on a window of another process");
+    if (insertAfter != HWND_TOPMOST || (flags != SWP_SHOWWINDOW && flags != SWP_HIDEWINDOW))
+        sim::Unmodelled("SetWindowPos other than to the top, shown or hidden");
+    return sim::OnOwnerThread(*state, [=] {
+        sim::WindowState* w = sim::LiveWindow(window);
+        if (!w) return LRESULT(FALSE);
+        w->x = x;
+        w->y = y;
+        w->width = width;
+        w->height = height;
+        w->topmost = true;
+        w->showState = (flags & SWP_HIDEWINDOW) ? SW_HIDE : SW_SHOWNORMAL;
+        return LRESULT(TRUE);
+    }) != 0;
+}

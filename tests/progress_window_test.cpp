@@ -1,0 +1,266 @@
+// The progress window on its own thread: the class and windows it makes,
+// Show, Hide, SetCaption and SetText before and after the window exists.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "progress/progress_window.h"
+#include "runtime/thread.h"
+#include "tests/demo_pc.h"
+
+namespace {
+
+class ProgressWindow : public demo::SimTest {
+protected:
+    void SetUp() override {
+        demo::SimTest::SetUp();
+        Progress::ForgetWindowForTests();
+    }
+    void TearDown() override { Progress::ForgetWindowForTests(); }
+
+    void Screen(int width, int height) {
+        pc().systemMetrics[SM_CXSCREEN] = width;
+        pc().systemMetrics[SM_CYSCREEN] = height;
+    }
+    HWND Find(const std::string& className, HWND parent = nullptr) {
+        HWND found = nullptr;
+        int count = 0;
+        for (const auto& [window, state] : pc().windows)
+            if (state.alive && state.parent == parent && sim::UpperAscii(state.className) == sim::UpperAscii(className)) {
+                found = window;
+                ++count;
+            }
+        EXPECT_LE(count, 1) << "one " << className << " window";
+        return found;
+    }
+    sim::WindowState& Main() {
+        HWND window = Find("PlainWindow");
+        EXPECT_NE(window, nullptr);
+        return pc().windows[window];
+    }
+    sim::WindowState& Child(const char* className) {
+        HWND window = Find(className, Find("PlainWindow"));
+        EXPECT_NE(window, nullptr);
+        return pc().windows[window];
+    }
+    static bool Visible(const sim::WindowState& w) { return w.showState != SW_HIDE; }
+};
+
+TEST_F(ProgressWindow, HideSetTextAndSetCaptionBeforeShowStartNothing) {
+    Progress::Hide();
+    Progress::SetText("lost");
+    Progress::SetCaption("kept");
+    EXPECT_EQ(pc().CallCount("CreateThread"), 0);
+    EXPECT_TRUE(pc().windows.empty());
+    EXPECT_EQ(pc().CallCount("SetWindowTextA"), 1) << "SetText tries the label, which does not exist";
+    EXPECT_EQ(pc().CallCount("SetWindowPos"), 1);
+}
+
+TEST_F(ProgressWindow, TheFirstShowOpensTheWindowAndReturnsOnceItExists) {
+    Progress::SetText("lost");
+    Progress::SetCaption("replaced");
+    Progress::Show("", "");
+    EXPECT_EQ(pc().CallCount("CreateThread"), 1);
+    const sim::WindowState& main = Main();
+    EXPECT_EQ(main.text, "");
+    EXPECT_TRUE(Visible(main));
+    EXPECT_NE(main.thread, 0) << "the window belongs to its own thread";
+    EXPECT_EQ(Child("STATIC").text, "");
+    EXPECT_EQ(Child("msctls_progress32").text, "");
+
+    // The window exists when Show returns: a second Show changes it.
+    Progress::Show("Title", "Line");
+    EXPECT_EQ(pc().CallCount("CreateThread"), 1);
+    EXPECT_EQ(Main().text, "Title");
+    EXPECT_EQ(Child("STATIC").text, "Line");
+}
+
+TEST_F(ProgressWindow, TheClassIsRegisteredAsTabled) {
+    Progress::Show("Caption", "Text");
+    ASSERT_EQ(pc().windowClasses.count("PlainWindow"), 1u);
+    const WNDCLASSEXA& c = pc().windowClasses["PlainWindow"].record;
+    EXPECT_EQ(c.cbSize, sizeof(WNDCLASSEXA));
+    EXPECT_EQ(c.style, 0x203u);
+    EXPECT_NE(c.lpfnWndProc, nullptr);
+    EXPECT_EQ(c.cbClsExtra, 4);
+    EXPECT_EQ(c.cbWndExtra, 4);
+    EXPECT_EQ(c.hInstance, sim::OwnModuleHandle());
+    EXPECT_EQ(c.hIcon, nullptr) << "the executable has no icon 0";
+    EXPECT_EQ(c.hIconSm, nullptr);
+    EXPECT_EQ(c.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(c.hbrBackground, GetStockObject(GRAY_BRUSH));
+    EXPECT_EQ(c.lpszMenuName, nullptr);
+    EXPECT_EQ(pc().CallCount("LoadIconA"), 2);
+}
+
+TEST_F(ProgressWindow, TheWindowAndItsChildrenAreMadeAsTabled) {
+    Screen(1024, 768);
+    Progress::Show("Caption", "Text");
+    const sim::WindowState& main = Main();
+    EXPECT_EQ(main.className, "PlainWindow");
+    EXPECT_EQ(main.exStyle, 0x20009u);
+    EXPECT_EQ(main.style, 0x00400000u);
+    EXPECT_EQ(main.parent, nullptr);
+    EXPECT_EQ(main.menu, nullptr);
+    EXPECT_EQ(main.instance, sim::OwnModuleHandle());
+    EXPECT_EQ(main.text, "Caption");
+    EXPECT_TRUE(main.topmost);
+    EXPECT_EQ((std::vector<int>{main.x, main.y, main.width, main.height}), (std::vector<int>{308, 346, 408, 76}));
+
+    const struct {
+        const char* className;
+        std::string text;
+        DWORD style;
+        std::vector<int> place;
+    } children[] = {
+        {"STATIC", "Text", 0x50000000, {2, 2, 399, 20}},
+        {"msctls_progress32", "", 0x50040000, {2, 24, 400, 20}},
+    };
+    for (const auto& c : children) {
+        const sim::WindowState& child = Child(c.className);
+        EXPECT_EQ(child.text, c.text) << c.className;
+        EXPECT_EQ(child.style, c.style) << c.className;
+        EXPECT_EQ(child.exStyle, 0u) << c.className;
+        EXPECT_EQ(child.menu, nullptr) << c.className;
+        EXPECT_EQ(child.instance, sim::OwnModuleHandle()) << c.className;
+        EXPECT_EQ((std::vector<int>{child.x, child.y, child.width, child.height}), c.place) << c.className;
+        EXPECT_EQ(child.thread, main.thread) << c.className;
+        EXPECT_TRUE(Visible(child)) << c.className;
+    }
+    EXPECT_EQ(pc().CallCount("ShowWindow"), 1);
+}
+
+TEST_F(ProgressWindow, TheWindowIsCentredWithHalvesRoundedDown) {
+    const struct {
+        int width, height, left, top;
+    } cases[] = {
+        {1920, 1080, 756, 502},
+        {1024, 768, 308, 346},
+        {800, 600, 196, 262},
+        {1025, 769, 308, 346},
+        {408, 76, 0, 0},
+    };
+    for (const auto& c : cases) {
+        sim::Reset();
+        Progress::ForgetWindowForTests();
+        Screen(c.width, c.height);
+        Progress::Show("", "");
+        EXPECT_EQ(Main().x, c.left) << c.width << " x " << c.height;
+        EXPECT_EQ(Main().y, c.top) << c.width << " x " << c.height;
+    }
+}
+
+TEST_F(ProgressWindow, ShowOnAShownWindowReplacesBothTextsAndPutsItBack) {
+    Screen(1920, 1080);
+    Progress::Show("Old title", "Old line");
+    // The user drags it away; something else goes on top.
+    Main().x = 10;
+    Main().y = 20;
+    Main().topmost = false;
+    Progress::Show("", "");
+    const sim::WindowState& main = Main();
+    EXPECT_EQ(main.text, "") << "an empty caption empties the title";
+    EXPECT_EQ(Child("STATIC").text, "") << "an empty text empties the line";
+    EXPECT_EQ((std::vector<int>{main.x, main.y, main.width, main.height}), (std::vector<int>{756, 502, 408, 76}));
+    EXPECT_TRUE(main.topmost);
+    EXPECT_TRUE(Visible(main));
+}
+
+TEST_F(ProgressWindow, HideThenShowWithNewTexts) {
+    Progress::Show("First", "one");
+    Progress::Hide();
+    EXPECT_FALSE(Visible(Main()));
+    EXPECT_TRUE(Visible(Child("STATIC"))) << "the children keep their own state";
+    Progress::SetCaption("Hidden title");
+    Progress::SetText("hidden line");
+    EXPECT_EQ(Main().text, "Hidden title");
+    EXPECT_FALSE(Visible(Main())) << "texts do not show it";
+    Progress::Show("Second", "two");
+    EXPECT_TRUE(Visible(Main()));
+    EXPECT_EQ(Main().text, "Second");
+    EXPECT_EQ(Child("STATIC").text, "two");
+    Progress::Hide();
+    Progress::Hide();
+    EXPECT_FALSE(Visible(Main()));
+}
+
+TEST_F(ProgressWindow, ChangesAreMadeByTheWindowsOwnThread) {
+    Progress::Show("A", "B");
+    const int windowThread = Main().thread;
+    ASSERT_NE(windowThread, 0);
+    Progress::SetText("C");
+    Progress::SetCaption("D");
+    EXPECT_EQ(Child("STATIC").text, "C");
+    EXPECT_EQ(Main().text, "D");
+    // The main thread asked; the window thread ran the procedures.
+    for (const sim::WindowState* w : {&Main(), &Child("STATIC")}) {
+        ASSERT_FALSE(w->received.empty());
+        EXPECT_EQ(w->received.back(), UINT(WM_SETTEXT));
+        EXPECT_EQ(w->receivedOn, std::vector<int>(w->received.size(), windowThread));
+    }
+}
+
+TEST_F(ProgressWindow, NothingEverMovesTheBar) {
+    Progress::Show("A", "B");
+    Progress::Hide();
+    Progress::Show("C", "D");
+    Progress::SetText("E");
+    EXPECT_EQ(Child("msctls_progress32").received, (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
+    EXPECT_EQ(pc().CallCount("DispatchMessageA"), 0);
+}
+
+TEST_F(ProgressWindow, AFailedRegistrationLeavesNoWindowAndALaterShowTriesAgain) {
+    pc().Inject("RegisterClassExA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    Progress::Show("A", "B");
+    EXPECT_TRUE(pc().windows.empty());
+    EXPECT_EQ(pc().CallCount("CreateWindowExA"), 0);
+    Progress::Hide();
+    Progress::SetText("lost");
+    Progress::Show("C", "D");
+    EXPECT_EQ(pc().CallCount("CreateThread"), 2);
+    EXPECT_EQ(Main().text, "C");
+    EXPECT_EQ(Child("STATIC").text, "D");
+    EXPECT_TRUE(Visible(Main()));
+}
+
+TEST_F(ProgressWindow, AThreadThatCannotStartIsRaisedToTheCaller) {
+    const char* steps[] = {"CreateEventA", "CreateThread", "ResumeThread"};
+    for (const char* step : steps) {
+        sim::Reset();
+        Progress::ForgetWindowForTests();
+        pc().Inject(step, 1, ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_THROW(Progress::Show("A", "B"), EThread) << step;
+        EXPECT_TRUE(pc().windows.empty()) << step;
+        int events = 0;
+        for (const auto& [value, handle] : pc().handles)
+            if (handle.kind == sim::Machine::Handle::Event) ++events;
+        EXPECT_EQ(events, 0) << step << ": the event is closed";
+    }
+}
+
+TEST_F(ProgressWindow, TheProgressClassNeedsTheCommonControls) {
+    Progress::Show("A", "B");
+    const std::vector<std::string> order = [&] {
+        std::vector<std::string> calls;
+        for (const auto& call : pc().calls)
+            if (call.function == "InitCommonControls" || call.function == "CreateWindowExA")
+                calls.push_back(call.function + " " + call.detail);
+        return calls;
+    }();
+    EXPECT_EQ(order, (std::vector<std::string>{"InitCommonControls ", "CreateWindowExA PlainWindow",
+                                               "CreateWindowExA STATIC", "CreateWindowExA msctls_progress32"}));
+}
+
+TEST_F(ProgressWindow, TheThreadStillRunsWhenTheTestEnds) {
+    Progress::Show("A", "B");
+    // The window and its thread last until the process ends; a new machine
+    // ends them where they wait.
+    sim::Reset();
+    Progress::ForgetWindowForTests();
+    EXPECT_TRUE(pc().windows.empty());
+    Progress::Show("C", "D");
+    EXPECT_EQ(Main().text, "C");
+}
+
+}  // namespace
