@@ -24,7 +24,7 @@ import subprocess
 import sys
 import tempfile
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import List, Optional, Tuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -326,7 +326,7 @@ class Runner:
         data[off] ^= 0x01
         return bytes(data), "byte at file offset 0x%x in section %s changed" % (off, s["name"])
 
-    def reset(self, sc, env):
+    def reset(self, sc):
         self.wine.stop()
         shutil.rmtree(self.app_dir, ignore_errors=True)
         shutil.rmtree(self.staging, ignore_errors=True)
@@ -414,7 +414,7 @@ class Runner:
     def run_scenario(self, sc):
         failures = []
         env = self.env_for(sc)
-        detail = self.reset(sc, env)
+        detail = self.reset(sc)
         background = []
         running_pid = holder_pid = None
         try:
