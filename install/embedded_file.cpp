@@ -4,8 +4,12 @@
 #include <memory>
 #include <new>
 
+#include "install/version_probes.h"
+#include "messages/lang_unit.h"
 #include "messages/messages.h"
 #include "platform/win32.h"
+#include "progress/progress_window.h"
+#include "runtime/exception.h"
 
 namespace {
 
@@ -61,6 +65,105 @@ bool ReplaceFile(const std::string& target, const ResourceCopy& copy) {
     return false;
 }
 
+// ------------------------------------------------ version-compared replacement
+
+// The file types whose version can be read. The resource type must be one
+// of these words exactly: "PAK" is no "pak".
+bool HasVersionProbe(const std::string& type) {
+    for (const char* word : {"pak", "3bs", "lng", "cok", "exe"})
+        if (type == word) return true;
+    return false;
+}
+
+bool IsExistingFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+struct VersionVerdict {
+    bool older = false;  // the installed file is the newer one
+    std::string installedText, newText;
+};
+
+// Probes the new file first, then the installed one.
+VersionVerdict CompareVersions(const std::string& type, const std::string& fresh, const std::string& installed) {
+    VersionVerdict verdict;
+    if (type == "exe") {
+        verdict.newText = FileVersionString(fresh);
+        verdict.installedText = FileVersionString(installed);
+        verdict.older = !verdict.installedText.empty() && verdict.newText != verdict.installedText &&
+                        IsOlderVersion(verdict.newText, verdict.installedText);
+        return verdict;
+    }
+    // A "!" in the path of a language file marks one that is always replaced.
+    if (type == "lng" && installed.find('!') != std::string::npos) return verdict;
+    std::int32_t (*probe)(const std::string&) = type == "pak"   ? ProbePakVersion
+                                                : type == "3bs" ? Probe3bsVersion
+                                                : type == "cok" ? ProbeCokVersion
+                                                                : ProbeLngVersion;
+    const std::int32_t freshVersion = probe(fresh);
+    const std::int32_t installedVersion = probe(installed);
+    verdict.older = installedVersion > freshVersion;
+    verdict.newText = std::to_string(freshVersion);
+    verdict.installedText = std::to_string(installedVersion);
+    return verdict;
+}
+
+// Whether to put the older file in place of the newer one: in the selected
+// language's own words when there is one, else the built-in texts.
+bool ConfirmOlderReplacement(const std::string& target, const VersionVerdict& verdict) {
+    if (LangUnit::SelectedLanguage() < 0)
+        return ConfirmPrompt(target + " file installing is of older version\r\n"
+                                 "than the same already installed.\r\n\r\n"
+                                 "Do you really want to replace existing\r\n"
+                                 "new file version " + verdict.installedText + " with an older file version " +
+                                 verdict.newText + "?",
+                             "Устанавливаемый файл " + target + "\r\n"
+                                 "более старой версии, чем уже установленный.\r\n\r\n"
+                                 "Действительно ли Вы хотите заменить уже имеющийся\r\n"
+                                 "файл версии " + verdict.installedText + " на более старый версии " +
+                                 verdict.newText + "?");
+    const std::string caption = LangUnit::LookupLine("soundquest");
+    const std::string text = LangUnit::LookupFormatted("olderfilever", {target}, false);
+    const WORD language = WORD(LangUnit::SelectedLanguageId() & 0xFFFF);
+    return MessageBoxExA(nullptr, text.c_str(), caption.c_str(), QuestionBoxStyle, language) == IDYES;
+}
+
+enum class Outcome { Written, Kept, Failed };
+
+// The new data goes beside the installed file first, so that both can be
+// probed; an older one is put in place only when the user says so, with
+// the progress window out of the way of the question.
+Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& target, const ResourceCopy& copy) {
+    const std::string temp = TempInstallName(target);
+    try {
+        if (!WriteNewFile(temp, copy)) {
+            DeleteFileA(temp.c_str());
+            return Outcome::Failed;
+        }
+        const VersionVerdict verdict = CompareVersions(type, temp, target);
+        bool replace = true;
+        if (verdict.older) {
+            Progress::Hide();
+            replace = ConfirmOlderReplacement(target, verdict);
+        }
+        if (!replace) {
+            DeleteFileA(temp.c_str());
+        } else if (!MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            // The installed file is as it was; a failure leaves the window hidden.
+            DeleteFileA(temp.c_str());
+            return Outcome::Failed;
+        }
+        if (verdict.older) Progress::Show("", "");
+        return replace ? Outcome::Written : Outcome::Kept;
+    } catch (const Exception&) {
+        // The progress window could not be started again. The file is in
+        // place if the move was made; only the temporary one is removed.
+        DeleteFileA(temp.c_str());
+        return Outcome::Failed;
+    }
+}
+
 }  // namespace
 
 std::string TempInstallName(const std::string& path) {
@@ -74,11 +177,16 @@ std::string TempInstallName(const std::string& path) {
 
 bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,
                          bool versionCheck) {
-    // The version-compared replacement is not built yet; nothing in this
-    // installer asks for it.
-    (void)versionCheck;
     ResourceCopy copy;
-    const bool written = CopyResource(name, type, copy) && ReplaceFile(target, copy);
-    if (!written) ShowError("Can't install file " + target, "Не удается установить файл " + target);
-    return written;
+    Outcome outcome = Outcome::Failed;
+    if (CopyResource(name, type, copy)) {
+        // Without a check, without an installed file or without a way to read
+        // its version, the file is simply replaced.
+        if (!versionCheck || !IsExistingFile(target) || !HasVersionProbe(type))
+            outcome = ReplaceFile(target, copy) ? Outcome::Written : Outcome::Failed;
+        else
+            outcome = ReplaceAfterVersionCheck(type, target, copy);
+    }
+    if (outcome == Outcome::Failed) ShowError("Can't install file " + target, "Не удается установить файл " + target);
+    return outcome == Outcome::Written;
 }

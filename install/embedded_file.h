@@ -4,8 +4,15 @@
 #include <string>
 
 // Writes resource `name` of type `type` to `target`. With the version check
-// off it replaces the target outright. Failures are reported to the user
-// ("Can't install file ..."); the result says whether the file was written.
+// off it replaces the target outright. With it on, an installed file of a
+// type whose version can be read ("pak", "3bs", "lng", "cok", "exe") is
+// compared with the new data first, and an older file replaces it only
+// when the user agrees; the progress window is hidden while they are asked
+// and shown again afterwards. Failures are reported to the user ("Can't
+// install file ..."). True when the new data has been put in place; false
+// after a reported failure and when the user kept the installed file. (A
+// progress window that cannot come back is a failure too, although the
+// file has been replaced by then.)
 bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,
                          bool versionCheck);
 
