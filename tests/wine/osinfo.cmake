@@ -12,7 +12,7 @@ add_library(lexomir_osinfo_product STATIC ${LEXOMIR_PRODUCT_SOURCES})
 target_include_directories(lexomir_osinfo_product PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(lexomir_osinfo_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
 target_compile_options(lexomir_osinfo_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
-target_link_libraries(lexomir_osinfo_product PUBLIC advapi32 shell32 user32)
+target_link_libraries(lexomir_osinfo_product PUBLIC advapi32 shell32 user32 comctl32 gdi32)
 
 add_executable(lexomir_osinfo_probe ${CMAKE_CURRENT_LIST_DIR}/osinfo_probe.cpp)
 set_target_properties(lexomir_osinfo_probe PROPERTIES OUTPUT_NAME osinfo_probe)
