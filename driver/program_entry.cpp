@@ -6,6 +6,7 @@
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
+#include "messages/lang_unit.h"
 #include "platform/win32.h"
 #include "runtime/exception.h"
 
@@ -18,7 +19,10 @@ void ShowApplicationError(const std::string& text) {
 
 // Releases the process environment on every ending, the unexpected ones too.
 struct ReleaseOnExit {
-    ~ReleaseOnExit() { ReleaseProcessEnvironment(); }
+    ~ReleaseOnExit() {
+        ReleaseProcessEnvironment();
+        LangUnit::ReleaseLangUnit();  // closes the language file
+    }
 };
 
 }  // namespace
