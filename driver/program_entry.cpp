@@ -7,6 +7,7 @@
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"
+#include "platform/system_library.h"
 #include "platform/win32.h"
 #include "runtime/exception.h"
 
@@ -28,6 +29,9 @@ struct ReleaseOnExit {
 }  // namespace
 
 int RunInstaller() {
+    // Before anything can load a library: the installer runs elevated, often
+    // from a downloads folder where a planted DLL could wait.
+    RestrictLibrarySearch();
     ReleaseOnExit release;
     try {
         InitProcessEnvironment();

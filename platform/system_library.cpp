@@ -13,3 +13,14 @@ HMODULE LoadSystemLibrary(const char* name) {
     const std::string path = std::string(folder, length) + "\\" + name;
     return LoadLibraryExA(path.c_str(), nullptr, 0);
 }
+
+void RestrictLibrarySearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    if (HMODULE kernel = GetModuleHandleA("kernel32.dll")) {
+        auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+        if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    }
+    // Without it, at least the current folder leaves the search.
+    SetDllDirectoryA("");
+}

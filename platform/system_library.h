@@ -6,3 +6,7 @@
 #include "platform/win32.h"
 
 HMODULE LoadSystemLibrary(const char* name);
+
+// Takes the folder of the executable and the current folder out of the
+// search for libraries loaded later, by anyone. Called first of all.
+void RestrictLibrarySearch();

@@ -318,6 +318,9 @@ LPVOID WINAPI LockResource(HGLOBAL data);
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
 BOOL WINAPI FreeResource(HGLOBAL data);
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+BOOL WINAPI SetDllDirectoryA(LPCSTR path);
+// Windows 7 with its search-path update and later; looked up at run time.
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
 HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,

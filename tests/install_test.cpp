@@ -254,7 +254,7 @@ TEST_F(ReportSize, EntryFoundOnlyUnderWow6432NodeOnA32BitSystemGetsTheValue) {
 TEST_F(ReportSize, MissingFolderStillCreatesTheKeyButWritesNothing) {
     pc().registry.Root(HKEY_LOCAL_MACHINE)->subkeys.clear();
     InstallEnvironment.AppFolder = "C:\\Nowhere\\";
-    InstallEnvironment.UninstallEntryPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
+    InstallEnvironment.UninstallEntryPath = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
     ReportInstalledSize();
     EXPECT_TRUE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::kEntry32));
     EXPECT_FALSE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::kEntry32, "EstimatedSize"));

@@ -256,3 +256,33 @@ INSTANTIATE_TEST_SUITE_P(BothLanguages, UpdateSequence, ::testing::Values(false,
                          [](const auto& info) { return info.param ? "Russian" : "English"; });
 
 }  // namespace
+
+namespace {
+
+// Before anything loads a library, the search is limited to the system
+// folder; where SetDefaultDllDirectories is missing, the current folder is
+// at least taken out.
+TEST(LibrarySearch, IsRestrictedBeforeAnyLibraryIsLoaded) {
+    for (bool exported : {true, false}) {
+        SCOPED_TRACE(exported ? "SetDefaultDllDirectories exported" : "missing");
+        sim::Reset();
+        demo::Setup(sim::pc());
+        sim::pc().defaultDllDirectoriesExported = exported;
+        sim::pc().commandLine = "LexomirUpdate.exe modest";
+        EXPECT_EQ(RunInstaller(), 0);
+        EXPECT_EQ(sim::pc().defaultDllDirectories, exported ? DWORD(LOAD_LIBRARY_SEARCH_SYSTEM32) : 0u);
+        EXPECT_EQ(sim::pc().dllDirectory, exported ? std::nullopt : std::optional<std::string>(""));
+        const auto& calls = sim::pc().calls;
+        std::size_t restricted = calls.size(), firstLoad = calls.size();
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            const std::string& f = calls[i].function;
+            if ((f == "SetDefaultDllDirectories" || f == "SetDllDirectoryA") && restricted == calls.size())
+                restricted = i;
+            if (f == "LoadLibraryExA" && firstLoad == calls.size()) firstLoad = i;
+        }
+        EXPECT_LT(restricted, firstLoad);
+        EXPECT_LT(firstLoad, calls.size()) << "CNG is loaded for the self-check";
+    }
+}
+
+}  // namespace

@@ -279,6 +279,11 @@ public:
                      std::vector<std::uint8_t> data);
     std::set<std::string, NameLess> missingLibraries;  // system DLLs that fail to load
     bool systemSearchFlagSupported = true;  // LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 7 needs an update)
+    // kernel32 exports SetDefaultDllDirectories (same update); what the
+    // process set with it, and with SetDllDirectoryA.
+    bool defaultDllDirectoriesExported = true;
+    DWORD defaultDllDirectories = 0;
+    std::optional<std::string> dllDirectory;
     std::vector<std::string> loadedLibraries;  // as LoadLibraryExA was asked, with its flags
 
     Registry registry;

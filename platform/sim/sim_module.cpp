@@ -193,6 +193,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         // Windows XP and later export it; Windows 2000 does not.
         if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)
             return reinterpret_cast<FARPROC>(&GetNativeSystemInfo);
+        if (n == "SetDefaultDllDirectories" && pc().defaultDllDirectoriesExported)
+            return reinterpret_cast<FARPROC>(&SetDefaultDllDirectories);
     } else {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -273,4 +275,29 @@ NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG 
     pc().Enter("BCryptCloseAlgorithmProvider", "");
     if (algorithm != &sim::algorithmToken || flags) return STATUS_INVALID_HANDLE;
     return STATUS_SUCCESS;
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
+    if (auto e = pc().Enter("SetDefaultDllDirectories", std::to_string(flags))) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (!pc().defaultDllDirectoriesExported) sim::Unmodelled("SetDefaultDllDirectories called where it does not exist");
+    constexpr DWORD kKnown = 0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;  // application, user, system32, defaults
+    if (flags == 0 || (flags & ~kKnown)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    pc().defaultDllDirectories = flags;
+    return TRUE;
+}
+
+BOOL WINAPI SetDllDirectoryA(LPCSTR path) {
+    if (auto e = pc().Enter("SetDllDirectoryA", path ? path : "(null)")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (path) pc().dllDirectory = std::string(path);
+    else pc().dllDirectory.reset();
+    return TRUE;
 }
