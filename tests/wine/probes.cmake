@@ -1,0 +1,60 @@
+# The file version probe and the progress window under Wine. A console
+# probe built from the installer's own sources reads the FileVersion of a
+# helper program that carries a version resource (Russian, code page 1251,
+# listed first) and of a text file, and opens, hides and shows the progress
+# window, checking it from outside its thread. probes_wine.py runs it in a
+# prefix of its own, made once for these tests.
+#
+# Included from tests/wine/CMakeLists.txt on the windows build.
+
+add_library(lexomir_probes_product STATIC ${LEXOMIR_PRODUCT_SOURCES})
+target_include_directories(lexomir_probes_product PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(lexomir_probes_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
+target_compile_options(lexomir_probes_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
+target_link_libraries(lexomir_probes_product PUBLIC advapi32 shell32 user32 comctl32 gdi32)
+
+add_executable(lexomir_probes_probe ${CMAKE_CURRENT_LIST_DIR}/probes_probe.cpp)
+set_target_properties(lexomir_probes_probe PROPERTIES OUTPUT_NAME probes_probe)
+target_compile_options(lexomir_probes_probe PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
+target_link_libraries(lexomir_probes_probe PRIVATE lexomir_probes_product)
+target_link_options(lexomir_probes_probe PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
+
+add_executable(lexomir_version_helper WIN32 ${CMAKE_CURRENT_LIST_DIR}/version_helper.cpp
+                                            ${CMAKE_CURRENT_LIST_DIR}/version_helper.rc)
+target_link_options(lexomir_version_helper PRIVATE -static -static-libgcc -static-libstdc++ -mwindows)
+
+# The probe runs in this folder and names its files relative to it, as
+# Wine does not translate Unix paths given as arguments.
+set(LEXOMIR_PROBES_DIR ${CMAKE_CURRENT_BINARY_DIR}/probes)
+file(MAKE_DIRECTORY ${LEXOMIR_PROBES_DIR})
+set_target_properties(lexomir_version_helper PROPERTIES OUTPUT_NAME version_helper
+                      RUNTIME_OUTPUT_DIRECTORY ${LEXOMIR_PROBES_DIR})
+file(WRITE ${LEXOMIR_PROBES_DIR}/readme.txt "FileVersion 1.2.3.4\r\nNot a program.\r\n")
+
+find_program(LEXOMIR_PROBES_WINE wine)
+if(NOT LEXOMIR_PROBES_WINE)
+  message(STATUS "Wine not found: the probe checks are not registered")
+  return()
+endif()
+
+set(LEXOMIR_PROBES_PREFIX ${CMAKE_CURRENT_BINARY_DIR}/probes_prefix)
+set(LEXOMIR_PROBES_RUNNER ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/probes_wine.py)
+set(LEXOMIR_PROBES_RUN ${LEXOMIR_PROBES_RUNNER} --prefix ${LEXOMIR_PROBES_PREFIX} --cwd ${LEXOMIR_PROBES_DIR} --)
+
+add_test(NAME wine_probes_prefix COMMAND ${LEXOMIR_PROBES_RUNNER} --make-prefix ${LEXOMIR_PROBES_PREFIX})
+add_test(NAME wine_probes_prefix_removed COMMAND ${LEXOMIR_PROBES_RUNNER} --remove-prefix ${LEXOMIR_PROBES_PREFIX})
+set_tests_properties(wine_probes_prefix PROPERTIES FIXTURES_SETUP wine_probes_prefix)
+set_tests_properties(wine_probes_prefix_removed PROPERTIES FIXTURES_CLEANUP wine_probes_prefix)
+
+add_test(NAME wine_probes_file_version
+  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> version $<TARGET_FILE_NAME:lexomir_version_helper> 1.2.3.4)
+add_test(NAME wine_probes_file_version_text_file
+  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> version readme.txt)
+add_test(NAME wine_probes_progress_window
+  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> window)
+set_tests_properties(wine_probes_file_version wine_probes_file_version_text_file wine_probes_progress_window
+  PROPERTIES FIXTURES_REQUIRED wine_probes_prefix)
+
+set_tests_properties(wine_probes_prefix wine_probes_prefix_removed wine_probes_file_version
+  wine_probes_file_version_text_file wine_probes_progress_window
+  PROPERTIES LABELS wine TIMEOUT 300 RESOURCE_LOCK wine_prefix)

@@ -1,0 +1,133 @@
+// The file version probe and the progress window, from the installer's own
+// sources, on a real Windows (Wine). One "ok ..." or "FAIL ..." line per
+// check; the exit code is the number of failures.
+//
+//   probes_probe version FILE [EXPECTED] FileVersionString(FILE) == EXPECTED
+//                                         (none: empty text)
+//   probes_probe window                  Show, Hide and Show again, and what
+//                                         the window looks like from outside
+//                                         its thread: found by its class,
+//                                         title, size, place, children
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "install/version_probes.h"
+#include "progress/progress_window.h"
+
+namespace {
+
+int failures = 0;
+
+void Check(bool ok, const std::string& what) {
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    if (!ok) ++failures;
+}
+
+std::string Text(HWND window) {
+    char buffer[512] = {};
+    GetWindowTextA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+std::string ClassOf(HWND window) {
+    char buffer[256] = {};
+    GetClassNameA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+bool SameNoCase(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+std::string Rect(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
+           std::to_string(r.bottom - r.top);
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
+// The place of a child in its parent's client area.
+RECT ClientPlace(HWND child, HWND parent) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void CheckShown(HWND window, const std::string& title, const std::string& line, const char* when) {
+    const std::string at = std::string(" (") + when + ")";
+    Check(IsWindowVisible(window) != FALSE, "the window is visible" + at);
+    Check(Text(window) == title, "title \"" + Text(window) + "\" is \"" + title + "\"" + at);
+    RECT r;
+    GetWindowRect(window, &r);
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - 408) / 2, top = (GetSystemMetrics(SM_CYSCREEN) - 76) / 2;
+    RECT expected = {left, top, left + 408, top + 76};
+    Check(EqualRect(&r, &expected) != FALSE, "outer rectangle " + Rect(r) + " is " + Rect(expected) + at);
+    Check((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, "always on top" + at);
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    Check(children.size() == 2, std::to_string(children.size()) + " child windows" + at);
+    if (children.size() != 2) return;
+    HWND label = SameNoCase(ClassOf(children[0]), "Static") ? children[0] : children[1];
+    HWND bar = label == children[0] ? children[1] : children[0];
+    Check(SameNoCase(ClassOf(label), "STATIC"), "a child of class " + ClassOf(label) + at);
+    Check(SameNoCase(ClassOf(bar), PROGRESS_CLASSA), "a child of class " + ClassOf(bar) + at);
+    Check(Text(label) == line, "text line \"" + Text(label) + "\" is \"" + line + "\"" + at);
+    const RECT labelPlace = ClientPlace(label, window), barPlace = ClientPlace(bar, window);
+    const RECT labelExpected = {2, 2, 2 + 399, 2 + 20}, barExpected = {2, 24, 2 + 400, 24 + 20};
+    Check(EqualRect(&labelPlace, &labelExpected) != FALSE, "label at " + Rect(labelPlace) + at);
+    Check(EqualRect(&barPlace, &barExpected) != FALSE, "bar at " + Rect(barPlace) + at);
+    Check(SendMessageA(bar, PBM_GETPOS, 0, 0) == 0, "the bar shows no progress" + at);
+}
+
+int Window() {
+    Check(FindWindowA(Progress::WindowClassName, nullptr) == nullptr, "no progress window before Show");
+    Progress::Hide();
+    Progress::SetText("lost");
+    Progress::Show("Lexomir update", "Installing lxn.cok");
+    // Show returns once the window exists: no waiting here.
+    HWND window = FindWindowA("PlainWindow", nullptr);
+    Check(window != nullptr, "a window of class PlainWindow exists when Show returns");
+    if (!window) return failures;
+    Check(GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId(), "it belongs to a thread of its own");
+    WNDCLASSEXA c = {};
+    c.cbSize = sizeof c;
+    Check(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes");
+    Check(GetClassInfoExA(GetModuleHandleA(nullptr), "PlainWindow", &c) != FALSE, "the class is registered");
+    Check(c.style == 0x203 && c.cbClsExtra == 4 && c.cbWndExtra == 4, "class style 0x203, 4 + 4 extra bytes");
+    Check(c.hbrBackground == static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)), "gray background");
+    Check(c.hIcon == nullptr, "no icon");
+    CheckShown(window, "Lexomir update", "Installing lxn.cok", "first Show");
+
+    Progress::Hide();
+    Check(IsWindowVisible(window) == FALSE, "Hide hides it");
+    Progress::SetCaption("while hidden");
+    Check(Text(window) == "while hidden" && IsWindowVisible(window) == FALSE, "SetCaption on a hidden window");
+    Progress::Show("", "");
+    CheckShown(window, "", "", "Show after Hide, empty texts");
+    Progress::Show("Second", "two");
+    CheckShown(window, "Second", "two", "Show on a shown window");
+    Check(FindWindowA("PlainWindow", nullptr) == window, "still the one window");
+    return failures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "version" && (argc == 3 || argc == 4)) {
+        const std::string expected = argc == 4 ? argv[3] : "";
+        const std::string version = FileVersionString(argv[2]);
+        Check(version == expected,
+              std::string("FileVersionString(") + argv[2] + ") = \"" + version + "\", expected \"" + expected + "\"");
+        return failures;
+    }
+    if (command == "window" && argc == 2) return Window();
+    std::fprintf(stderr, "usage: probes_probe version FILE [EXPECTED] | window\n");
+    return 99;
+}
