@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Renews the pictures of the boxes in docs/: the installer under Wine with a
+# virtual X display, each box photographed and cropped.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+b=build/windows
+shots=$(mktemp -d)
+python3 tests/wine/run_scenarios.py --installer $b/LexomirUpdate.exe --standin $b/tests/wine/standin_app.exe \
+  --boxdriver $b/tests/wine/boxdriver.exe --payload $b/payload/lxn.cok --xvfb --artifacts "$shots" \
+  interactive_ru_yes_then_no interactive_en_declined missing_app_en
+for pair in interactive_ru_yes_then_no-box-0:confirm-ru interactive_en_declined-box-0:confirm-en \
+            interactive_ru_yes_then_no-box-1:final-question missing_app_en-box-0:error-missing-app; do
+  convert "$shots/${pair%%:*}.png" -trim +repage -bordercolor black -border 8 "docs/${pair##*:}.png"
+done
+rm -rf "$shots"
