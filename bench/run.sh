@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The benchmark: builds the installer, the NSIS installer and the benchmark
+# programs, measures them side by side in one warm Wine prefix and rewrites
+# docs/BENCHMARKS.md and docs/benchmarks.png. Run as root on Debian 12:
+#
+#   bash bench/run.sh [--runs N] [--mem-runs N] [--head] [--build DIR] [--try]
+#
+#   --runs N      runs of each timed figure (default 15, at least 10)
+#   --mem-runs N  runs of each memory figure (default 10, at least 10)
+#   --head        measure the last commit (exported to the build folder)
+#                 instead of the working tree
+#   --build DIR   build and work folder (default /tmp/lexomir-bench)
+#   --try         allow fewer runs, to try the harness; the note and chart
+#                 go to DIR/trial-docs, not docs/
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+runs=15
+mem_runs=10
+head=0
+build=/tmp/lexomir-bench
+trial=()
+while (($#)); do
+  case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --mem-runs) mem_runs=$2; shift 2 ;;
+    --head) head=1; shift ;;
+    --build) build=$2; shift 2 ;;
+    --try) trial=(--try); shift ;;
+    *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+
+# What the builds and the measurements need, installed only when missing.
+packages=(cmake ninja-build g++ libssl-dev python3 g++-mingw-w64-i686 binutils-mingw-w64-i686
+          wine wine32:i386 wine64 nsis gnuplot-nox)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "bench: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then dpkg --add-architecture i386; fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+mkdir -p "$build"
+src=$root
+note="the working tree"
+if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+  commit=$(git -C "$root" rev-parse --short HEAD)
+  if ((head)); then
+    # A clean copy of the last commit: changes in progress in the checkout
+    # do not get into the figures.
+    src=$build/source
+    rm -rf "$src"
+    mkdir -p "$src"
+    git -C "$root" archive HEAD | tar -x -C "$src"
+    note="commit $commit"
+  elif [[ -n $(git -C "$root" status --porcelain -- . ':!docs/BENCHMARKS.md' ':!docs/benchmarks.png') ]]; then
+    note="the working tree at commit $commit, with uncommitted changes"
+  else
+    note="commit $commit"
+  fi
+fi
+
+echo "bench: building the installer from $src"
+(cd "$src" && cmake --preset windows -B "$build/windows" >/dev/null)
+cmake --build "$build/windows"
+echo "bench: building the benchmark programs"
+cmake -S "$src/bench" -B "$build/bench" -G Ninja --toolchain "$src/cmake/mingw-i686.cmake" \
+      -DLEXOMIR_WINDOWS_BUILD="$build/windows" >/dev/null
+cmake --build "$build/bench"
+echo "bench: building the NSIS installer"
+makensis -V2 -DPAYLOAD="$build/windows/payload/lxn.cok" -DOUTFILE="$build/nsis_update.exe" \
+         "$src/bench/nsis/update.nsi"
+
+command="bash bench/run.sh"
+((head)) && command+=" --head"
+[[ $runs != 15 ]] && command+=" --runs $runs"
+[[ $mem_runs != 10 ]] && command+=" --mem-runs $mem_runs"
+
+docs=$root/docs
+((${#trial[@]})) && docs=$build/trial-docs && mkdir -p "$docs"
+
+python3 "$src/bench/bench.py" \
+  --win-build "$build/windows" --bench-build "$build/bench" --nsis "$build/nsis_update.exe" \
+  --standin "$build/windows/tests/wine/standin_app.exe" --work "$build/work" \
+  --doc "$docs/BENCHMARKS.md" --chart "$docs/benchmarks.png" \
+  --runs "$runs" --mem-runs "$mem_runs" --command "$command" --source-note "$note" "${trial[@]}"
