@@ -254,6 +254,8 @@ class Machine {
 public:
     Machine();
     ~Machine();  // ends the simulated threads still waiting (sim_threads.cpp)
+    // Ends them now, while this is still the machine pc() gives them.
+    void EndThreads();
 
     // Environment of the process.
     std::string commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";

@@ -62,7 +62,11 @@ Machine& pc() {
     return *machine;
 }
 
-void Reset() { machine = std::make_unique<Machine>(); lastError = 0; }
+void Reset() {
+    if (machine) machine->EndThreads();  // their last calls still reach their own machine
+    machine = std::make_unique<Machine>();
+    lastError = 0;
+}
 
 void Machine::AddResource(const std::string& type, const std::string& name, WORD language,
                           std::vector<std::uint8_t> data) {

@@ -9,6 +9,10 @@
 // touched by the thread whose turn it is. A new thread first runs when its
 // creator waits; a wait that no thread can ever end is reported as
 // unmodelled instead of hanging the test.
+//
+// When the machine goes away, a thread still waiting for a message gets the
+// quit message, so its loop ends as it would end on WM_QUIT and its object
+// is freed; a thread waiting for anything else is unwound where it waits.
 #include "platform/sim/sim_threads.h"
 
 #include <condition_variable>
@@ -21,9 +25,10 @@ namespace {
 
 thread_local int currentThread = 0;
 
-// Thrown into a waiting thread when its machine goes away: it unwinds the
-// thread's body without running any more of it. Nothing in the product
-// catches it, as it is no Exception and no std::exception.
+// Thrown into a waiting thread when its machine goes away and its wait
+// cannot end otherwise: it unwinds the thread's body without running any
+// more of it. Nothing in the product catches it, as it is no Exception and
+// no std::exception.
 struct ThreadEnds {};
 
 }  // namespace
@@ -90,7 +95,7 @@ void RunThread(Machine::Threading* ts, SimThread* self) {
     }
     self->finished = true;
     int next = 0;
-    if (!killed) {
+    if (!killed && !self->killed) {
         // Windows destroys the windows of a thread that ends.
         for (auto& [window, state] : pc().windows)
             if (state.procedure && state.thread == self->id) state.alive = false;
@@ -124,21 +129,22 @@ bool WaitUntil(const std::function<bool()>& ready) {
         self.waitingFor = ready;
         HandOver(ts, self, next);
         self.waitingFor = nullptr;
-        if (self.killed) throw ThreadEnds{};
+        if (self.killed && !ready()) throw ThreadEnds{};
     }
     return true;
 }
 
-Machine::~Machine() {
-    if (!threading) return;
-    // The threads still waiting are ended where they wait, as the end of
-    // the process ends them; none of them runs on.
+Machine::~Machine() { EndThreads(); }
+
+void Machine::EndThreads() {
+    if (!threading || currentThread != 0) return;
     for (auto& t : threading->threads) {
         if (t->id == 0 || !t->os.joinable()) continue;
         {
             std::unique_lock<std::mutex> lock(threading->mutex);
             if (!t->finished) {
                 t->killed = true;
+                t->quitPosted = true;
                 threading->running = t->id;
                 threading->turn.notify_all();
                 threading->turn.wait(lock, [&] { return t->finished && threading->running == 0; });
