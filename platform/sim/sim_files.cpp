@@ -18,6 +18,9 @@ std::string LastComponent(const std::string& normalized) {
 
 bool EndsWithSeparator(const std::string& path) { return !path.empty() && IsSeparator(path.back()); }
 
+// The ANSI calls take paths of at most MAX_PATH characters.
+bool TooLong(const std::string& path) { return path.size() > MAX_PATH; }
+
 }  // namespace
 
 // "C:" is the root of drive C; everything below is "C:\a\b", without a
@@ -278,6 +281,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (sim::TooLong(raw)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
     if (raw.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -490,6 +497,10 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
         SetLastError(*e);
         return FALSE;
     }
+    if (sim::TooLong(raw)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
     const sim::Target t = sim::Locate(raw);
     if (t.path.empty() || !t.parentIsFolder) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -520,6 +531,10 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     }
     if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         sim::Unmodelled("MoveFileExA flags");
+    if (sim::TooLong(from) || sim::TooLong(to)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
     const sim::Target s = sim::Locate(from);
     if (s.path.empty() || !s.parentIsFolder) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -568,6 +583,10 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
+    if (sim::TooLong(raw)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_FILE_ATTRIBUTES;
+    }
     const sim::Target t = sim::Locate(raw);
     if (t.path.empty()) {
         SetLastError(ERROR_CANT_RESOLVE_FILENAME);
@@ -590,6 +609,10 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     const std::string raw = pattern ? pattern : "";
     if (auto e = pc().Enter("FindFirstFileA", pc().FullPath(raw))) {
         SetLastError(*e);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (sim::TooLong(raw)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return INVALID_HANDLE_VALUE;
     }
     const std::size_t cut = raw.find_last_of("\\/");

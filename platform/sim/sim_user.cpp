@@ -180,6 +180,10 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
         SetLastError(*e);
         return FALSE;
     }
+    if (path && std::string(path).size() > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
     const std::string full = m.files.Resolve(m.FullPath(path ? path : ""));
     auto it = m.files.nodes.find(full);
     const bool root = full.size() == 2 && full[1] == ':';
