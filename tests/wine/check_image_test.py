@@ -109,6 +109,9 @@ def cases(pe, payload):
         ("PE32+ magic", set_u16(bytearray(img), pe.opt_offset, 0x20B), payload, "magic 0x20b"),
         ("console subsystem", set_u16(bytearray(img), pe.opt_offset + 68, 3), payload, "subsystem 3"),
         ("runtime DLL import", _splice(img, imp, foreign), payload, "not Windows system DLLs"),
+        # version.dll is no KnownDLL: imported, it would be looked for beside the executable first.
+        ("version.dll import", _splice(img, imp, b"version.dll" + b"\0" * max(0, imp_len - 11)), payload,
+         "not Windows system DLLs"),
         ("asInvoker manifest", replace_once(bytearray(img), b'"requireAdministrator"', b'"asInvoker"'),
          payload, "requested execution level"),
         ("old Common-Controls", replace_once(bytearray(img), b'version="6.0.0.0"', b'version="5.8.0.0"'),
