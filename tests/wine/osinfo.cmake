@@ -6,18 +6,10 @@
 #
 # Included from tests/wine/CMakeLists.txt on the windows build.
 
-# The product compiled as a library, so the probe links only what the OS
-# description needs.
-add_library(lexomir_osinfo_product STATIC ${LEXOMIR_PRODUCT_SOURCES})
-target_include_directories(lexomir_osinfo_product PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(lexomir_osinfo_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
-target_compile_options(lexomir_osinfo_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
-target_link_libraries(lexomir_osinfo_product PUBLIC advapi32 shell32 user32 comctl32 gdi32)
-
 add_executable(lexomir_osinfo_probe ${CMAKE_CURRENT_LIST_DIR}/osinfo_probe.cpp)
 set_target_properties(lexomir_osinfo_probe PROPERTIES OUTPUT_NAME osinfo_probe)
 target_compile_options(lexomir_osinfo_probe PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
-target_link_libraries(lexomir_osinfo_probe PRIVATE lexomir_osinfo_product)
+target_link_libraries(lexomir_osinfo_probe PRIVATE lexomir_probe_product)
 target_link_options(lexomir_osinfo_probe PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 
 add_executable(lexomir_comspec_canary ${CMAKE_CURRENT_LIST_DIR}/comspec_canary.cpp)

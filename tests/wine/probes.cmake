@@ -7,16 +7,10 @@
 #
 # Included from tests/wine/CMakeLists.txt on the windows build.
 
-add_library(lexomir_probes_product STATIC ${LEXOMIR_PRODUCT_SOURCES})
-target_include_directories(lexomir_probes_product PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(lexomir_probes_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
-target_compile_options(lexomir_probes_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
-target_link_libraries(lexomir_probes_product PUBLIC advapi32 shell32 user32 comctl32 gdi32)
-
 add_executable(lexomir_probes_probe ${CMAKE_CURRENT_LIST_DIR}/probes_probe.cpp)
 set_target_properties(lexomir_probes_probe PROPERTIES OUTPUT_NAME probes_probe)
 target_compile_options(lexomir_probes_probe PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
-target_link_libraries(lexomir_probes_probe PRIVATE lexomir_probes_product)
+target_link_libraries(lexomir_probes_probe PRIVATE lexomir_probe_product)
 target_link_options(lexomir_probes_probe PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 
 add_executable(lexomir_version_helper WIN32 ${CMAKE_CURRENT_LIST_DIR}/version_helper.cpp
