@@ -35,6 +35,14 @@ using UnmodelledHandler = void (*)(const std::string& what);
 void SetUnmodelledHandler(UnmodelledHandler handler);
 void Unmodelled(const std::string& what);
 
+// A call that fails: sets the thread's last error and gives the call's
+// failure value.
+template <typename T>
+T Fail(DWORD error, T result) {
+    SetLastError(error);
+    return result;
+}
+
 // Every API call is logged; a fault makes the n-th matching call fail with
 // the given error, as if the system had refused it.
 struct CallRecord {

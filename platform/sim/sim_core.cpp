@@ -37,9 +37,7 @@ std::string UpperAscii(std::string text) {
     return text;
 }
 
-void SetUnmodelledHandler(UnmodelledHandler handler) {
-    unmodelledHandler = handler ? handler : DefaultUnmodelled;
-}
+void SetUnmodelledHandler(UnmodelledHandler handler) { unmodelledHandler = handler ? handler : DefaultUnmodelled; }
 void Unmodelled(const std::string& what) { unmodelledHandler(what); }
 
 Machine::Machine() {
@@ -108,9 +106,7 @@ Machine::Handle* Machine::FindHandle(HANDLE handle, Handle::Kind kind) {
     return &it->second;
 }
 
-void Machine::At(DWORD time, std::function<void()> action) {
-    timeline.emplace(time, std::move(action));
-}
+void Machine::At(DWORD time, std::function<void()> action) { timeline.emplace(time, std::move(action)); }
 
 void Machine::RunDue() {
     while (!timeline.empty() && timeline.begin()->first <= now) {
@@ -138,18 +134,9 @@ LCID WINAPI GetUserDefaultLCID() {
 }
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
-    if (auto e = pc().Enter("QueryPerformanceCounter", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (!count) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!pc().performanceCounterWorks) {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("QueryPerformanceCounter", "")) return sim::Fail(*e, FALSE);
+    if (!count) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (!pc().performanceCounterWorks) return sim::Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
     count->QuadPart = pc().performanceCount + LONGLONG(pc().now) * 10000;
     return TRUE;
 }
@@ -177,19 +164,11 @@ void WINAPI Sleep(DWORD milliseconds) {
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-    if (auto e = pc().Enter("GetVersionExA", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (!info) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("GetVersionExA", "")) return sim::Fail(*e, FALSE);
+    if (!info) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     const DWORD size = info->dwOSVersionInfoSize;
-    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA))
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
     std::memcpy(info, &pc().version, size);
     info->dwOSVersionInfoSize = size;
     return TRUE;

@@ -55,8 +55,10 @@ std::string FileSystem::Normalize(const std::string& path, const std::string& cw
         part.clear();
     };
     for (std::size_t i = 0; i < full.size(); ++i) {
-        if (IsSeparator(full[i])) flush();
-        else part += full[i];
+        if (IsSeparator(full[i]))
+            flush();
+        else
+            part += full[i];
     }
     flush();
     std::string out;
@@ -82,8 +84,7 @@ std::string FileSystem::Resolve(const std::string& normalized) const {
             const std::string prefix = pos == std::string::npos ? path : path.substr(0, pos);
             auto it = nodes.find(prefix);
             if (it != nodes.end() && !it->second.linkTarget.empty()) {
-                path = Normalize(it->second.linkTarget, "C:") +
-                       (pos == std::string::npos ? "" : path.substr(pos));
+                path = Normalize(it->second.linkTarget, "C:") + (pos == std::string::npos ? "" : path.substr(pos));
                 changed = true;
                 break;
             }
@@ -136,9 +137,7 @@ FileNode* FileSystem::Node(const std::string& path) {
     return it == nodes.end() ? nullptr : &it->second;
 }
 
-bool FileSystem::Exists(const std::string& path) const {
-    return nodes.count(Resolve(Normalize(path, "C:"))) != 0;
-}
+bool FileSystem::Exists(const std::string& path) const { return nodes.count(Resolve(Normalize(path, "C:"))) != 0; }
 
 bool FileSystem::IsFolder(const std::string& path) const {
     auto it = nodes.find(Resolve(Normalize(path, "C:")));
@@ -156,8 +155,8 @@ void FileSystem::Remove(const std::string& path) {
     for (auto it = nodes.begin(); it != nodes.end();) {
         if (NameLess{}(it->first, n) == false && NameLess{}(n, it->first) == false) {
             it = nodes.erase(it);
-        } else if (it->first.size() > n.size() && UpperAscii(it->first.substr(0, n.size() + 1)) ==
-                                                      UpperAscii(n + "\\")) {
+        } else if (it->first.size() > n.size() &&
+                   UpperAscii(it->first.substr(0, n.size() + 1)) == UpperAscii(n + "\\")) {
             it = nodes.erase(it);
         } else {
             ++it;
@@ -211,11 +210,9 @@ bool HeldWithoutDeleteSharing(const std::string& path) {
             !(h.share & FILE_SHARE_DELETE))
             return true;
     for (const auto& [token, e] : pc().files.external)
-        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path) && !(e.share & FILE_SHARE_DELETE))
-            return true;
+        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path) && !(e.share & FILE_SHARE_DELETE)) return true;
     return false;
 }
-
 
 // Where a path leads: the resolved full path and whether its folder exists.
 struct Target {
@@ -265,39 +262,22 @@ bool Machine::FileOpenConflicts(const std::string& path, DWORD access, DWORD sha
 
 using sim::pc;
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE templ) {
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templ) {
     const std::string raw = name ? name : "";
-    if (auto e = pc().Enter("CreateFileA", pc().FullPath(raw))) {
-        SetLastError(*e);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (auto e = pc().Enter("CreateFileA", pc().FullPath(raw))) return sim::Fail(*e, INVALID_HANDLE_VALUE);
     if (security || templ) sim::Unmodelled("CreateFileA with security attributes or a template");
     if (access & ~(GENERIC_READ | GENERIC_WRITE)) sim::Unmodelled("CreateFileA access rights");
     if (flags & ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE |
                        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY))
         sim::Unmodelled("CreateFileA flags");
-    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (sim::TooLong(raw)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (raw.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
+        return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
+    if (raw.empty()) return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     const sim::Target t = sim::Locate(raw);
-    if (t.path.empty()) {
-        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!t.parentIsFolder) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (t.path.empty()) return sim::Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_HANDLE_VALUE);
+    if (!t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     DWORD error = 0;
     if (t.node) {
         sim::FileNode& node = *t.node;
@@ -306,45 +286,28 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
             SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        if (sim::EndsWithSeparator(raw)) {
-            SetLastError(ERROR_INVALID_NAME);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (disposition == CREATE_NEW) {
-            SetLastError(ERROR_FILE_EXISTS);
-            return INVALID_HANDLE_VALUE;
-        }
-        const bool writes = (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS ||
-                            disposition == TRUNCATE_EXISTING;
-        if (writes && (node.attributes & FILE_ATTRIBUTE_READONLY)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (pc().FileOpenConflicts(t.path, access, share)) {
-            SetLastError(ERROR_SHARING_VIOLATION);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (sim::EndsWithSeparator(raw)) return sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        if (disposition == CREATE_NEW) return sim::Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+        const bool writes =
+            (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+        if (writes && (node.attributes & FILE_ATTRIBUTE_READONLY))
+            return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (pc().FileOpenConflicts(t.path, access, share))
+            return sim::Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
-            if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return INVALID_HANDLE_VALUE;
-            }
+            if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))
+                return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
             node.data.clear();
             node.reportedSize = 0;
             if (disposition == CREATE_ALWAYS)
-                node.attributes = (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                            FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_ARCHIVE;
+                node.attributes = (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY)) |
+                                  FILE_ATTRIBUTE_ARCHIVE;
         }
         if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) error = ERROR_ALREADY_EXISTS;
     } else {
-        if (sim::EndsWithSeparator(raw)) {
-            SetLastError(ERROR_INVALID_NAME);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (sim::EndsWithSeparator(raw)) return sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+            return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
         sim::FileNode& node = pc().files.nodes[t.path];
         node.name = sim::LastComponent(t.path);
         node.attributes = (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY)) |
@@ -365,19 +328,10 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
     if (overlapped || !read) sim::Unmodelled("ReadFile without a byte count or with OVERLAPPED");
     if (read) *read = 0;
     sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(h->access & GENERIC_READ)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!(h->access & GENERIC_READ)) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     auto it = pc().files.nodes.find(h->path);
-    if (it == pc().files.nodes.end()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (it == pc().files.nodes.end()) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     const std::vector<std::uint8_t>& data = it->second.data;
     std::uint64_t n = 0;
     if (h->position < data.size()) n = std::min<std::uint64_t>(size, data.size() - h->position);
@@ -396,14 +350,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     }
     if (overlapped || !written) sim::Unmodelled("WriteFile without a byte count or with OVERLAPPED");
     if (written) *written = 0;
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(h->access & GENERIC_WRITE)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!(h->access & GENERIC_WRITE)) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     std::vector<std::uint8_t>& data = pc().files.nodes[h->path].data;
     std::uint64_t accept = size;
     DWORD error = 0;
@@ -417,8 +365,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     }
     const std::uint64_t end = h->position + accept;
     const std::uint64_t growth = end > data.size() ? end - data.size() : 0;
-    if (growth && pc().files.capacity != UINT64_MAX &&
-        pc().files.UsedBytes() + growth > pc().files.capacity) {
+    if (growth && pc().files.capacity != UINT64_MAX && pc().files.UsedBytes() + growth > pc().files.capacity) {
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
@@ -426,98 +373,54 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     if (accept) std::memcpy(data.data() + h->position, buffer, std::size_t(accept));
     h->position = end;
     if (written) *written = DWORD(accept);
-    if (error) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (error) return sim::Fail(error, FALSE);
     return TRUE;
 }
 
 BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method) {
-    if (auto e = pc().Enter("SetFilePointerEx", std::to_string(distance.QuadPart))) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("SetFilePointerEx", std::to_string(distance.QuadPart))) return sim::Fail(*e, FALSE);
     sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     LONGLONG base = 0;
-    if (method == FILE_CURRENT) base = LONGLONG(h->position);
-    else if (method == FILE_END) base = LONGLONG(pc().files.nodes[h->path].data.size());
-    else if (method != FILE_BEGIN) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (method == FILE_CURRENT)
+        base = LONGLONG(h->position);
+    else if (method == FILE_END)
+        base = LONGLONG(pc().files.nodes[h->path].data.size());
+    else if (method != FILE_BEGIN)
+        return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     const LONGLONG target = base + distance.QuadPart;
-    if (target < 0) {
-        SetLastError(ERROR_NEGATIVE_SEEK);
-        return FALSE;
-    }
+    if (target < 0) return sim::Fail(ERROR_NEGATIVE_SEEK, FALSE);
     h->position = std::uint64_t(target);
     if (newPosition) newPosition->QuadPart = target;
     return TRUE;
 }
 
 BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
-    if (auto e = pc().Enter("GetFileSizeEx", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("GetFileSizeEx", "")) return sim::Fail(*e, FALSE);
     sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (!h || !size) {
-        SetLastError(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!h || !size) return sim::Fail(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE, FALSE);
     size->QuadPart = LONGLONG(pc().files.nodes[h->path].data.size());
     return TRUE;
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) {
     sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (auto e = pc().Enter("FlushFileBuffers", h ? h->path : "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(h->access & GENERIC_WRITE)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("FlushFileBuffers", h ? h->path : "")) return sim::Fail(*e, FALSE);
+    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!(h->access & GENERIC_WRITE)) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     return TRUE;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR name) {
     const std::string raw = name ? name : "";
-    if (auto e = pc().Enter("DeleteFileA", pc().FullPath(raw))) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (sim::TooLong(raw)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("DeleteFileA", pc().FullPath(raw))) return sim::Fail(*e, FALSE);
+    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
     const sim::Target t = sim::Locate(raw);
-    if (t.path.empty() || !t.parentIsFolder) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    if (!t.node) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (t.node->directory || (t.node->attributes & FILE_ATTRIBUTE_READONLY)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (sim::HeldWithoutDeleteSharing(t.path)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
+    if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (t.node->directory || (t.node->attributes & FILE_ATTRIBUTE_READONLY))
+        return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (sim::HeldWithoutDeleteSharing(t.path)) return sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
     pc().files.nodes.erase(t.path);
     return TRUE;
 }
@@ -525,41 +428,20 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     const std::string from = existing ? existing : "";
     const std::string to = target ? target : "";
-    if (auto e = pc().Enter("MoveFileExA", pc().FullPath(from) + " -> " + pc().FullPath(to))) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        sim::Unmodelled("MoveFileExA flags");
-    if (sim::TooLong(from) || sim::TooLong(to)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("MoveFileExA", pc().FullPath(from) + " -> " + pc().FullPath(to)))
+        return sim::Fail(*e, FALSE);
+    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) sim::Unmodelled("MoveFileExA flags");
+    if (sim::TooLong(from) || sim::TooLong(to)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
     const sim::Target s = sim::Locate(from);
-    if (s.path.empty() || !s.parentIsFolder) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    if (!s.node) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (s.path.empty() || !s.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!s.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (s.node->directory) sim::Unmodelled("MoveFileExA on a folder");
-    if (sim::HeldWithoutDeleteSharing(s.path)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
+    if (sim::HeldWithoutDeleteSharing(s.path)) return sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
     const sim::Target d = sim::Locate(to);
-    if (d.path.empty() || !d.parentIsFolder) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (d.path.empty() || !d.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
     const bool same = !sim::NameLess{}(s.path, d.path) && !sim::NameLess{}(d.path, s.path);
     if (d.node && !same) {
-        if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return FALSE;
-        }
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return sim::Fail(ERROR_ALREADY_EXISTS, FALSE);
         if (d.node->directory || (d.node->attributes & FILE_ATTRIBUTE_READONLY) ||
             sim::HeldWithoutDeleteSharing(d.path)) {
             SetLastError(ERROR_ACCESS_DENIED);
@@ -575,46 +457,26 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
 
 DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     const std::string raw = name ? name : "";
-    if (auto e = pc().Enter("GetFileAttributesA", pc().FullPath(raw))) {
-        SetLastError(*e);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (raw.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (sim::TooLong(raw)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_FILE_ATTRIBUTES;
-    }
+    if (auto e = pc().Enter("GetFileAttributesA", pc().FullPath(raw))) return sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
+    if (raw.empty()) return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_FILE_ATTRIBUTES);
     const sim::Target t = sim::Locate(raw);
-    if (t.path.empty()) {
-        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
-        return INVALID_FILE_ATTRIBUTES;
-    }
+    if (t.path.empty()) return sim::Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_FILE_ATTRIBUTES);
     if (!t.node) {
         const bool root = t.path.size() == 2 && t.path[1] == ':';
         if (root) return FILE_ATTRIBUTE_DIRECTORY;
         SetLastError(t.parentIsFolder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (!t.node->directory && sim::EndsWithSeparator(raw)) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
-    }
+    if (!t.node->directory && sim::EndsWithSeparator(raw))
+        return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
     return t.node->attributes;
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     const std::string raw = pattern ? pattern : "";
-    if (auto e = pc().Enter("FindFirstFileA", pc().FullPath(raw))) {
-        SetLastError(*e);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (sim::TooLong(raw)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (auto e = pc().Enter("FindFirstFileA", pc().FullPath(raw))) return sim::Fail(*e, INVALID_HANDLE_VALUE);
+    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
     const std::size_t cut = raw.find_last_of("\\/");
     const std::string mask = cut == std::string::npos ? raw : raw.substr(cut + 1);
     const std::string folderPart = cut == std::string::npos ? "." : raw.substr(0, cut + 1);
@@ -623,18 +485,10 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     const std::string folder = fs.Resolve(pc().FullPath(folderPart));
     auto it = fs.nodes.find(folder);
     const bool root = folder.size() == 2 && folder[1] == ':';
-    if (folder.empty() || (!root && it == fs.nodes.end())) {
-        SetLastError(folder.empty() ? ERROR_CANT_RESOLVE_FILENAME : ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!root && !it->second.directory) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (it != fs.nodes.end() && it->second.unlistable) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (folder.empty() || (!root && it == fs.nodes.end()))
+        return sim::Fail(folder.empty() ? ERROR_CANT_RESOLVE_FILENAME : ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (!root && !it->second.directory) return sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    if (it != fs.nodes.end() && it->second.unlistable) return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     sim::Machine::Handle h{sim::Machine::Handle::Find, folder, 0, 0};
     WIN32_FIND_DATAA entry;
     if (!root) {
@@ -647,44 +501,26 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         sim::FillFindData(fs.nodes[folder + "\\" + name], name, &entry);
         h.listing.push_back(entry);
     }
-    if (h.listing.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (h.listing.empty()) return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     *data = h.listing[0];
     h.next = 1;
     return pc().NewHandle(std::move(h));
 }
 
 BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
-    if (auto e = pc().Enter("FindNextFileA", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("FindNextFileA", "")) return sim::Fail(*e, FALSE);
     sim::Machine::Handle* h = pc().FindHandle(find, sim::Machine::Handle::Find);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (h->next >= h->listing.size()) {
-        SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
-    }
+    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (h->next >= h->listing.size()) return sim::Fail(ERROR_NO_MORE_FILES, FALSE);
     *data = h->listing[h->next++];
     return TRUE;
 }
 
 BOOL WINAPI FindClose(HANDLE find) {
     const std::optional<DWORD> fault = pc().Enter("FindClose", "");
-    if (!pc().FindHandle(find, sim::Machine::Handle::Find)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!pc().FindHandle(find, sim::Machine::Handle::Find)) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     pc().handles.erase(reinterpret_cast<std::uintptr_t>(find));
-    if (fault) {
-        SetLastError(*fault);
-        return FALSE;
-    }
+    if (fault) return sim::Fail(*fault, FALSE);
     return TRUE;
 }
 
@@ -692,18 +528,13 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     // A failing close still closes: the handle is gone either way.
     const std::optional<DWORD> fault = pc().Enter("CloseHandle", "");
     auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find)
+        return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     if (it->second.kind == sim::Machine::Handle::Mapping) {
         auto obj = pc().namedObjects.find(it->second.path);
         if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);
     }
     pc().handles.erase(it);
-    if (fault) {
-        SetLastError(*fault);
-        return FALSE;
-    }
+    if (fault) return sim::Fail(*fault, FALSE);
     return TRUE;
 }

@@ -46,16 +46,10 @@ NTSTATUS Injected(const char* function) {
 using sim::pc;
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-    if (auto e = pc().Enter("GetModuleFileNameA", "")) {
-        SetLastError(*e);
-        return 0;
-    }
+    if (auto e = pc().Enter("GetModuleFileNameA", "")) return sim::Fail(*e, 0);
     if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
     const std::string& name = pc().moduleFileName;
-    if (size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    if (size == 0) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
     if (name.size() >= size) {
         std::memcpy(buffer, name.data(), size - 1);
         buffer[size - 1] = 0;
@@ -68,10 +62,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-    if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) return sim::Fail(*e, nullptr);
     if (!name) return sim::kOwnModule;
     if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::kKernel32;
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -81,10 +72,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
     const std::string wantName = sim::ResourceId(name);
     const std::string wantType = sim::ResourceId(type);
-    if (auto e = pc().Enter("FindResourceA", wantType + "/" + wantName)) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = pc().Enter("FindResourceA", wantType + "/" + wantName)) return sim::Fail(*e, nullptr);
     if (!sim::OwnModule(module)) sim::Unmodelled("FindResourceA in another module");
     bool typeSeen = false;
     const auto& all = pc().resources;
@@ -98,14 +86,8 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
-    if (auto e = pc().Enter("LoadResource", "")) {
-        SetLastError(*e);
-        return nullptr;
-    }
-    if (!sim::OwnModule(module) || !sim::ResourceOf(resource)) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
-        return nullptr;
-    }
+    if (auto e = pc().Enter("LoadResource", "")) return sim::Fail(*e, nullptr);
+    if (!sim::OwnModule(module) || !sim::ResourceOf(resource)) return sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
     return reinterpret_cast<HGLOBAL>(resource);
 }
 
@@ -117,15 +99,9 @@ LPVOID WINAPI LockResource(HGLOBAL data) {
 }
 
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
-    if (auto e = pc().Enter("SizeofResource", "")) {
-        SetLastError(*e);
-        return 0;
-    }
+    if (auto e = pc().Enter("SizeofResource", "")) return sim::Fail(*e, 0);
     const sim::Machine::Resource* r = sim::OwnModule(module) ? sim::ResourceOf(resource) : nullptr;
-    if (!r) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
-        return 0;
-    }
+    if (!r) return sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, 0);
     return DWORD(r->data.size());
 }
 
@@ -138,18 +114,12 @@ BOOL WINAPI FreeResource(HGLOBAL) {
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     sim::Machine& m = pc();
     const std::string requested = name ? name : "";
-    if (auto e = m.Enter("LoadLibraryExA", requested + " " + std::to_string(flags))) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = m.Enter("LoadLibraryExA", requested + " " + std::to_string(flags))) return sim::Fail(*e, nullptr);
     if (file) sim::Unmodelled("LoadLibraryExA with a file handle");
     m.loadedLibraries.push_back(requested + " " + std::to_string(flags));
     std::string base = requested;
     if (flags == LOAD_LIBRARY_SEARCH_SYSTEM32) {
-        if (!m.systemSearchFlagSupported) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return nullptr;
-        }
+        if (!m.systemSearchFlagSupported) return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
         if (requested.find_first_of("\\/") != std::string::npos) sim::Unmodelled("system search with a path");
     } else if (flags == 0) {
         // Only a full path into the system folder is modelled: anything
@@ -161,10 +131,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     } else {
         sim::Unmodelled("LoadLibraryExA flags");
     }
-    if (m.missingLibraries.count(base)) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
+    if (m.missingLibraries.count(base)) return sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
     if (sim::UpperAscii(base) == "BCRYPT.DLL") return sim::kBcrypt;
     if (sim::UpperAscii(base) == "VERSION.DLL") return sim::kVersion;  // sim_version.cpp
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -172,10 +139,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    if (auto e = pc().Enter("GetProcAddress", sim::IsIntResource(name) ? "#" : name)) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = pc().Enter("GetProcAddress", sim::IsIntResource(name) ? "#" : name)) return sim::Fail(*e, nullptr);
     const std::string n = sim::IsIntResource(name) ? "" : name;
     if (module == sim::kBcrypt) {
         if (n == "BCryptOpenAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptOpenAlgorithmProvider);
@@ -205,10 +169,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     pc().Enter("FreeLibrary", "");
-    if (module != sim::kBcrypt && module != sim::kVersion) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (module != sim::kBcrypt && module != sim::kVersion) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
 }
 
@@ -221,14 +182,17 @@ NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWST
     return STATUS_SUCCESS;
 }
 
-NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG size,
-                                  ULONG* result, ULONG flags) {
+NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG size, ULONG* result,
+                                  ULONG flags) {
     if (NTSTATUS s = sim::Injected("BCryptGetProperty")) return s;
     if (object != &sim::algorithmToken || !property || !result || flags) return STATUS_INVALID_PARAMETER;
     ULONG value;
-    if (std::wcscmp(property, BCRYPT_OBJECT_LENGTH) == 0) value = 0;
-    else if (std::wcscmp(property, BCRYPT_HASH_LENGTH) == 0) value = 32;
-    else return STATUS_NOT_FOUND;
+    if (std::wcscmp(property, BCRYPT_OBJECT_LENGTH) == 0)
+        value = 0;
+    else if (std::wcscmp(property, BCRYPT_HASH_LENGTH) == 0)
+        value = 32;
+    else
+        return STATUS_NOT_FOUND;
     *result = sizeof(ULONG);
     if (!output) return STATUS_SUCCESS;
     if (size < sizeof(ULONG)) return STATUS_BUFFER_TOO_SMALL;
@@ -236,11 +200,10 @@ NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR
     return STATUS_SUCCESS;
 }
 
-NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR, ULONG,
-                                 PUCHAR secret, ULONG secretSize, ULONG flags) {
+NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR, ULONG, PUCHAR secret,
+                                 ULONG secretSize, ULONG flags) {
     if (NTSTATUS s = sim::Injected("BCryptCreateHash")) return s;
-    if (algorithm != &sim::algorithmToken || !hash || secret || secretSize || flags)
-        return STATUS_INVALID_PARAMETER;
+    if (algorithm != &sim::algorithmToken || !hash || secret || secretSize || flags) return STATUS_INVALID_PARAMETER;
     auto* h = new sim::Hash{EVP_MD_CTX_new()};
     EVP_DigestInit_ex(h->context, EVP_sha256(), nullptr);
     *hash = h;
@@ -278,26 +241,20 @@ NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG 
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
-    if (auto e = pc().Enter("SetDefaultDllDirectories", std::to_string(flags))) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("SetDefaultDllDirectories", std::to_string(flags))) return sim::Fail(*e, FALSE);
     if (!pc().defaultDllDirectoriesExported) sim::Unmodelled("SetDefaultDllDirectories called where it does not exist");
-    constexpr DWORD kKnown = 0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;  // application, user, system32, defaults
-    if (flags == 0 || (flags & ~kKnown)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    constexpr DWORD kKnown =
+        0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;  // application, user, system32, defaults
+    if (flags == 0 || (flags & ~kKnown)) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     pc().defaultDllDirectories = flags;
     return TRUE;
 }
 
 BOOL WINAPI SetDllDirectoryA(LPCSTR path) {
-    if (auto e = pc().Enter("SetDllDirectoryA", path ? path : "(null)")) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (path) pc().dllDirectory = std::string(path);
-    else pc().dllDirectory.reset();
+    if (auto e = pc().Enter("SetDllDirectoryA", path ? path : "(null)")) return sim::Fail(*e, FALSE);
+    if (path)
+        pc().dllDirectory = std::string(path);
+    else
+        pc().dllDirectory.reset();
     return TRUE;
 }

@@ -35,8 +35,10 @@ std::string FindProgram(const std::string& line, std::string& rest) {
     std::vector<std::pair<std::string, std::size_t>> candidates;  // name, where the rest begins
     if (!line.empty() && line[0] == '"') {
         const std::size_t close = line.find('"', 1);
-        if (close == std::string::npos) candidates.push_back({line.substr(1), line.size()});
-        else candidates.push_back({line.substr(1, close - 1), close + 1});
+        if (close == std::string::npos)
+            candidates.push_back({line.substr(1), line.size()});
+        else
+            candidates.push_back({line.substr(1, close - 1), close + 1});
     } else {
         for (std::size_t i = 0; i <= line.size(); ++i)
             if (i == line.size() || IsBlank(line[i])) candidates.push_back({line.substr(0, i), i});
@@ -103,11 +105,11 @@ void RunInterpreter(ProcessRecord& p, const ConsoleInterpreter& interpreter, con
         const std::string full = m.files.Resolve(m.FullPath(target));
         auto parent = m.files.nodes.find(FileSystem::Parent(full));
         auto existing = m.files.nodes.find(full);
-        const bool creatable = !full.empty() && parent != m.files.nodes.end() && parent->second.directory &&
-                               (existing == m.files.nodes.end() ||
-                                (!existing->second.directory &&
-                                 !(existing->second.attributes & FILE_ATTRIBUTE_READONLY))) &&
-                               !m.FileOpenConflicts(full, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        const bool creatable =
+            !full.empty() && parent != m.files.nodes.end() && parent->second.directory &&
+            (existing == m.files.nodes.end() ||
+             (!existing->second.directory && !(existing->second.attributes & FILE_ATTRIBUTE_READONLY))) &&
+            !m.FileOpenConflicts(full, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (!creatable) {
             // "The system cannot find the path specified." goes to the
             // error stream; the command itself never runs.
@@ -241,10 +243,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     sim::Machine& m = pc();
-    if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) {
-        SetLastError(*e);
-        return WAIT_FAILED;
-    }
+    if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) return sim::Fail(*e, WAIT_FAILED);
     if (m.FindHandle(handle, sim::Machine::Handle::Event)) return sim::WaitForEvent(handle, milliseconds);
     if (pc().FindHandle(handle, sim::Machine::Handle::Thread)) sim::Unmodelled("WaitForSingleObject on a thread");
     sim::ProcessRecord* p = sim::ProcessOf(handle);
@@ -280,20 +279,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
     sim::Machine& m = pc();
-    if (auto e = m.Enter("TerminateProcess", std::to_string(exitCode))) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = m.Enter("TerminateProcess", std::to_string(exitCode))) return sim::Fail(*e, FALSE);
     sim::ProcessRecord* p = sim::ProcessOf(process);
-    if (!p) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!p) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // Windows refuses to terminate a process that has already ended.
-    if (p->endedAt) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (p->endedAt) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     // Termination is asynchronous: the process is gone, and lets go of its
     // files, only a moment later.
     p->terminated = true;
@@ -303,15 +293,9 @@ BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-    if (auto e = pc().Enter("GetExitCodeProcess", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("GetExitCodeProcess", "")) return sim::Fail(*e, FALSE);
     sim::ProcessRecord* p = sim::ProcessOf(process);
-    if (!p) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!p) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     if (!exitCode) sim::Unmodelled("GetExitCodeProcess without a result");
     *exitCode = p->endedAt ? p->exitCode : DWORD(STILL_ACTIVE);
     return TRUE;

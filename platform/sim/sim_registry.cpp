@@ -38,15 +38,14 @@ bool Same(const std::string& a, const char* b) { return UpperAscii(a) == b; }
 // 64-bit view sees HKLM\Software\X at HKLM\Software\Wow6432Node\X.
 std::string Physical(HKEY root, const std::string& path, REGSAM access) {
     std::vector<std::string> parts = Split(path);
-    if (root == HKEY_LOCAL_MACHINE && pc().wow64 && !(access & KEY_WOW64_64KEY) &&
-        parts.size() >= 2 && Same(parts[0], "SOFTWARE") && !Same(parts[1], "WOW6432NODE"))
+    if (root == HKEY_LOCAL_MACHINE && pc().wow64 && !(access & KEY_WOW64_64KEY) && parts.size() >= 2 &&
+        Same(parts[0], "SOFTWARE") && !Same(parts[1], "WOW6432NODE"))
         parts.insert(parts.begin() + 1, "Wow6432Node");
     return Join(parts);
 }
 
-constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK |
-                                0x00010000 /*DELETE*/ | 0x00040000 /*WRITE_DAC*/ |
-                                0x00080000 /*WRITE_OWNER*/;
+constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | 0x00010000 /*DELETE*/ |
+                                0x00040000 /*WRITE_DAC*/ | 0x00080000 /*WRITE_OWNER*/;
 
 bool Predefined(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
 
@@ -79,14 +78,13 @@ LSTATUS Denied(const RegKey& key, REGSAM access) {
     return ERROR_SUCCESS;
 }
 
-LSTATUS OpenOrCreate(const char* function, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result,
-                     bool create, LPDWORD disposition) {
+LSTATUS OpenOrCreate(const char* function, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool create,
+                     LPDWORD disposition) {
     const std::optional<Base> base = Resolve(key);
     const std::string sub = subKey ? subKey : "";
     std::string logical = base ? base->path : "";
     if (!sub.empty()) logical = logical.empty() ? sub : logical + "\\" + sub;
-    if (auto e = pc().Enter(function, (base ? RootName(base->root) + "\\" : "?\\") + logical))
-        return LSTATUS(*e);
+    if (auto e = pc().Enter(function, (base ? RootName(base->root) + "\\" : "?\\") + logical)) return LSTATUS(*e);
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     if (!base) return ERROR_INVALID_HANDLE;
@@ -159,8 +157,8 @@ void Registry::SetValue(HKEY root, const std::string& path, const std::string& n
     Key(root, path).values[name] = {name, RegValue{type, std::move(data)}};
 }
 
-void Registry::SetString(HKEY root, const std::string& path, const std::string& name,
-                         const std::string& text, DWORD type) {
+void Registry::SetString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
+                         DWORD type) {
     std::vector<std::uint8_t> data(text.begin(), text.end());
     data.push_back(0);
     SetValue(root, path, name, type, std::move(data));
@@ -197,16 +195,14 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM acce
     return sim::OpenOrCreate("RegOpenKeyExA", key, subKey, access, result, false, nullptr);
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
-                               DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
-                               PHKEY result, LPDWORD disposition) {
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+                               LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
     if (reserved != 0 || (className && *className) || options != REG_OPTION_NON_VOLATILE || security)
         sim::Unmodelled("RegCreateKeyExA with class, options or security");
     return sim::OpenOrCreate("RegCreateKeyExA", key, subKey, access, result, true, disposition);
 }
 
-LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                LPDWORD size) {
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
     const std::string valueName = name ? name : "";
     if (auto e = pc().Enter("RegQueryValueExA", valueName)) return LSTATUS(*e);
     if (reserved) return ERROR_INVALID_PARAMETER;
@@ -223,8 +219,8 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
     if (type) *type = value.type;
     // Text stored without its terminating NUL is handed out with one.
     std::vector<std::uint8_t> bytes = value.data;
-    if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ) &&
-        !bytes.empty() && bytes.back() != 0)
+    if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ) && !bytes.empty() &&
+        bytes.back() != 0)
         bytes.push_back(0);
     const DWORD needed = DWORD(bytes.size());
     if (data) {
@@ -238,8 +234,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                              DWORD size) {
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
     const std::string valueName = name ? name : "";
     if (auto e = pc().Enter("RegSetValueExA", valueName)) return LSTATUS(*e);
     if (reserved) return ERROR_INVALID_PARAMETER;

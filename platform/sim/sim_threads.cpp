@@ -185,16 +185,10 @@ using sim::pc;
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD threadId) {
     sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateThread", std::to_string(flags))) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = m.Enter("CreateThread", std::to_string(flags))) return sim::Fail(*e, nullptr);
     if (security || stackSize) sim::Unmodelled("CreateThread with security attributes or a stack size");
     if (flags & ~DWORD(CREATE_SUSPENDED)) sim::Unmodelled("CreateThread flags");
-    if (!start) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    if (!start) return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
     sim::Machine::Threading& ts = sim::Threads();
     auto thread = std::make_unique<sim::SimThread>();
     sim::SimThread* t = thread.get();
@@ -212,15 +206,9 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPT
 }
 
 DWORD WINAPI ResumeThread(HANDLE thread) {
-    if (auto e = pc().Enter("ResumeThread", "")) {
-        SetLastError(*e);
-        return DWORD(-1);
-    }
+    if (auto e = pc().Enter("ResumeThread", "")) return sim::Fail(*e, DWORD(-1));
     sim::Machine::Threading& ts = sim::Threads();
-    if (!pc().FindHandle(thread, sim::Machine::Handle::Thread)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return DWORD(-1);
-    }
+    if (!pc().FindHandle(thread, sim::Machine::Handle::Thread)) return sim::Fail(ERROR_INVALID_HANDLE, DWORD(-1));
     auto it = ts.threadHandles.find(reinterpret_cast<std::uintptr_t>(thread));
     if (it == ts.threadHandles.end()) {
         sim::Unmodelled("ResumeThread on the thread of another process");
@@ -234,10 +222,7 @@ DWORD WINAPI ResumeThread(HANDLE thread) {
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name) {
     sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateEventA", name ? name : "")) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = m.Enter("CreateEventA", name ? name : "")) return sim::Fail(*e, nullptr);
     if (security || name) sim::Unmodelled("CreateEventA with security attributes or a name");
     HANDLE handle = m.NewHandle(sim::Machine::Handle{sim::Machine::Handle::Event, "", 0, 0});
     sim::Threads().events[reinterpret_cast<std::uintptr_t>(handle)] = {manualReset != FALSE, initialState != FALSE};
@@ -246,16 +231,11 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
 }
 
 BOOL WINAPI SetEvent(HANDLE event) {
-    if (auto e = pc().Enter("SetEvent", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("SetEvent", "")) return sim::Fail(*e, FALSE);
     sim::Machine::Threading& ts = sim::Threads();
     auto it = ts.events.find(reinterpret_cast<std::uintptr_t>(event));
-    if (!pc().FindHandle(event, sim::Machine::Handle::Event) || it == ts.events.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!pc().FindHandle(event, sim::Machine::Handle::Event) || it == ts.events.end())
+        return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     it->second.signalled = true;
     return TRUE;
 }

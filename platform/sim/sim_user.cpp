@@ -6,9 +6,7 @@ namespace sim {
 
 namespace {
 
-bool SamePath(const std::string& a, const std::string& b) {
-    return !NameLess{}(a, b) && !NameLess{}(b, a);
-}
+bool SamePath(const std::string& a, const std::string& b) { return !NameLess{}(a, b) && !NameLess{}(b, a); }
 
 void AppCreatesMarker() {
     MainApp& app = pc().app;
@@ -24,8 +22,8 @@ void AppCreatesWindow() {
     if (!app.running) return;
     HWND window = reinterpret_cast<HWND>(pc().nextWindow);
     pc().nextWindow += 0x10;
-    pc().windows[window] = WindowState{app.windowClass, app.startMinimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL,
-                                       false, true};
+    pc().windows[window] =
+        WindowState{app.windowClass, app.startMinimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL, false, true};
     app.window = window;
     app.history.push_back(app.startMinimized ? "window minimized" : "window shown");
 }
@@ -43,8 +41,7 @@ void AppEnds() {
     app.history.push_back("ended");
 }
 
-int ShowBox(const char* function, HWND owner, LPCSTR text, LPCSTR caption, UINT style,
-            std::optional<WORD> language) {
+int ShowBox(const char* function, HWND owner, LPCSTR text, LPCSTR caption, UINT style, std::optional<WORD> language) {
     Machine& m = pc();
     BoxRecord box{function, owner, text ? text : "", caption ? caption : "", style, language, 0};
     if (!m.boxAnswers.empty()) {
@@ -72,26 +69,17 @@ void Machine::StartMainApp() {
 using sim::pc;
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-    if (auto e = pc().Enter("MessageBoxA", text ? text : "")) {
-        SetLastError(*e);
-        return 0;
-    }
+    if (auto e = pc().Enter("MessageBoxA", text ? text : "")) return sim::Fail(*e, 0);
     return sim::ShowBox("MessageBoxA", owner, text, caption, style, std::nullopt);
 }
 
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language) {
-    if (auto e = pc().Enter("MessageBoxExA", text ? text : "")) {
-        SetLastError(*e);
-        return 0;
-    }
+    if (auto e = pc().Enter("MessageBoxExA", text ? text : "")) return sim::Fail(*e, 0);
     return sim::ShowBox("MessageBoxExA", owner, text, caption, style, language);
 }
 
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
-    if (auto e = pc().Enter("FindWindowA", className ? className : "")) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = pc().Enter("FindWindowA", className ? className : "")) return sim::Fail(*e, nullptr);
     if (windowName || !className || sim::IsIntResource(className))
         sim::Unmodelled("FindWindowA other than by class name");
     for (const auto& [window, state] : pc().windows)
@@ -101,14 +89,8 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (auto e = pc().Enter("PostMessageA", std::to_string(message))) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (pc().windows.count(window) == 0) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("PostMessageA", std::to_string(message))) return sim::Fail(*e, FALSE);
+    if (pc().windows.count(window) == 0) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     if (message != WM_QUIT || wParam != 0 || lParam != 0) sim::Unmodelled("a posted message other than WM_QUIT");
     sim::MainApp& app = pc().app;
     if (window == app.window) {
@@ -119,15 +101,9 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 BOOL WINAPI ShowWindow(HWND window, int command) {
-    if (auto e = pc().Enter("ShowWindow", std::to_string(command))) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("ShowWindow", std::to_string(command))) return sim::Fail(*e, FALSE);
     auto it = pc().windows.find(window);
-    if (it == pc().windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (it == pc().windows.end()) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     if (command != SW_SHOWNORMAL) sim::Unmodelled("ShowWindow command other than SW_SHOWNORMAL");
     const bool wasVisible = it->second.showState != SW_HIDE;
     if (window == pc().app.window)
@@ -137,10 +113,7 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
 }
 
 BOOL WINAPI SetForegroundWindow(HWND window) {
-    if (auto e = pc().Enter("SetForegroundWindow", "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("SetForegroundWindow", "")) return sim::Fail(*e, FALSE);
     auto it = pc().windows.find(window);
     if (it == pc().windows.end()) return FALSE;
     for (auto& [w, state] : pc().windows) state.foreground = w == window;
@@ -148,16 +121,13 @@ BOOL WINAPI SetForegroundWindow(HWND window) {
     return TRUE;
 }
 
-HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                               INT show) {
+HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show) {
     sim::Machine& m = pc();
-    if (auto e = m.Enter("ShellExecuteA", file ? file : "")) {
-        SetLastError(*e);
-        return reinterpret_cast<HINSTANCE>(std::uintptr_t(*e == ERROR_FILE_NOT_FOUND ? 2 : 5));
-    }
+    if (auto e = m.Enter("ShellExecuteA", file ? file : ""))
+        return sim::Fail(*e, reinterpret_cast<HINSTANCE>(std::uintptr_t(*e == ERROR_FILE_NOT_FOUND ? 2 : 5)));
     if (owner) sim::Unmodelled("ShellExecuteA with an owner window");
-    m.launches.push_back({verb ? verb : "", file ? file : "", parameters ? parameters : "",
-                          directory ? directory : "", m.currentFolder, show, m.now});
+    m.launches.push_back({verb ? verb : "", file ? file : "", parameters ? parameters : "", directory ? directory : "",
+                          m.currentFolder, show, m.now});
     const std::string folder = directory && *directory ? m.FullPath(directory) : m.currentFolder;
     const std::string path = m.files.Resolve(m.files.Normalize(file ? file : "", folder));
     auto it = m.files.nodes.find(path);
@@ -176,21 +146,12 @@ HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR para
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     sim::Machine& m = pc();
-    if (auto e = m.Enter("SetCurrentDirectoryA", path ? path : "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (path && std::string(path).size() > MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
-    }
+    if (auto e = m.Enter("SetCurrentDirectoryA", path ? path : "")) return sim::Fail(*e, FALSE);
+    if (path && std::string(path).size() > MAX_PATH) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
     const std::string full = m.files.Resolve(m.FullPath(path ? path : ""));
     auto it = m.files.nodes.find(full);
     const bool root = full.size() == 2 && full[1] == ':';
-    if (full.empty() || (!root && it == m.files.nodes.end())) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (full.empty() || (!root && it == m.files.nodes.end())) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (!root && !it->second.directory) {
         SetLastError(267);  // ERROR_DIRECTORY
         return FALSE;
@@ -202,17 +163,11 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
 HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
                                  DWORD sizeLow, LPCSTR name) {
     sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateFileMappingA", name ? name : "")) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = m.Enter("CreateFileMappingA", name ? name : "")) return sim::Fail(*e, nullptr);
     if (file != INVALID_HANDLE_VALUE || security || !name)
         sim::Unmodelled("CreateFileMappingA other than a named paging-file section");
     if (protect != PAGE_READWRITE) sim::Unmodelled("CreateFileMappingA protection");
-    if (sizeHigh == 0 && sizeLow == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    if (sizeHigh == 0 && sizeLow == 0) return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
     const bool existed = m.namedObjects.count(name) != 0;
     ++m.namedObjects[name];
     HANDLE handle = m.NewHandle(sim::Machine::Handle{sim::Machine::Handle::Mapping, name, 0, 0});

@@ -138,8 +138,7 @@ std::optional<Bytes> VersionResource(const std::string& raw, DWORD& error) {
     Bytes resource(file->begin() + std::ptrdiff_t(pe.versionOffset),
                    file->begin() + std::ptrdiff_t(pe.versionOffset + pe.versionSize));
     // A 32-bit resource spells its first key in UTF-16: "VS_VERSION_INFO".
-    if (resource.size() < 8 || resource[6] != 'V' || resource[7] != 0)
-        Unmodelled("a 16-bit version resource");
+    if (resource.size() < 8 || resource[6] != 'V' || resource[7] != 0) Unmodelled("a 16-bit version resource");
     return resource;
 }
 
@@ -247,17 +246,11 @@ DWORD_PTR WINAPI SHGetFileInfoA(LPCSTR path, DWORD, SHFILEINFOA* info, UINT info
 
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
     const std::string raw = fileName ? fileName : "";
-    if (auto e = pc().Enter("GetFileVersionInfoSizeA", pc().FullPath(raw))) {
-        SetLastError(*e);
-        return 0;
-    }
+    if (auto e = pc().Enter("GetFileVersionInfoSizeA", pc().FullPath(raw))) return sim::Fail(*e, 0);
     if (handle) *handle = 0;
     DWORD error = 0;
     const std::optional<sim::Bytes> resource = sim::VersionResource(raw, error);
-    if (!resource) {
-        SetLastError(error);
-        return 0;
-    }
+    if (!resource) return sim::Fail(error, 0);
     // Room for the block, its signature and the ANSI copies of its texts.
     SetLastError(0);
     return DWORD(resource->size() * 2 + 4);
@@ -265,20 +258,11 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR fileName, DWORD, DWORD size, LPVOID data) {
     const std::string raw = fileName ? fileName : "";
-    if (auto e = pc().Enter("GetFileVersionInfoA", pc().FullPath(raw))) {
-        SetLastError(*e);
-        return FALSE;
-    }
-    if (!data) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("GetFileVersionInfoA", pc().FullPath(raw))) return sim::Fail(*e, FALSE);
+    if (!data) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     DWORD error = 0;
     const std::optional<sim::Bytes> resource = sim::VersionResource(raw, error);
-    if (!resource) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (!resource) return sim::Fail(error, FALSE);
     const std::size_t copied = std::min<std::size_t>(size, resource->size());
     std::memcpy(data, resource->data(), copied);
     if (size >= resource->size() + 4) std::memcpy(static_cast<char*>(data) + resource->size(), "FE2X", 4);
@@ -287,10 +271,7 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR fileName, DWORD, DWORD size, LPVOID data)
 }
 
 BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
-    if (auto e = pc().Enter("VerQueryValueA", subBlock ? subBlock : "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("VerQueryValueA", subBlock ? subBlock : "")) return sim::Fail(*e, FALSE);
     if (!block || !subBlock || !buffer) sim::Unmodelled("VerQueryValueA without a block, path or result");
     auto known = sim::Blocks().find(block);
     if (known == sim::Blocks().end()) {

@@ -86,10 +86,7 @@ std::optional<ClassInfo> FindClass(const std::string& name, HINSTANCE instance) 
 using sim::pc;
 
 HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name) {
-    if (auto e = pc().Enter("LoadIconA", sim::ResourceName(name))) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = pc().Enter("LoadIconA", sim::ResourceName(name))) return sim::Fail(*e, nullptr);
     if (module != sim::OwnModuleHandle()) sim::Unmodelled("LoadIconA other than from the own module");
     // An icon is an RT_GROUP_ICON resource of that name.
     bool typeSeen = false;
@@ -123,21 +120,12 @@ void WINAPI InitCommonControls() {
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
     sim::Machine& m = pc();
     const char* name = windowClass && !sim::IsIntResource(windowClass->lpszClassName) ? windowClass->lpszClassName : "";
-    if (auto e = m.Enter("RegisterClassExA", name)) {
-        SetLastError(*e);
-        return 0;
-    }
+    if (auto e = m.Enter("RegisterClassExA", name)) return sim::Fail(*e, 0);
     if (!windowClass || !*name) sim::Unmodelled("RegisterClassExA without a class name");
-    if (windowClass->cbSize != sizeof(WNDCLASSEXA)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (windowClass->cbSize != sizeof(WNDCLASSEXA)) return sim::Fail(ERROR_INVALID_PARAMETER, 0);
     if (!windowClass->lpfnWndProc || windowClass->hInstance != sim::OwnModuleHandle())
         sim::Unmodelled("RegisterClassExA without a procedure, or for another module");
-    if (m.windowClasses.count(name)) {
-        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
-        return 0;
-    }
+    if (m.windowClasses.count(name)) return sim::Fail(ERROR_CLASS_ALREADY_EXISTS, 0);
     sim::WindowClass& c = m.windowClasses[name];
     c.record = *windowClass;
     c.name = name;
@@ -149,30 +137,18 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
     return c.atom;
 }
 
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE module, LPVOID parameter) {
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE module, LPVOID parameter) {
     sim::Machine& m = pc();
     const std::string cls = className && !sim::IsIntResource(className) ? className : "";
-    if (auto e = m.Enter("CreateWindowExA", cls)) {
-        SetLastError(*e);
-        return nullptr;
-    }
+    if (auto e = m.Enter("CreateWindowExA", cls)) return sim::Fail(*e, nullptr);
     if (cls.empty()) sim::Unmodelled("CreateWindowExA with a class atom");
     if (style & WS_POPUP) sim::Unmodelled("CreateWindowExA of a pop-up window");
-    if ((style & WS_CHILD) && !parent) {
-        SetLastError(ERROR_TLW_WITH_WSCHILD);
-        return nullptr;
-    }
-    if (parent && !sim::LiveWindow(parent)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
+    if ((style & WS_CHILD) && !parent) return sim::Fail(ERROR_TLW_WITH_WSCHILD, nullptr);
+    if (parent && !sim::LiveWindow(parent)) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, nullptr);
     if (!(style & WS_CHILD) && (parent || menu)) sim::Unmodelled("CreateWindowExA of an owned window or with a menu");
     const std::optional<sim::ClassInfo> info = sim::FindClass(cls, module);
-    if (!info) {
-        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-        return nullptr;
-    }
+    if (!info) return sim::Fail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
     HWND window = reinterpret_cast<HWND>(m.nextWindow);
     m.nextWindow += 0x10;
     sim::WindowState& state = m.windows[window];
@@ -191,8 +167,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     state.instance = module;
     state.topmost = (exStyle & WS_EX_TOPMOST) != 0;
 
-    CREATESTRUCTA create{parameter, module, menu, parent, height, width, y, x, LONG(style), windowName, className,
-                         exStyle};
+    CREATESTRUCTA create{parameter, module, menu,        parent,     height,    width,
+                         y,         x,      LONG(style), windowName, className, exStyle};
     const LPARAM lParam = reinterpret_cast<LPARAM>(&create);
     bool refused = sim::Deliver(window, WM_NCCREATE, 0, lParam) == FALSE;
     if (!refused && sim::Deliver(window, WM_CREATE, 0, lParam) == -1) {
@@ -214,32 +190,29 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM lParam) 
     sim::WindowState* state = sim::LiveWindow(window);
     if (!state) return 0;
     switch (message) {
-    case WM_NCCREATE: {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        if (create->lpszName && sim::IsIntResource(create->lpszName)) sim::Unmodelled("a window text by ordinal");
-        state->text = create->lpszName ? create->lpszName : "";
-        return TRUE;
-    }
-    case WM_SETTEXT: {
-        const char* text = reinterpret_cast<const char*>(lParam);
-        state->text = text ? text : "";
-        return TRUE;
-    }
-    case WM_CREATE:
-    case WM_DESTROY:
-    case WM_NCDESTROY:
-        return 0;
-    default:
-        sim::Unmodelled("DefWindowProcA of message " + std::to_string(message));
-        return 0;
+        case WM_NCCREATE: {
+            const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+            if (create->lpszName && sim::IsIntResource(create->lpszName)) sim::Unmodelled("a window text by ordinal");
+            state->text = create->lpszName ? create->lpszName : "";
+            return TRUE;
+        }
+        case WM_SETTEXT: {
+            const char* text = reinterpret_cast<const char*>(lParam);
+            state->text = text ? text : "";
+            return TRUE;
+        }
+        case WM_CREATE:
+        case WM_DESTROY:
+        case WM_NCDESTROY:
+            return 0;
+        default:
+            sim::Unmodelled("DefWindowProcA of message " + std::to_string(message));
+            return 0;
     }
 }
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
-    if (auto e = pc().Enter("GetMessageA", "")) {
-        SetLastError(*e);
-        return -1;
-    }
+    if (auto e = pc().Enter("GetMessageA", "")) return sim::Fail(*e, -1);
     if (!message || window || filterMin || filterMax) sim::Unmodelled("GetMessageA with a filter");
     sim::SimThread& self = *sim::ThreadById(sim::CurrentThread());
     while (true) {
@@ -291,42 +264,30 @@ void WINAPI PostQuitMessage(int exitCode) {
 }
 
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
-    if (auto e = pc().Enter("SetWindowTextA", text ? text : "")) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("SetWindowTextA", text ? text : "")) return sim::Fail(*e, FALSE);
     sim::WindowState* state = sim::LiveWindow(window);
-    if (!state) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     if (!state->procedure) sim::Unmodelled("SetWindowTextA on a window of another process");
     const LPARAM lParam = reinterpret_cast<LPARAM>(text);
     return sim::OnOwnerThread(*state, [window, lParam] { return sim::Deliver(window, WM_SETTEXT, 0, lParam); }) != 0;
 }
 
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
-    if (auto e = pc().Enter("SetWindowPos", std::to_string(flags))) {
-        SetLastError(*e);
-        return FALSE;
-    }
+    if (auto e = pc().Enter("SetWindowPos", std::to_string(flags))) return sim::Fail(*e, FALSE);
     sim::WindowState* state = sim::LiveWindow(window);
-    if (!state) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     if (!state->procedure) sim::Unmodelled("SetWindowPos on a window of another process");
     if (insertAfter != HWND_TOPMOST || (flags != SWP_SHOWWINDOW && flags != SWP_HIDEWINDOW))
         sim::Unmodelled("SetWindowPos other than to the top, shown or hidden");
     return sim::OnOwnerThread(*state, [=] {
-        sim::WindowState* w = sim::LiveWindow(window);
-        if (!w) return LRESULT(FALSE);
-        w->x = x;
-        w->y = y;
-        w->width = width;
-        w->height = height;
-        w->topmost = true;
-        w->showState = (flags & SWP_HIDEWINDOW) ? SW_HIDE : SW_SHOWNORMAL;
-        return LRESULT(TRUE);
-    }) != 0;
+               sim::WindowState* w = sim::LiveWindow(window);
+               if (!w) return LRESULT(FALSE);
+               w->x = x;
+               w->y = y;
+               w->width = width;
+               w->height = height;
+               w->topmost = true;
+               w->showState = (flags & SWP_HIDEWINDOW) ? SW_HIDE : SW_SHOWNORMAL;
+               return LRESULT(TRUE);
+           }) != 0;
 }
