@@ -741,12 +741,17 @@ def write_doc(b, results, opts, facts):
     w("| load average (1, 5, 15 min) | %s |" % "; ".join("%s: %s" % (k, ", ".join("%.2f" % x for x in v))
                                                         for k, v in b.loads))
     w("")
-    busy = max(l[1][0] for l in b.loads) > float(facts["nproc"])
+    nproc = float(facts["nproc"])
+    busy = [k for k, v in b.loads if v[0] > nproc]
     if busy:
-        w("**The machine was busy** during this run: the 1-minute load average was above the number of")
-        w("processors, other builds and tests sharing it. Every program ran in the same rounds, in an")
-        w("order shuffled each round, so the load fell on all of them alike; the ratios are the figures")
-        w("to go by, the absolute times are high and their spread is wide.")
+        w("**The machine was busy** at some points of this run: the 1-minute load average was above the")
+        w("number of processors at %s (other builds and tests share it). Every program of a table ran in"
+          % ", ".join(busy))
+        w("the same rounds, in an order shuffled each round, so the load fell on all of them alike; the")
+        w("ratios are the figures to go by, the absolute times are high and their spread is wide.")
+        w("")
+    else:
+        w("The 1-minute load average stayed at or below the number of processors throughout.")
         w("")
     w("## Install time")
     w("")
@@ -964,7 +969,9 @@ def write_where(w, b, r, targets):
         w("no longer the installer's start-up cost until it is brought in line.")
     w("")
     w("**The write**, step by step (`bench/write_steps.c`: the calls and flags of `InstallEmbeddedFile`,")
-    w("%d runs of each way, medians in ms):" % ws["product"]["total"]["n"])
+    w("%d runs of each way in rounds of their own, after the memory runs, medians in ms). The" % ws["product"]["total"]["n"])
+    w("flush is an fsync on the ext4 disk, and waits for whatever else the machine has to write, so it")
+    w("and the write phase above vary most with other work on the machine:")
     w("")
     w("| step | as the installer does it | WriteFile from the resource, no copy | no `FlushFileBuffers` |")
     w("|---|---:|---:|---:|")
