@@ -901,7 +901,7 @@ def write_doc(b, results, opts, facts):
     w("")
     w("Run as root on Debian 12. It installs what is missing with apt-get (Wine, MinGW-w64, CMake, NSIS,")
     w("gnuplot), builds the `windows` preset and `bench/` into `/tmp/lexomir-bench` (`--build DIR`),")
-    w("makes a fresh win64 prefix there and ends its wineserver; it takes about 15 minutes. The")
+    w("makes a fresh win64 prefix there and ends its wineserver; it takes 15 to 20 minutes. The")
     w("programs are in `bench/`: `launcher.c` (time and memory of one run), `floor.c`, `nsis/update.nsi`,")
     w("`phases.cpp` (the quiet sequence with timestamps, from the product sources, with the installer's")
     w("resources and seal), `write_steps.c`, `hashspeed.c`, `foldersize.cpp`, `noop.c`, `noop_dlls.c`,")
