@@ -24,6 +24,6 @@ foreach(source ${LEXOMIR_FUZZ_TARGETS})
   set(work ${CMAKE_BINARY_DIR}/corpus/${corpus})
   add_test(NAME fuzz_${corpus}
     COMMAND ${CMAKE_COMMAND} -E env UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-            sh -c "mkdir -p '${work}' && exec $<TARGET_FILE:${name}> -max_total_time=${LEXOMIR_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 '${work}' '${CMAKE_SOURCE_DIR}/fuzz/corpus/${corpus}'")
+            sh -c "mkdir -p '${work}' && exec $<TARGET_FILE:${name}> -max_total_time=${LEXOMIR_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix='${work}/' '${work}' '${CMAKE_SOURCE_DIR}/fuzz/corpus/${corpus}'")
   set_tests_properties(fuzz_${corpus} PROPERTIES LABELS fuzz TIMEOUT 600)
 endforeach()

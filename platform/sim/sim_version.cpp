@@ -138,7 +138,11 @@ std::optional<Bytes> VersionResource(const std::string& raw, DWORD& error) {
     Bytes resource(file->begin() + std::ptrdiff_t(pe.versionOffset),
                    file->begin() + std::ptrdiff_t(pe.versionOffset + pe.versionSize));
     // A 32-bit resource spells its first key in UTF-16: "VS_VERSION_INFO".
-    if (resource.size() < 8 || resource[6] != 'V' || resource[7] != 0) Unmodelled("a 16-bit version resource");
+    if (resource.size() < 8 || resource[6] != 'V' || resource[7] != 0) {
+        Unmodelled("a 16-bit version resource");
+        error = ERROR_RESOURCE_DATA_NOT_FOUND;
+        return std::nullopt;
+    }
     return resource;
 }
 
