@@ -746,7 +746,7 @@ def write_doc(b, results, opts, facts):
     if busy:
         w("**The machine was busy** at some points of this run: the 1-minute load average was above the")
         w("number of processors at %s (other builds and tests share it). Every program of a table ran in"
-          % ", ".join(busy))
+          % ("all points measured" if len(busy) == len(b.loads) else "these points: " + "; ".join(busy)))
         w("the same rounds, in an order shuffled each round, so the load fell on all of them alike; the")
         w("ratios are the figures to go by, the absolute times are high and their spread is wide.")
         w("")
