@@ -989,9 +989,10 @@ def write_where(w, b, r, targets):
     if ph["write"]["median"] > 1.25 * ws["product"]["total"]["median"]:
         w("The write phase of the harness (%.1f ms, median) took longer than the same calls in these"
           % ph["write"]["median"])
-        w("rounds (%.1f ms); the benchmark does not tell why. Both vary most in the flush; the rounds of"
+        w("rounds of their own (%.1f ms); the benchmark does not tell why. Both vary most in the flush;"
           % ws["product"]["total"]["median"])
-        w("the harness follow the CNG hash and interleave with the other programs' 28 MB writes.")
+        w("in the harness the write comes after the CNG hash, and its runs alternate with the other")
+        w("programs' 28 MB writes (`results.json` in the work folder has every run).")
         w("")
     w("**The hash**: SHA-256 of the installer's own file, already in memory (`bench/hashspeed.c`, %d"
       % hs["bcrypt"]["ms"]["n"])
