@@ -43,8 +43,10 @@ add_executable(LexomirUpdate WIN32 ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_WINDOWS_
 add_dependencies(LexomirUpdate payload)
 target_include_directories(LexomirUpdate PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(LexomirUpdate PRIVATE ${LEXOMIR_WINDOWS_DEFINES})
-target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra>)
-target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s)
+target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra>
+                       -ffunction-sections -fdata-sections)
+# Unused code stays out of the file: it is a download, and most of it is payload.
+target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
 target_link_libraries(LexomirUpdate PRIVATE advapi32 shell32 user32 comctl32 gdi32)
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD
