@@ -451,8 +451,7 @@ class Bench:
         self.results["demangler"] = map_member(mapfile, "cp-demangle.o", ".text") if os.path.exists(mapfile) else 0
         self.results["experiments"] = {
             name: os.path.getsize(os.path.join(self.o.bench_build, name + ".exe")) - self.payload_size
-            for name in ("size_as_built", "size_no_demangler", "size_gc_sections", "installer_aligned",
-                         "size_no_demangler_aligned")}
+            for name in ("size_as_built", "installer_aligned")}
 
     def run(self):
         self.loads.append(("start", loadavg()))
@@ -846,27 +845,23 @@ def write_doc(b, results, opts, facts):
             w("| %s | %d | %d | %d | %d |" % (who, secs.get(".text", 0), secs.get(".rdata", 0),
                                               secs.get(".eh_frame", 0), secs.get(".data", 0)))
         w("")
-        if r.get("demangler"):
+        if r.get("demangler", 0) > 0:
             w("The largest single piece is libstdc++'s C++ demangler, `cp-demangle.o` (%d bytes of"
               % r["demangler"])
             w("`.text`), which only the default terminate handler (`__gnu_cxx::__verbose_terminate_handler`,")
             w("it prints the type of an uncaught exception) calls.")
             w("")
     ex = r["experiments"]
-    w("Size experiments, the installer's objects relinked (`bench/CMakeLists.txt`), less the payload:")
-    w("")
-    w("| link | bytes | |")
-    w("|---|---:|---|")
-    w("| as the installer is linked (`size_as_built`) | %d | check: the installer has %d |"
-      % (ex["size_as_built"], sizes["installer"]))
-    w("| with a terminate handler of its own, so no demangler (`size_no_demangler`) | %d | %s |"
-      % (ex["size_no_demangler"], verdict(ex["size_no_demangler"] <= SIZE_LIMIT)))
-    w("| that, and `-ffunction-sections -fdata-sections -Wl,--gc-sections` (`size_gc_sections`) | %d | %s |"
-      % (ex["size_gc_sections"], verdict(ex["size_gc_sections"] <= SIZE_LIMIT)))
-    w("| sections at 4 KiB in the file (`installer_aligned`) | %d | %s |"
-      % (ex["installer_aligned"], verdict(ex["installer_aligned"] <= SIZE_LIMIT)))
-    w("| no demangler and sections at 4 KiB (`size_no_demangler_aligned`) | %d | %s |"
-      % (ex["size_no_demangler_aligned"], verdict(ex["size_no_demangler_aligned"] <= SIZE_LIMIT)))
+    if ex["size_as_built"] == sizes["installer"]:
+        w("The benchmark's own link of the installer's objects (`size_as_built`) gives the same %d bytes,"
+          % sizes["installer"])
+        w("so the experiments below are the installer with only their one change.")
+    else:
+        w("**Note:** the benchmark's own link of the installer's objects (`size_as_built`) gives %d bytes,"
+          % ex["size_as_built"])
+        w("not the installer's %d: `bench/CMakeLists.txt` no longer builds as `cmake/windows.cmake` does,"
+          % sizes["installer"])
+        w("and the experiments below differ from the installer by more than their one change.")
     w("")
     w("## FolderSizeKb against dir /s")
     w("")
@@ -908,7 +903,7 @@ def write_doc(b, results, opts, facts):
     w("programs are in `bench/`: `launcher.c` (time and memory of one run), `floor.c`, `nsis/update.nsi`,")
     w("`phases.cpp` (the quiet sequence with timestamps, from the product sources, with the installer's")
     w("resources and seal), `write_steps.c`, `hashspeed.c`, `foldersize.cpp`, `noop.c`, `noop_dlls.c`,")
-    w("`sha256_shani.cpp` and `lean_terminate.cpp` (experiments only); `bench.py` drives them.")
+    w("`sha256_shani.cpp` (experiment only); `bench.py` drives them.")
     w("")
     with open(opts.doc, "w", encoding="utf-8") as f:
         f.write("\n".join(L))
@@ -1071,14 +1066,12 @@ def write_where(w, b, r, targets):
               % t["installer_shani"]["median"])
             w("  crypto, a decision for the design; on Windows itself CNG may already use these instructions")
             w("  (not measurable here).")
-        w("- 4 KiB file alignment in the link (`cmake/windows.cmake`, `LEXOMIR_STATIC_LINK`) lets Wine map")
+        w("- 4 KiB file alignment in the link (`cmake/windows.cmake`, the link options of `LexomirUpdate`) lets Wine map")
         w("  the image instead of reading it: %.1f ms and %s MB of private bytes, at %d bytes of file size"
           % (t["installer_aligned"]["median"], mb(mem["installer_aligned"]["peak_private"]["median"]),
              ex["installer_aligned"]))
-        w("  less the payload (against %d); without the demangler (below) the aligned file is %d bytes, %s"
-          % (r["sizes"]["installer"], ex["size_no_demangler_aligned"],
-             "within the size limit." if ex["size_no_demangler_aligned"] <= SIZE_LIMIT else
-             "still over the size limit."))
+        w("  less the payload (against %d), %s." % (r["sizes"]["installer"],
+          "within the size limit" if ex["installer_aligned"] <= SIZE_LIMIT else "over the size limit"))
         best = min((k for k in ("installer", "installer_shani", "installer_aligned", "installer_shani_aligned")
                     if k in t), key=lambda k: t[k]["median"])
         bm = t[best]["median"]
@@ -1097,13 +1090,9 @@ def write_where(w, b, r, targets):
           % (noop_dlls - noop))
         w("")
     if "size" in missed:
-        w("**Executable size.** The installer is %d bytes over the limit. Defining" %
+        w("**Executable size.** The installer is %d bytes over the limit; the map table above shows" %
           (r["sizes"]["installer"] - SIZE_LIMIT))
-        w("`__gnu_cxx::__verbose_terminate_handler` in the product (as `bench/lean_terminate.cpp` does: call")
-        w("`std::abort()`; `RunInstaller` already catches everything, so no uncaught exception reaches it)")
-        w("keeps the demangler out: %d bytes, %s. Section garbage collection on top gives %d bytes."
-          % (ex["size_no_demangler"], "within the limit" if ex["size_no_demangler"] <= SIZE_LIMIT else
-             "still over", ex["size_gc_sections"]))
+        w("where its code comes from.")
         w("")
     if "private" in missed:
         w("**Peak private bytes.** Over the limit by %d bytes; 4 KiB file alignment (above) removes Wine's"
