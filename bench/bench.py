@@ -716,7 +716,7 @@ def write_doc(b, results, opts, facts):
     w("installer doing the same job (NSIS) and against the floor set by the work itself. The benchmark")
     w("writes this file; see the end for how to run it.")
     w("")
-    w("Produced by `%s` on %s, measuring %s." % (opts.command, datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+    w("Produced by `%s` on %s, measuring %s." % (opts.command, opts.run_date.strftime("%Y-%m-%d %H:%M"),
                                                opts.source_note))
     w("")
     w("![Install times, the installer's phases, folder size walk](%s)"
@@ -744,16 +744,19 @@ def write_doc(b, results, opts, facts):
                                                         for k, v in b.loads))
     w("")
     nproc = float(facts["nproc"])
-    busy = [k for k, v in b.loads if v[0] > nproc]
+    # The first reading comes straight after the builds, before anything is measured.
+    measured = [(k, v) for k, v in b.loads if k != "start"]
+    busy = [k for k, v in measured if v[0] > nproc]
     if busy:
         w("**The machine was busy** at some points of this run: the 1-minute load average was above the")
         w("number of processors at %s (other builds and tests share it). Every program of a table ran in"
-          % ("all points measured" if len(busy) == len(b.loads) else "these points: " + "; ".join(busy)))
+          % ("all points measured" if len(busy) == len(measured) else "these points: " + "; ".join(busy)))
         w("the same rounds, in an order shuffled each round, so the load fell on all of them alike; the")
         w("ratios are the figures to go by, the absolute times are high and their spread is wide.")
         w("")
     else:
-        w("The 1-minute load average stayed at or below the number of processors throughout.")
+        w("The 1-minute load average stayed at or below the number of processors while the benchmark")
+        w("measured (the first reading follows the builds).")
         w("")
     w("## Install time")
     w("")
@@ -903,7 +906,8 @@ def write_doc(b, results, opts, facts):
     w("programs are in `bench/`: `launcher.c` (time and memory of one run), `floor.c`, `nsis/update.nsi`,")
     w("`phases.cpp` (the quiet sequence with timestamps, from the product sources, with the installer's")
     w("resources and seal), `write_steps.c`, `hashspeed.c`, `foldersize.cpp`, `noop.c`, `noop_dlls.c`,")
-    w("`sha256_shani.cpp` (experiment only); `bench.py` drives them.")
+    w("`sha256_shani.cpp` (experiment only); `bench.py` drives them and keeps every run's figures in")
+    w("`results.json` in the work folder (`bench.py --from-results` writes the note again from one).")
     w("")
     with open(opts.doc, "w", encoding="utf-8") as f:
         f.write("\n".join(L))
@@ -1118,6 +1122,8 @@ def main():
     ap.add_argument("--seed", type=int, default=8)
     ap.add_argument("--command", default="bash bench/run.sh")
     ap.add_argument("--source-note", default="the working tree")
+    ap.add_argument("--from-results", metavar="JSON",
+                    help="write the note and chart again from the results.json of an earlier run")
     ap.add_argument("--try", dest="trial", action="store_true",
                     help="allow fewer than 10 runs, to try the harness (the figures are not for the note)")
     opts = ap.parse_args()
@@ -1125,6 +1131,19 @@ def main():
         ap.error("at least 10 runs per figure")
     os.makedirs(opts.work, exist_ok=True)
     b = Bench(opts)
+    opts.run_date = datetime.datetime.now()
+    if opts.from_results:
+        opts.run_date = datetime.datetime.fromtimestamp(os.path.getmtime(opts.from_results))
+        with open(opts.from_results) as f:
+            saved = json.load(f)
+        results, b.tree, facts = saved["results"], saved["tree"], saved["machine"]
+        b.loads = [tuple(x) for x in saved["loads"]]
+        b.programs = {"floor.exe": os.path.join(opts.bench_build, "floor.exe")}
+        b.expected_kb = (os.path.getsize(opts.standin) + len(UNINSTALLER_BYTES) + b.payload_size) >> 10
+        write_chart(results, opts.chart, opts.work, b.tree, None)
+        write_doc(b, results, opts, facts)
+        log("wrote %s and %s from %s" % (opts.doc, opts.chart, opts.from_results))
+        return 0
     try:
         results = b.run()
     except BenchFailed as e:
