@@ -32,19 +32,7 @@ while (($#)); do
 done
 
 # What the builds and the measurements need, installed only when missing.
-packages=(cmake ninja-build g++ libssl-dev python3 g++-mingw-w64-i686 binutils-mingw-w64-i686
-          wine wine32:i386 wine64 nsis gnuplot-nox)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "bench: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then dpkg --add-architecture i386; fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash "$root/scripts/setup.sh" nsis gnuplot-nox
 
 mkdir -p "$build"
 src=$root

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on a fresh Debian machine (run as
-# root). Does nothing when everything is already there.
+# root), and any further Debian packages named as arguments. Does nothing
+# when everything is already there.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libssl-dev python3
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
-          clang libclang-rt-14-dev locales xvfb xauth x11-apps imagemagick)
+          clang libclang-rt-14-dev locales xvfb xauth x11-apps imagemagick "$@")
 
 missing=()
 for p in "${packages[@]}"; do
