@@ -2,6 +2,7 @@
 // at run time, and CNG hashing backed by OpenSSL.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/sim/machine.h"
@@ -45,20 +46,37 @@ NTSTATUS Injected(const char* function) {
 
 using sim::pc;
 
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-    if (auto e = pc().Enter("GetModuleFileNameA", "")) return sim::Fail(*e, 0);
-    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
-    const std::string& name = pc().moduleFileName;
-    if (size == 0) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+namespace sim {
+namespace {
+// Both forms: the name, truncated and NUL-ended when the buffer is short.
+template <typename Char>
+DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD size) {
+    if (size == 0) return Fail(ERROR_INSUFFICIENT_BUFFER, DWORD(0));
     if (name.size() >= size) {
-        std::memcpy(buffer, name.data(), size - 1);
+        std::copy(name.begin(), name.begin() + (size - 1), buffer);
         buffer[size - 1] = 0;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return size;
     }
-    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    std::copy(name.begin(), name.end(), buffer);
+    buffer[name.size()] = 0;
     SetLastError(0);
     return DWORD(name.size());
+}
+}  // namespace
+}  // namespace sim
+
+// The ANSI form gives "?" for what the code page cannot write.
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    if (auto e = pc().Enter("GetModuleFileNameA", "")) return sim::Fail(*e, 0);
+    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
+    return sim::CopyModuleName(sim::ToAnsi(pc().moduleFileName), buffer, size);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    if (auto e = pc().Enter("GetModuleFileNameW", "")) return sim::Fail(*e, 0);
+    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameW of another module");
+    return sim::CopyModuleName(sim::FromUtf8(pc().moduleFileName), buffer, size);
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {

@@ -184,7 +184,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
                            LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                            LPPROCESS_INFORMATION processInformation) {
     sim::Machine& m = pc();
-    const std::string line = commandLine ? commandLine : "";
+    const std::string line = sim::FromAnsi(commandLine ? commandLine : "");
     sim::ProcessRecord record;
     record.commandLine = line;
     record.creationFlags = creationFlags;
