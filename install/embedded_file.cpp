@@ -113,16 +113,19 @@ VersionVerdict CompareVersions(const std::string& type, const std::string& fresh
 // language's own words when there is one, else the built-in texts.
 bool ConfirmOlderReplacement(const std::string& target, const VersionVerdict& verdict) {
     if (LangUnit::SelectedLanguage() < 0)
-        return ConfirmPrompt(target + " file installing is of older version\r\n"
-                                 "than the same already installed.\r\n\r\n"
-                                 "Do you really want to replace existing\r\n"
-                                 "new file version " + verdict.installedText + " with an older file version " +
-                                 verdict.newText + "?",
-                             "Устанавливаемый файл " + target + "\r\n"
+    {
+        const BoxText path = BoxText::SystemName(target);
+        const BoxText installed = BoxText::SystemName(verdict.installedText);
+        const BoxText fresh = BoxText::SystemName(verdict.newText);
+        return ConfirmPrompt(path + " file installing is of older version\r\n"
+                                    "than the same already installed.\r\n\r\n"
+                                    "Do you really want to replace existing\r\n"
+                                    "new file version " + installed + " with an older file version " + fresh + "?",
+                             "Устанавливаемый файл " + path + "\r\n"
                                  "более старой версии, чем уже установленный.\r\n\r\n"
                                  "Действительно ли Вы хотите заменить уже имеющийся\r\n"
-                                 "файл версии " + verdict.installedText + " на более старый версии " +
-                                 verdict.newText + "?");
+                                 "файл версии " + installed + " на более старый версии " + fresh + "?");
+    }
     const std::string caption = LangUnit::LookupLine("soundquest");
     const std::string text = LangUnit::LookupFormatted("olderfilever", {target}, false);
     const WORD language = WORD(LangUnit::SelectedLanguageId() & 0xFFFF);
@@ -187,6 +190,8 @@ bool InstallEmbeddedFile(const std::string& name, const std::string& type, const
         else
             outcome = ReplaceAfterVersionCheck(type, target, copy);
     }
-    if (outcome == Outcome::Failed) ShowError("Can't install file " + target, "Не удается установить файл " + target);
+    if (outcome == Outcome::Failed)
+        ShowError("Can't install file " + BoxText::SystemName(target),
+                  "Не удается установить файл " + BoxText::SystemName(target));
     return outcome == Outcome::Written;
 }

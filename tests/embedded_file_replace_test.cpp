@@ -74,7 +74,7 @@ protected:
         for (const auto& call : pc().calls) {
             if (call.function == "SetWindowPos") seen.push_back(call.detail == "128" ? "hide" : "show");
             if (call.function == "CreateThread") seen.push_back("new window");
-            if (call.function == "MessageBoxA" || call.function == "MessageBoxExA") seen.push_back("ask");
+            if (call.function.rfind("MessageBox", 0) == 0) seen.push_back("ask");
         }
         return seen;
     }
@@ -254,7 +254,7 @@ TEST_F(Replace, TheQuestionInRussian) {
     pc().boxAnswers.push_back(IDYES);
     EXPECT_TRUE(Install("exe", target, Exe("1.0.0.0"), &installed));
     ASSERT_EQ(pc().boxes.size(), 1u);
-    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExA");
+    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");
     EXPECT_EQ(pc().boxes[0].caption, "Резонный вопрос");
     EXPECT_EQ(pc().boxes[0].language, std::optional<WORD>(0x19));
     EXPECT_EQ(pc().boxes[0].text, "Устанавливаемый файл " + target +

@@ -277,12 +277,12 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
             EXPECT_EQ(box.owner, nullptr);
             EXPECT_EQ(box.style, UINT(0x200010));
             if (russian) {
-                EXPECT_EQ(box.function, "MessageBoxExA");
+                EXPECT_EQ(box.function, "MessageBoxExW");
                 EXPECT_EQ(box.text, russianText);
                 EXPECT_EQ(box.caption, russianTitle);
                 EXPECT_EQ(box.language, WORD(0x19));
             } else {
-                EXPECT_EQ(box.function, "MessageBoxA");
+                EXPECT_EQ(box.function, "MessageBoxW");
                 EXPECT_EQ(box.text, "No access to system registry");
                 EXPECT_EQ(box.caption, "Lexomir update");
                 EXPECT_FALSE(box.language.has_value());

@@ -135,7 +135,7 @@ TEST_F(EmbeddedFile, RussianFailureText) {
     EXPECT_FALSE(Install());
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].text, "Не удается установить файл " + kDataFile);
-    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExA");
+    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");
 }
 
 // ----------------------------------------------------------- installed size

@@ -43,3 +43,45 @@ TEST_F(UnusualPc, RunFromAFolderTheAnsiCodePageCannotWriteInstalls) {
 }
 
 }  // namespace
+
+namespace {
+
+// Both questions carry Russian words even in an English run: the package
+// title in the confirmation, the whole final question. On a code page 1252
+// system they must still read as Russian, not as Latin-1 look-alikes.
+TEST_F(UnusualPc, RussianWordsReadAsRussianOnAnEnglishSystem) {
+    EnglishPcCyrillicUser();
+    demo::Setup(pc(), payload_);
+    pc().boxAnswers = {IDYES, IDNO};
+    EXPECT_EQ(RunInstaller(), 0);
+    ASSERT_EQ(pc().boxes.size(), 2u);
+    EXPECT_EQ(pc().boxes[0].shownText,
+              L"Would you like to setup\r\nLexomir update -\r\n" + kVersionedW + L"?");
+    EXPECT_EQ(pc().boxes[0].shownCaption, L"Sound question");
+    EXPECT_EQ(pc().boxes[1].shownText, L"На Ваш компьютер установлено\r\n" + kRuTitleW + L" -\r\n" + kVersionedW +
+                                           L"\r\n\r\nЗапустить программу?");
+    EXPECT_EQ(pc().boxes[1].shownCaption, L"Lexomir update");
+    EXPECT_EQ(pc().boxes[1].language, WORD(0x19));
+    EXPECT_EQ(pc().boxes[1].style, UINT(0x42024));
+}
+
+// A path is shown as the system writes it: its bytes are the ANSI code
+// page's, not the program's Russian one.
+TEST_F(UnusualPc, PathsInABoxAreReadInTheSystemsCodePage) {
+    const std::string folder = "C:\\Program Files (x86)\\M\xFCller\\";  // "ü" in code page 1252
+    pc().ansiCodePage = 1252;
+    pc().userLocale = 0x0419;  // Russian user, Western system
+    demo::Setup(pc(), payload_);
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::kEntry32, "UninstallString", folder + "unins000.exe");
+    pc().files.AddFile(U8(u8"C:\\Program Files (x86)\\Müller\\Lexomir.exe"), std::vector<std::uint8_t>(64, 0x4D));
+    pc().files.AddFolder(U8(u8"C:\\Program Files (x86)\\Müller\\lxn.cok"));  // the name is taken by a folder
+    pc().boxAnswers = {IDYES, IDNO};
+    EXPECT_EQ(RunInstaller(), 4);
+    // (The expected text is outside the macro: its spelling would not fit 1251.)
+    const std::wstring expected = L"Не удается установить файл C:\\Program Files (x86)\\Müller\\lxn.cok";
+    ASSERT_EQ(pc().boxes.size(), 2u);
+    EXPECT_EQ(pc().boxes[1].shownText, expected);
+    EXPECT_EQ(pc().boxes[1].shownCaption, kRuTitleW);
+}
+
+}  // namespace

@@ -33,14 +33,14 @@ struct Box {
 };
 
 Box Error(bool russian, const std::string& en, const std::string& ru) {
-    if (russian) return {"MessageBoxExA", ru, kRuTitle, kErrorStyle, WORD(0x19)};
-    return {"MessageBoxA", en, kEnTitle, kErrorStyle, std::nullopt};
+    if (russian) return {"MessageBoxExW", ru, kRuTitle, kErrorStyle, WORD(0x19)};
+    return {"MessageBoxW", en, kEnTitle, kErrorStyle, std::nullopt};
 }
 Box Confirm(bool russian) {
-    if (russian) return {"MessageBoxExA", kConfirmRu, "Резонный вопрос", kQuestionStyle, WORD(0x19)};
-    return {"MessageBoxA", kConfirmEn, "Sound question", kQuestionStyle, std::nullopt};
+    if (russian) return {"MessageBoxExW", kConfirmRu, "Резонный вопрос", kQuestionStyle, WORD(0x19)};
+    return {"MessageBoxW", kConfirmEn, "Sound question", kQuestionStyle, std::nullopt};
 }
-Box FinalQuestion() { return {"MessageBoxExA", kFinal, kEnTitle, kQuestionStyle, WORD(0x19)}; }
+Box FinalQuestion() { return {"MessageBoxExW", kFinal, kEnTitle, kQuestionStyle, WORD(0x19)}; }
 
 void ExpectBoxes(const std::vector<Box>& expected) {
     const auto& shown = sim::pc().boxes;
@@ -116,7 +116,7 @@ TEST_P(UpdateSequence, ConfirmationRefusedWritesNothing) {
 }
 
 TEST_P(UpdateSequence, ConfirmationThatCannotBeShownCountsAsNo) {
-    pc().Inject(russian_ ? "MessageBoxExA" : "MessageBoxA", 1, ERROR_INVALID_WINDOW_HANDLE);
+    pc().Inject(russian_ ? "MessageBoxExW" : "MessageBoxW", 1, ERROR_INVALID_WINDOW_HANDLE);
     EXPECT_EQ(RunInstaller(), 3);
     EXPECT_EQ(DataFile(), Old());
 }
