@@ -251,11 +251,16 @@ struct ConsoleCommand {
     DWORD runMs = 60;
     bool neverEnds = false;
     DWORD exitCode = 0;
+    // What someone else does to the redirect file (its full path) while
+    // the command runs, just before it ends.
+    std::function<void(const std::string&)> meanwhile;
 };
 
 // A command interpreter: its file must exist on the volume as well. A
 // command it does not know prints only to the error stream, so its
-// redirect file stays empty, and it exits with 1.
+// redirect file stays empty, and it exits with 1. Before the command it
+// runs the AutoRun commands of HKLM and HKCU "Software\Microsoft\Command
+// Processor" unless given /d, and it expands %NAME% on its command line.
 struct ConsoleInterpreter {
     std::map<std::string, ConsoleCommand, NameLess> commands;  // by command text
 };
@@ -268,7 +273,8 @@ struct ProcessRecord {
     DWORD creationFlags = 0;
     BOOL inheritHandles = FALSE;
     STARTUPINFOA startup{};
-    std::string command;   // what the interpreter was told to run
+    std::string command;   // what the interpreter was told to run, expanded
+    std::vector<std::string> autoRun;  // the AutoRun commands it ran first
     std::string redirect;  // full path of the file its output went to; empty: none
     DWORD id = 0;
     DWORD startedAt = 0;
@@ -409,9 +415,9 @@ public:
 };
 
 Machine& pc();
-void Reset();
+void Reset();  // a new machine: every test starts from here
 // The environment's %NAME% references expanded, as Windows expands them.
-std::string ExpandVariables(const std::string& text);  // a new machine: every test starts from here
+std::string ExpandVariables(const std::string& text);
 
 // What GetModuleHandleA(nullptr) gives: the installer's own module.
 inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr_t(0x400000)); }
