@@ -85,3 +85,127 @@ TEST_F(UnusualPc, PathsInABoxAreReadInTheSystemsCodePage) {
 }
 
 }  // namespace
+
+// ------------------------------------------ the temporary and the data file
+
+namespace {
+
+const std::string kTemp = demo::kFolder + "~lxn.cok";
+const std::string kWinIni = "C:\\Windows\\win.ini";
+
+std::vector<std::uint8_t> WinIni() { return demo::Bytes("[fonts]\r\n"); }
+
+// Whatever an earlier run, or someone else, left at the temporary name,
+// the update goes through, and nothing it points to is written.
+TEST_F(UnusualPc, WhateverStandsAtTheTemporaryNameIsClearedNotWrittenThrough) {
+    const struct {
+        const char* what;
+        void (*arrange)(sim::Machine&);
+        int exitCode;
+        bool tempGone;
+    } cases[] = {
+        {"a file a failed run left", [](sim::Machine& m) { m.files.AddFile(kTemp, "half"); }, 0, true},
+        {"read-only", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_READONLY); }, 0,
+         true},
+        {"hidden", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_HIDDEN); }, 0, true},
+        {"system", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_SYSTEM); }, 0, true},
+        {"read-only, hidden and system",
+         [](sim::Machine& m) {
+             m.files.AddFile(kTemp, demo::Bytes("half"),
+                             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+         },
+         0, true},
+        {"an empty folder", [](sim::Machine& m) { m.files.AddFolder(kTemp); }, 0, true},
+        {"a junction to another folder",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\Elsewhere\\keep.txt", "keep");
+             m.files.AddLink(kTemp, "C:\\Elsewhere");
+         },
+         0, true},
+        {"a symbolic link to a system file", [](sim::Machine& m) { m.files.AddFileLink(kTemp, kWinIni); }, 0, true},
+        {"a hard link to a system file", [](sim::Machine& m) { m.files.AddHardLink(kTemp, kWinIni); }, 0, true},
+        {"a folder that is not empty", [](sim::Machine& m) { m.files.AddFile(kTemp + "\\x", "x"); }, 4, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        demo::Setup(pc(), payload_);
+        pc().files.AddFile(kWinIni, WinIni(), FILE_ATTRIBUTE_ARCHIVE);
+        c.arrange(pc());
+        pc().commandLine = "LexomirUpdate.exe modest";
+        EXPECT_EQ(RunInstaller(), c.exitCode);
+        EXPECT_EQ(pc().files.Read(demo::kDataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
+        EXPECT_EQ(pc().files.Node(demo::kDataFile)->linkTarget, "");
+        EXPECT_EQ(pc().files.Read(kWinIni), WinIni());
+        EXPECT_EQ(pc().files.Read("C:\\Elsewhere\\keep.txt").value_or(demo::Bytes("keep")), demo::Bytes("keep"));
+        EXPECT_EQ(pc().files.Exists(kTemp), !c.tempGone);
+        EXPECT_TRUE(pc().handles.empty());
+    }
+}
+
+// A link planted between the clearing and the creation is not written
+// through: the temporary file is only ever a new one.
+TEST_F(UnusualPc, ALinkPlantedJustBeforeTheTemporaryFileIsMadeIsNotWrittenThrough) {
+    demo::Setup(pc(), payload_);
+    pc().files.AddFile(kWinIni, WinIni());
+    pc().commandLine = "LexomirUpdate.exe modest";
+    bool planted = false;
+    pc().meanwhile = [&](const sim::CallRecord& call) {
+        if (!planted && call.function == "CreateFileA" && call.detail == pc().FullPath(kTemp)) {
+            planted = true;
+            pc().files.AddFileLink(kTemp, kWinIni);
+        }
+    };
+    EXPECT_EQ(RunInstaller(), 4);
+    EXPECT_TRUE(planted);
+    EXPECT_EQ(pc().files.Read(kWinIni), WinIni());
+    EXPECT_EQ(pc().files.Read(demo::kDataFile), demo::Bytes("old data"));
+}
+
+// Files copied from a CD carry the read-only attribute.
+TEST_F(UnusualPc, AReadOnlyDataFileIsReplacedAndTheNewOneIsNotReadOnly) {
+    demo::Setup(pc(), payload_);
+    pc().files.Node(demo::kDataFile)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+    pc().commandLine = "LexomirUpdate.exe modest";
+    EXPECT_EQ(RunInstaller(), 0);
+    EXPECT_EQ(pc().files.Read(demo::kDataFile), payload_);
+    EXPECT_FALSE(pc().files.Node(demo::kDataFile)->attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// A scanner opens the fresh file as soon as it is closed, without sharing
+// deletion: the rename waits for it briefly, and only briefly.
+TEST_F(UnusualPc, ARenameRefusedForAMomentIsRetriedBriefly) {
+    const struct {
+        DWORD scanMs;
+        int exitCode;
+    } cases[] = {{300, 0}, {1200, 0}, {60000, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scanMs);
+        sim::Reset();
+        demo::Setup(pc(), payload_);
+        pc().scanHoldMs = c.scanMs;
+        pc().commandLine = "LexomirUpdate.exe modest";
+        EXPECT_EQ(RunInstaller(), c.exitCode);
+        EXPECT_EQ(pc().files.Read(demo::kDataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
+        DWORD slept = 0;
+        for (DWORD s : pc().sleeps) slept += s;
+        EXPECT_LE(slept, 4000u) << "the retries of the rename and of the cleanup, a second or two each";
+        if (c.exitCode == 0) EXPECT_FALSE(pc().files.Exists(kTemp));
+    }
+}
+
+// A run that could not remove its temporary file leaves it to the next one.
+TEST_F(UnusualPc, TheNextRunClearsWhatAFailedRunLeft) {
+    demo::Setup(pc(), payload_);
+    pc().scanHoldMs = 60000;
+    pc().commandLine = "LexomirUpdate.exe modest";
+    EXPECT_EQ(RunInstaller(), 4);
+    ASSERT_TRUE(pc().files.Exists(kTemp)) << "held by the scanner throughout";
+    pc().files.external.clear();  // the scanner is done
+    pc().scanHoldMs = 0;
+    EXPECT_EQ(RunInstaller(), 0);
+    EXPECT_EQ(pc().files.Read(demo::kDataFile), payload_);
+    EXPECT_FALSE(pc().files.Exists(kTemp));
+}
+
+}  // namespace

@@ -138,7 +138,9 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
     pc().app.quitsOnWmQuit = false;
     pc().boxAnswers = {IDYES};
     EXPECT_EQ(RunInstaller(), 4);
-    EXPECT_EQ(std::vector<DWORD>(pc().sleeps), std::vector<DWORD>(8, 512));
+    std::vector<DWORD> sleeps(8, 512);  // the wait for the quit
+    for (DWORD retry : {50, 100, 200, 400, 800}) sleeps.push_back(retry);  // the rename, tried again briefly
+    EXPECT_EQ(pc().sleeps, sleeps);
     const std::string path = kDataFile;
     ExpectBoxes({Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
     EXPECT_EQ(DataFile(), Old());

@@ -379,6 +379,9 @@ public:
 
     // Calls and faults.
     std::vector<CallRecord> calls;
+    // Someone else at work on the machine: called as each call begins,
+    // before the call looks at anything.
+    std::function<void(const CallRecord&)> meanwhile;
     std::vector<Fault> faults;
     void Inject(const std::string& function, int occurrence, DWORD error,
                 const std::string& detail = "") {

@@ -98,6 +98,7 @@ void Machine::AddResource(const std::string& type, const std::string& name, WORD
 std::optional<DWORD> Machine::Enter(const std::string& function, const std::string& detail) {
     RunDue();
     calls.push_back({function, detail, false});
+    if (meanwhile) meanwhile(calls.back());
     for (Fault& f : faults) {
         if (f.function != function) continue;
         if (!f.detail.empty() && detail.find(f.detail) == std::string::npos) continue;
