@@ -234,10 +234,24 @@ struct MainApp {
     std::vector<int> heldTokens;
 };
 
+// One start of a program by the installer: ShellExecuteA, or
+// CreateProcessWithTokenW with the desktop user's token.
 struct ShellExecuteRecord {
     std::string verb, file, parameters, directory, currentFolder;
     int show = 0;
     DWORD at = 0;
+    std::string function = "ShellExecuteA";
+    bool elevated = false;  // the token the program runs with
+};
+
+// The desktop shell the user logged on to (sim_security.cpp): its window,
+// its process, and whether its token is elevated (UAC off, or the shell
+// restarted as administrator).
+struct DesktopShell {
+    bool running = true;
+    bool elevated = false;
+    DWORD processId = 0x0B70;
+    HWND window = nullptr;  // made on first use
 };
 
 // ------------------------------------- console commands (sim_process.cpp)
@@ -297,6 +311,13 @@ public:
     std::string commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
     LCID userLocale = 0x0409;
     bool userIsAdmin = true;
+    // The installer's token: an administrator's full, elevated one; without
+    // UAC or for a standard user it is not elevated. Before Vista tokens
+    // have no elevation to ask about.
+    bool elevated = true;
+    bool impersonatePrivilege = true;  // SeImpersonatePrivilege, held by elevated administrators
+    bool secondaryLogonRunning = true;  // the service behind CreateProcessWithTokenW
+    DesktopShell shell;
     bool wow64 = true;  // a 32-bit process on 64-bit Windows
     OSVERSIONINFOEXA version{};
     std::map<std::string, std::string, NameLess> environment;
@@ -391,13 +412,14 @@ public:
 
     // Implementation details shared by the API files.
     struct Handle {
-        enum Kind { File, Find, Mapping, Process, Thread, Event } kind;
+        enum Kind { File, Find, Mapping, Process, Thread, Event, Token } kind;
         std::string path;  // file: normalized path; mapping: object name; process: program
         DWORD access = 0, share = 0;
         std::uint64_t position = 0;
         std::vector<WIN32_FIND_DATAA> listing;
         std::size_t next = 0;
         DWORD processId = 0;  // process, thread: the process it belongs to
+        bool elevated = false, primary = true;  // token
     };
     std::map<std::uintptr_t, Handle> handles;
     struct RegHandle {
@@ -424,6 +446,9 @@ std::string ExpandVariables(const std::string& text);
 
 // What GetModuleHandleA(nullptr) gives: the installer's own module.
 inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr_t(0x400000)); }
+// A program was started from this full path: the main application starts
+// when it is the one (sim_user.cpp).
+void StartMainAppIfItIs(const std::string& path);
 // WaitForSingleObject on an event handle (sim_threads.cpp).
 DWORD WaitForEvent(HANDLE event, DWORD milliseconds);
 

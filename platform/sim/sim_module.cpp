@@ -15,6 +15,7 @@ const HMODULE kOwnModule = reinterpret_cast<HMODULE>(std::uintptr_t(0x400000));
 const HMODULE kKernel32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7B000000));
 const HMODULE kBcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
 const HMODULE kVersion = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
+const HMODULE kAdvapi32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7E000000));
 constexpr std::uintptr_t kResourceBase = 0x5000;
 const std::uint8_t kEmpty[1] = {0};
 
@@ -83,6 +84,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) return sim::Fail(*e, nullptr);
     if (!name) return sim::kOwnModule;
     if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::kKernel32;
+    // Imported by the installer, so always loaded; it looks nothing up there.
+    if (sim::UpperAscii(name) == "ADVAPI32.DLL" || sim::UpperAscii(name) == "ADVAPI32") return sim::kAdvapi32;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -171,6 +174,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "GetFileVersionInfoSizeA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeA);
         if (n == "GetFileVersionInfoA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoA);
         if (n == "VerQueryValueA") return reinterpret_cast<FARPROC>(&VerQueryValueA);
+    } else if (module == sim::kAdvapi32) {
     } else if (module == sim::kKernel32) {
         // Windows XP and later export it; Windows 2000 does not.
         if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)

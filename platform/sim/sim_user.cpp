@@ -60,6 +60,16 @@ int ShowBox(const char* function, HWND owner, const std::wstring& text, const st
 
 }  // namespace
 
+void StartMainAppIfItIs(const std::string& path) {
+    Machine& m = pc();
+    MainApp& app = m.app;
+    if (SamePath(path, m.files.Normalize(app.exePath, "C:")) && app.startsWhenLaunched && !app.running) {
+        const DWORD marker = m.now + app.markerDelayMs;
+        m.At(marker, AppCreatesMarker);
+        m.At(marker + app.windowDelayMs, AppCreatesWindow);
+    }
+}
+
 void Machine::StartMainApp() {
     AppCreatesMarker();
     AppCreatesWindow();
@@ -151,12 +161,8 @@ HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR para
         SetLastError(ERROR_FILE_NOT_FOUND);
         return reinterpret_cast<HINSTANCE>(std::uintptr_t(2));  // SE_ERR_FNF
     }
-    sim::MainApp& app = m.app;
-    if (sim::SamePath(path, m.files.Normalize(app.exePath, "C:")) && app.startsWhenLaunched && !app.running) {
-        const DWORD marker = m.now + app.markerDelayMs;
-        m.At(marker, sim::AppCreatesMarker);
-        m.At(marker + app.windowDelayMs, sim::AppCreatesWindow);
-    }
+    m.launches.back().elevated = m.elevated;
+    sim::StartMainAppIfItIs(path);
     return reinterpret_cast<HINSTANCE>(std::uintptr_t(33));
 }
 
