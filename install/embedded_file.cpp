@@ -86,21 +86,21 @@ bool ClearTemporaryName(const std::string& temp) {
     return DeleteWithRetry(temp);
 }
 
-// Removes the temporary file after a failure, waiting briefly for a
-// scanner that holds it. What stays is cleared by the next run.
-void DiscardTemporary(const std::string& temp) {
-    const DWORD attributes = GetFileAttributesA(temp.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    DeleteWithRetry(temp);
+// Removes the temporary file this run made, after a failure or a No,
+// waiting briefly for a scanner that holds it. What stays is cleared by
+// the next run. Nothing is done when this run made no file there.
+void DiscardTemporary(const std::string& temp, bool created) {
+    if (created) DeleteWithRetry(temp);
 }
 
 // A new file of this process: created exclusively, so a name that someone
 // took again after the clearing is a failure rather than something to
 // write through, and checked to be a plain file with this one name.
-HANDLE CreateFreshFile(const std::string& path) {
+HANDLE CreateFreshFile(const std::string& path, bool& created) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
+    created = true;
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileInformationByHandle(file, &info) &&
         !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
@@ -111,10 +111,12 @@ HANDLE CreateFreshFile(const std::string& path) {
 }
 
 // Writes the whole buffer with one write to a fresh temporary file and
-// makes it durable before the caller renames it into place.
-bool WriteNewFile(const std::string& path, const ResourceCopy& copy) {
+// makes it durable before the caller renames it into place. `created`
+// tells whether a file of this run now stands at the name.
+bool WriteNewFile(const std::string& path, const ResourceCopy& copy, bool& created) {
+    created = false;
     if (!ClearTemporaryName(path)) return false;
-    HANDLE file = CreateFreshFile(path);
+    HANDLE file = CreateFreshFile(path, created);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = WriteFile(file, copy.bytes.get(), copy.size, &written, nullptr) && written == copy.size;
@@ -147,8 +149,9 @@ bool MoveIntoPlace(const std::string& temp, const std::string& target) {
 // leaves it as it was: never truncated, never half written.
 bool ReplaceFile(const std::string& target, const ResourceCopy& copy) {
     const std::string temp = TempInstallName(target);
-    if (WriteNewFile(temp, copy) && MoveIntoPlace(temp, target)) return true;
-    DiscardTemporary(temp);
+    bool created = false;
+    if (WriteNewFile(temp, copy, created) && MoveIntoPlace(temp, target)) return true;
+    DiscardTemporary(temp, created);
     return false;
 }
 
@@ -226,9 +229,10 @@ enum class Outcome { Written, Kept, Failed };
 // the progress window out of the way of the question.
 Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& target, const ResourceCopy& copy) {
     const std::string temp = TempInstallName(target);
+    bool created = false;
     try {
-        if (!WriteNewFile(temp, copy)) {
-            DiscardTemporary(temp);
+        if (!WriteNewFile(temp, copy, created)) {
+            DiscardTemporary(temp, created);
             return Outcome::Failed;
         }
         const VersionVerdict verdict = CompareVersions(type, temp, target);
@@ -238,10 +242,10 @@ Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& tar
             replace = ConfirmOlderReplacement(target, verdict);
         }
         if (!replace) {
-            DiscardTemporary(temp);
+            DiscardTemporary(temp, created);
         } else if (!MoveIntoPlace(temp, target)) {
             // The installed file is as it was; a failure leaves the window hidden.
-            DiscardTemporary(temp);
+            DiscardTemporary(temp, created);
             return Outcome::Failed;
         }
         if (verdict.older) Progress::Show("", "");
@@ -249,7 +253,7 @@ Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& tar
     } catch (const Exception&) {
         // The progress window could not be started again. The file is in
         // place if the move was made; only the temporary one is removed.
-        DiscardTemporary(temp);
+        DiscardTemporary(temp, created);
         return Outcome::Failed;
     }
 }
