@@ -65,7 +65,7 @@ def how(path):
     """How a program runs here, in words, for the test output."""
     machine = pe_machine(path)
     if machine == "x64":
-        return "64-bit test build, wine64, native speed"
+        return "64-bit, wine64, native speed"
     return {"native": "32-bit, Wine's 32-bit loader, native",
             "emulated": "32-bit, Wine's 32-bit loader emulated by qemu-user (slow)",
             "none": "32-bit, cannot run on this host"}[host_kind()]
