@@ -34,6 +34,17 @@ done
 # What the builds and the measurements need, installed only when missing.
 bash "$root/scripts/setup.sh" nsis gnuplot-nox
 
+# Times are measured only where the installer runs natively. Under qemu-user
+# every 32-bit instruction is translated, so a figure taken there says how
+# fast the emulator is, not the installer: none is published.
+host32=$(python3 "$root/scripts/host32.py")
+if [[ $host32 != native ]]; then
+  echo "bench: this host runs 32-bit programs $host32 ($(python3 "$root/scripts/host32.py" --explain | tail -n 1))." >&2
+  echo "bench: times measured under emulation are not times; run the benchmark on a host that runs" >&2
+  echo "       32-bit code natively. Nothing was measured and docs/BENCHMARKS.md is unchanged." >&2
+  exit 3
+fi
+
 mkdir -p "$build"
 src=$root
 note="the working tree"

@@ -1,6 +1,28 @@
 # Windows build: the real installer, cross-compiled with MinGW-w64, plus the
 # Windows helper programs and the Wine tests that run them.
+#
+# The shipped installer is the 32-bit LexomirUpdate.exe (preset windows).
+# The same sources built for x86-64 (preset windows64) make
+# LexomirUpdate-x64-test.exe, a test build that runs the Wine tests at
+# native speed on hosts that cannot execute 32-bit code.
 include(ExternalProject)
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(LEXOMIR_TEST_BUILD_64 ON)
+  set(LEXOMIR_EXE_NAME LexomirUpdate-x64-test)
+  set(LEXOMIR_MANIFEST_ARCH amd64)
+else()
+  set(LEXOMIR_TEST_BUILD_64 OFF)
+  set(LEXOMIR_EXE_NAME LexomirUpdate)
+  set(LEXOMIR_MANIFEST_ARCH x86)
+endif()
+
+# Shown in the confirmation ("... версии 1001"), in the manifest's version
+# and in the sample payload's version field (16 bits).
+set(LEXOMIR_PACKAGE_VERSION 1001 CACHE STRING "The package version the installer announces (1-65535)")
+if(NOT LEXOMIR_PACKAGE_VERSION MATCHES "^[1-9][0-9]*$" OR LEXOMIR_PACKAGE_VERSION GREATER 65535)
+  message(FATAL_ERROR "LEXOMIR_PACKAGE_VERSION must be a whole number from 1 to 65535, not '${LEXOMIR_PACKAGE_VERSION}'")
+endif()
 
 # The build runs two host programs (sample payload generator, sealing tool);
 # they are built for this machine in a host sub-build.
@@ -21,7 +43,7 @@ if(LEXOMIR_PAYLOAD STREQUAL "")
   set(LEXOMIR_PAYLOAD_FILE ${CMAKE_BINARY_DIR}/payload/lxn.cok)
   add_custom_command(OUTPUT ${LEXOMIR_PAYLOAD_FILE}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/payload
-    COMMAND ${LEXOMIR_PAYLOAD_TOOL} ${LEXOMIR_PAYLOAD_FILE}
+    COMMAND ${LEXOMIR_PAYLOAD_TOOL} ${LEXOMIR_PAYLOAD_FILE} 28002252 ${LEXOMIR_PACKAGE_VERSION}
     DEPENDS host_tools
     COMMENT "Generating the sample payload")
 else()
@@ -29,17 +51,21 @@ else()
 endif()
 add_custom_target(payload DEPENDS ${LEXOMIR_PAYLOAD_FILE})
 
+set(LEXOMIR_MANIFEST ${CMAKE_BINARY_DIR}/LexomirUpdate.manifest)
+configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.manifest.in ${LEXOMIR_MANIFEST} @ONLY)
 set(LEXOMIR_RC ${CMAKE_BINARY_DIR}/LexomirUpdate.rc)
 configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.rc.in ${LEXOMIR_RC} @ONLY)
 set_source_files_properties(${LEXOMIR_RC} PROPERTIES
-  OBJECT_DEPENDS "${LEXOMIR_PAYLOAD_FILE};${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.manifest;${CMAKE_SOURCE_DIR}/resources/Lexomir.ico")
+  OBJECT_DEPENDS "${LEXOMIR_PAYLOAD_FILE};${LEXOMIR_MANIFEST};${CMAKE_SOURCE_DIR}/resources/Lexomir.ico")
 
 file(GLOB LEXOMIR_WINDOWS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/windows/*.cpp)
 
-set(LEXOMIR_WINDOWS_DEFINES WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT)
+set(LEXOMIR_WINDOWS_DEFINES WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT
+    LEXOMIR_PACKAGE_VERSION=${LEXOMIR_PACKAGE_VERSION})
 set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
 
 add_executable(LexomirUpdate WIN32 ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_WINDOWS_SOURCES} ${LEXOMIR_RC})
+set_target_properties(LexomirUpdate PROPERTIES OUTPUT_NAME ${LEXOMIR_EXE_NAME})
 add_dependencies(LexomirUpdate payload)
 target_include_directories(LexomirUpdate PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(LexomirUpdate PRIVATE ${LEXOMIR_WINDOWS_DEFINES})
@@ -51,14 +77,17 @@ target_link_libraries(LexomirUpdate PRIVATE advapi32 shell32 user32 comctl32 gdi
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD
   COMMAND ${LEXOMIR_SEAL_TOOL} $<TARGET_FILE:LexomirUpdate>
-  COMMENT "Sealing LexomirUpdate.exe")
+  COMMENT "Sealing ${LEXOMIR_EXE_NAME}.exe")
 
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-add_test(NAME image_properties
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/check_image.py
-          $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE})
-set_tests_properties(image_properties PROPERTIES LABELS image)
+# What is shipped: the 32-bit image. The 64-bit test build is not checked.
+if(NOT LEXOMIR_TEST_BUILD_64)
+  add_test(NAME image_properties
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/check_image.py
+            $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE})
+  set_tests_properties(image_properties PROPERTIES LABELS image)
+endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)

@@ -11,6 +11,11 @@
 #include "platform/win32.h"
 #include "runtime/exception.h"
 
+// A release build names its version (cmake -DLEXOMIR_PACKAGE_VERSION=N).
+#ifndef LEXOMIR_PACKAGE_VERSION
+#define LEXOMIR_PACKAGE_VERSION 1001
+#endif
+
 namespace {
 
 // The last word on an error no stage expected: name it and end the run.
@@ -38,7 +43,7 @@ int RunInstaller() {
         UpdatePackage = TUpdatePackage{};
         UpdatePackage.PackageTitle = "\"Тирвена\" версии ";
         UpdatePackage.DataName = "lxn";
-        UpdatePackage.PackageVersion = 1001;
+        UpdatePackage.PackageVersion = LEXOMIR_PACKAGE_VERSION;
         return static_cast<int>(RunUpdateSequence());
     } catch (const Exception& e) {
         std::string text = e.ClassName();

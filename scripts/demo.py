@@ -17,21 +17,35 @@ import types
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
 import run_scenarios as rs  # noqa: E402
+import winehost  # noqa: E402
 
 
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "windows"))
     workdir = tempfile.mkdtemp(prefix="lexomir-demo-")
+    # Always the real 32-bit installer. Where the host cannot run 32-bit
+    # code natively it runs emulated, and only it: the helpers are the
+    # 64-bit ones the build made for that case.
+    native = winehost.host_kind() == "native"
+    helpers = os.path.join(build, "tests", "wine") if native else os.path.join(build, "helpers64")
     opts = types.SimpleNamespace(
         installer=os.path.join(build, "LexomirUpdate.exe"),
-        standin=os.path.join(build, "tests", "wine", "standin_app.exe"),
-        boxdriver=os.path.join(build, "tests", "wine", "boxdriver.exe"),
+        standin=os.path.join(helpers, "standin_app.exe"),
+        boxdriver=os.path.join(helpers, "boxdriver.exe"),
         payload=os.path.join(build, "payload", "lxn.cok"),
-        timeout=60, in_xvfb=False, verbose=False, keep=False,
+        timeout=60 if native else 600, in_xvfb=False, verbose=False, keep=False,
         artifacts=os.path.join(workdir, "artifacts"))
     for name in ("installer", "standin", "boxdriver", "payload"):
         if not os.path.isfile(getattr(opts, name)):
             raise SystemExit("missing %s: %s (build the windows preset first)" % (name, getattr(opts, name)))
+    if winehost.host_kind() == "none":
+        raise SystemExit("this host runs no 32-bit programs and has no emulator registered for them: "
+                         "run bash scripts/setup.sh, which registers qemu-user")
+    how = winehost.how(opts.installer)
+    print("LexomirUpdate.exe runs here as: " + how)
+    if not native:
+        print("This host cannot run 32-bit code natively: the installer runs emulated by qemu-user, "
+              "about a hundred times slower than on Windows (a few minutes in all).", flush=True)
     scenario = next(s for s in rs.SCENARIOS if s.name == "quiet_runapp_running")
     runner = rs.Runner(opts, workdir)
     phases = []
@@ -41,6 +55,7 @@ def main():
     runner.wine.env.update(env)
     runner.wine.create_prefix()
     phases.append(("Wine prefix (win64, Windows 10, null display)", time.time() - t))
+    print("Wine prefix ready in %.0f s; running the installer" % phases[-1][1], flush=True)
 
     t = time.time()
     failures, detail, installer_seconds = runner.run_scenario(scenario)
@@ -60,6 +75,7 @@ def main():
     print()
     print("LexomirUpdate.exe modest runapp, with Lexomir running (stand-in application)")
     print("  installer:      %s (%d bytes)" % (opts.installer, os.path.getsize(opts.installer)))
+    print("  ran as:         %s" % how)
     print("  exit code:      %s" % (end["code"] if end else "none recorded"))
     print("  boxes shown:    %d" % len(boxes))
     for b in boxes:

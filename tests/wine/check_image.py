@@ -25,6 +25,7 @@ import xml.etree.ElementTree as ET
 
 IMAGE_FILE_MACHINE_I386 = 0x14C
 PE32_MAGIC = 0x10B
+PE32_PLUS_MAGIC = 0x20B
 SUBSYSTEM_WINDOWS_GUI = 2
 DIR_IMPORT, DIR_RESOURCE, DIR_DELAY_IMPORT = 1, 2, 13
 SCN_CNT_CODE = 0x20
@@ -56,15 +57,18 @@ class PeImage:
             struct.unpack_from("<HHIIIHH", data, coff)
         self.opt_offset = coff + 20
         self.magic = self._u16(self.opt_offset)
-        if self.magic != PE32_MAGIC:
+        if self.magic not in (PE32_MAGIC, PE32_PLUS_MAGIC):
             # Enough for the caller to report; nothing else is read.
             self.subsystem = None
             self.sections = []
             self.directories = []
             return
+        # PE32+ (the 64-bit test build) has an 8-byte image base and stack
+        # and heap sizes, so its directory count and table start 16 bytes later.
+        dirs = 96 if self.magic == PE32_MAGIC else 112
         self.subsystem = self._u16(self.opt_offset + 68)
-        ndirs = self._u32(self.opt_offset + 92)
-        self.directories = [struct.unpack_from("<II", data, self.opt_offset + 96 + 8 * i)
+        ndirs = self._u32(self.opt_offset + dirs - 4)
+        self.directories = [struct.unpack_from("<II", data, self.opt_offset + dirs + 8 * i)
                             for i in range(min(ndirs, 16))]
         self.sections = []
         sec = self.opt_offset + opt_size

@@ -28,6 +28,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winehost  # noqa: E402
+
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"
 APP_DIR = "C:\\Lexomir\\"
 APP_DIR_IN_PREFIX = ("drive_c", "Lexomir")
@@ -46,10 +49,18 @@ class Run:
         self.env.update(WINEPREFIX=self.prefix, WINEARCH=arch, WINEDEBUG="-all")
         self.failures = []
 
-    def wine(self, *args, cwd=None, timeout=120):
-        result = subprocess.run(["wine", *args], cwd=cwd, env=self.env, capture_output=True, timeout=timeout)
+    def wine(self, loader, *args, cwd=None, timeout=120):
+        result = subprocess.run([loader, *args], cwd=cwd, env=self.env, capture_output=True, timeout=timeout)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
         return result
+
+    def tool(self, *args):
+        """One of Wine's own programs (reg, winecfg)."""
+        return self.wine(*winehost.tool(args[0], self.arch), *args[1:])
+
+    def start(self, program, *args, cwd=None, timeout=120):
+        """PROGRAM (a Unix path, for its machine type) started as ARGS[0]."""
+        return self.wine(winehost.loader(program), *args, cwd=cwd, timeout=timeout)
 
     def path(self, *parts):
         return os.path.join(self.prefix, *parts)
@@ -60,17 +71,18 @@ class Run:
             self.failures.append(what)
 
     def make_prefix(self):
-        subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, timeout=300, check=True)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
         if self.arch == "win64":
-            self.wine("winecfg", "-v", "win10")
+            winehost.new_prefix(self.prefix)
+            self.tool("winecfg", "-v", "win10")
+        else:
+            winehost.boot(self.prefix, "win32")
 
     def reg(self, *args):
         view = ["/reg:64"] if self.arch == "win64" else []
-        return self.wine("reg", *args, *view)
+        return self.tool("reg", *args, *view)
 
     def reg_value(self, key, name, view):
-        result = self.wine("reg", "query", key, "/v", name, *view)
+        result = self.tool("reg", "query", key, "/v", name, *view)
         if result.returncode != 0:
             return None
         for line in result.stdout.decode("latin-1").splitlines():
@@ -120,6 +132,18 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the prefix and print where it is")
     args = parser.parse_args()
 
+    programs = (args.probe, args.canary, args.installer)
+    for program in programs:
+        print("%s: %s" % (os.path.basename(program), winehost.how(program)))
+    if args.arch == "win32" and winehost.host_kind() != "native":
+        winehost.skip("a 32-bit Wine prefix runs only where the host runs 32-bit code natively "
+                      "(this host: %s)" % winehost.host_kind())
+    if not all(winehost.runs_natively(p) for p in programs):
+        winehost.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs these checks "
+                      "(ctest --preset windows64)" % winehost.host_kind())
+    if args.arch == "win32" and any(winehost.pe_machine(p) == "x64" for p in programs):
+        winehost.skip("64-bit programs do not run in a 32-bit prefix")
+
     workdir = tempfile.mkdtemp(prefix="lexomir-osinfo-")
     run = Run(args.arch, workdir)
     try:
@@ -134,7 +158,7 @@ def main():
         shutil.copy(args.canary, os.path.join(work, "cmd.exe"))
 
         # The canary records being run; otherwise its silence would prove nothing.
-        run.wine(CANARY_PATH, "control", cwd=work)
+        run.start(args.canary, CANARY_PATH, "control", cwd=work)
         log = canary_logs(run)[0]
         run.check(os.path.exists(log) and b"control" in open(log, "rb").read(),
                   "the canary records being run")
@@ -144,8 +168,8 @@ def main():
 
         # The user's own environment, which any of the user's processes may
         # change, names the canary as the command interpreter.
-        run.wine("reg", "add", "HKCU\\Environment", "/v", "ComSpec", "/d", CANARY_PATH, "/f")
-        probe = run.wine("C:\\lexotest\\osinfo_probe.exe", cwd=work)
+        run.tool("reg", "add", "HKCU\\Environment", "/v", "ComSpec", "/d", CANARY_PATH, "/f")
+        probe = run.start(args.probe, "C:\\lexotest\\osinfo_probe.exe", cwd=work)
         values = parse(probe.stdout)
         print("probe exit code %d" % probe.returncode)
         for key in ("short", "long", "is64", "shared_registry_access", "ver", "comspec"):
@@ -177,7 +201,7 @@ def main():
         with open(os.path.join(run.path(*APP_DIR_IN_PREFIX), "Lexomir.exe"), "wb") as f:
             f.write(b"MZ" + bytes(2046))
         run.reg("add", UNINSTALL, "/v", "UninstallString", "/d", APP_DIR + "unins000.exe", "/f")
-        installer = run.wine("C:\\lexotest\\LexomirUpdate.exe", "modest", cwd=work, timeout=300)
+        installer = run.start(args.installer, "C:\\lexotest\\LexomirUpdate.exe", "modest", cwd=work, timeout=300)
         print("installer exit code %d" % installer.returncode)
         run.check(installer.returncode == 0, "the installer installed (exit code 0)")
         data = os.path.join(run.path(*APP_DIR_IN_PREFIX), "lxn.cok")

@@ -51,4 +51,4 @@ set_tests_properties(wine_probes_file_version wine_probes_file_version_text_file
 
 set_tests_properties(wine_probes_prefix wine_probes_prefix_removed wine_probes_file_version
   wine_probes_file_version_text_file wine_probes_progress_window
-  PROPERTIES LABELS wine TIMEOUT 300 RESOURCE_LOCK wine_prefix)
+  PROPERTIES LABELS wine TIMEOUT 900 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)

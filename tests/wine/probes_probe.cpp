@@ -97,7 +97,8 @@ int Window() {
     Check(GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId(), "it belongs to a thread of its own");
     WNDCLASSEXA c = {};
     c.cbSize = sizeof c;
-    Check(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes");
+    // Pointers and handles make it 48 bytes in a 32-bit program, 80 in a 64-bit one.
+    Check(sizeof(WNDCLASSEXA) == (sizeof(void*) == 4 ? 48 : 80), "WNDCLASSEXA has its Windows size");
     Check(GetClassInfoExA(GetModuleHandleA(nullptr), "PlainWindow", &c) != FALSE, "the class is registered");
     Check(c.style == 0x203 && c.cbClsExtra == 4 && c.cbWndExtra == 4, "class style 0x203, 4 + 4 extra bytes");
     Check(c.hbrBackground == static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)), "gray background");

@@ -16,6 +16,9 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winehost  # noqa: E402
+
 
 def environment(prefix):
     env = dict(os.environ)
@@ -28,17 +31,21 @@ def environment(prefix):
 def make_prefix(prefix):
     shutil.rmtree(prefix, ignore_errors=True)
     env = environment(prefix)
-    subprocess.run(["wineboot", "-i"], env=env, check=True, capture_output=True, timeout=300)
-    subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"],
+    winehost.new_prefix(prefix)
+    subprocess.run(winehost.tool("reg") + ["add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"],
                    env=env, check=True, capture_output=True, timeout=120)
     subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     return 0
 
 
 def run(prefix, cwd, command):
+    print("%s: %s" % (os.path.basename(command[0]), winehost.how(command[0])), flush=True)
+    if not winehost.runs_natively(command[0]):
+        winehost.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs this probe "
+                      "(ctest --preset windows64)" % winehost.host_kind())
     env = environment(prefix)
     try:
-        result = subprocess.run(["wine", *command], cwd=cwd, env=env, capture_output=True, timeout=120)
+        result = subprocess.run([winehost.loader(command[0]), *command], cwd=cwd, env=env, capture_output=True, timeout=120)
     finally:
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     output = result.stdout.decode("cp1251", "replace")

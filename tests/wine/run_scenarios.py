@@ -29,6 +29,7 @@ from typing import List, Optional, Tuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from check_image import PeImage  # noqa: E402
+import winehost  # noqa: E402
 
 APP_DIR = "C:\\Program Files (x86)\\Lexomir\\"
 APP_DIR_IN_PREFIX = ("drive_c", "Program Files (x86)", "Lexomir")
@@ -151,6 +152,13 @@ SCENARIOS = [
 ]
 
 
+# What the real 32-bit installer runs where it can only run emulated (each
+# start takes a minute or more): a quiet install with a restart, a box in
+# each language and the altered-file check. The whole table runs on the
+# 64-bit test build there.
+SMOKE = ("quiet_runapp_running", "missing_app_en", "missing_app_ru", "distorted_installer")
+
+
 def win_path(unix_path):
     """The Z: drive of a Wine prefix maps the Unix root."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
@@ -234,21 +242,19 @@ class Wine:
                                 stderr=subprocess.DEVNULL)
 
     def reg(self, *args, check=True):
-        return self.run(["wine", "reg"] + list(args), check=check)
+        return self.run(winehost.tool("reg") + list(args), check=check)
 
     def stop(self):
         self.run(["wineserver", "-k"], check=False, timeout=60)
         self.run(["wineserver", "-w"], check=False, timeout=60)
 
     def create_prefix(self):
-        os.makedirs(self.prefix, exist_ok=True)
-        self.run(["wineboot", "-i"], timeout=300)
-        self.run(["wineserver", "-w"], timeout=120)
+        winehost.new_prefix(self.prefix)
         # The null driver keeps windows and message boxes working without
         # any X server; under Xvfb the normal X11 driver is used.
         self.reg("add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d",
                  "x11" if self.xvfb else "null", "/f")
-        self.run(["wine", "winecfg", "-v", "win10"])
+        self.run(winehost.tool("winecfg") + ["-v", "win10"])
         self.run(["wineserver", "-w"], timeout=120)
 
 
@@ -398,7 +404,7 @@ class Runner:
 
     def start_standin(self, env, args, ready_event):
         before = {pid for pid, _, _, _ in self.read_log()}
-        proc = self.wine.popen(["wine", APP_DIR + "Lexomir.exe"] + args, env=env)
+        proc = self.wine.popen([winehost.loader(self.opts.standin), APP_DIR + "Lexomir.exe"] + args, env=env)
         events = self.wait_log(lambda ev: any(pid not in before and e == ready_event for pid, _, e, _ in ev), 20)
         pids = {pid for pid, _, e, _ in events if pid not in before and e == ready_event}
         if not pids:
@@ -428,7 +434,7 @@ class Runner:
 
             record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
             snap_dir = None
-            driver = ["wine", win_path(self.opts.boxdriver), "--out", win_path(record_unix),
+            driver = [winehost.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record_unix),
                       "--answers", ",".join(b.answer for b in sc.boxes) or "-",
                       "--timeout", str(self.opts.timeout), "--cwd", STAGING_DIR]
             if self.opts.in_xvfb:
@@ -632,9 +638,13 @@ class Runner:
         locale_env, locale_note = ensure_locales(self.workdir)
         self.wine.env.update(locale_env)
         print(locale_note, flush=True)
+        for role in ("installer", "standin", "boxdriver"):
+            path = getattr(self.opts, role)
+            print("%-9s %s: %s" % (role, os.path.basename(path), winehost.how(path)), flush=True)
+        ran = "%s, %s" % (os.path.basename(self.opts.installer), winehost.how(self.opts.installer))
         t0 = time.time()
         self.wine.create_prefix()
-        print("prefix created in %.1f s: %s" % (time.time() - t0, self.wine.prefix), flush=True)
+        print("prefix ready in %.1f s: %s" % (time.time() - t0, self.wine.prefix), flush=True)
         passed = failed = 0
         for sc in scenarios:
             t = time.time()
@@ -646,8 +656,8 @@ class Runner:
                 failures, detail, installer_seconds = ["timed out: %s" % e], "", 0.0
             took = time.time() - t
             status = "FAIL" if failures else "PASS"
-            print("%s %s (%.1f s, installer %.1f s)%s" % (status, sc.name, took, installer_seconds,
-                                                        " - " + detail if detail else ""), flush=True)
+            print("%s %s (%.1f s, installer %.1f s) [%s]%s" % (status, sc.name, took, installer_seconds, ran,
+                                                             " - " + detail if detail else ""), flush=True)
             for f in failures:
                 print("    " + f.replace("\n", "\n    "), flush=True)
             if failures:
@@ -666,6 +676,8 @@ def select(opts):
         if unknown:
             raise SystemExit("unknown scenario(s): %s (see --list)" % ", ".join(unknown))
         return [by_name[n] for n in opts.names]
+    if opts.smoke:
+        return [by_name[n] for n in SMOKE]
     return [s for s in SCENARIOS if opts.stage == "all" or s.stage == opts.stage]
 
 
@@ -678,8 +690,13 @@ def main():
     ap.add_argument("--payload", help="the data file the installer carries")
     ap.add_argument("--stage", choices=("ready", "pending", "all"), default="ready",
                     help="which scenarios to run when none is named (default: ready)")
+    ap.add_argument("--smoke", action="store_true", help="only the smoke set: %s" % ", ".join(SMOKE))
+    ap.add_argument("--allow-emulated", action="store_true",
+                    help="run a 32-bit installer emulated where the host runs no 32-bit code natively "
+                         "(otherwise the run is reported as skipped)")
     ap.add_argument("--list", action="store_true", help="list the scenarios and exit")
-    ap.add_argument("--timeout", type=int, default=60, help="seconds one installer run may take")
+    ap.add_argument("--timeout", type=int, help="seconds one installer run may take "
+                    "(default 60, 600 when the installer runs emulated)")
     ap.add_argument("--workdir", help="scratch folder (default: a new temporary one)")
     ap.add_argument("--artifacts", help="folder for box records and screenshots")
     ap.add_argument("--keep", action="store_true", help="keep the scratch folder and prefix")
@@ -702,10 +719,20 @@ def main():
     if not scenarios:
         print("no scenario selected")
         return 1
-    for tool in ("wine", "wineserver", "wineboot"):
+    for tool in ("wine", "wineserver", "wineboot", winehost.WINE64):
         if not shutil.which(tool):
             print("%s not found: Wine 8 (wine, wine32:i386, wine64) is needed" % tool)
             return 1
+    if not winehost.runs_natively(opts.installer):
+        if not opts.allow_emulated:
+            winehost.skip("this host runs no 32-bit code natively (%s); the whole table runs on the 64-bit "
+                          "test build (ctest --preset windows64) and a smoke set on this executable "
+                          "(wine_smoke_emulated)" % winehost.host_kind())
+        if not winehost.runs_at_all(opts.installer):
+            winehost.skip("this host runs no 32-bit code and has no emulator registered for it "
+                          "(bash scripts/setup.sh registers qemu-user)")
+    if opts.timeout is None:
+        opts.timeout = 60 if winehost.runs_natively(opts.installer) else 600
 
     if opts.xvfb and not opts.in_xvfb:
         for tool in ("xvfb-run", "import"):
