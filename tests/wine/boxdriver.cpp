@@ -77,6 +77,19 @@ std::string dlgItemText(HWND box, int id) {
     return s;
 }
 
+// A window's text as Unicode, recorded as UTF-8: what the user reads,
+// whatever the driver's ANSI code page can write.
+std::string unicodeText(HWND w) {
+    const int len = GetWindowTextLengthW(w);
+    std::wstring wide(size_t(len) + 2, L'\0');
+    const int n = GetWindowTextW(w, wide.data(), len + 2);
+    if (n <= 0) return {};
+    const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(m > 0 ? m : 0), '\0');
+    if (m > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
+    return utf8;
+}
+
 // Button labels come from the system's own resources in the language the
 // box was asked for, which need not be the ANSI code page's; read them as
 // Unicode and record UTF-8.
@@ -298,6 +311,8 @@ int main(int argc, char** argv) {
                               ",\"owner_pid\":" + std::to_string(ownerPid) +
                               ",\"owner_is_program\":" + (ownerPid == pi.dwProcessId ? "true" : "false") +
                               ",\"caption_hex\":\"" + hex(caption) + "\",\"text_hex\":\"" + hex(text) +
+                              "\",\"caption_utf8_hex\":\"" + hex(unicodeText(box)) + "\",\"text_utf8_hex\":\"" +
+                              hex(unicodeText(GetDlgItem(box, 0xFFFF))) +
                               "\",\"buttons\":[" + buttons + "],\"button_labels_utf8_hex\":[" + buttonTexts +
                               "],\"style\":" +
                               std::to_string(GetWindowLongA(box, GWL_STYLE)) +
