@@ -21,10 +21,12 @@
 // lacked the button to press; 5 on timeout (the program is then
 // terminated); 10 when the program could not be started; 64 on bad usage.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -157,7 +159,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string outPath, answerList, snapDir, cwd;
+    std::string outPath, answerList, snapDir, cwd;  // cwd: only to tell that one is given
     double timeoutSeconds = 60;
     int i = 1;
     for (; i < argc; ++i) {
@@ -204,18 +206,41 @@ int main(int argc, char** argv) {
                   (unsigned long)GetUserDefaultLCID(), GetACP(), GetOEMCP());
     emit(buf);
 
+    // The program and its folder by their Unicode names: a folder such as
+    // C:\Загрузки\ has none in a 1252 locale's ANSI code page.
+    int wideCount = 0;
+    LPWSTR* wideArgv = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (!wideArgv || wideCount != argc) return usage();
+    auto utf8 = [](const wchar_t* w) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+        std::string s(size_t(n > 0 ? n : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
+        s.resize(std::strlen(s.c_str()));
+        return s;
+    };
+    auto wide = [](const std::string& s) {
+        const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
+        std::wstring w(size_t(n > 0 ? n : 1), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
+        w.resize(std::wcslen(w.c_str()));
+        return w;
+    };
     std::string cmdLine;
     for (int k = i; k < argc; ++k) {
         if (!cmdLine.empty()) cmdLine += ' ';
-        cmdLine += quoteArg(argv[k]);
+        cmdLine += quoteArg(utf8(wideArgv[k]));
     }
-    STARTUPINFOA si = {};
+    std::wstring wideCwd;
+    for (int k = 1; k < i; ++k)
+        if (std::string(argv[k]) == "--cwd") wideCwd = wideArgv[k + 1];
+    const std::wstring program = wideArgv[i];
+    LocalFree(wideArgv);
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    std::vector<char> mutableCmd(cmdLine.begin(), cmdLine.end());
-    mutableCmd.push_back('\0');
-    if (!CreateProcessA(argv[i], mutableCmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+    std::wstring mutableCmd = wide(cmdLine);
+    if (!CreateProcessW(program.c_str(), mutableCmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        wideCwd.empty() ? nullptr : wideCwd.c_str(), &si, &pi)) {
         std::snprintf(buf, sizeof buf, "{\"event\":\"start-failed\",\"error\":%lu}", GetLastError());
         emit(buf);
         std::fclose(g_out);
