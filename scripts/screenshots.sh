@@ -10,9 +10,10 @@ b=build/windows
 shots=$(mktemp -d)
 python3 tests/wine/run_scenarios.py --installer $b/LexomirUpdate.exe --standin $b/tests/wine/standin_app.exe \
   --boxdriver $b/tests/wine/boxdriver.exe --payload $b/payload/lxn.cok --xvfb --artifacts "$shots" \
-  interactive_ru_yes_then_no interactive_en_declined missing_app_en
-for pair in interactive_ru_yes_then_no-box-0:confirm-ru interactive_en_declined-box-0:confirm-en \
-            interactive_ru_yes_then_no-box-1:final-question missing_app_en-box-0:error-missing-app; do
+  interactive_ru_yes_then_no cyrillic_downloads_en missing_app_en
+for pair in interactive_ru_yes_then_no-box-0:confirm-ru cyrillic_downloads_en-box-0:confirm-en \
+            interactive_ru_yes_then_no-box-1:final-question cyrillic_downloads_en-box-1:final-question-en \
+            missing_app_en-box-0:error-missing-app; do
   convert "$shots/${pair%%:*}.png" -trim +repage -bordercolor black -border 8 "docs/${pair##*:}.png"
 done
 rm -rf "$shots"
