@@ -90,7 +90,9 @@ std::string DrawName() {
 std::string ClaimCaptureFile(const std::string& folder) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::string path = folder + DrawName();
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Not through a link planted under the drawn name either.
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
             return path;

@@ -178,12 +178,14 @@ TEST_F(ConsoleCommand, NeverRunsTheProgramComSpecNames) {
 
 TEST_F(ConsoleCommand, NeverOverwritesAFileItDidNotCreate) {
     Ver();
-    const std::vector<std::string> names = DrawnNames(3);
+    const std::vector<std::string> names = DrawnNames(4);
     pc().files.AddFile(kTemp + "\\" + names[0], "someone else's");
     pc().files.AddFolder(kTemp + "\\" + names[1]);
+    pc().files.AddFileLink(kTemp + "\\" + names[2], "C:\\Windows\\system32\\planted.dll");  // to nothing yet
     EXPECT_EQ(RunConsoleCommand("ver"), "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n");
     ASSERT_EQ(pc().processes.size(), 1u);
-    EXPECT_EQ(pc().processes[0].redirect, kTemp + "\\" + names[2]);
+    EXPECT_EQ(pc().processes[0].redirect, kTemp + "\\" + names[3]);
+    EXPECT_FALSE(pc().files.Exists("C:\\Windows\\system32\\planted.dll"));
     EXPECT_EQ(pc().files.Read(kTemp + "\\" + names[0]), demo::Bytes("someone else's"));
     EXPECT_TRUE(pc().files.IsFolder(kTemp + "\\" + names[1]));
     ExpectNothingLeft();
