@@ -1,6 +1,7 @@
 #include "osinfo/os_description.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
@@ -28,10 +29,12 @@ struct Facts {
 // Text up to its first NUL, within the given bytes.
 std::string TextUpToNul(const char* data, std::size_t size) { return std::string(data, std::find(data, data + size, '\0')); }
 
+// "major.minor.build" with each number as a signed 32-bit value, as the
+// description has always read: a field above 2^31 - 1 shows as negative.
 std::string Format3(DWORD a, DWORD b, DWORD c) {
     char text[48];
-    std::snprintf(text, sizeof text, "%lu.%lu.%lu", static_cast<unsigned long>(a), static_cast<unsigned long>(b),
-                  static_cast<unsigned long>(c));
+    std::snprintf(text, sizeof text, "%d.%d.%d", static_cast<std::int32_t>(a), static_cast<std::int32_t>(b),
+                  static_cast<std::int32_t>(c));
     return text;
 }
 

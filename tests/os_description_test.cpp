@@ -133,6 +133,9 @@ const OsCase kCases[] = {
      .longForm = "Microsoft Windows Unknown 9x 4.10.100"},
     {.what = "9x with major 5", .major = 5, .minor = 0, .build = 100, .platform = k9x,
      .shortForm = "Microsoft Windows Unknown 9x", .longForm = "Microsoft Windows Unknown 9x 5.0.100"},
+    {.what = "9x with major 2^31: the version text is signed", .major = 0x80000000u, .minor = 10, .build = 100,
+     .platform = k9x, .shortForm = "Microsoft Windows Unknown 9x",
+     .longForm = "Microsoft Windows Unknown 9x -2147483648.10.100"},
 
     // ------------------------------------------------------ NT version table
     {.what = "NT 3.51, plain record, ProductType WinNT", .major = 3, .minor = 51, .build = 1057, .extended = false,
@@ -184,6 +187,9 @@ const OsCase kCases[] = {
      .longForm = "Microsoft Windows Server 10 Unknown Server 10.0.19045.3693"},
     {.what = "major 2 without cmd.exe", .major = 2, .minor = 0, .build = 5, .ver = nullptr,
      .shortForm = "Microsoft Windows  Unknown Workstation", .longForm = "Microsoft Windows  Unknown Workstation 2.0.5"},
+    {.what = "10 with minor 2^32 - 1 and no cmd.exe: the version text is signed", .major = 10,
+     .minor = 0xFFFFFFFFu, .build = 5, .ver = nullptr, .shortForm = "Microsoft Windows Unknown Workstation",
+     .longForm = "Microsoft Windows Unknown Workstation 10.-1.5"},
 
     // ---------------------------------------------------------- "ver" table
     {.what = "ver 6.2, workstation", .major = 6, .minor = 2, .build = 9200,
