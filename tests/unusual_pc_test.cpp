@@ -190,7 +190,9 @@ TEST_F(UnusualPc, ARenameRefusedForAMomentIsRetriedBriefly) {
         DWORD slept = 0;
         for (DWORD s : pc().sleeps) slept += s;
         EXPECT_LE(slept, 4000u) << "the retries of the rename and of the cleanup, a second or two each";
-        if (c.exitCode == 0) EXPECT_FALSE(pc().files.Exists(kTemp));
+        if (c.exitCode == 0) {
+            EXPECT_FALSE(pc().files.Exists(kTemp));
+        }
     }
 }
 
