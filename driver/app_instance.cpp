@@ -1,5 +1,6 @@
 #include "driver/app_instance.h"
 
+#include "driver/desktop_user.h"
 #include "driver/main_app.h"
 #include "driver/update_package.h"
 #include "environment/install_target.h"
@@ -30,8 +31,15 @@ bool WaitForAppToQuit() {
     return false;
 }
 
+// The installer runs elevated; the application must not. Started with an
+// administrator's token, it would keep its settings in another profile,
+// refuse drag and drop from Explorer, and run elevated whatever a user
+// without rights put beside it in its folder. Where the desktop user's
+// token cannot be had (no shell, the shell elevated too, this process not
+// elevated), it is started the plain way.
 void StartApp() {
     SetCurrentDirectoryA(InstallEnvironment.AppFolder.c_str());
+    if (StartAsDesktopUser(AppExecutablePath(), InstallEnvironment.AppFolder)) return;
     ShellExecuteA(nullptr, "open", AppExecutablePath().c_str(), "", "", SW_SHOWNORMAL);
 }
 

@@ -27,8 +27,7 @@ bool AskToStartApp() {
     // This question has one text only, Russian, under the English title.
     const std::string text = "На Ваш компьютер установлено\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle +
                              "\r\n\r\nЗапустить программу?";
-    return MessageBoxExA(nullptr, text.c_str(), p.EnglishTitle.c_str(), QuestionBoxStyle, RussianLanguageId) ==
-           IDYES;
+    return ShowBox(text, p.EnglishTitle, QuestionBoxStyle, RussianLanguageId) == IDYES;
 }
 
 }  // namespace

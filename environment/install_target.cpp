@@ -17,14 +17,32 @@ std::string ReadIfPresent(TRegistry& registry, const std::string& name) {
     return registry.HasValue(name) ? registry.ReadText(name) : std::string();
 }
 
+// %NAME% references expanded; the text as it is when that fails.
+std::string Expanded(const std::string& text) {
+    std::string out(MAX_PATH, '\0');
+    DWORD needed = ExpandEnvironmentStringsA(text.c_str(), out.data(), DWORD(out.size()));
+    if (needed > out.size()) {
+        out.assign(needed, '\0');
+        needed = ExpandEnvironmentStringsA(text.c_str(), out.data(), DWORD(out.size()));
+    }
+    if (needed == 0 || needed > out.size()) return text;
+    out.resize(needed - 1);
+    return out;
+}
+
 // Opens an entry and takes the folder of its UninstallString. True when the
-// value exists, whether or not it names a folder.
+// value exists, whether or not it names a folder. Installers often store it
+// as REG_EXPAND_SZ ("%ProgramFiles%\..."): such a value is expanded first;
+// a REG_SZ value is taken as stored.
 bool ReadUninstallFolder(TRegistry& registry, const std::string& entry, std::string& folder) {
     registry.SelectRoot(HKEY_LOCAL_MACHINE);
     ClosePathOnExit close(registry);
     registry.OpenPath(entry, false);
     if (!registry.HasValue("UninstallString")) return false;
-    if (auto f = UninstallStringFolder(registry.ReadText("UninstallString"))) folder = *f;
+    DWORD type = REG_NONE;
+    std::string value = registry.ReadText("UninstallString", &type);
+    if (type == REG_EXPAND_SZ) value = Expanded(value);
+    if (auto f = UninstallStringFolder(value)) folder = *f;
     return true;
 }
 

@@ -38,8 +38,9 @@ bool TRegistry::HasValue(const std::string& name) {
     return RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
 }
 
-std::string TRegistry::ReadText(const std::string& name) {
+std::string TRegistry::ReadText(const std::string& name, DWORD* textType) {
     DWORD type = 0, size = 0;
+    if (textType) *textType = REG_NONE;
     if (!key_ || RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         size == 0)
         return std::string();
@@ -49,6 +50,7 @@ std::string TRegistry::ReadText(const std::string& name) {
         ERROR_SUCCESS)
         throw ERegistryException("Failed to get data for '" + name + "'");
     if (type != REG_SZ && type != REG_EXPAND_SZ) throw ERegistryException("Invalid data type for '" + name + "'");
+    if (textType) *textType = type;
     return std::string(data.data());
 }
 

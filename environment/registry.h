@@ -21,7 +21,9 @@ public:
     bool HasValue(const std::string& name);
     // Missing or empty values read as empty text; text types are taken up to
     // their first NUL, unexpanded; any other type raises ERegistryException.
-    std::string ReadText(const std::string& name);
+    // `type`, when given, receives REG_SZ or REG_EXPAND_SZ (REG_NONE for
+    // a value that is missing or empty).
+    std::string ReadText(const std::string& name, DWORD* type = nullptr);
     // Raises ERegistryException (with an empty message) when the write fails.
     void WriteDword(const std::string& name, DWORD value);
     void ClosePath();

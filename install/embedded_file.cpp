@@ -41,11 +41,82 @@ bool CopyResource(const std::string& name, const std::string& type, ResourceCopy
     return ok;
 }
 
-// Writes the whole buffer with one write and makes it durable before the
-// caller renames it into place.
-bool WriteNewFile(const std::string& path, const ResourceCopy& copy) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+// A scanner that opens each fresh file, or a backup or indexing tool, can
+// refuse a rename or delete for a moment. Such a refusal is tried again,
+// for about a second and a half in all, before it counts as a failure.
+constexpr DWORD kRetryPausesMs[] = {50, 100, 200, 400, 800};
+
+bool MayPass(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+template <typename Attempt>
+bool WithBriefRetry(Attempt attempt) {
+    for (DWORD pause : kRetryPausesMs) {
+        if (attempt()) return true;
+        if (!MayPass(GetLastError())) return false;
+        Sleep(pause);
+    }
+    return attempt();
+}
+
+bool DeleteWithRetry(const std::string& path) {
+    return WithBriefRetry([&] { return DeleteFileA(path.c_str()) != FALSE; });
+}
+
+// Clears the temporary name of whatever stands there: a file left by an
+// earlier run (whatever its attributes), an empty folder, or a link or
+// junction, which is removed itself and never followed. False when the
+// name could not be cleared.
+bool ClearTemporaryName(const std::string& temp) {
+    const DWORD attributes = GetFileAttributesA(temp.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    // A folder, a junction or a folder link: RemoveDirectoryA takes the link itself.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return WithBriefRetry([&] { return RemoveDirectoryA(temp.c_str()) != FALSE; });
+    // DeleteFileA takes a file link itself. Read-only stops a delete;
+    // hidden or system would stop the exclusive create that follows no
+    // more than it stops this delete, but they go with it.
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteWithRetry(temp);
+}
+
+// Removes the temporary file this run made, after a failure or a No,
+// waiting briefly for a scanner that holds it. What stays is cleared by
+// the next run. Nothing is done when this run made no file there.
+void DiscardTemporary(const std::string& temp, bool created) {
+    if (created) DeleteWithRetry(temp);
+}
+
+// A new file of this process: created exclusively, so a name that someone
+// took again after the clearing is a failure rather than something to
+// write through, and checked to be a plain file with this one name.
+HANDLE CreateFreshFile(const std::string& path, bool& created) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    created = true;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+        info.nNumberOfLinks == 1)
+        return file;
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Writes the whole buffer with one write to a fresh temporary file and
+// makes it durable before the caller renames it into place. `created`
+// tells whether a file of this run now stands at the name.
+bool WriteNewFile(const std::string& path, const ResourceCopy& copy, bool& created) {
+    created = false;
+    if (!ClearTemporaryName(path)) return false;
+    HANDLE file = CreateFreshFile(path, created);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = WriteFile(file, copy.bytes.get(), copy.size, &written, nullptr) && written == copy.size;
@@ -54,14 +125,33 @@ bool WriteNewFile(const std::string& path, const ResourceCopy& copy) {
     return ok;
 }
 
+// Moves the temporary file over the installed one. A read-only installed
+// file (files copied from a CD carry the attribute) would refuse it: the
+// attribute is cleared first, and put back when the move fails, so the
+// old file stays as it was. The new file has its own attributes.
+bool MoveIntoPlace(const std::string& temp, const std::string& target) {
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
+                                         FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY;
+    if (readOnly) {
+        const DWORD writable = attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesA(target.c_str(), writable ? writable : DWORD(FILE_ATTRIBUTE_NORMAL));
+    }
+    const bool moved = WithBriefRetry([&] {
+        return MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
+    if (!moved && readOnly) SetFileAttributesA(target.c_str(), attributes);
+    return moved;
+}
+
 // The installed file is replaced in one step, so a failure at any point
 // leaves it as it was: never truncated, never half written.
 bool ReplaceFile(const std::string& target, const ResourceCopy& copy) {
     const std::string temp = TempInstallName(target);
-    if (WriteNewFile(temp, copy) &&
-        MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileA(temp.c_str());
+    bool created = false;
+    if (WriteNewFile(temp, copy, created) && MoveIntoPlace(temp, target)) return true;
+    DiscardTemporary(temp, created);
     return false;
 }
 
@@ -113,16 +203,19 @@ VersionVerdict CompareVersions(const std::string& type, const std::string& fresh
 // language's own words when there is one, else the built-in texts.
 bool ConfirmOlderReplacement(const std::string& target, const VersionVerdict& verdict) {
     if (LangUnit::SelectedLanguage() < 0)
-        return ConfirmPrompt(target + " file installing is of older version\r\n"
-                                 "than the same already installed.\r\n\r\n"
-                                 "Do you really want to replace existing\r\n"
-                                 "new file version " + verdict.installedText + " with an older file version " +
-                                 verdict.newText + "?",
-                             "Устанавливаемый файл " + target + "\r\n"
+    {
+        const BoxText path = BoxText::SystemName(target);
+        const BoxText installed = BoxText::SystemName(verdict.installedText);
+        const BoxText fresh = BoxText::SystemName(verdict.newText);
+        return ConfirmPrompt(path + " file installing is of older version\r\n"
+                                    "than the same already installed.\r\n\r\n"
+                                    "Do you really want to replace existing\r\n"
+                                    "new file version " + installed + " with an older file version " + fresh + "?",
+                             "Устанавливаемый файл " + path + "\r\n"
                                  "более старой версии, чем уже установленный.\r\n\r\n"
                                  "Действительно ли Вы хотите заменить уже имеющийся\r\n"
-                                 "файл версии " + verdict.installedText + " на более старый версии " +
-                                 verdict.newText + "?");
+                                 "файл версии " + installed + " на более старый версии " + fresh + "?");
+    }
     const std::string caption = LangUnit::LookupLine("soundquest");
     const std::string text = LangUnit::LookupFormatted("olderfilever", {target}, false);
     const WORD language = WORD(LangUnit::SelectedLanguageId() & 0xFFFF);
@@ -136,9 +229,10 @@ enum class Outcome { Written, Kept, Failed };
 // the progress window out of the way of the question.
 Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& target, const ResourceCopy& copy) {
     const std::string temp = TempInstallName(target);
+    bool created = false;
     try {
-        if (!WriteNewFile(temp, copy)) {
-            DeleteFileA(temp.c_str());
+        if (!WriteNewFile(temp, copy, created)) {
+            DiscardTemporary(temp, created);
             return Outcome::Failed;
         }
         const VersionVerdict verdict = CompareVersions(type, temp, target);
@@ -148,10 +242,10 @@ Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& tar
             replace = ConfirmOlderReplacement(target, verdict);
         }
         if (!replace) {
-            DeleteFileA(temp.c_str());
-        } else if (!MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            DiscardTemporary(temp, created);
+        } else if (!MoveIntoPlace(temp, target)) {
             // The installed file is as it was; a failure leaves the window hidden.
-            DeleteFileA(temp.c_str());
+            DiscardTemporary(temp, created);
             return Outcome::Failed;
         }
         if (verdict.older) Progress::Show("", "");
@@ -159,7 +253,7 @@ Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& tar
     } catch (const Exception&) {
         // The progress window could not be started again. The file is in
         // place if the move was made; only the temporary one is removed.
-        DeleteFileA(temp.c_str());
+        DiscardTemporary(temp, created);
         return Outcome::Failed;
     }
 }
@@ -187,6 +281,8 @@ bool InstallEmbeddedFile(const std::string& name, const std::string& type, const
         else
             outcome = ReplaceAfterVersionCheck(type, target, copy);
     }
-    if (outcome == Outcome::Failed) ShowError("Can't install file " + target, "Не удается установить файл " + target);
+    if (outcome == Outcome::Failed)
+        ShowError("Can't install file " + BoxText::SystemName(target),
+                  "Не удается установить файл " + BoxText::SystemName(target));
     return outcome == Outcome::Written;
 }

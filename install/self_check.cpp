@@ -58,10 +58,13 @@ private:
 }  // namespace
 
 SelfCheckResult CheckOwnFile() {
-    char name[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
-    if (length == 0 || length >= sizeof name) return SelfCheckResult::Unreadable;
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // By its Unicode name: the ANSI one has "?" for every character the
+    // code page cannot write (a Cyrillic user name on a Western system),
+    // and no file has that name.
+    WCHAR name[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, name, MAX_PATH + 1);
+    if (length == 0 || length >= MAX_PATH + 1) return SelfCheckResult::Unreadable;
+    HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return SelfCheckResult::Unreadable;
     OwnFile source(file);

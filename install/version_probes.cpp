@@ -108,8 +108,8 @@ std::int32_t ProbeLngVersion(const std::string& path) {
         return version;
     } catch (const Exception&) {
         reader.Close();
-        ShowError("Can't handle the language support file " + path,
-                  "Не удаётся работать с файлом языковой поддержки " + path);
+        ShowError("Can't handle the language support file " + BoxText::SystemName(path),
+                  "Не удаётся работать с файлом языковой поддержки " + BoxText::SystemName(path));
         return 0;
     }
 }

@@ -92,8 +92,8 @@ bool IsSectionLine(std::string_view line, std::string_view key) {
 }
 
 void ReportLanguageFileError(const std::string& fileName) {
-    ShowError("Can't handle the language support file " + fileName,
-              "Не удаётся работать с файлом языковой поддержки " + fileName);
+    ShowError("Can't handle the language support file " + BoxText::SystemName(fileName),
+              "Не удаётся работать с файлом языковой поддержки " + BoxText::SystemName(fileName));
 }
 
 std::string LookupLine(const std::string& key) {

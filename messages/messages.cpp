@@ -6,20 +6,29 @@
 const char* const RussianQuestionCaption = "Резонный вопрос";
 const char* const EnglishQuestionCaption = "Sound question";
 
-void ShowError(const std::string& englishText, const std::string& russianText) {
-    if (RussianUi)
-        MessageBoxExA(nullptr, russianText.c_str(), UpdatePackage.RussianTitle.c_str(), ErrorBoxStyle,
-                      RussianLanguageId);
-    else
-        MessageBoxA(nullptr, englishText.c_str(), UpdatePackage.EnglishTitle.c_str(), ErrorBoxStyle);
+int ShowBox(const BoxText& text, const BoxText& caption, UINT style, std::optional<WORD> language) {
+    const std::optional<std::wstring> wideText = text.Wide(), wideCaption = caption.Wide();
+    if (wideText && wideCaption) {
+        if (language) return MessageBoxExW(nullptr, wideText->c_str(), wideCaption->c_str(), style, *language);
+        return MessageBoxW(nullptr, wideText->c_str(), wideCaption->c_str(), style);
+    }
+    // Without Unicode texts the box is still shown, as the ANSI call reads it.
+    if (language) return MessageBoxExA(nullptr, text.Bytes().c_str(), caption.Bytes().c_str(), style, *language);
+    return MessageBoxA(nullptr, text.Bytes().c_str(), caption.Bytes().c_str(), style);
 }
 
-bool ConfirmPrompt(const std::string& englishText, const std::string& russianText) {
+void ShowError(const BoxText& englishText, const BoxText& russianText) {
+    if (RussianUi)
+        ShowBox(russianText, UpdatePackage.RussianTitle, ErrorBoxStyle, RussianLanguageId);
+    else
+        ShowBox(englishText, UpdatePackage.EnglishTitle, ErrorBoxStyle, std::nullopt);
+}
+
+bool ConfirmPrompt(const BoxText& englishText, const BoxText& russianText) {
     int answer;
     if (RussianUi)
-        answer = MessageBoxExA(nullptr, russianText.c_str(), RussianQuestionCaption, QuestionBoxStyle,
-                               RussianLanguageId);
+        answer = ShowBox(russianText, RussianQuestionCaption, QuestionBoxStyle, RussianLanguageId);
     else
-        answer = MessageBoxA(nullptr, englishText.c_str(), EnglishQuestionCaption, QuestionBoxStyle);
+        answer = ShowBox(englishText, EnglishQuestionCaption, QuestionBoxStyle, std::nullopt);
     return answer == IDYES;
 }

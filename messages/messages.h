@@ -2,8 +2,10 @@
 // version; RussianUi picks one for the whole run. No box has an owner.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "messages/box_text.h"
 #include "platform/win32.h"
 
 inline constexpr UINT ErrorBoxStyle = MB_ICONHAND | MB_SERVICE_NOTIFICATION;                      // 0x200010
@@ -14,7 +16,10 @@ inline constexpr WORD RussianLanguageId = MAKELANGID(LANG_RUSSIAN, SUBLANG_NEUTR
 extern const char* const RussianQuestionCaption;
 extern const char* const EnglishQuestionCaption;
 
+// One box without an owner, in Unicode; with a language id through
+// MessageBoxEx. Returns what the box returned.
+int ShowBox(const BoxText& text, const BoxText& caption, UINT style, std::optional<WORD> language);
 // One error box in the language of the run, captioned with the package title.
-void ShowError(const std::string& englishText, const std::string& russianText);
+void ShowError(const BoxText& englishText, const BoxText& russianText);
 // A yes/no question in the language of the run; true only for Yes.
-bool ConfirmPrompt(const std::string& englishText, const std::string& russianText);
+bool ConfirmPrompt(const BoxText& englishText, const BoxText& russianText);

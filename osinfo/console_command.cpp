@@ -1,5 +1,6 @@
 #include "osinfo/console_command.h"
 
+#include <optional>
 #include <vector>
 
 #include "environment/install_target.h"
@@ -41,7 +42,29 @@ std::string QuotedWhenBlank(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-std::string TempFolder() {
+// What the interpreter would expand ("%") or take as quoting, escaping or
+// redirection on its command line, even inside quotes.
+bool InterpreterWouldInterpret(const std::string& text) { return text.find_first_of("%\"&|<>^") != std::string::npos; }
+
+// The system's own temporary folder, which the user's environment does not name.
+std::optional<std::string> SystemTempFolder() {
+    std::vector<char> folder(MAX_PATH);
+    UINT length = GetWindowsDirectoryA(folder.data(), UINT(folder.size()));
+    if (length >= folder.size()) {
+        folder.resize(length);
+        length = GetWindowsDirectoryA(folder.data(), UINT(folder.size()));
+    }
+    if (length == 0 || length >= folder.size()) return std::nullopt;
+    std::string path(folder.data(), length);
+    AddTrailingBackslash(path);
+    path += "Temp\\";
+    if (InterpreterWouldInterpret(path)) return std::nullopt;
+    return path;
+}
+
+// The folder of the capture file: "Temp", unless its value would steer the
+// interpreter; then the system's. Nothing when neither can be used.
+std::optional<std::string> TempFolder() {
     std::string folder;
     DWORD size = GetEnvironmentVariableA("Temp", nullptr, 0);
     while (size > folder.size()) {
@@ -49,6 +72,7 @@ std::string TempFolder() {
         size = GetEnvironmentVariableA("Temp", folder.data(), DWORD(folder.size()));
     }
     folder.resize(size);
+    if (InterpreterWouldInterpret(folder)) return SystemTempFolder();
     AddTrailingBackslash(folder);
     return folder;
 }
@@ -66,7 +90,9 @@ std::string DrawName() {
 std::string ClaimCaptureFile(const std::string& folder) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::string path = folder + DrawName();
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Not through a link planted under the drawn name either.
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
             return path;
@@ -96,14 +122,22 @@ void RunHidden(std::string commandLine) {
     CloseHandle(process.hThread);
 }
 
+// The capture file lies in a folder the user can write to: by the time it
+// is read it may have been exchanged for a link to some other file. It is
+// opened without following a link, and read only when it is still a plain
+// file with this one name.
 std::string ReadWholeFile(const std::string& path) {
     std::string content;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return content;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool plain = GetFileInformationByHandle(file, &info) &&
+                       !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+                       info.nNumberOfLinks == 1;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
+    while (plain && ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
     CloseHandle(file);
     return content;
 }
@@ -140,10 +174,13 @@ std::string RunConsoleCommand(const std::string& command) {
     const std::string interpreter = SystemInterpreter();
     if (interpreter.empty()) return std::string();
 
-    const std::string capture = ClaimCaptureFile(TempFolder());
+    const std::optional<std::string> folder = TempFolder();
+    const std::string capture = folder ? ClaimCaptureFile(*folder) : std::string();
     std::string content;
     if (!capture.empty()) {
-        RunHidden(QuotedWhenBlank(interpreter) + " /c " + command + " > \"" + capture + "\"");
+        // /d: without the AutoRun commands the user may have set up, which
+        // would run elevated before the command.
+        RunHidden(QuotedWhenBlank(interpreter) + " /d /c " + command + " > \"" + capture + "\"");
         content = ReadWholeFile(capture);
         DeleteFileA(capture.c_str());
     }

@@ -18,9 +18,10 @@ fi
 shots=$(mktemp -d)
 python3 tests/wine/run_scenarios.py --installer $b/LexomirUpdate.exe --standin $helpers/standin_app.exe \
   --boxdriver $helpers/boxdriver.exe --payload $b/payload/lxn.cok --xvfb --artifacts "$shots" "${emulated[@]}" \
-  interactive_ru_yes_then_no interactive_en_declined missing_app_en
-for pair in interactive_ru_yes_then_no-box-0:confirm-ru interactive_en_declined-box-0:confirm-en \
-            interactive_ru_yes_then_no-box-1:final-question missing_app_en-box-0:error-missing-app; do
+  interactive_ru_yes_then_no cyrillic_downloads_en missing_app_en
+for pair in interactive_ru_yes_then_no-box-0:confirm-ru cyrillic_downloads_en-box-0:confirm-en \
+            interactive_ru_yes_then_no-box-1:final-question cyrillic_downloads_en-box-1:final-question-en \
+            missing_app_en-box-0:error-missing-app; do
   convert "$shots/${pair%%:*}.png" -trim +repage -bordercolor black -border 8 "docs/${pair##*:}.png"
 done
 rm -rf "$shots"

@@ -79,16 +79,53 @@ TEST_F(AppInstance, WaitForQuitProbesEvery512msUpToEightTimes) {
     }
 }
 
-TEST_F(AppInstance, StartRunsTheExecutableFromItsFolder) {
-    StartApp();
-    ASSERT_EQ(pc().launches.size(), 1u);
-    const sim::ShellExecuteRecord& l = pc().launches[0];
-    EXPECT_EQ(l.verb, "open");
-    EXPECT_EQ(l.file, demo::kFolder + "Lexomir.exe");
-    EXPECT_EQ(l.parameters, "");
-    EXPECT_EQ(l.directory, "");
-    EXPECT_EQ(l.show, SW_SHOWNORMAL);
-    EXPECT_EQ(l.currentFolder, "C:\\Program Files (x86)\\Lexomir");
+// From an elevated installer the application starts with the desktop
+// user's own token, taken from the shell's process; where that cannot be
+// done it starts the plain way, elevated like the installer.
+TEST_F(AppInstance, StartRunsTheExecutableFromItsFolderAsTheDesktopUser) {
+    const struct {
+        const char* what;
+        void (*arrange)(sim::Machine&);
+        bool asDesktopUser;
+    } cases[] = {
+        {"elevated installer, unelevated shell", [](sim::Machine&) {}, true},
+        {"the shell runs elevated (UAC off)", [](sim::Machine& m) { m.shell.elevated = true; }, false},
+        {"no shell", [](sim::Machine& m) { m.shell.running = false; }, false},
+        {"the installer is not elevated", [](sim::Machine& m) { m.elevated = false; }, false},
+        {"Windows XP: no elevation at all", [](sim::Machine& m) { m.version.dwMajorVersion = 5; }, false},
+        {"the secondary logon service is off", [](sim::Machine& m) { m.secondaryLogonRunning = false; }, false},
+        {"no impersonation privilege", [](sim::Machine& m) { m.impersonatePrivilege = false; }, false},
+        {"the shell's process cannot be opened",
+         [](sim::Machine& m) { m.Inject("OpenProcess", 1, ERROR_ACCESS_DENIED); }, false},
+        {"its token cannot be opened", [](sim::Machine& m) { m.Inject("OpenProcessToken", 2, ERROR_ACCESS_DENIED); },
+         false},
+        {"its token cannot be copied", [](sim::Machine& m) { m.Inject("DuplicateTokenEx", 1, ERROR_NOT_ENOUGH_MEMORY); },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        c.arrange(pc());
+        StartApp();
+        ASSERT_EQ(pc().launches.size(), 1u);
+        const sim::ShellExecuteRecord& l = pc().launches[0];
+        if (c.asDesktopUser) {
+            EXPECT_EQ(l.function, "CreateProcessWithTokenW");
+            EXPECT_EQ(l.file, demo::kFolder + "Lexomir.exe");
+            EXPECT_EQ(l.parameters, "\"" + demo::kFolder + "Lexomir.exe\"") << "the program's name, nothing else";
+            EXPECT_EQ(l.directory, demo::kFolder);
+            EXPECT_FALSE(l.elevated);
+        } else {
+            EXPECT_EQ(l.function, "ShellExecuteA");
+            EXPECT_EQ(l.verb, "open");
+            EXPECT_EQ(l.file, demo::kFolder + "Lexomir.exe");
+            EXPECT_EQ(l.parameters, "");
+            EXPECT_EQ(l.directory, "");
+        }
+        EXPECT_EQ(l.show, SW_SHOWNORMAL);
+        EXPECT_EQ(l.currentFolder, "C:\\Program Files (x86)\\Lexomir");
+        EXPECT_TRUE(pc().handles.empty()) << "a process or token handle left open";
+    }
 }
 
 TEST_F(AppInstance, StartAndActivateWaitsForTheMarkerThenTheWindow) {
@@ -117,7 +154,7 @@ TEST_F(AppInstance, StartAndActivateWaitsForTheMarkerThenTheWindow) {
         EXPECT_EQ(pc().sleeps, expected);
         EXPECT_EQ(pc().CallCount("SetForegroundWindow"), c.activated ? 1 : 0);
         if (c.activated) {
-            EXPECT_TRUE(pc().windows.begin()->second.foreground);
+            EXPECT_TRUE(pc().windows.at(pc().app.window).foreground);
             EXPECT_EQ(pc().app.history.back(), "brought to front");
         }
         if (!c.starts) {

@@ -102,7 +102,7 @@ TEST_F(ConsoleCommand, StartsTheSystemInterpreterHiddenWithItsOutputInAFreshTemp
     RunConsoleCommand("ver");
     ASSERT_EQ(pc().processes.size(), 1u);
     const sim::ProcessRecord& p = pc().processes[0];
-    EXPECT_EQ(p.commandLine, kCmd + " /c ver > \"" + kTemp + "\\" + name + "\"");
+    EXPECT_EQ(p.commandLine, kCmd + " /d /c ver > \"" + kTemp + "\\" + name + "\"");
     EXPECT_EQ(p.program, kCmd);
     EXPECT_EQ(p.creationFlags, DWORD(0x210));
     EXPECT_FALSE(p.inheritHandles);
@@ -150,7 +150,7 @@ TEST_P(Placement, NamesTheInterpreterAndTheCaptureFile) {
     ASSERT_EQ(pc().processes.size(), 1u);
     const sim::ProcessRecord& p = pc().processes[0];
     EXPECT_EQ(p.program, std::string(c.systemFolder) + "\\cmd.exe");
-    EXPECT_EQ(p.commandLine, c.interpreterInLine + " /c ver > \"" + c.folder + name + "\"");
+    EXPECT_EQ(p.commandLine, c.interpreterInLine + " /d /c ver > \"" + c.folder + name + "\"");
     EXPECT_EQ(p.redirect, pc().FullPath(c.folder + name));
     ExpectNothingLeft();
 }
@@ -178,12 +178,14 @@ TEST_F(ConsoleCommand, NeverRunsTheProgramComSpecNames) {
 
 TEST_F(ConsoleCommand, NeverOverwritesAFileItDidNotCreate) {
     Ver();
-    const std::vector<std::string> names = DrawnNames(3);
+    const std::vector<std::string> names = DrawnNames(4);
     pc().files.AddFile(kTemp + "\\" + names[0], "someone else's");
     pc().files.AddFolder(kTemp + "\\" + names[1]);
+    pc().files.AddFileLink(kTemp + "\\" + names[2], "C:\\Windows\\system32\\planted.dll");  // to nothing yet
     EXPECT_EQ(RunConsoleCommand("ver"), "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n");
     ASSERT_EQ(pc().processes.size(), 1u);
-    EXPECT_EQ(pc().processes[0].redirect, kTemp + "\\" + names[2]);
+    EXPECT_EQ(pc().processes[0].redirect, kTemp + "\\" + names[3]);
+    EXPECT_FALSE(pc().files.Exists("C:\\Windows\\system32\\planted.dll"));
     EXPECT_EQ(pc().files.Read(kTemp + "\\" + names[0]), demo::Bytes("someone else's"));
     EXPECT_TRUE(pc().files.IsFolder(kTemp + "\\" + names[1]));
     ExpectNothingLeft();
@@ -276,5 +278,79 @@ TEST_P(Timing, WaitsAtMostTheLimitThenEndsTheCommandAndUsesWhatItWrote) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Timing, ::testing::ValuesIn(kTimings));
+
+}  // namespace
+
+// ------------------------------------------- what the user's environment may steer
+
+namespace {
+
+const std::string kVerLine = "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n";
+
+// AutoRun runs with the interpreter's rights, that is elevated, before the
+// command: a user's setting must not get that far.
+TEST_F(ConsoleCommand, TheInterpreterSkipsItsAutoRunCommands) {
+    Ver();
+    pc().registry.SetString(HKEY_CURRENT_USER, "Software\\Microsoft\\Command Processor", "AutoRun",
+                            "C:\\Users\\User\\autorun.cmd");
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Command Processor", "AutoRun", "echo hi");
+    EXPECT_EQ(RunConsoleCommand("ver"), kVerLine);
+    ASSERT_EQ(pc().processes.size(), 1u);
+    EXPECT_EQ(pc().processes[0].autoRun, std::vector<std::string>{});
+    ExpectNothingLeft();
+}
+
+// A Temp value with what the interpreter expands or interprets would steer
+// where the elevated interpreter writes: the system's own Temp folder is
+// used instead, and the value never reaches the command line.
+TEST_F(ConsoleCommand, ATempValueTheInterpreterWouldInterpretIsNotUsed) {
+    for (const std::string temp : {"C:\\Users\\User\\%Elsewhere%", "C:\\Users\\A&B", "C:\\Users\\A^B", "C:\\Users\\A|B",
+                                   "C:\\Users\\A<B", "C:\\Users\\A>B", "C:\\Users\\A\"B", "C:\\Users\\100%"}) {
+        SCOPED_TRACE(temp);
+        sim::Reset();
+        Ver();
+        pc().environment["Elsewhere"] = "..\\..\\Windows\\system32\\drivers";
+        pc().environment["Temp"] = temp;
+        if (temp.find_first_of("|<>\"") == std::string::npos) pc().files.AddFolder(temp);  // a name Windows allows
+        const std::string name = DrawnNames(1)[0];
+        EXPECT_EQ(RunConsoleCommand("ver"), kVerLine);
+        ASSERT_EQ(pc().processes.size(), 1u);
+        EXPECT_EQ(pc().processes[0].redirect, "C:\\Windows\\Temp\\" + name);
+        EXPECT_EQ(pc().processes[0].commandLine.find(temp), std::string::npos);
+        EXPECT_FALSE(pc().files.Exists("C:\\Windows\\system32\\" + name));
+        ExpectNothingLeft();
+    }
+}
+
+// Between the command's end and the read, the capture file can be swapped
+// for a link to another file; what that file holds must not be taken for
+// the command's output, and the other file must stay.
+TEST_F(ConsoleCommand, AnExchangedCaptureFileIsNotReadThrough) {
+    const struct {
+        const char* what;
+        void (*swap)(const std::string& capture);
+    } cases[] = {
+        {"symbolic link",
+         [](const std::string& capture) {
+             sim::pc().files.Remove(capture);
+             sim::pc().files.AddFileLink(capture, "C:\\secret.txt");
+         }},
+        {"hard link",
+         [](const std::string& capture) {
+             sim::pc().files.Remove(capture);
+             sim::pc().files.AddHardLink(capture, "C:\\secret.txt");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        SeedRandom(kSeed);
+        Ver().meanwhile = c.swap;
+        pc().files.AddFile("C:\\secret.txt", "Microsoft Windows [Version 99]\r\n");
+        EXPECT_EQ(RunConsoleCommand("ver"), "\r\n");
+        EXPECT_EQ(pc().files.Read("C:\\secret.txt"), demo::Bytes("Microsoft Windows [Version 99]\r\n"));
+        ExpectNothingLeft();
+    }
+}
 
 }  // namespace

@@ -35,9 +35,13 @@ inline std::vector<std::uint8_t> Payload(std::size_t size = 3000, unsigned versi
 
 // The installer's own file: a sealed image, and the payload as its resource.
 inline void SealedInstaller(sim::Machine& m, const std::vector<std::uint8_t>& payload) {
-    pe_test::Image image = pe_test::BuildImage();
-    EXPECT_TRUE(pe_test::Seal(image.bytes));
-    m.files.AddFile(m.moduleFileName, image.bytes);
+    // Built and sealed once: the fault sweep sets up thousands of machines.
+    static const std::vector<std::uint8_t> sealed = [] {
+        pe_test::Image image = pe_test::BuildImage();
+        EXPECT_TRUE(pe_test::Seal(image.bytes));
+        return image.bytes;
+    }();
+    m.files.AddFile(m.moduleFileName, sealed);
     m.AddResource("COK", "LXN", 1049, payload);
 }
 

@@ -74,7 +74,7 @@ protected:
         for (const auto& call : pc().calls) {
             if (call.function == "SetWindowPos") seen.push_back(call.detail == "128" ? "hide" : "show");
             if (call.function == "CreateThread") seen.push_back("new window");
-            if (call.function == "MessageBoxA" || call.function == "MessageBoxExA") seen.push_back("ask");
+            if (call.function.rfind("MessageBox", 0) == 0) seen.push_back("ask");
         }
         return seen;
     }
@@ -254,7 +254,7 @@ TEST_F(Replace, TheQuestionInRussian) {
     pc().boxAnswers.push_back(IDYES);
     EXPECT_TRUE(Install("exe", target, Exe("1.0.0.0"), &installed));
     ASSERT_EQ(pc().boxes.size(), 1u);
-    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExA");
+    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");
     EXPECT_EQ(pc().boxes[0].caption, "Резонный вопрос");
     EXPECT_EQ(pc().boxes[0].language, std::optional<WORD>(0x19));
     EXPECT_EQ(pc().boxes[0].text, "Устанавливаемый файл " + target +
@@ -306,17 +306,20 @@ TEST_F(Replace, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
         bool older;
         std::function<void(sim::Machine&)> arrange;
     } cases[] = {
-        {"installed file read-only, not older", false,
-         [&](sim::Machine& m) { m.files.Node(target)->attributes |= FILE_ATTRIBUTE_READONLY; }},
+        {"installed file read-only for good, not older", false,
+         [&](sim::Machine& m) {
+             m.files.Node(target)->attributes |= FILE_ATTRIBUTE_READONLY;
+             m.Inject("SetFileAttributesA", 0, ERROR_ACCESS_DENIED);
+         }},
         {"installed file in use, not older", false,
          [&](sim::Machine& m) { m.files.HoldOpen(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }},
         {"installed file in use, after Yes", true,
          [&](sim::Machine& m) { m.files.HoldOpen(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
-        {"move refused, after Yes", true, [](sim::Machine& m) { m.Inject("MoveFileExA", 1, ERROR_ACCESS_DENIED); }},
+        {"move refused, after Yes", true, [](sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
         {"temporary file cannot be written", false, [&](sim::Machine& m) { m.files.FailWritesAfter(temp, 3); }},
         {"temporary file cannot be flushed", false,
          [](sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
-        {"temporary name taken by a folder", false, [&](sim::Machine& m) { m.files.AddFolder(temp); }},
+        {"temporary name taken by a folder", false, [&](sim::Machine& m) { m.files.AddFile(temp + "\\x", "x"); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -340,7 +343,7 @@ TEST_F(Replace, AFailureAfterTheQuestionLeavesTheWindowHidden) {
     Progress::Show("Installing", "item.pak");
     const std::string target = kFolder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
-    pc().Inject("MoveFileExA", 1, ERROR_ACCESS_DENIED);
+    pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
     pc().boxAnswers.push_back(IDYES);
     EXPECT_FALSE(Install("pak", target, Pak(4), &installed));
     EXPECT_EQ(WindowAndBoxCalls(), (std::vector<std::string>{"new window", "hide", "ask", "ask"}));

@@ -26,11 +26,22 @@ struct Scenario {
     const char* arguments;
     bool appRunning;
     std::vector<int> answers;
+    void (*arrange)(sim::Machine&) = nullptr;
 };
+
+const std::vector<std::uint8_t> kStale = demo::Bytes("stale, from a failed run");
 
 const Scenario kScenarios[] = {
     {"interactive, application running, Yes and Yes", "", true, {IDYES, IDYES}},
     {"quiet with runapp, application running", "modest runapp", true, {}},
+    {"interactive, application not running, Yes and No", "", false, {IDYES, IDNO}},
+    {"quiet with runapp, application not running", "modest runapp", false, {}},
+    {"quiet, a read-only hidden ~lxn.cok left behind", "modest", false, {},
+     [](sim::Machine& m) { m.files.AddFile(kTemp, kStale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }},
+    {"quiet with runapp, a read-only lxn.cok", "modest runapp", true, {},
+     [](sim::Machine& m) { m.files.Node(demo::kDataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
+    {"quiet with runapp, the shell elevated too", "modest runapp", true, {},
+     [](sim::Machine& m) { m.shell.elevated = true; }},
 };
 
 void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
@@ -38,6 +49,7 @@ void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
     demo::Setup(sim::pc(), payload);
     sim::pc().commandLine = "LexomirUpdate.exe " + std::string(s.arguments);
     if (s.appRunning) sim::pc().StartMainApp();
+    if (s.arrange) s.arrange(sim::pc());
     // Answers beyond those the run asks for are harmless; a run that asks
     // more than the scenario expects answers No.
     sim::pc().boxAnswers.assign(s.answers.begin(), s.answers.end());
@@ -68,14 +80,27 @@ bool Shows(const std::string& start) {
 }
 
 // What must hold after any run, faulted or not. Returns the problems found.
-std::vector<std::string> Check(int exitCode, const std::vector<std::uint8_t>& payload) {
+std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vector<std::uint8_t>& payload) {
     std::vector<std::string> problems;
     sim::Machine& m = sim::pc();
     const auto data = m.files.Read(kDataFile);
     const bool old = data == demo::Bytes("old data");
     const bool complete = data == payload;
     if (!old && !complete) problems.push_back("the data file is neither the old one nor the new one");
-    if (m.files.Exists(kTemp)) problems.push_back("the temporary file was left behind");
+    // A file left by an earlier run may stay as it was when it could not
+    // be cleared; this run leaves nothing of its own.
+    if (m.files.Exists(kTemp) && m.files.Read(kTemp) != kStale)
+        problems.push_back("the temporary file was left behind");
+    if (old && m.files.Node(kDataFile)->attributes != sim::FileNode{}.attributes &&
+        !(m.files.Node(kDataFile)->attributes & FILE_ATTRIBUTE_READONLY))
+        problems.push_back("the old read-only data file lost its attribute");
+    // "runapp": the caller gets its application back whenever the run
+    // got as far as writing, whether or not the file could be written.
+    const bool runapp = std::string(s.arguments) == "modest runapp";
+    const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") > 0;
+    if (runapp && (exitCode == 0 || exitCode == 4) && !startAttempted)
+        problems.push_back("runapp, and the application was not started again");
+    if (!runapp && exitCode != 0 && startAttempted) problems.push_back("the application was started after a failure");
     if (!m.handles.empty()) problems.push_back(std::to_string(m.handles.size()) + " handle(s) left open");
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
     for (const sim::BoxRecord& b : m.boxes)
@@ -105,13 +130,26 @@ std::vector<std::string> Check(int exitCode, const std::vector<std::uint8_t>& pa
     return problems;
 }
 
-// The error a failing call gives; writes fail for want of space.
-DWORD ErrorFor(const std::string& function) {
-    if (function == "WriteFile") return ERROR_DISK_FULL;
-    if (function == "ReadFile") return ERROR_READ_FAULT;
-    if (function == "CreateFileA") return ERROR_SHARING_VIOLATION;
-    if (function.rfind("Reg", 0) == 0) return ERROR_ACCESS_DENIED;
-    return ERROR_ACCESS_DENIED;
+// The errors a failing call gives, each in turn: the ways it fails.
+std::vector<DWORD> ErrorsFor(const std::string& function) {
+    if (function == "WriteFile") return {ERROR_DISK_FULL, ERROR_WRITE_FAULT};
+    if (function == "ReadFile") return {ERROR_READ_FAULT};
+    if (function == "CreateFileA" || function == "CreateFileW")
+        return {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED, ERROR_FILE_EXISTS, ERROR_PATH_NOT_FOUND};
+    if (function == "MoveFileExA" || function == "DeleteFileA" || function == "RemoveDirectoryA")
+        return {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY};
+    if (function == "GetFileAttributesA") return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
+    if (function.rfind("Reg", 0) == 0) return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
+    return {ERROR_ACCESS_DENIED};
+}
+
+// The calls that clean up after a failure: made to fail as well, while
+// the first failure is being handled.
+bool CleansUp(const std::string& function) {
+    for (const char* f : {"DeleteFileA", "RemoveDirectoryA", "SetFileAttributesA", "MoveFileExA", "CloseHandle",
+                          "RegCloseKey", "FindClose", "GetFileAttributesA", "ShellExecuteA"})
+        if (function == f) return true;
+    return false;
 }
 
 struct Point {
@@ -126,41 +164,82 @@ std::vector<Point> PointsOf(const std::vector<sim::CallRecord>& calls) {
     return points;
 }
 
+struct Tally {
+    int single = 0, second = 0;
+    std::set<std::string> functions;
+};
+
+std::string Describe(const Scenario& s, const std::string& faults, int code, const std::vector<std::string>& problems) {
+    std::string line = std::string(s.name) + ": " + faults + " failing (exit " + std::to_string(code) + "):";
+    for (const std::string& pr : problems) line += "\n  " + pr;
+    return line;
+}
+
 // Runs the sweep over `run`; returns one line for each point that failed.
-std::vector<std::string> Sweep(const Scenario& s, int (*run)(), int& tried, std::set<std::string>& functions) {
+// Every logged call fails in turn with each of its errors; then, for the
+// first error, every cleanup call made after it fails too.
+std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bool secondFaults = true) {
     const std::vector<std::uint8_t> payload = demo::Payload(6000);
     Arrange(s, payload);
     const int baseline = run();
-    EXPECT_EQ(Check(baseline, payload), std::vector<std::string>{}) << "the unfaulted run";
-    const std::vector<Point> points = PointsOf(sim::pc().calls);
+    EXPECT_EQ(Check(s, baseline, payload), std::vector<std::string>{}) << s.name << ": the unfaulted run";
+    const std::vector<sim::CallRecord> unfaulted = sim::pc().calls;
+    const std::vector<Point> points = PointsOf(unfaulted);
     std::vector<std::string> failures;
     for (const Point& p : points) {
-        Arrange(s, payload);
-        sim::pc().Inject(p.function, p.occurrence, ErrorFor(p.function));
-        const int code = run();
-        ++tried;
-        functions.insert(p.function);
-        const std::vector<std::string> problems = Check(code, payload);
-        if (problems.empty()) continue;
-        std::string line = std::string(s.name) + ": " + p.function + " #" + std::to_string(p.occurrence) +
-                           " failing (exit " + std::to_string(code) + "):";
-        for (const std::string& pr : problems) line += "\n  " + pr;
-        failures.push_back(line);
+        const std::vector<DWORD> errors = ErrorsFor(p.function);
+        for (std::size_t e = 0; e < errors.size(); ++e) {
+            Arrange(s, payload);
+            sim::pc().Inject(p.function, p.occurrence, errors[e]);
+            const int code = run();
+            ++tally.single;
+            tally.functions.insert(p.function);
+            const std::string first = p.function + " #" + std::to_string(p.occurrence) + " (" + std::to_string(errors[e]) + ")";
+            std::vector<std::string> problems = Check(s, code, payload);
+            if (!problems.empty()) failures.push_back(Describe(s, first, code, problems));
+            if (e != 0 || !secondFaults) continue;
+            // The handling of this failure: from where the run leaves the
+            // unfaulted one's path on. (Where it never does, the failure
+            // was absorbed, and the single faults have covered the rest.)
+            const std::vector<sim::CallRecord> calls = sim::pc().calls;
+            std::size_t apart = 0;
+            while (apart < calls.size() && !calls[apart].faulted) ++apart;
+            ++apart;
+            while (apart < calls.size() && apart < unfaulted.size() && calls[apart].function == unfaulted[apart].function &&
+                   calls[apart].detail == unfaulted[apart].detail)
+                ++apart;
+            std::map<std::string, int> seen;
+            for (std::size_t j = 0; j < calls.size(); ++j) {
+                const int occurrence = ++seen[calls[j].function];
+                if (j < apart || !CleansUp(calls[j].function)) continue;
+                Arrange(s, payload);
+                sim::pc().Inject(p.function, p.occurrence, errors[e]);
+                sim::pc().Inject(calls[j].function, occurrence, ErrorsFor(calls[j].function)[0]);
+                const int second = run();
+                ++tally.second;
+                problems = Check(s, second, payload);
+                if (!problems.empty())
+                    failures.push_back(Describe(s, first + ", then " + calls[j].function + " #" + std::to_string(occurrence),
+                                                second, problems));
+            }
+        }
     }
     return failures;
 }
 
-TEST(FaultSweep, EverySingleFailingCallLosesNothing) {
-    int tried = 0;
-    std::set<std::string> functions;
+TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
+    Tally tally;
     for (const Scenario& s : kScenarios)
-        for (const std::string& failure : Sweep(s, RunInstaller, tried, functions)) ADD_FAILURE() << failure;
-    std::cout << "[ sweep    ] " << tried << " fault points over " << functions.size() << " functions, "
+        for (const std::string& failure : Sweep(s, RunInstaller, tally)) ADD_FAILURE() << failure;
+    std::cout << "[ sweep    ] " << tally.single << " fault points and " << tally.second
+              << " second faults in cleanup, over " << tally.functions.size() << " functions, "
               << std::size(kScenarios) << " scenarios\n";
-    EXPECT_GT(tried, 100);
+    EXPECT_GT(tally.single, 100);
+    EXPECT_GT(tally.second, 100);
+    const std::set<std::string>& functions = tally.functions;
     for (const char* f : {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA",
                           "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
-                          "ShellExecuteA", "CreateFileMappingA", "BCryptHashData", "FindFirstFileA"})
+                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA", "BCryptHashData", "FindFirstFileA"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
 }
 
@@ -181,9 +260,8 @@ int NaiveRun() {
 }
 
 TEST(FaultSweep, CatchesAnInPlaceOverwrite) {
-    int tried = 0;
-    std::set<std::string> functions;
-    const std::vector<std::string> failures = Sweep({"quiet", "modest", false, {}}, NaiveRun, tried, functions);
+    Tally tally;
+    const std::vector<std::string> failures = Sweep({"quiet", "modest", false, {}}, NaiveRun, tally, false);
     bool partial = false;
     for (const std::string& f : failures) partial |= f.find("neither the old one nor the new one") != std::string::npos;
     EXPECT_TRUE(partial) << "a half-written data file must be reported";

@@ -150,6 +150,15 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
          "E:\\Apps\\Lexomir\\", kNormalEntry, true},
         {"ProgramFilesDir unexpanded", [] { Set(kCurrentVersion, "ProgramFilesDir", "%SystemDrive%\\PF", REG_EXPAND_SZ); },
          "%SystemDrive%\\PF\\Lexomir\\", kNormalEntry, true},
+        {"UninstallString of type REG_EXPAND_SZ is expanded",
+         [] { Set(kNormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
+         "C:\\Program Files (x86)\\Lexomir\\", kNormalEntry, false},
+        {"REG_EXPAND_SZ: a variable that is not set stays as written",
+         [] { Set(kNormalEntry, "UninstallString", "%NoSuchFolder%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
+         "%NoSuchFolder%\\Lexomir\\", kNormalEntry, false},
+        {"UninstallString of type REG_SZ is taken as stored",
+         [] { Set(kNormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe"); },
+         "%ProgramFiles%\\Lexomir\\", kNormalEntry, false},
         {"no ProgramFilesDir, entry present",
          [] {
              sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kCurrentVersion).values.clear();
@@ -215,7 +224,8 @@ TEST_F(InstallTargetTest, TheFolderOfAnUninstallString) {
         {"D:\\Apps\\unins.exe /LOG=D:\\Temp\\u.txt", "D:\\Apps\\unins.exe /LOG=D:\\Temp\\"},
         {"D:\\Lexomir\\\\", "D:\\Lexomir\\"},  // the next-to-last backslash is the cut
         {"\\u", "\\"},
-        {"%ProgramFiles%\\Lexomir\\unins000.exe", "%ProgramFiles%\\Lexomir\\", REG_EXPAND_SZ},
+        {"%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files (x86)\\Lexomir\\", REG_EXPAND_SZ},
+        {"\"%ProgramFiles%\\Lexomir\\unins000.exe\" /x", "C:\\Program Files (x86)\\Lexomir\\", REG_EXPAND_SZ},
         // Quoted: the folder of the quoted program, whatever follows.
         {"\"C:\\Program Files\\Lexomir\\unins000.exe\" /x", "C:\\Program Files\\Lexomir\\"},
         {"\"C:\\Program Files\\Lexomir\\unins000.exe\"", "C:\\Program Files\\Lexomir\\"},
@@ -277,12 +287,12 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
             EXPECT_EQ(box.owner, nullptr);
             EXPECT_EQ(box.style, UINT(0x200010));
             if (russian) {
-                EXPECT_EQ(box.function, "MessageBoxExA");
+                EXPECT_EQ(box.function, "MessageBoxExW");
                 EXPECT_EQ(box.text, russianText);
                 EXPECT_EQ(box.caption, russianTitle);
                 EXPECT_EQ(box.language, WORD(0x19));
             } else {
-                EXPECT_EQ(box.function, "MessageBoxA");
+                EXPECT_EQ(box.function, "MessageBoxW");
                 EXPECT_EQ(box.text, "No access to system registry");
                 EXPECT_EQ(box.caption, "Lexomir update");
                 EXPECT_FALSE(box.language.has_value());

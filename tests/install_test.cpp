@@ -97,11 +97,16 @@ TEST_F(EmbeddedFile, FailuresLeaveTheInstalledFileAsItWas) {
         {"disk full", [](sim::Machine& m) { m.files.capacity = m.files.UsedBytes() + 1000; }},
         {"flush fails", [](sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
         {"close fails", [](sim::Machine& m) { m.Inject("CloseHandle", 1, ERROR_WRITE_FAULT); }},
-        {"move fails", [](sim::Machine& m) { m.Inject("MoveFileExA", 1, ERROR_ACCESS_DENIED); }},
+        {"move fails, also when tried again", [](sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
+        {"move fails for good", [](sim::Machine& m) { m.Inject("MoveFileExA", 1, ERROR_NOT_ENOUGH_MEMORY); }},
         {"target held open by the application",
          [](sim::Machine& m) { m.files.HoldOpen(kDataFile, GENERIC_READ | GENERIC_WRITE, 0); }},
-        {"target read-only", [](sim::Machine& m) { m.files.Node(kDataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
-        {"temporary name cannot be created", [](sim::Machine& m) { m.files.AddFolder(kTemp); }},
+        {"target read-only for good",
+         [](sim::Machine& m) {
+             m.files.Node(kDataFile)->attributes |= FILE_ATTRIBUTE_READONLY;
+             m.Inject("SetFileAttributesA", 0, ERROR_ACCESS_DENIED);
+         }},
+        {"temporary name cannot be created", [](sim::Machine& m) { m.files.AddFile(kTemp + "\\x", "x"); }},
         {"resource missing", [](sim::Machine& m) { m.resources.clear(); }},
         {"resource cannot be loaded", [](sim::Machine& m) { m.Inject("LoadResource", 1, ERROR_RESOURCE_DATA_NOT_FOUND); }},
     };
@@ -131,11 +136,11 @@ TEST_F(EmbeddedFile, RussianFailureText) {
     ReleaseProcessEnvironment();
     pc().userLocale = 0x0419;
     InitProcessEnvironment();
-    pc().Inject("MoveFileExA", 1, ERROR_ACCESS_DENIED);
+    pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(Install());
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].text, "Не удается установить файл " + kDataFile);
-    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExA");
+    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");
 }
 
 // ----------------------------------------------------------- installed size

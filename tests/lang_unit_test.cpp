@@ -256,7 +256,7 @@ TEST_F(LangUnitTest, TheErrorBoxIsInTheLanguageOfTheRun) {
     RussianUi = true;
     LangUnit::LookupLine("k");
     ASSERT_EQ(pc().boxes.size(), 1u);
-    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExA");
+    EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");
     EXPECT_EQ(pc().boxes[0].text, "Не удаётся работать с файлом языковой поддержки german.lng");
 }
 

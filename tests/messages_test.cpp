@@ -74,8 +74,8 @@ TEST_F(MessagesTest, ShowErrorShowsOnlyTheTextOfTheRunsLanguage) {
         bool russian;
         Expected box;
     } cases[] = {
-        {false, {"MessageBoxA", kEnglishText, "Lexomir update", 0x200010, std::nullopt}},
-        {true, {"MessageBoxExA", kRussianText, kRussianTitleBytes, 0x200010, WORD(0x19)}},
+        {false, {"MessageBoxW", kEnglishText, "Lexomir update", 0x200010, std::nullopt}},
+        {true, {"MessageBoxExW", kRussianText, kRussianTitleBytes, 0x200010, WORD(0x19)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.russian ? "Russian" : "English");
@@ -84,7 +84,7 @@ TEST_F(MessagesTest, ShowErrorShowsOnlyTheTextOfTheRunsLanguage) {
         ShowError(kEnglishText, kRussianText);
         ASSERT_EQ(pc().boxes.size(), 1u);
         ExpectBox(pc().boxes[0], c.box);
-        EXPECT_EQ(pc().CallCount(c.russian ? "MessageBoxA" : "MessageBoxExA"), 0);
+        EXPECT_EQ(pc().CallCount(c.russian ? "MessageBoxW" : "MessageBoxExW"), 0);
     }
 }
 
@@ -93,7 +93,7 @@ TEST_F(MessagesTest, ShowErrorIgnoresWhatTheBoxReturns) {
         SCOPED_TRACE(russian ? "Russian" : "English");
         sim::Reset();
         StartIn(russian);
-        pc().Inject(russian ? "MessageBoxExA" : "MessageBoxA", 1, ERROR_NOT_ENOUGH_MEMORY);
+        pc().Inject(russian ? "MessageBoxExW" : "MessageBoxW", 1, ERROR_NOT_ENOUGH_MEMORY);
         ShowError("first", "первый");
         ShowError("second", "второй");
         // The box that could not be shown leaves the next one unaffected.
@@ -120,8 +120,8 @@ TEST_F(MessagesTest, ConfirmPromptIsTrueOnlyForYes) {
         bool russian;
         Expected box;
     } languages[] = {
-        {false, {"MessageBoxA", kEnglishQuestion, "Sound question", 0x42024, std::nullopt}},
-        {true, {"MessageBoxExA", kRussianQuestion, kRussianQuestionBytes, 0x42024, WORD(0x19)}},
+        {false, {"MessageBoxW", kEnglishQuestion, "Sound question", 0x42024, std::nullopt}},
+        {true, {"MessageBoxExW", kRussianQuestion, kRussianQuestionBytes, 0x42024, WORD(0x19)}},
     };
     for (const auto& l : languages) {
         for (const auto& a : answers) {
@@ -134,7 +134,7 @@ TEST_F(MessagesTest, ConfirmPromptIsTrueOnlyForYes) {
             EXPECT_EQ(ConfirmPrompt(kEnglishQuestion, kRussianQuestion), a.result);
 
             EXPECT_EQ(pc().CallCount(l.box.function), 1);
-            EXPECT_EQ(pc().CallCount(l.russian ? "MessageBoxA" : "MessageBoxExA"), 0);
+            EXPECT_EQ(pc().CallCount(l.russian ? "MessageBoxW" : "MessageBoxExW"), 0);
             if (a.shown) {
                 ASSERT_EQ(pc().boxes.size(), 1u);
                 ExpectBox(pc().boxes[0], l.box);

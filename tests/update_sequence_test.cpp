@@ -33,14 +33,14 @@ struct Box {
 };
 
 Box Error(bool russian, const std::string& en, const std::string& ru) {
-    if (russian) return {"MessageBoxExA", ru, kRuTitle, kErrorStyle, WORD(0x19)};
-    return {"MessageBoxA", en, kEnTitle, kErrorStyle, std::nullopt};
+    if (russian) return {"MessageBoxExW", ru, kRuTitle, kErrorStyle, WORD(0x19)};
+    return {"MessageBoxW", en, kEnTitle, kErrorStyle, std::nullopt};
 }
 Box Confirm(bool russian) {
-    if (russian) return {"MessageBoxExA", kConfirmRu, "Резонный вопрос", kQuestionStyle, WORD(0x19)};
-    return {"MessageBoxA", kConfirmEn, "Sound question", kQuestionStyle, std::nullopt};
+    if (russian) return {"MessageBoxExW", kConfirmRu, "Резонный вопрос", kQuestionStyle, WORD(0x19)};
+    return {"MessageBoxW", kConfirmEn, "Sound question", kQuestionStyle, std::nullopt};
 }
-Box FinalQuestion() { return {"MessageBoxExA", kFinal, kEnTitle, kQuestionStyle, WORD(0x19)}; }
+Box FinalQuestion() { return {"MessageBoxExW", kFinal, kEnTitle, kQuestionStyle, WORD(0x19)}; }
 
 void ExpectBoxes(const std::vector<Box>& expected) {
     const auto& shown = sim::pc().boxes;
@@ -116,7 +116,7 @@ TEST_P(UpdateSequence, ConfirmationRefusedWritesNothing) {
 }
 
 TEST_P(UpdateSequence, ConfirmationThatCannotBeShownCountsAsNo) {
-    pc().Inject(russian_ ? "MessageBoxExA" : "MessageBoxA", 1, ERROR_INVALID_WINDOW_HANDLE);
+    pc().Inject(russian_ ? "MessageBoxExW" : "MessageBoxW", 1, ERROR_INVALID_WINDOW_HANDLE);
     EXPECT_EQ(RunInstaller(), 3);
     EXPECT_EQ(DataFile(), Old());
 }
@@ -138,7 +138,9 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
     pc().app.quitsOnWmQuit = false;
     pc().boxAnswers = {IDYES};
     EXPECT_EQ(RunInstaller(), 4);
-    EXPECT_EQ(std::vector<DWORD>(pc().sleeps), std::vector<DWORD>(8, 512));
+    std::vector<DWORD> sleeps(8, 512);  // the wait for the quit
+    for (DWORD retry : {50, 100, 200, 400, 800}) sleeps.push_back(retry);  // the rename, tried again briefly
+    EXPECT_EQ(pc().sleeps, sleeps);
     const std::string path = kDataFile;
     ExpectBoxes({Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
     EXPECT_EQ(DataFile(), Old());

@@ -27,6 +27,16 @@ struct NameLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
 std::string UpperAscii(std::string text);
+
+// Code pages (sim_codepage.cpp). Names on the volume, the module's file
+// name and the current folder are kept in UTF-8; tests give them so.
+std::wstring Widen(const std::string& bytes, UINT codePage);  // CP_ACP: the machine's
+std::string Narrow(const std::wstring& text, UINT codePage);  // "?" where the page has no character
+std::string Utf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+std::string FromAnsi(const std::string& ansi);  // a name an ANSI call was given
+std::string ToAnsi(const std::string& name);    // a name as an ANSI call gives it back
+inline std::string U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 inline bool IsIntResource(LPCSTR name) { return IS_INTRESOURCE(name); }
 
 // A call the model does not cover. The default handler prints and aborts;
@@ -105,7 +115,8 @@ struct FileNode {
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
     std::uint64_t reportedSize = 0;  // when not 0, the size listings report (large files)
     bool unlistable = false;         // FindFirstFileA inside fails with access denied
-    std::string linkTarget;          // a directory junction: listing goes there
+    std::string linkTarget;          // a junction or symbolic link: names below (or the file) are there
+    int linkGroup = 0;               // hard links of one file share a group (0: the only name)
 };
 
 // Another process holding a file open.
@@ -124,7 +135,11 @@ public:
     void AddFile(const std::string& path, const std::string& text) {
         AddFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
     }
-    void AddLink(const std::string& path, const std::string& target);
+    void AddLink(const std::string& path, const std::string& target);      // a directory junction
+    void AddFileLink(const std::string& path, const std::string& target);  // a file symbolic link
+    void AddHardLink(const std::string& path, const std::string& existing);
+    int LinkCount(const std::string& normalized) const;  // names of the file at this name
+    void Sync(const std::string& normalized);  // a change through one name shows through all
     bool Exists(const std::string& path) const;
     bool IsFolder(const std::string& path) const;
     std::optional<std::vector<std::uint8_t>> Read(const std::string& path) const;
@@ -149,16 +164,23 @@ public:
         DWORD error;
     };
     std::map<std::string, WriteFault, NameLess> writeFaults;  // key: normalized path
-    std::string Resolve(const std::string& normalized) const;  // through directory links
+    std::string Resolve(const std::string& normalized) const;  // through links
+    // Through links in the folders only: the calls that act on a link itself.
+    std::string ResolveParent(const std::string& normalized) const;
+    int nextLinkGroup = 1;
 };
 
 // ------------------------------------------------------- boxes and windows
 
 struct BoxRecord {
-    std::string function;  // "MessageBoxA" or "MessageBoxExA"
+    std::string function;  // "MessageBoxA", "MessageBoxExA", "MessageBoxW" or "MessageBoxExW"
     HWND owner = nullptr;
+    // What the box shows, written in code page 1251 to compare with the
+    // program's texts ("?" for what 1251 cannot write). An ANSI box shows
+    // its bytes as the machine's ANSI code page reads them.
     std::string text;
     std::string caption;
+    std::wstring shownText, shownCaption;  // the same, exactly
     UINT style = 0;
     std::optional<WORD> language;
     int result = 0;
@@ -212,10 +234,24 @@ struct MainApp {
     std::vector<int> heldTokens;
 };
 
+// One start of a program by the installer: ShellExecuteA, or
+// CreateProcessWithTokenW with the desktop user's token.
 struct ShellExecuteRecord {
     std::string verb, file, parameters, directory, currentFolder;
     int show = 0;
     DWORD at = 0;
+    std::string function = "ShellExecuteA";
+    bool elevated = false;  // the token the program runs with
+};
+
+// The desktop shell the user logged on to (sim_security.cpp): its window,
+// its process, and whether its token is elevated (UAC off, or the shell
+// restarted as administrator).
+struct DesktopShell {
+    bool running = true;
+    bool elevated = false;
+    DWORD processId = 0x0B70;
+    HWND window = nullptr;  // made on first use
 };
 
 // ------------------------------------- console commands (sim_process.cpp)
@@ -229,11 +265,16 @@ struct ConsoleCommand {
     DWORD runMs = 60;
     bool neverEnds = false;
     DWORD exitCode = 0;
+    // What someone else does to the redirect file (its full path) while
+    // the command runs, just before it ends.
+    std::function<void(const std::string&)> meanwhile;
 };
 
 // A command interpreter: its file must exist on the volume as well. A
 // command it does not know prints only to the error stream, so its
-// redirect file stays empty, and it exits with 1.
+// redirect file stays empty, and it exits with 1. Before the command it
+// runs the AutoRun commands of HKLM and HKCU "Software\Microsoft\Command
+// Processor" unless given /d, and it expands %NAME% on its command line.
 struct ConsoleInterpreter {
     std::map<std::string, ConsoleCommand, NameLess> commands;  // by command text
 };
@@ -246,7 +287,8 @@ struct ProcessRecord {
     DWORD creationFlags = 0;
     BOOL inheritHandles = FALSE;
     STARTUPINFOA startup{};
-    std::string command;   // what the interpreter was told to run
+    std::string command;   // what the interpreter was told to run, expanded
+    std::vector<std::string> autoRun;  // the AutoRun commands it ran first
     std::string redirect;  // full path of the file its output went to; empty: none
     DWORD id = 0;
     DWORD startedAt = 0;
@@ -269,11 +311,19 @@ public:
     std::string commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
     LCID userLocale = 0x0409;
     bool userIsAdmin = true;
+    // The installer's token: an administrator's full, elevated one; without
+    // UAC or for a standard user it is not elevated. Before Vista tokens
+    // have no elevation to ask about.
+    bool elevated = true;
+    bool impersonatePrivilege = true;  // SeImpersonatePrivilege, held by elevated administrators
+    bool secondaryLogonRunning = true;  // the service behind CreateProcessWithTokenW
+    DesktopShell shell;
     bool wow64 = true;  // a 32-bit process on 64-bit Windows
     OSVERSIONINFOEXA version{};
     std::map<std::string, std::string, NameLess> environment;
     std::string currentFolder = "C:\\Users\\User\\Downloads";
     std::string systemFolder = "C:\\Windows\\system32";
+    std::string windowsFolder = "C:\\Windows";
     bool performanceCounterWorks = true;
     LONGLONG performanceCount = 0x123456789ALL;
 
@@ -335,6 +385,9 @@ public:
                                      {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};
     UINT oemCodePage = 866;
     UINT ansiCodePage = 1251;
+    // A virus scanner that opens each file written for this long after it
+    // is closed, without letting others delete or rename it.
+    DWORD scanHoldMs = 0;
 
     // Threads, events and window classes of the installer's own process
     // (sim_threads.cpp, sim_windowing.cpp). A simulated thread is a real
@@ -347,6 +400,9 @@ public:
 
     // Calls and faults.
     std::vector<CallRecord> calls;
+    // Someone else at work on the machine: called as each call begins,
+    // before the call looks at anything.
+    std::function<void(const CallRecord&)> meanwhile;
     std::vector<Fault> faults;
     void Inject(const std::string& function, int occurrence, DWORD error,
                 const std::string& detail = "") {
@@ -356,13 +412,14 @@ public:
 
     // Implementation details shared by the API files.
     struct Handle {
-        enum Kind { File, Find, Mapping, Process, Thread, Event } kind;
+        enum Kind { File, Find, Mapping, Process, Thread, Event, Token } kind;
         std::string path;  // file: normalized path; mapping: object name; process: program
         DWORD access = 0, share = 0;
         std::uint64_t position = 0;
         std::vector<WIN32_FIND_DATAA> listing;
         std::size_t next = 0;
         DWORD processId = 0;  // process, thread: the process it belongs to
+        bool elevated = false, primary = true;  // token
     };
     std::map<std::uintptr_t, Handle> handles;
     struct RegHandle {
@@ -377,15 +434,21 @@ public:
     std::optional<DWORD> Enter(const std::string& function, const std::string& detail);
     std::multimap<DWORD, std::function<void()>> timeline;
     std::uintptr_t nextWindow = 0x10010;
-    std::string FullPath(const std::string& path) const { return files.Normalize(path, currentFolder); }
+    // The full name on the volume of a path an ANSI call was given.
+    std::string FullPath(const std::string& path) const { return files.Normalize(FromAnsi(path), currentFolder); }
     bool FileOpenConflicts(const std::string& path, DWORD access, DWORD share) const;
 };
 
 Machine& pc();
 void Reset();  // a new machine: every test starts from here
+// The environment's %NAME% references expanded, as Windows expands them.
+std::string ExpandVariables(const std::string& text);
 
 // What GetModuleHandleA(nullptr) gives: the installer's own module.
 inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr_t(0x400000)); }
+// A program was started from this full path: the main application starts
+// when it is the one (sim_user.cpp).
+void StartMainAppIfItIs(const std::string& path);
 // WaitForSingleObject on an event handle (sim_threads.cpp).
 DWORD WaitForEvent(HANDLE event, DWORD milliseconds);
 

@@ -51,6 +51,7 @@ Machine::Machine() {
     environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
     environment["ProgramFiles"] = "C:\\Program Files (x86)";
     files.AddFolder("C:\\Windows\\system32");
+    files.AddFolder("C:\\Windows\\Temp");
     files.AddFolder("C:\\Users\\User\\Downloads");
     files.AddFolder("C:\\Users\\User\\AppData\\Local\\Temp");
 }
@@ -66,6 +67,29 @@ void Reset() {
     lastError = 0;
 }
 
+std::string ExpandVariables(const std::string& text) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t open = text.find('%', i);
+        const std::size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+        if (close == std::string::npos) {
+            out += text.substr(i);
+            break;
+        }
+        out += text.substr(i, open - i);
+        auto it = pc().environment.find(text.substr(open + 1, close - open - 1));
+        if (close > open + 1 && it != pc().environment.end()) {
+            out += it->second;
+            i = close + 1;
+        } else {
+            out += '%';  // the second % may open a name that is set
+            i = open + 1;
+        }
+    }
+    return out;
+}
+
 void Machine::AddResource(const std::string& type, const std::string& name, WORD language,
                           std::vector<std::uint8_t> data) {
     resources.push_back({UpperAscii(type), UpperAscii(name), language, std::move(data)});
@@ -74,6 +98,7 @@ void Machine::AddResource(const std::string& type, const std::string& name, WORD
 std::optional<DWORD> Machine::Enter(const std::string& function, const std::string& detail) {
     RunDue();
     calls.push_back({function, detail, false});
+    if (meanwhile) meanwhile(calls.back());
     for (Fault& f : faults) {
         if (f.function != function) continue;
         if (!f.detail.empty() && detail.find(f.detail) == std::string::npos) continue;
@@ -189,10 +214,29 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     pc().Enter("GetSystemDirectoryA", "");
-    const std::string& folder = pc().systemFolder;
+    const std::string folder = sim::ToAnsi(pc().systemFolder);
     if (!buffer || size <= folder.size()) return UINT(folder.size() + 1);
     std::memcpy(buffer, folder.c_str(), folder.size() + 1);
     return UINT(folder.size());
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    if (auto e = pc().Enter("GetWindowsDirectoryA", "")) return sim::Fail(*e, UINT(0));
+    const std::string folder = sim::ToAnsi(pc().windowsFolder);
+    if (!buffer || size <= folder.size()) return UINT(folder.size() + 1);
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return UINT(folder.size());
+}
+
+// %NAME% becomes the variable's value; a name that is not set, and a
+// lone %, stay as written. The size counts the NUL, in both outcomes.
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
+    if (auto e = pc().Enter("ExpandEnvironmentStringsA", source ? source : "")) return sim::Fail(*e, DWORD(0));
+    if (!source) return sim::Fail(ERROR_INVALID_PARAMETER, DWORD(0));
+    const std::string expanded = sim::ExpandVariables(source);
+    const DWORD needed = DWORD(expanded.size() + 1);
+    if (destination && size >= needed) std::memcpy(destination, expanded.c_str(), needed);
+    return needed;
 }
 
 BOOL WINAPI IsUserAnAdmin() {

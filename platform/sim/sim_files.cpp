@@ -18,8 +18,15 @@ std::string LastComponent(const std::string& normalized) {
 
 bool EndsWithSeparator(const std::string& path) { return !path.empty() && IsSeparator(path.back()); }
 
-// The ANSI calls take paths of at most MAX_PATH characters.
-bool TooLong(const std::string& path) { return path.size() > MAX_PATH; }
+// A path, NUL included, must fit MAX_PATH characters, as given and made full.
+bool TooLong(const std::string& name, const std::string& full) {
+    return FromUtf8(name).size() >= MAX_PATH || FromUtf8(full).size() >= MAX_PATH;
+}
+
+// Wildcards and the characters the shell uses for quoting and redirection
+// are not allowed in names; "?" is also what an ANSI call gives for a
+// character its code page cannot write.
+bool BadName(const std::string& name) { return name.find_first_of("?*<>|\"") != std::string::npos; }
 
 }  // namespace
 
@@ -96,6 +103,13 @@ std::string FileSystem::Resolve(const std::string& normalized) const {
     return "";  // a loop of links
 }
 
+std::string FileSystem::ResolveParent(const std::string& normalized) const {
+    const std::size_t cut = normalized.rfind('\\');
+    if (cut == std::string::npos) return normalized;
+    const std::string parent = Resolve(normalized.substr(0, cut));
+    return parent.empty() ? "" : parent + normalized.substr(cut);
+}
+
 void FileSystem::AddFolder(const std::string& path) {
     const std::string n = Normalize(path, "C:");
     std::string prefix;
@@ -130,6 +144,47 @@ void FileSystem::AddLink(const std::string& path, const std::string& target) {
     FileNode& node = nodes[n];
     node.linkTarget = target;
     node.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+void FileSystem::AddFileLink(const std::string& path, const std::string& target) {
+    const std::string n = Normalize(path, "C:");
+    AddFolder(Parent(n));
+    FileNode& node = nodes[n];
+    node = FileNode{};
+    node.name = LastComponent(n);
+    node.linkTarget = target;
+    node.attributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+void FileSystem::AddHardLink(const std::string& path, const std::string& existing) {
+    const std::string n = Normalize(path, "C:");
+    FileNode* original = Node(existing);
+    if (!original || original->directory) Unmodelled("a hard link to something other than a file");
+    if (!original->linkGroup) original->linkGroup = nextLinkGroup++;
+    FileNode copy = *original;
+    copy.name = LastComponent(n);
+    AddFolder(Parent(n));
+    nodes[n] = std::move(copy);
+}
+
+int FileSystem::LinkCount(const std::string& normalized) const {
+    auto it = nodes.find(normalized);
+    if (it == nodes.end()) return 0;
+    if (!it->second.linkGroup) return 1;
+    int n = 0;
+    for (const auto& [path, node] : nodes) n += node.linkGroup == it->second.linkGroup;
+    return n;
+}
+
+void FileSystem::Sync(const std::string& normalized) {
+    auto it = nodes.find(normalized);
+    if (it == nodes.end() || !it->second.linkGroup) return;
+    for (auto& [path, node] : nodes)
+        if (&node != &it->second && node.linkGroup == it->second.linkGroup) {
+            node.data = it->second.data;
+            node.attributes = it->second.attributes;
+            node.reportedSize = it->second.reportedSize;
+        }
 }
 
 FileNode* FileSystem::Node(const std::string& path) {
@@ -221,12 +276,14 @@ struct Target {
     FileNode* node = nullptr;
 };
 
-Target Locate(const std::string& raw) {
+// `name` is as the call was given it, in UTF-8. With `followLast` false a
+// link at the name itself is taken as it is, not as what it points to.
+Target Locate(const std::string& name, bool followLast = true) {
     FileSystem& fs = pc().files;
     Target t;
-    const std::string n = pc().FullPath(raw);
+    const std::string n = fs.Normalize(name, pc().currentFolder);
     if (n.empty()) return t;
-    t.path = fs.Resolve(n);
+    t.path = followLast ? fs.Resolve(n) : fs.ResolveParent(n);
     if (t.path.empty()) return t;
     auto parent = fs.nodes.find(FileSystem::Parent(t.path));
     t.parentIsFolder = parent != fs.nodes.end() && parent->second.directory;
@@ -242,7 +299,7 @@ void FillFindData(const FileNode& node, const std::string& name, WIN32_FIND_DATA
     out->nFileSizeHigh = DWORD(size >> 32);
     out->nFileSizeLow = DWORD(size & 0xFFFFFFFFu);
     if (!node.linkTarget.empty()) out->dwReserved0 = 0xA0000003;  // IO_REPARSE_TAG_MOUNT_POINT
-    std::strncpy(out->cFileName, name.c_str(), MAX_PATH - 1);
+    std::strncpy(out->cFileName, ToAnsi(name).c_str(), MAX_PATH - 1);
 }
 
 }  // namespace
@@ -262,61 +319,87 @@ bool Machine::FileOpenConflicts(const std::string& path, DWORD access, DWORD sha
 
 using sim::pc;
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                          DWORD flags, HANDLE templ) {
-    const std::string raw = name ? name : "";
-    if (auto e = pc().Enter("CreateFileA", pc().FullPath(raw))) return sim::Fail(*e, INVALID_HANDLE_VALUE);
-    if (security || templ) sim::Unmodelled("CreateFileA with security attributes or a template");
-    if (access & ~(GENERIC_READ | GENERIC_WRITE)) sim::Unmodelled("CreateFileA access rights");
+namespace sim {
+namespace {
+
+// CreateFileA and CreateFileW: `name` in UTF-8, as given.
+HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWORD share,
+                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags, HANDLE templ) {
+    const std::string full = pc().files.Normalize(name, pc().currentFolder);
+    if (auto e = pc().Enter(function, full)) return Fail(*e, INVALID_HANDLE_VALUE);
+    if (security || templ) Unmodelled("CreateFile with security attributes or a template");
+    if (access & ~(GENERIC_READ | GENERIC_WRITE)) Unmodelled("CreateFile access rights");
     if (flags & ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE |
-                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY))
-        sim::Unmodelled("CreateFileA flags");
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
+                       FILE_FLAG_OPEN_REPARSE_POINT))
+        Unmodelled("CreateFile flags");
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
-        return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
-    if (raw.empty()) return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
-    const sim::Target t = sim::Locate(raw);
-    if (t.path.empty()) return sim::Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_HANDLE_VALUE);
-    if (!t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (name.empty()) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (name.rfind("\\\\?\\", 0) == 0) Unmodelled("CreateFile with a long-path prefix");
+    if (TooLong(name, full)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
+    if (BadName(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    // A reparse point named directly is opened itself, not followed.
+    const Target t = Locate(name, !(flags & FILE_FLAG_OPEN_REPARSE_POINT));
+    if (t.path.empty()) return Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_HANDLE_VALUE);
+    if (!t.parentIsFolder) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
     DWORD error = 0;
     if (t.node) {
-        sim::FileNode& node = *t.node;
+        FileNode& node = *t.node;
         if (node.directory) {
             // The name is taken: CREATE_NEW says so before anything else.
             SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        if (sim::EndsWithSeparator(raw)) return sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
-        if (disposition == CREATE_NEW) return sim::Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+        if (EndsWithSeparator(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
         const bool writes =
             (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
         if (writes && (node.attributes & FILE_ATTRIBUTE_READONLY))
-            return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        if (pc().FileOpenConflicts(t.path, access, share))
-            return sim::Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        // Overwriting a hidden or system file must name those attributes.
+        if (disposition == CREATE_ALWAYS &&
+            (node.attributes & ~flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (pc().FileOpenConflicts(t.path, access, share)) return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
             if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))
-                return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+                return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
             node.data.clear();
             node.reportedSize = 0;
             if (disposition == CREATE_ALWAYS)
-                node.attributes = (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY)) |
-                                  FILE_ATTRIBUTE_ARCHIVE;
+                node.attributes = (flags & kept) | FILE_ATTRIBUTE_ARCHIVE | (node.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+            pc().files.Sync(t.path);
         }
         if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) error = ERROR_ALREADY_EXISTS;
     } else {
-        if (sim::EndsWithSeparator(raw)) return sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        if (EndsWithSeparator(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
-            return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-        sim::FileNode& node = pc().files.nodes[t.path];
-        node.name = sim::LastComponent(t.path);
-        node.attributes = (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY)) |
-                          FILE_ATTRIBUTE_ARCHIVE;
+            return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+        FileNode& node = pc().files.nodes[t.path];
+        node.name = LastComponent(t.path);
+        node.attributes = (flags & kept) | FILE_ATTRIBUTE_ARCHIVE;
     }
-    sim::Machine::Handle h{sim::Machine::Handle::File, t.path, access, share};
+    Machine::Handle h{Machine::Handle::File, t.path, access, share};
     HANDLE handle = pc().NewHandle(std::move(h));
     SetLastError(error);
     return handle;
+}
+
+}  // namespace
+}  // namespace sim
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templ) {
+    return sim::OpenFile("CreateFileA", sim::FromAnsi(name ? name : ""), access, share, security, disposition, flags,
+                         templ);
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templ) {
+    return sim::OpenFile("CreateFileW", sim::Utf8(name ? name : L""), access, share, security, disposition, flags,
+                         templ);
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
@@ -373,6 +456,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     if (accept) std::memcpy(data.data() + h->position, buffer, std::size_t(accept));
     h->position = end;
     if (written) *written = DWORD(accept);
+    pc().files.Sync(h->path);
     if (error) return sim::Fail(error, FALSE);
     return TRUE;
 }
@@ -411,11 +495,29 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
     return TRUE;
 }
 
+namespace sim {
+namespace {
+
+// The checks every call that takes one ANSI name makes first. Empty when
+// the name may be looked up; otherwise the error.
+std::optional<DWORD> NameError(const std::string& name) {
+    if (name.empty()) return ERROR_PATH_NOT_FOUND;
+    if (TooLong(name, pc().files.Normalize(name, pc().currentFolder))) return ERROR_FILENAME_EXCED_RANGE;
+    if (BadName(name)) return ERROR_INVALID_NAME;
+    return std::nullopt;
+}
+
+bool Same(const std::string& a, const std::string& b) { return !NameLess{}(a, b) && !NameLess{}(b, a); }
+
+}  // namespace
+}  // namespace sim
+
+// Deletes the name given: a link, not what it points to.
 BOOL WINAPI DeleteFileA(LPCSTR name) {
-    const std::string raw = name ? name : "";
-    if (auto e = pc().Enter("DeleteFileA", pc().FullPath(raw))) return sim::Fail(*e, FALSE);
-    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
-    const sim::Target t = sim::Locate(raw);
+    const std::string raw = sim::FromAnsi(name ? name : "");
+    if (auto e = pc().Enter("DeleteFileA", pc().FullPath(name ? name : ""))) return sim::Fail(*e, FALSE);
+    if (auto e = sim::NameError(raw)) return sim::Fail(*e, FALSE);
+    const sim::Target t = sim::Locate(raw, false);
     if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (t.node->directory || (t.node->attributes & FILE_ATTRIBUTE_READONLY))
@@ -425,23 +527,28 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     return TRUE;
 }
 
+// Renames the names given: a link moves as a link.
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-    const std::string from = existing ? existing : "";
-    const std::string to = target ? target : "";
-    if (auto e = pc().Enter("MoveFileExA", pc().FullPath(from) + " -> " + pc().FullPath(to)))
+    const std::string from = sim::FromAnsi(existing ? existing : "");
+    const std::string to = sim::FromAnsi(target ? target : "");
+    if (auto e = pc().Enter("MoveFileExA", pc().FullPath(existing ? existing : "") + " -> " +
+                                               pc().FullPath(target ? target : "")))
         return sim::Fail(*e, FALSE);
     if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) sim::Unmodelled("MoveFileExA flags");
-    if (sim::TooLong(from) || sim::TooLong(to)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
-    const sim::Target s = sim::Locate(from);
+    if (auto e = sim::NameError(from)) return sim::Fail(*e, FALSE);
+    if (auto e = sim::NameError(to)) return sim::Fail(*e, FALSE);
+    const sim::Target s = sim::Locate(from, false);
     if (s.path.empty() || !s.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (!s.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (s.node->directory) sim::Unmodelled("MoveFileExA on a folder");
     if (sim::HeldWithoutDeleteSharing(s.path)) return sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
-    const sim::Target d = sim::Locate(to);
+    const sim::Target d = sim::Locate(to, false);
     if (d.path.empty() || !d.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    const bool same = !sim::NameLess{}(s.path, d.path) && !sim::NameLess{}(d.path, s.path);
+    const bool same = sim::Same(s.path, d.path);
     if (d.node && !same) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return sim::Fail(ERROR_ALREADY_EXISTS, FALSE);
+        // Replacing deletes the old name: refused while any handle to it
+        // does not allow deletion, and for a read-only file.
         if (d.node->directory || (d.node->attributes & FILE_ATTRIBUTE_READONLY) ||
             sim::HeldWithoutDeleteSharing(d.path)) {
             SetLastError(ERROR_ACCESS_DENIED);
@@ -455,12 +562,13 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     return TRUE;
 }
 
+// The attributes of the name given: a link's own, with its reparse flag.
 DWORD WINAPI GetFileAttributesA(LPCSTR name) {
-    const std::string raw = name ? name : "";
-    if (auto e = pc().Enter("GetFileAttributesA", pc().FullPath(raw))) return sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
-    if (raw.empty()) return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_FILE_ATTRIBUTES);
-    const sim::Target t = sim::Locate(raw);
+    const std::string raw = sim::FromAnsi(name ? name : "");
+    if (auto e = pc().Enter("GetFileAttributesA", pc().FullPath(name ? name : "")))
+        return sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
+    if (auto e = sim::NameError(raw)) return sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
+    const sim::Target t = sim::Locate(raw, false);
     if (t.path.empty()) return sim::Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_FILE_ATTRIBUTES);
     if (!t.node) {
         const bool root = t.path.size() == 2 && t.path[1] == ':';
@@ -470,13 +578,65 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     }
     if (!t.node->directory && sim::EndsWithSeparator(raw))
         return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-    return t.node->attributes;
+    return t.node->attributes ? t.node->attributes : DWORD(FILE_ATTRIBUTE_NORMAL);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
+    const std::string raw = sim::FromAnsi(name ? name : "");
+    if (auto e = pc().Enter("SetFileAttributesA", pc().FullPath(name ? name : ""))) return sim::Fail(*e, FALSE);
+    if (auto e = sim::NameError(raw)) return sim::Fail(*e, FALSE);
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
+    if (attributes & ~settable) sim::Unmodelled("SetFileAttributesA with attributes beyond R, H, S, A");
+    const sim::Target t = sim::Locate(raw, false);
+    if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (!t.node->linkTarget.empty()) sim::Unmodelled("SetFileAttributesA on a link");
+    // FILE_ATTRIBUTE_NORMAL alone clears them all; with others it is ignored.
+    const DWORD kept = t.node->attributes & FILE_ATTRIBUTE_DIRECTORY;
+    t.node->attributes = kept | (attributes & ~DWORD(FILE_ATTRIBUTE_NORMAL));
+    pc().files.Sync(t.path);
+    return TRUE;
+}
+
+// Removes an empty folder, or a junction itself, never what it points to.
+BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
+    const std::string raw = sim::FromAnsi(name ? name : "");
+    if (auto e = pc().Enter("RemoveDirectoryA", pc().FullPath(name ? name : ""))) return sim::Fail(*e, FALSE);
+    if (auto e = sim::NameError(raw)) return sim::Fail(*e, FALSE);
+    const sim::Target t = sim::Locate(raw, false);
+    if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (!t.node->directory) return sim::Fail(ERROR_DIRECTORY, FALSE);
+    if (t.node->attributes & FILE_ATTRIBUTE_READONLY) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (t.node->linkTarget.empty() && !pc().files.List(t.path).empty()) return sim::Fail(ERROR_DIR_NOT_EMPTY, FALSE);
+    pc().files.nodes.erase(t.path);
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    if (auto e = pc().Enter("GetFileInformationByHandle", "")) return sim::Fail(*e, FALSE);
+    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
+    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!info) sim::Unmodelled("GetFileInformationByHandle without a record");
+    auto it = pc().files.nodes.find(h->path);
+    if (it == pc().files.nodes.end()) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    std::memset(info, 0, sizeof *info);
+    const sim::FileNode& node = it->second;
+    info->dwFileAttributes = node.attributes ? node.attributes : DWORD(FILE_ATTRIBUTE_NORMAL);
+    info->dwVolumeSerialNumber = 0x5A17C0DE;
+    const std::uint64_t size = node.data.size();
+    info->nFileSizeHigh = DWORD(size >> 32);
+    info->nFileSizeLow = DWORD(size & 0xFFFFFFFFu);
+    info->nNumberOfLinks = DWORD(pc().files.LinkCount(h->path));
+    return TRUE;
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     const std::string raw = pattern ? pattern : "";
     if (auto e = pc().Enter("FindFirstFileA", pc().FullPath(raw))) return sim::Fail(*e, INVALID_HANDLE_VALUE);
-    if (sim::TooLong(raw)) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
+    if (sim::TooLong(sim::FromAnsi(raw), pc().FullPath(raw)))
+        return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
     const std::size_t cut = raw.find_last_of("\\/");
     const std::string mask = cut == std::string::npos ? raw : raw.substr(cut + 1);
     const std::string folderPart = cut == std::string::npos ? "." : raw.substr(0, cut + 1);
@@ -530,6 +690,11 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
     if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find)
         return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    // A scanner looks at each file written as soon as it is closed.
+    if (it->second.kind == sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
+        const int token = pc().files.HoldOpen(it->second.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        pc().At(pc().now + pc().scanHoldMs, [token] { pc().files.Release(token); });
+    }
     if (it->second.kind == sim::Machine::Handle::Mapping) {
         auto obj = pc().namedObjects.find(it->second.path);
         if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);

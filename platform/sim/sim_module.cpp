@@ -2,6 +2,7 @@
 // at run time, and CNG hashing backed by OpenSSL.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/sim/machine.h"
@@ -14,6 +15,7 @@ const HMODULE kOwnModule = reinterpret_cast<HMODULE>(std::uintptr_t(0x400000));
 const HMODULE kKernel32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7B000000));
 const HMODULE kBcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
 const HMODULE kVersion = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
+const HMODULE kAdvapi32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7E000000));
 constexpr std::uintptr_t kResourceBase = 0x5000;
 const std::uint8_t kEmpty[1] = {0};
 
@@ -45,26 +47,45 @@ NTSTATUS Injected(const char* function) {
 
 using sim::pc;
 
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-    if (auto e = pc().Enter("GetModuleFileNameA", "")) return sim::Fail(*e, 0);
-    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
-    const std::string& name = pc().moduleFileName;
-    if (size == 0) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+namespace sim {
+namespace {
+// Both forms: the name, truncated and NUL-ended when the buffer is short.
+template <typename Char>
+DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD size) {
+    if (size == 0) return Fail(ERROR_INSUFFICIENT_BUFFER, DWORD(0));
     if (name.size() >= size) {
-        std::memcpy(buffer, name.data(), size - 1);
+        std::copy(name.begin(), name.begin() + (size - 1), buffer);
         buffer[size - 1] = 0;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return size;
     }
-    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    std::copy(name.begin(), name.end(), buffer);
+    buffer[name.size()] = 0;
     SetLastError(0);
     return DWORD(name.size());
+}
+}  // namespace
+}  // namespace sim
+
+// The ANSI form gives "?" for what the code page cannot write.
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    if (auto e = pc().Enter("GetModuleFileNameA", "")) return sim::Fail(*e, 0);
+    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
+    return sim::CopyModuleName(sim::ToAnsi(pc().moduleFileName), buffer, size);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    if (auto e = pc().Enter("GetModuleFileNameW", "")) return sim::Fail(*e, 0);
+    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameW of another module");
+    return sim::CopyModuleName(sim::FromUtf8(pc().moduleFileName), buffer, size);
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) return sim::Fail(*e, nullptr);
     if (!name) return sim::kOwnModule;
     if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::kKernel32;
+    // Imported by the installer, so always loaded; it looks nothing up there.
+    if (sim::UpperAscii(name) == "ADVAPI32.DLL" || sim::UpperAscii(name) == "ADVAPI32") return sim::kAdvapi32;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -153,6 +174,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "GetFileVersionInfoSizeA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeA);
         if (n == "GetFileVersionInfoA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoA);
         if (n == "VerQueryValueA") return reinterpret_cast<FARPROC>(&VerQueryValueA);
+    } else if (module == sim::kAdvapi32) {
     } else if (module == sim::kKernel32) {
         // Windows XP and later export it; Windows 2000 does not.
         if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)

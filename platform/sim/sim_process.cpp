@@ -76,12 +76,31 @@ void EndProcess(DWORD id, DWORD exitCode) {
 // The interpreter at work: `/c COMMAND > "FILE"`. The redirect file is
 // created (or emptied) before the command runs; when it cannot be created
 // the command does not run and the interpreter exits with 1.
+bool SwitchAt(const std::string& text, std::size_t i, char letter) {
+    return text.size() >= i + 3 && text[i] == '/' && (text[i + 1] | 0x20) == letter && IsBlank(text[i + 2]);
+}
+
 void RunInterpreter(ProcessRecord& p, const ConsoleInterpreter& interpreter, const std::string& arguments) {
     std::size_t i = 0;
     while (i < arguments.size() && IsBlank(arguments[i])) ++i;
-    if (arguments.size() < i + 3 || (arguments.compare(i, 3, "/c ") != 0 && arguments.compare(i, 3, "/C ") != 0))
-        Unmodelled("command interpreter arguments: " + arguments);
-    std::string command = arguments.substr(i + 3);
+    bool noAutoRun = false;
+    if (SwitchAt(arguments, i, 'd')) {
+        noAutoRun = true;
+        i += 3;
+        while (i < arguments.size() && IsBlank(arguments[i])) ++i;
+    }
+    if (!SwitchAt(arguments, i, 'c')) Unmodelled("command interpreter arguments: " + arguments);
+    if (!noAutoRun) {
+        // Run before anything else, with the interpreter's rights.
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            auto value = pc().registry.Value(root, "Software\\Microsoft\\Command Processor", "AutoRun");
+            if (value && (value->type == REG_SZ || value->type == REG_EXPAND_SZ) && !value->data.empty())
+                p.autoRun.push_back(std::string(reinterpret_cast<const char*>(value->data.data())));
+        }
+    }
+    // Variables are expanded when the line is read, inside quotes too,
+    // before redirections are taken apart.
+    std::string command = ExpandVariables(arguments.substr(i + 3));
     std::string target;
     const std::size_t redirect = command.rfind(" > \"");
     if (redirect != std::string::npos && command.size() > redirect + 4 && command.back() == '"' &&
@@ -127,6 +146,12 @@ void RunInterpreter(ProcessRecord& p, const ConsoleInterpreter& interpreter, con
             p.redirect = full;
             p.holdToken = m.files.HoldOpen(full, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
         }
+    }
+    if (script && script->meanwhile && !p.redirect.empty()) {
+        const std::string redirect = p.redirect;
+        auto meanwhile = script->meanwhile;
+        const DWORD at = pc().now + (runMs ? runMs - 1 : 0);
+        pc().At(at, [redirect, meanwhile] { meanwhile(redirect); });
     }
     if (script && script->neverEnds) return;
     const DWORD id = p.id;
@@ -184,7 +209,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
                            LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                            LPPROCESS_INFORMATION processInformation) {
     sim::Machine& m = pc();
-    const std::string line = commandLine ? commandLine : "";
+    const std::string line = sim::FromAnsi(commandLine ? commandLine : "");
     sim::ProcessRecord record;
     record.commandLine = line;
     record.creationFlags = creationFlags;

@@ -41,9 +41,10 @@ void AppEnds() {
     app.history.push_back("ended");
 }
 
-int ShowBox(const char* function, HWND owner, LPCSTR text, LPCSTR caption, UINT style, std::optional<WORD> language) {
+int ShowBox(const char* function, HWND owner, const std::wstring& text, const std::wstring& caption, UINT style,
+            std::optional<WORD> language) {
     Machine& m = pc();
-    BoxRecord box{function, owner, text ? text : "", caption ? caption : "", style, language, 0};
+    BoxRecord box{function, owner, Narrow(text, 1251), Narrow(caption, 1251), text, caption, style, language, 0};
     if (!m.boxAnswers.empty()) {
         box.result = m.boxAnswers.front();
         m.boxAnswers.pop_front();
@@ -59,6 +60,16 @@ int ShowBox(const char* function, HWND owner, LPCSTR text, LPCSTR caption, UINT 
 
 }  // namespace
 
+void StartMainAppIfItIs(const std::string& path) {
+    Machine& m = pc();
+    MainApp& app = m.app;
+    if (SamePath(path, m.files.Normalize(app.exePath, "C:")) && app.startsWhenLaunched && !app.running) {
+        const DWORD marker = m.now + app.markerDelayMs;
+        m.At(marker, AppCreatesMarker);
+        m.At(marker + app.windowDelayMs, AppCreatesWindow);
+    }
+}
+
 void Machine::StartMainApp() {
     AppCreatesMarker();
     AppCreatesWindow();
@@ -68,14 +79,29 @@ void Machine::StartMainApp() {
 
 using sim::pc;
 
+// The ANSI boxes read their texts in the machine's ANSI code page.
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     if (auto e = pc().Enter("MessageBoxA", text ? text : "")) return sim::Fail(*e, 0);
-    return sim::ShowBox("MessageBoxA", owner, text, caption, style, std::nullopt);
+    return sim::ShowBox("MessageBoxA", owner, sim::Widen(text ? text : "", CP_ACP),
+                        sim::Widen(caption ? caption : "", CP_ACP), style, std::nullopt);
 }
 
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language) {
     if (auto e = pc().Enter("MessageBoxExA", text ? text : "")) return sim::Fail(*e, 0);
-    return sim::ShowBox("MessageBoxExA", owner, text, caption, style, language);
+    return sim::ShowBox("MessageBoxExA", owner, sim::Widen(text ? text : "", CP_ACP),
+                        sim::Widen(caption ? caption : "", CP_ACP), style, language);
+}
+
+int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+    const std::wstring t = text ? text : L"", c = caption ? caption : L"";
+    if (auto e = pc().Enter("MessageBoxW", sim::Narrow(t, 1251))) return sim::Fail(*e, 0);
+    return sim::ShowBox("MessageBoxW", owner, t, c, style, std::nullopt);
+}
+
+int WINAPI MessageBoxExW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, WORD language) {
+    const std::wstring t = text ? text : L"", c = caption ? caption : L"";
+    if (auto e = pc().Enter("MessageBoxExW", sim::Narrow(t, 1251))) return sim::Fail(*e, 0);
+    return sim::ShowBox("MessageBoxExW", owner, t, c, style, language);
 }
 
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
@@ -129,18 +155,14 @@ HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR para
     m.launches.push_back({verb ? verb : "", file ? file : "", parameters ? parameters : "", directory ? directory : "",
                           m.currentFolder, show, m.now});
     const std::string folder = directory && *directory ? m.FullPath(directory) : m.currentFolder;
-    const std::string path = m.files.Resolve(m.files.Normalize(file ? file : "", folder));
+    const std::string path = m.files.Resolve(m.files.Normalize(sim::FromAnsi(file ? file : ""), folder));
     auto it = m.files.nodes.find(path);
     if (path.empty() || it == m.files.nodes.end() || it->second.directory) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return reinterpret_cast<HINSTANCE>(std::uintptr_t(2));  // SE_ERR_FNF
     }
-    sim::MainApp& app = m.app;
-    if (sim::SamePath(path, m.files.Normalize(app.exePath, "C:")) && app.startsWhenLaunched && !app.running) {
-        const DWORD marker = m.now + app.markerDelayMs;
-        m.At(marker, sim::AppCreatesMarker);
-        m.At(marker + app.windowDelayMs, sim::AppCreatesWindow);
-    }
+    m.launches.back().elevated = m.elevated;
+    sim::StartMainAppIfItIs(path);
     return reinterpret_cast<HINSTANCE>(std::uintptr_t(33));
 }
 

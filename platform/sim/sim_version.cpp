@@ -199,19 +199,6 @@ bool SameKey(const std::u16string& key, const std::string& wanted) {
     return true;
 }
 
-// WideCharToMultiByte into the ANSI code page, '?' where it has no byte.
-char ToAnsi(char16_t c) {
-    if (c < 0x80) return char(c);
-    const UINT codePage = pc().ansiCodePage;
-    if (codePage == 1251) {
-        if (c >= 0x0410 && c <= 0x044F) return char(0xC0 + (c - 0x0410));
-        if (c == 0x0401) return char(0xA8);
-        if (c == 0x0451) return char(0xB8);
-    } else if (codePage == 1252 && c >= 0xA0 && c <= 0xFF) {
-        return char(c);
-    }
-    return '?';
-}
 
 }  // namespace
 
@@ -325,7 +312,7 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT
     }
     auto* out = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes)) + ansi;
     for (std::size_t i = 0; i < node.valueLength; ++i)
-        out[i] = sim::ToAnsi(char16_t(bytes[node.value + 2 * i] | bytes[node.value + 2 * i + 1] << 8));
+        out[i] = sim::Narrow(std::wstring(1, wchar_t(bytes[node.value + 2 * i] | bytes[node.value + 2 * i + 1] << 8)), CP_ACP)[0];
     if (node.valueLength) out[node.valueLength - 1] = 0;
     *buffer = out;
     if (length) *length = node.valueLength;

@@ -21,10 +21,12 @@
 // lacked the button to press; 5 on timeout (the program is then
 // terminated); 10 when the program could not be started; 64 on bad usage.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,19 @@ std::string dlgItemText(HWND box, int id) {
     UINT got = GetDlgItemTextA(box, id, s.data(), len + 2);
     s.resize(got);
     return s;
+}
+
+// A window's text as Unicode, recorded as UTF-8: what the user reads,
+// whatever the driver's ANSI code page can write.
+std::string unicodeText(HWND w) {
+    const int len = GetWindowTextLengthW(w);
+    std::wstring wide(size_t(len) + 2, L'\0');
+    const int n = GetWindowTextW(w, wide.data(), len + 2);
+    if (n <= 0) return {};
+    const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(m > 0 ? m : 0), '\0');
+    if (m > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
+    return utf8;
 }
 
 // Button labels come from the system's own resources in the language the
@@ -144,7 +159,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string outPath, answerList, snapDir, cwd;
+    std::string outPath, answerList, snapDir, cwd;  // cwd: only to tell that one is given
     double timeoutSeconds = 60;
     int i = 1;
     for (; i < argc; ++i) {
@@ -191,18 +206,41 @@ int main(int argc, char** argv) {
                   (unsigned long)GetUserDefaultLCID(), GetACP(), GetOEMCP());
     emit(buf);
 
+    // The program and its folder by their Unicode names: a folder such as
+    // C:\Загрузки\ has none in a 1252 locale's ANSI code page.
+    int wideCount = 0;
+    LPWSTR* wideArgv = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (!wideArgv || wideCount != argc) return usage();
+    auto utf8 = [](const wchar_t* w) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+        std::string s(size_t(n > 0 ? n : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
+        s.resize(std::strlen(s.c_str()));
+        return s;
+    };
+    auto wide = [](const std::string& s) {
+        const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
+        std::wstring w(size_t(n > 0 ? n : 1), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
+        w.resize(std::wcslen(w.c_str()));
+        return w;
+    };
     std::string cmdLine;
     for (int k = i; k < argc; ++k) {
         if (!cmdLine.empty()) cmdLine += ' ';
-        cmdLine += quoteArg(argv[k]);
+        cmdLine += quoteArg(utf8(wideArgv[k]));
     }
-    STARTUPINFOA si = {};
+    std::wstring wideCwd;
+    for (int k = 1; k < i; ++k)
+        if (std::string(argv[k]) == "--cwd") wideCwd = wideArgv[k + 1];
+    const std::wstring program = wideArgv[i];
+    LocalFree(wideArgv);
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    std::vector<char> mutableCmd(cmdLine.begin(), cmdLine.end());
-    mutableCmd.push_back('\0');
-    if (!CreateProcessA(argv[i], mutableCmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+    std::wstring mutableCmd = wide(cmdLine);
+    if (!CreateProcessW(program.c_str(), mutableCmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        wideCwd.empty() ? nullptr : wideCwd.c_str(), &si, &pi)) {
         std::snprintf(buf, sizeof buf, "{\"event\":\"start-failed\",\"error\":%lu}", GetLastError());
         emit(buf);
         std::fclose(g_out);
@@ -298,6 +336,8 @@ int main(int argc, char** argv) {
                               ",\"owner_pid\":" + std::to_string(ownerPid) +
                               ",\"owner_is_program\":" + (ownerPid == pi.dwProcessId ? "true" : "false") +
                               ",\"caption_hex\":\"" + hex(caption) + "\",\"text_hex\":\"" + hex(text) +
+                              "\",\"caption_utf8_hex\":\"" + hex(unicodeText(box)) + "\",\"text_utf8_hex\":\"" +
+                              hex(unicodeText(GetDlgItem(box, 0xFFFF))) +
                               "\",\"buttons\":[" + buttons + "],\"button_labels_utf8_hex\":[" + buttonTexts +
                               "],\"style\":" +
                               std::to_string(GetWindowLongA(box, GWL_STYLE)) +

@@ -6,7 +6,8 @@ One fresh win64 prefix per run: the stand-in application is installed into
 C:\\Program Files (x86)\\Lexomir\\ with its uninstall entry, then each
 scenario resets that installation, starts the installer through the box
 driver (which records and answers every message box) and checks the exit
-code, the boxes (exact CP1251 bytes, in order), the data file, the
+code, the boxes (their Unicode text as the user reads it, and the exact
+CP1251 bytes where the code page is 1251, in order), the data file, the
 EstimatedSize value and the registry view that holds it, and the stand-in's
 log.
 
@@ -38,6 +39,11 @@ UNINSTALL_STRING = APP_DIR + "unins000.exe"
 DATA_FILE = APP_DIR + "lxn.cok"
 STAGING_DIR = "C:\\lexotest\\"
 STAGING_IN_PREFIX = ("drive_c", "lexotest")
+# A downloads folder whose name code page 1252 cannot write (a Cyrillic
+# user name on a Western system).
+CYRILLIC_STAGING_DIR = "C:\\Загрузки\\"
+CYRILLIC_STAGING_IN_PREFIX = ("drive_c", "Загрузки")
+TEMP_FILE = "~lxn.cok"
 
 # What the installer shows, as its user reads it; compared as CP1251 bytes.
 EN_TITLE = "Lexomir update"
@@ -105,6 +111,9 @@ class Scenario:
     holder: bool = False           # another process holds lxn.cok open without sharing
     distort: bool = False          # run a copy of the installer with one code byte changed
     app_started: bool = False      # a new instance is started, restored and brought to the front
+    cyrillic_staging: bool = False  # the installer is run from C:\Загрузки\ instead of C:\lexotest\
+    old_data_readonly: bool = False  # the older lxn.cok is read-only (as copied from a CD)
+    stale_temp: bool = False       # a read-only ~lxn.cok left by an earlier run is there
     note: str = ""
 
 
@@ -149,6 +158,22 @@ SCENARIOS = [
     Scenario("distorted_installer", "ready", "en", [],
              [error_box(EN_TITLE, DISTORTED_EN)], 2, "absent", None,
              distort=True),
+    Scenario("cyrillic_downloads_en", "ready", "en", [],
+             [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
+              Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
+             cyrillic_staging=True,
+             note="run from C:\\Загрузки\\ in an English locale: the self-check opens the file by its "
+                  "Unicode name, and the Russian words of both questions read as Cyrillic"),
+    Scenario("expand_sz_uninstall_string", "ready", "en", ["modest"],
+             [], 0, "payload", "64",
+             entry="expand",
+             note="%SystemDrive%\\Program Files (x86)\\... stored as REG_EXPAND_SZ is expanded"),
+    Scenario("read_only_data_and_stale_temp", "ready", "en", ["modest", "runapp"],
+             [], 0, "payload", "64",
+             old_data=True, old_data_readonly=True, stale_temp=True, app_started=True,
+             note="Wine replaces read-only files where Windows refuses, so this only shows that they still "
+                  "install and that the leftover is cleared; the refusals are proven on the simulated PC. "
+                  "The application is started as the desktop user, or the plain way where Wine cannot"),
 ]
 
 
@@ -291,6 +316,7 @@ class Runner:
         self.wine = Wine(os.path.join(workdir, "prefix"), opts.in_xvfb, opts.verbose)
         self.app_dir = os.path.join(self.wine.prefix, *APP_DIR_IN_PREFIX)
         self.staging = os.path.join(self.wine.prefix, *STAGING_IN_PREFIX)
+        self.cyrillic_staging = os.path.join(self.wine.prefix, *CYRILLIC_STAGING_IN_PREFIX)
         self.log_path = os.path.join(workdir, "standin.log")
         # Box records, logs and screenshots are kept only when asked for
         # (screenshots are the point of --xvfb, so they default to a folder).
@@ -336,8 +362,10 @@ class Runner:
         self.wine.stop()
         shutil.rmtree(self.app_dir, ignore_errors=True)
         shutil.rmtree(self.staging, ignore_errors=True)
+        shutil.rmtree(self.cyrillic_staging, ignore_errors=True)
         os.makedirs(self.app_dir)
-        os.makedirs(self.staging)
+        staging = self.cyrillic_staging if sc.cyrillic_staging else self.staging
+        os.makedirs(staging)
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
         if sc.app_installed:
@@ -347,11 +375,17 @@ class Runner:
         if sc.old_data:
             with open(os.path.join(self.app_dir, "lxn.cok"), "wb") as f:
                 f.write(OLD_DATA)
+            if sc.old_data_readonly:  # Wine shows a file without write permission as read-only
+                os.chmod(os.path.join(self.app_dir, "lxn.cok"), 0o444)
+        if sc.stale_temp:
+            with open(os.path.join(self.app_dir, TEMP_FILE), "wb") as f:
+                f.write(b"half of an earlier run's data")
+            os.chmod(os.path.join(self.app_dir, TEMP_FILE), 0o444)
         detail = ""
         image = self.installer_bytes
         if sc.distort:
             image, detail = self.distorted_copy()
-        with open(os.path.join(self.staging, "LexomirUpdate.exe"), "wb") as f:
+        with open(os.path.join(staging, "LexomirUpdate.exe"), "wb") as f:
             f.write(image)
 
         for view in ("/reg:64", "/reg:32"):
@@ -360,8 +394,10 @@ class Runner:
             "normal": (UNINSTALL_STRING, "/reg:64"),
             "wow": (UNINSTALL_STRING, "/reg:32"),
             "quoted": ('"%s" /x' % UNINSTALL_STRING, "/reg:64"),
+            "expand": ("%SystemDrive%" + UNINSTALL_STRING[2:], "/reg:64"),
         }[sc.entry]
-        self.wine.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/t", "REG_SZ", "/d", value, "/f", view)
+        kind = "REG_EXPAND_SZ" if sc.entry == "expand" else "REG_SZ"
+        self.wine.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/t", kind, "/d", value, "/f", view)
         got = self.query_value("UninstallString", view)
         if got != value:
             raise ScenarioFailed("setup: UninstallString in %s reads back as %r, not %r" % (view, got, value))
@@ -432,16 +468,17 @@ class Runner:
                 background.append(proc)
             known_pids = {pid for pid, _, _, _ in self.read_log()}
 
+            stage_dir = CYRILLIC_STAGING_DIR if sc.cyrillic_staging else STAGING_DIR
             record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
             snap_dir = None
             driver = [winehost.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record_unix),
                       "--answers", ",".join(b.answer for b in sc.boxes) or "-",
-                      "--timeout", str(self.opts.timeout), "--cwd", STAGING_DIR]
+                      "--timeout", str(self.opts.timeout), "--cwd", stage_dir]
             if self.opts.in_xvfb:
                 snap_dir = os.path.join(self.workdir, "snaps", sc.name)
                 os.makedirs(snap_dir, exist_ok=True)
                 driver += ["--snap-dir", win_path(snap_dir)]
-            driver += ["--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
+            driver += ["--", stage_dir + "LexomirUpdate.exe"] + sc.args
             started = time.time()
             driver_rc, driver_out = self.run_driver(driver, env, snap_dir, sc)
             installer_seconds = time.time() - started
@@ -524,9 +561,17 @@ class Runner:
             got = boxes[i]
             caption = bytes.fromhex(got["caption_hex"])
             text = bytes.fromhex(got["text_hex"])
-            if caption != cp1251(exp.caption):
+            # What the user reads is the box's Unicode text. Its ANSI bytes
+            # are the program's CP1251 only where the system's code page is
+            # 1251; elsewhere Cyrillic reads back as "?".
+            for what, want, raw in (("caption", exp.caption, got.get("caption_utf8_hex")),
+                                    ("text", exp.text, got.get("text_utf8_hex"))):
+                shown = bytes.fromhex(raw).decode("utf-8", errors="replace") if raw is not None else None
+                if shown is not None and shown != want:
+                    failures.append("%s %s reads %r, expected %r" % (label, what, shown, want))
+            if acp == 1251 and caption != cp1251(exp.caption):
                 failures.append(describe_difference(label + " caption", cp1251(exp.caption), caption))
-            if text != cp1251(exp.text):
+            if acp == 1251 and text != cp1251(exp.text):
                 failures.append(describe_difference(label + " text", cp1251(exp.text), text))
             if tuple(got["buttons"]) != exp.buttons:
                 failures.append("%s has buttons %s, expected %s" % (label, got["buttons"], list(exp.buttons)))
@@ -558,6 +603,8 @@ class Runner:
             failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
 
     def check_data(self, sc, failures):
+        if os.path.lexists(os.path.join(self.app_dir, TEMP_FILE)):
+            failures.append("%s was left in the application's folder" % TEMP_FILE)
         path = os.path.join(self.app_dir, "lxn.cok")
         exists = os.path.isfile(path)
         if sc.data == "absent":

@@ -1,0 +1,91 @@
+#include "driver/desktop_user.h"
+
+#include "platform/win32.h"
+
+namespace {
+
+// Closes a handle when it goes out of scope.
+class OwnedHandle {
+public:
+    OwnedHandle() = default;
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    ~OwnedHandle() {
+        if (handle_) CloseHandle(handle_);
+    }
+    HANDLE* Out() { return &handle_; }
+    HANDLE Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// Whether a token is elevated; nothing when the system cannot tell
+// (Windows XP has no elevation) or the question fails.
+bool IsElevated(HANDLE token, bool& elevated) {
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) return false;
+    elevated = elevation.TokenIsElevated != 0;
+    return true;
+}
+
+// A name in the system's ANSI code page, in Unicode.
+bool Widen(const std::string& text, std::wstring& wide) {
+    wide.clear();
+    if (text.empty()) return true;
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    if (length <= 0) return false;
+    wide.assign(std::size_t(length), L'\0');
+    return MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), length) == length;
+}
+
+}  // namespace
+
+bool StartAsDesktopUser(const std::string& program, const std::string& folder) {
+    bool elevated = false;
+    {
+        OwnedHandle own;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Out()) || !IsElevated(own.Get(), elevated) ||
+            !elevated)
+            return false;
+    }
+
+    // The shell's desktop window belongs to the process the user logged on
+    // with: its token is theirs.
+    HWND shell = GetShellWindow();
+    if (!shell) return false;
+    DWORD shellProcessId = 0;
+    if (!GetWindowThreadProcessId(shell, &shellProcessId) || !shellProcessId) return false;
+    OwnedHandle shellProcess;
+    *shellProcess.Out() = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId);
+    if (!shellProcess) return false;
+    OwnedHandle shellToken;
+    if (!OpenProcessToken(shellProcess.Get(), TOKEN_DUPLICATE | TOKEN_QUERY, shellToken.Out())) return false;
+    // A shell that runs elevated itself (UAC off) gives nothing better
+    // than this process's own token.
+    if (!IsElevated(shellToken.Get(), elevated) || elevated) return false;
+
+    OwnedHandle primary;
+    if (!DuplicateTokenEx(shellToken.Get(),
+                          TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT |
+                              TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, primary.Out()))
+        return false;
+
+    std::wstring wideProgram, wideFolder;
+    if (!Widen(program, wideProgram) || !Widen(folder, wideFolder)) return false;
+    std::wstring commandLine = L"\"" + wideProgram + L"\"";  // the program's name as its first argument, nothing else
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessWithTokenW(primary.Get(), 0, wideProgram.c_str(), commandLine.data(), 0, nullptr,
+                                 wideFolder.empty() ? nullptr : wideFolder.c_str(), &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
+}

@@ -1,0 +1,113 @@
+// The simulated PC keeps the Windows rules the installer's hard cases
+// depend on. Each case states what Windows does; product tests rely on it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/demo_pc.h"
+
+namespace {
+
+using sim::U8;
+
+class SimRules : public demo::SimTest {};
+
+TEST_F(SimRules, FileCallsFollowWindows) {
+    const std::string kLongest = "C:\\" + std::string(MAX_PATH - 4, 'a');  // MAX_PATH - 1 characters
+    const std::string kLong = kLongest + "a";
+    const struct {
+        const char* what;
+        std::function<void(sim::Machine&)> arrange;
+        std::function<bool()> call;  // true: the call succeeded
+        DWORD error;                 // when it failed
+    } cases[] = {
+        {"CREATE_ALWAYS over a hidden file without naming the attribute",
+         [](sim::Machine& m) { m.files.AddFile("C:\\h.txt", demo::Bytes("x"), FILE_ATTRIBUTE_HIDDEN); },
+         [] {
+             HANDLE f = CreateFileA("C:\\h.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+             return f != INVALID_HANDLE_VALUE && CloseHandle(f);
+         },
+         ERROR_ACCESS_DENIED},
+        {"CREATE_ALWAYS over a system file naming it",
+         [](sim::Machine& m) { m.files.AddFile("C:\\s.txt", demo::Bytes("x"), FILE_ATTRIBUTE_SYSTEM); },
+         [] {
+             HANDLE f = CreateFileA("C:\\s.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_SYSTEM, nullptr);
+             return f != INVALID_HANDLE_VALUE && CloseHandle(f);
+         },
+         0},
+        {"a name of MAX_PATH characters", [](sim::Machine&) {},
+         [kLong] { return GetFileAttributesA(kLong.c_str()) != INVALID_FILE_ATTRIBUTES; }, ERROR_FILENAME_EXCED_RANGE},
+        {"a name of MAX_PATH - 1 characters is looked up", [](sim::Machine&) {},
+         [kLongest] { return GetFileAttributesA(kLongest.c_str()) != INVALID_FILE_ATTRIBUTES; }, ERROR_FILE_NOT_FOUND},
+        {"a name with a question mark", [](sim::Machine&) {},
+         [] { return GetFileAttributesA("C:\\a?b") != INVALID_FILE_ATTRIBUTES; }, ERROR_INVALID_NAME},
+        {"replacing a file held open without delete sharing",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\new", "n");
+             m.files.AddFile("C:\\old", "o");
+             m.files.HoldOpen("C:\\old", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+         },
+         [] { return MoveFileExA("C:\\new", "C:\\old", MOVEFILE_REPLACE_EXISTING) != FALSE; }, ERROR_ACCESS_DENIED},
+        {"replacing a file held open with delete sharing",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\new", "n");
+             m.files.AddFile("C:\\old", "o");
+             m.files.HoldOpen("C:\\old", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+         },
+         [] { return MoveFileExA("C:\\new", "C:\\old", MOVEFILE_REPLACE_EXISTING) != FALSE; }, 0},
+        {"deleting a file symbolic link leaves its target",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\target", "t");
+             m.files.AddFileLink("C:\\link", "C:\\target");
+         },
+         [] { return DeleteFileA("C:\\link") && sim::pc().files.Exists("C:\\target"); }, 0},
+        {"a link's attributes are its own",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\target", "t");
+             m.files.AddFileLink("C:\\link", "C:\\target");
+         },
+         [] { return (GetFileAttributesA("C:\\link") & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }, 0},
+        {"writing through one hard link shows through the other",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\one", "1");
+             m.files.AddHardLink("C:\\two", "C:\\one");
+         },
+         [] {
+             HANDLE f = CreateFileA("C:\\two", GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+             DWORD n = 0;
+             const bool ok = f != INVALID_HANDLE_VALUE && WriteFile(f, "22", 2, &n, nullptr) && CloseHandle(f);
+             return ok && sim::pc().files.Read("C:\\one") == demo::Bytes("22");
+         },
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        c.arrange(pc());
+        SetLastError(0);
+        const bool ok = c.call();
+        EXPECT_EQ(ok, c.error == 0);
+        if (!ok) {
+            EXPECT_EQ(GetLastError(), c.error);
+        }
+    }
+}
+
+// The ANSI calls see Unicode names through the code page: on a 1252
+// system a Cyrillic folder name comes back as question marks.
+TEST_F(SimRules, AnsiCallsGiveQuestionMarksForWhatTheCodePageCannotWrite) {
+    pc().ansiCodePage = 1252;
+    pc().moduleFileName = U8(u8"C:\\Users\\Пётр\\LexomirUpdate.exe");
+    char ansi[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, ansi, MAX_PATH), 0u);
+    EXPECT_EQ(std::string(ansi), "C:\\Users\\????\\LexomirUpdate.exe");
+    WCHAR wide[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, wide, MAX_PATH), 0u);
+    EXPECT_EQ(sim::Utf8(wide), pc().moduleFileName);
+    EXPECT_EQ(CreateFileA(ansi, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
+}
+
+}  // namespace
