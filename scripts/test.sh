@@ -23,12 +23,12 @@ skipped_reasons() {
 
 cmake --preset host >/dev/null
 cmake --build --preset host
-ctest --preset host
+ctest --preset host -j 2
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset host-asan >/dev/null
 cmake --build --preset host-asan
-ctest --preset host-asan
+ctest --preset host-asan -j 2
 
 if [[ $host32 != native ]]; then
   echo "test: the whole Wine suite runs on the 64-bit test build (LexomirUpdate-x64-test.exe, wine64)"
@@ -46,6 +46,6 @@ skipped_reasons build/windows
 # Each parser of untrusted bytes under libFuzzer, briefly (scripts/fuzz.sh runs longer).
 cmake --preset fuzz -DLEXOMIR_FUZZ_SECONDS=30 >/dev/null
 cmake --build --preset fuzz
-ctest --preset fuzz
+ctest --preset fuzz -j 2
 
 echo "test: all suites passed in $((SECONDS - start)) s (32-bit programs: $host32)"

@@ -61,6 +61,7 @@ CONFIRM_RU = "Вы действительно хотите установить\
 START_APP_RU = ("На Ваш компьютер установлено\r\n" + RU_TITLE + " -\r\n" + VERSIONED_TITLE
                 + "\r\n\r\nЗапустить программу?")
 DISTORTED_EN = "The package file has been distorted!\r\nVirus?"
+DISTORTED_RU = "Файл пакета установки искажён!\r\nВирус?"
 CANT_INSTALL_EN = "Can't install file " + DATA_FILE
 
 LOCALES = {
@@ -158,6 +159,9 @@ SCENARIOS = [
     Scenario("distorted_installer", "ready", "en", [],
              [error_box(EN_TITLE, DISTORTED_EN)], 2, "absent", None,
              distort=True),
+    Scenario("distorted_installer_ru", "ready", "ru", [],
+             [error_box(RU_TITLE, DISTORTED_RU, russian=True)], 2, "absent", None,
+             distort=True),
     Scenario("cyrillic_downloads_en", "ready", "en", [],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
               Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
@@ -179,9 +183,9 @@ SCENARIOS = [
 
 # What the real 32-bit installer runs where it can only run emulated (each
 # start takes a minute or more): a quiet install with a restart, a box in
-# each language and the altered-file check. The whole table runs on the
-# 64-bit test build there.
-SMOKE = ("quiet_runapp_running", "missing_app_en", "missing_app_ru", "distorted_installer")
+# each language, the Russian one being the altered-file check. The whole
+# table runs on the 64-bit test build there.
+SMOKE = ("quiet_runapp_running", "missing_app_en", "distorted_installer_ru")
 
 
 def win_path(unix_path):
