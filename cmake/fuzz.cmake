@@ -3,7 +3,6 @@
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 set(LEXOMIR_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g -O1)
 
-file(GLOB LEXOMIR_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/sim/*.cpp)
 add_library(lexomir_fuzz_product STATIC ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_SIM_SOURCES})
 target_include_directories(lexomir_fuzz_product PUBLIC ${CMAKE_SOURCE_DIR})
 # clang has no CP1251 execution charset; the parsers do not depend on it.

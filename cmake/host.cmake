@@ -9,16 +9,15 @@ if(LEXOMIR_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-file(GLOB LEXOMIR_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/sim/*.cpp)
-
 add_library(lexomir_sim STATIC ${LEXOMIR_SIM_SOURCES})
 target_include_directories(lexomir_sim PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(lexomir_sim PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra -Wno-missing-field-initializers -Wno-cast-function-type)
+target_compile_options(lexomir_sim PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
+                       -Wno-missing-field-initializers -Wno-cast-function-type)
 target_link_libraries(lexomir_sim PUBLIC OpenSSL::Crypto)
 
 add_library(lexomir_product STATIC ${LEXOMIR_PRODUCT_SOURCES})
 target_include_directories(lexomir_product PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
+target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS})
 target_link_libraries(lexomir_product PUBLIC lexomir_sim)
 
 add_subdirectory(tools)
@@ -26,7 +25,7 @@ add_subdirectory(tools)
 enable_testing()
 file(GLOB LEXOMIR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
 add_executable(lexomir_tests ${LEXOMIR_TEST_SOURCES})
-target_compile_options(lexomir_tests PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
+target_compile_options(lexomir_tests PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS})
 target_link_libraries(lexomir_tests PRIVATE lexomir_product lexomir_pe_tools GTest::gtest GTest::gmock)
 include(GoogleTest)
 gtest_discover_tests(lexomir_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)

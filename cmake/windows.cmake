@@ -58,22 +58,28 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.rc.in ${LEXOMIR_RC} @
 set_source_files_properties(${LEXOMIR_RC} PROPERTIES
   OBJECT_DEPENDS "${LEXOMIR_PAYLOAD_FILE};${LEXOMIR_MANIFEST};${CMAKE_SOURCE_DIR}/resources/Lexomir.ico")
 
-file(GLOB LEXOMIR_WINDOWS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/windows/*.cpp)
-
 set(LEXOMIR_WINDOWS_DEFINES WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT
     LEXOMIR_PACKAGE_VERSION=${LEXOMIR_PACKAGE_VERSION})
 set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
 
-add_executable(LexomirUpdate WIN32 ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_WINDOWS_SOURCES} ${LEXOMIR_RC})
+# The product, compiled once: the installer and the Wine probes link it.
+# Each function in a section of its own, so that the link drops what the
+# installer does not call.
+add_library(lexomir_product STATIC ${LEXOMIR_PRODUCT_SOURCES})
+target_include_directories(lexomir_product PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(lexomir_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
+target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
+                       -ffunction-sections -fdata-sections)
+target_link_libraries(lexomir_product PUBLIC advapi32 shell32 user32 comctl32 gdi32)
+
+add_executable(LexomirUpdate WIN32 ${LEXOMIR_WINDOWS_EXE_SOURCES} ${LEXOMIR_RC})
 set_target_properties(LexomirUpdate PROPERTIES OUTPUT_NAME ${LEXOMIR_EXE_NAME})
 add_dependencies(LexomirUpdate payload)
-target_include_directories(LexomirUpdate PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_definitions(LexomirUpdate PRIVATE ${LEXOMIR_WINDOWS_DEFINES})
-target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra>
+target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}>
                        -ffunction-sections -fdata-sections)
 # Unused code stays out of the file: it is a download, and most of it is payload.
 target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
-target_link_libraries(LexomirUpdate PRIVATE advapi32 shell32 user32 comctl32 gdi32)
+target_link_libraries(LexomirUpdate PRIVATE lexomir_product)
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD
   COMMAND ${LEXOMIR_SEAL_TOOL} $<TARGET_FILE:LexomirUpdate>

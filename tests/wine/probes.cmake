@@ -9,8 +9,8 @@
 
 add_executable(lexomir_probes_probe ${CMAKE_CURRENT_LIST_DIR}/probes_probe.cpp)
 set_target_properties(lexomir_probes_probe PROPERTIES OUTPUT_NAME probes_probe)
-target_compile_options(lexomir_probes_probe PRIVATE ${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra)
-target_link_libraries(lexomir_probes_probe PRIVATE lexomir_probe_product)
+target_compile_options(lexomir_probes_probe PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS})
+target_link_libraries(lexomir_probes_probe PRIVATE lexomir_product)
 target_link_options(lexomir_probes_probe PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 
 add_executable(lexomir_version_helper WIN32 ${CMAKE_CURRENT_LIST_DIR}/version_helper.cpp

@@ -1,0 +1,58 @@
+# The product's sources, named one by one. Each build compiles them once,
+# into one product library for its platform, which the executable, the
+# tests, the Wine probes and the fuzz targets link.
+
+set(LEXOMIR_PRODUCT_SOURCES
+  driver/app_instance.cpp
+  driver/desktop_user.cpp
+  driver/program_entry.cpp
+  driver/update_sequence.cpp
+  environment/install_target.cpp
+  environment/process_environment.cpp
+  environment/registry.cpp
+  install/embedded_file.cpp
+  install/installed_size.cpp
+  install/pe_image.cpp
+  install/self_check.cpp
+  install/version_probes.cpp
+  messages/box_text.cpp
+  messages/lang_unit.cpp
+  messages/messages.cpp
+  osinfo/console_command.cpp
+  osinfo/os_description.cpp
+  progress/progress_window.cpp
+  runtime/command_line.cpp
+  runtime/text.cpp
+  runtime/text_reader.cpp
+  runtime/text_to_int.cpp
+  runtime/thread.cpp
+  platform/sha256.cpp
+  platform/system_library.cpp)
+list(TRANSFORM LEXOMIR_PRODUCT_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+
+# The simulated PC behind the seam, for the host and fuzz builds.
+set(LEXOMIR_SIM_SOURCES
+  platform/sim/sim_codepage.cpp
+  platform/sim/sim_core.cpp
+  platform/sim/sim_files.cpp
+  platform/sim/sim_module.cpp
+  platform/sim/sim_process.cpp
+  platform/sim/sim_registry.cpp
+  platform/sim/sim_security.cpp
+  platform/sim/sim_threads.cpp
+  platform/sim/sim_user.cpp
+  platform/sim/sim_version.cpp
+  platform/sim/sim_windowing.cpp)
+list(TRANSFORM LEXOMIR_SIM_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+
+# The executable's own files on Windows: the entry point, and the terminate
+# handler, which must be linked as an object to replace libstdc++'s (an
+# archive member nothing refers to would be left out).
+set(LEXOMIR_WINDOWS_EXE_SOURCES
+  ${CMAKE_SOURCE_DIR}/platform/windows/winmain.cpp
+  ${CMAKE_SOURCE_DIR}/platform/windows/terminate.cpp)
+
+# Sources stay UTF-8; narrow literals become CP1251 bytes, as the Russian
+# texts must be at run time on every build.
+set(LEXOMIR_CHARSET_FLAGS -finput-charset=UTF-8 -fexec-charset=CP1251)
+set(LEXOMIR_WARNING_FLAGS -Wall -Wextra)
