@@ -55,4 +55,5 @@ set(LEXOMIR_WINDOWS_EXE_SOURCES
 # Sources stay UTF-8; narrow literals become CP1251 bytes, as the Russian
 # texts must be at run time on every build.
 set(LEXOMIR_CHARSET_FLAGS -finput-charset=UTF-8 -fexec-charset=CP1251)
-set(LEXOMIR_WARNING_FLAGS -Wall -Wextra)
+# A warning stops the build: product, tests and probes alike.
+set(LEXOMIR_WARNING_FLAGS -Wall -Wextra -Werror)

@@ -15,7 +15,7 @@ target_link_options(lexomir_osinfo_probe PRIVATE -static -static-libgcc -static-
 add_executable(lexomir_comspec_canary ${CMAKE_CURRENT_LIST_DIR}/comspec_canary.cpp)
 set_target_properties(lexomir_comspec_canary PROPERTIES OUTPUT_NAME comspec_canary)
 target_compile_definitions(lexomir_comspec_canary PRIVATE NOMINMAX STRICT)
-target_compile_options(lexomir_comspec_canary PRIVATE -Wall -Wextra)
+target_compile_options(lexomir_comspec_canary PRIVATE -Wall -Wextra -Werror)
 target_link_options(lexomir_comspec_canary PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 
 find_program(LEXOMIR_OSINFO_WINE wine)
