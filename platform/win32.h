@@ -8,11 +8,15 @@
 
 #ifdef _WIN32
 
+// windows.h first: the other SDK headers need its definitions, so this
+// order is kept as written.
+// clang-format off
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <bcrypt.h>
 #include <commctrl.h>
+// clang-format on
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
