@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sha256_extensions.h"
 #include "platform/win32.h"
 
 namespace sim {
@@ -334,6 +335,10 @@ public:
     std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0}, {SM_SERVERR2, 0},
                                      {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};
     UINT oemCodePage = 866;
+    // What CPUID answers (sim_cpu.cpp): by default a processor without the
+    // SHA extensions, so the self-check goes through CNG. A test that sets
+    // them needs a host processor that has them: the hash really runs.
+    CpuIdentity cpu{.maxLeaf = 0x16, .leaf1Ecx = 0x7FFAFBBF, .leaf7Ebx = 0x029C6FBF};
     UINT ansiCodePage = 1251;
 
     // Threads, events and window classes of the installer's own process
