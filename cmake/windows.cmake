@@ -73,7 +73,9 @@ target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR
                        -ffunction-sections -fdata-sections)
 # Unused code stays out of the file: it is a download, and most of it is payload.
 target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
-target_link_libraries(LexomirUpdate PRIVATE advapi32 shell32 user32 comctl32 gdi32)
+include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
+lexomir_delay_import_libraries(LEXOMIR_DELAYED_GUI user32 gdi32 comctl32 shell32)
+target_link_libraries(LexomirUpdate PRIVATE advapi32 ${LEXOMIR_DELAYED_GUI})
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD
   COMMAND ${LEXOMIR_SEAL_TOOL} $<TARGET_FILE:LexomirUpdate>

@@ -296,6 +296,18 @@ public:
     DWORD defaultDllDirectories = 0;
     std::optional<std::string> dllDirectory;
     std::vector<std::string> loadedLibraries;  // as LoadLibraryExA was asked, with its flags
+    // The GUI libraries (user32, gdi32, comctl32, shell32) are delay-loaded:
+    // each comes in at the first call of one of its functions
+    // (sim_delay_load.cpp), with the library search as it stood then.
+    struct DelayLoad {
+        std::string library;
+        bool searchRestricted;  // SetDefaultDllDirectories or SetDllDirectoryA("") came first
+    };
+    std::vector<DelayLoad> delayLoads;
+    void NoteDelayLoad(const std::string& function);
+    // The administrators' SIDs handed out by AllocateAndInitializeSid and
+    // not yet freed (sim_security.cpp).
+    std::set<std::uintptr_t> sids;
 
     Registry registry;
     FileSystem files;

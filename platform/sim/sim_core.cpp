@@ -73,6 +73,7 @@ void Machine::AddResource(const std::string& type, const std::string& name, WORD
 
 std::optional<DWORD> Machine::Enter(const std::string& function, const std::string& detail) {
     RunDue();
+    NoteDelayLoad(function);
     calls.push_back({function, detail, false});
     for (Fault& f : faults) {
         if (f.function != function) continue;
@@ -195,7 +196,3 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     return UINT(folder.size());
 }
 
-BOOL WINAPI IsUserAnAdmin() {
-    pc().Enter("IsUserAnAdmin", "");
-    return pc().userIsAdmin ? TRUE : FALSE;
-}
