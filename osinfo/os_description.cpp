@@ -29,10 +29,7 @@ struct Facts {
 std::string TextUpToNul(const char* data, std::size_t size) { return std::string(data, std::find(data, data + size, '\0')); }
 
 std::string Format3(DWORD a, DWORD b, DWORD c) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%lu.%lu.%lu", static_cast<unsigned long>(a), static_cast<unsigned long>(b),
-                  static_cast<unsigned long>(c));
-    return text;
+    return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c);
 }
 
 bool Metric(int index) { return GetSystemMetrics(index) != 0; }
@@ -219,11 +216,8 @@ std::string NtEditionWord(const Facts& f) {
             if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter x64";
             if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise x64";
             return "Standard x64";
-        default: {
-            char text[48];
-            std::snprintf(text, sizeof text, "Unknown on Architecture 0x%X", unsigned(f.arch));
-            return text;
-        }
+        default:
+            return "Unknown on Architecture 0x" + HexUpper(f.arch);
         }
     }
     return f.type == VER_NT_SERVER ? "Unknown Server" : "Unknown Domain controller";
