@@ -19,6 +19,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -105,6 +106,7 @@ class Scenario:
     holder: bool = False           # another process holds lxn.cok open without sharing
     distort: bool = False          # run a copy of the installer with one code byte changed
     app_started: bool = False      # a new instance is started, restored and brought to the front
+    shows_nothing: bool = False    # no box, no window, nothing started: no GUI library may load
     note: str = ""
 
 
@@ -129,6 +131,7 @@ SCENARIOS = [
              old_data=True),
     Scenario("quiet_capitals", "ready", "en", ["MODEST"],
              [], 0, "payload", "64",
+             shows_nothing=True,
              note="the first word is compared without regard to A-Z case"),
     Scenario("runapp_without_modest", "ready", "en", ["modestly", "runapp"],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
@@ -138,10 +141,12 @@ SCENARIOS = [
     Scenario("entry_only_wow6432node", "ready", "en", ["modest"],
              [], 0, "payload", "32",
              entry="wow",
+             shows_nothing=True,
              note="found there; the size goes to the entry that gave the folder, and no 64-bit entry is made"),
     Scenario("quoted_uninstall_string", "ready", "en", ["modest"],
              [], 0, "payload", "64",
              entry="quoted",
+             shows_nothing=True,
              note='"C:\\...\\unins000.exe" /x: the folder of the quoted program'),
     Scenario("data_file_held_open", "ready", "en", ["modest"],
              [error_box(EN_TITLE, CANT_INSTALL_EN)], 4, "unchanged", "64",
@@ -313,6 +318,9 @@ class Runner:
             # Every instance starts minimized and inactive: only the
             # installer's restore and SetForegroundWindow bring it forward.
             "LEXOMIR_STANDIN_OPTIONS": "--minimized",
+            # The loader's trace, with process ids: which libraries the
+            # installer itself loaded (the box driver loads its own).
+            "WINEDEBUG": "+pid,+loaddll",
         }
 
     def distorted_copy(self):
@@ -452,6 +460,7 @@ class Runner:
                 self.keep_artifact(record_unix, os.path.basename(record_unix))
 
             self.check_driver(sc, records, driver_rc, driver_out, failures)
+            self.check_libraries(sc, driver_out, failures)
             self.check_data(sc, failures)
             self.check_size(sc, failures)
             self.check_app(sc, running_pid, holder_pid, known_pids, failures)
@@ -556,6 +565,26 @@ class Runner:
             failures.append("exit code %d, expected %d" % (end["code"], sc.exit_code))
         if not failures and driver_rc != 0:
             failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
+
+    GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll"}
+    LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\S+ Loaded L"([^"]*)"', re.M)
+
+    def check_libraries(self, sc, trace, failures):
+        """The GUI libraries are delay-loaded: a run that shows nothing loads
+        none of them, and a run that shows a box loads user32 (which shows
+        the trace is read right)."""
+        by_process = {}
+        for pid, path in self.LOADED.findall(trace):
+            by_process.setdefault(pid, []).append(path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower())
+        installer = [names for names in by_process.values() if names and names[0] == "lexomirupdate.exe"]
+        if len(installer) != 1:
+            failures.append("the loader's trace shows %d runs of the installer, not one" % len(installer))
+            return
+        gui = sorted(self.GUI_LIBRARIES.intersection(installer[0]))
+        if sc.shows_nothing and gui:
+            failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
+        if sc.boxes and "user32.dll" not in gui:
+            failures.append("a run that shows a box did not load user32.dll (loaded: %s)" % ", ".join(installer[0]))
 
     def check_data(self, sc, failures):
         path = os.path.join(self.app_dir, "lxn.cok")
