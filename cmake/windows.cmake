@@ -72,7 +72,11 @@ target_compile_definitions(LexomirUpdate PRIVATE ${LEXOMIR_WINDOWS_DEFINES})
 target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} -Wall -Wextra>
                        -ffunction-sections -fdata-sections)
 # Unused code stays out of the file: it is a download, and most of it is payload.
-target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
+# Sections start at 4 KiB in the file, as in memory: Wine then maps the image
+# from the file instead of reading it (28 MB of payload) into private
+# memory, which would double the run's peak beside the write buffer. It
+# costs the padding of each section in the file (docs/BENCHMARKS.md).
+target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections -Wl,--file-alignment,0x1000)
 include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
 lexomir_delay_import_libraries(LEXOMIR_DELAYED_GUI user32 gdi32 comctl32 shell32)
 target_link_libraries(LexomirUpdate PRIVATE advapi32 ${LEXOMIR_DELAYED_GUI})
