@@ -29,6 +29,7 @@ import statistics
 import struct
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
@@ -66,9 +67,13 @@ class Prefix:
     def run(self, args, env=None, check=True):
         e = dict(self.env)
         e.update(env or {})
-        p = subprocess.run(args, env=e, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, timeout=600)
-        text = p.stdout.decode("utf-8", errors="replace")
+        # Output to a file, never a pipe: the wineserver and programs started
+        # inside Wine inherit it and would hold a pipe open.
+        with tempfile.TemporaryFile() as out:
+            p = subprocess.run(args, env=e, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                               timeout=600)
+            out.seek(0)
+            text = out.read().decode("utf-8", errors="replace")
         if check and p.returncode != 0:
             raise BenchFailed("failed (%d): %s\n%s" % (p.returncode, " ".join(args), text[-3000:]))
         return p.returncode, text
