@@ -62,7 +62,8 @@ class Prefix:
         os.makedirs(bench, exist_ok=True)
         for name, path in programs.items():
             shutil.copyfile(path, os.path.join(bench, name))
-        self.run(["wineserver", "-p"])  # one warm server for every run
+        self.run(["wineserver", "-w"], check=False)
+        self.run(["wineserver", "-p"], check=False)  # one warm server for every run
 
     def run(self, args, env=None, check=True):
         e = dict(self.env)
