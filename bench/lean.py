@@ -191,6 +191,10 @@ def write_doc(r, o):
     w("| no GUI library loaded by a quiet run | %s | %s (64-bit build, wine64, `WINEDEBUG=+loaddll`) |"
       % (", ".join(gui) or "none of user32, gdi32, comctl32, shell32", "not met" if gui else "met"))
     w("")
+    w("Peak private bytes are the largest of the launcher's samples (every 1 ms) of the process's private "
+      "usage: under Wine that counter is the current anonymous memory, not a peak. The phases of the run "
+      "and the ratios per round are times, so neither was measured here.")
+    w("")
     w("## Section alignment in the file: size against memory")
     w("")
     w("Under Wine an image whose sections are 512-byte aligned in the file is read into private memory; "

@@ -43,7 +43,7 @@ host32=$(python3 "$root/scripts/host32.py")
 lean=0
 if [[ $host32 != native ]]; then
   lean=1
-  why="this host runs 32-bit programs $host32 ($(python3 "$root/scripts/host32.py" --explain | tail -n 1))"
+  why="32-bit programs run $host32 here: $(python3 "$root/scripts/host32.py" --explain | tail -n 1)"
   echo "bench: $why." >&2
   echo "bench: times measured under emulation are not times: no time is measured here. Measuring the" >&2
   echo "       size, the libraries loaded and peak memory (64-bit test build against its floor) instead." >&2
