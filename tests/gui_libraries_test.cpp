@@ -3,7 +3,9 @@
 // search has been restricted to the system folder.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,38 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
         EXPECT_EQ(Loaded(), c.loaded);
         for (const auto& load : pc().delayLoads) EXPECT_TRUE(load.searchRestricted) << load.library;
     }
+}
+
+// The simulated PC can only tell a delay load when it knows the library of
+// every GUI function the seam declares: a function added to win32.h under
+// user32, gdi32, comctl32 or shell32 must be added to its table too.
+TEST(GuiLibrariesTable, EveryGuiFunctionOfTheSeamIsKnown) {
+    std::string header = __FILE__;
+    header = header.substr(0, header.rfind("tests/")) + "platform/win32.h";
+    std::ifstream in(header);
+    ASSERT_TRUE(in) << header;
+    const std::regex section(R"(^// (user32|gdi32|comctl32|shell32|[a-z]))");
+    const std::regex declaration(R"(WINAPI (\w+)\()");
+    std::string line, libraries;
+    bool inSimulatedPart = false;
+    int checked = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("#else", 0) == 0) inSimulatedPart = true;  // the host's declarations
+        std::smatch m;
+        if (std::regex_search(line, m, section)) libraries = line;
+        if (!inSimulatedPart || !std::regex_search(line, m, declaration)) continue;
+        const bool gui = libraries.find("user32") != std::string::npos || libraries.find("gdi32") != std::string::npos ||
+                         libraries.find("comctl32") != std::string::npos || libraries.find("shell32") != std::string::npos;
+        const std::string library = sim::DelayLoadedLibrary(m[1]);
+        if (gui) {
+            ++checked;
+            EXPECT_FALSE(library.empty()) << m[1] << " (" << libraries << ")";
+            if (!library.empty()) EXPECT_NE(libraries.find(library.substr(0, library.find('.'))), std::string::npos) << m[1];
+        } else {
+            EXPECT_TRUE(library.empty()) << m[1] << " is not a GUI library's (" << libraries << ")";
+        }
+    }
+    EXPECT_GT(checked, 20);
 }
 
 }  // namespace

@@ -401,6 +401,9 @@ public:
 Machine& pc();
 void Reset();  // a new machine: every test starts from here
 
+// The delay-loaded library a function belongs to; empty for the others.
+std::string DelayLoadedLibrary(const std::string& function);
+
 // What GetModuleHandleA(nullptr) gives: the installer's own module.
 inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr_t(0x400000)); }
 // WaitForSingleObject on an event handle (sim_threads.cpp).

@@ -30,13 +30,18 @@ const std::map<std::string, std::string>& LibraryOf() {
 
 }  // namespace
 
-void Machine::NoteDelayLoad(const std::string& function) {
+std::string DelayLoadedLibrary(const std::string& function) {
     const auto found = LibraryOf().find(function);
-    if (found == LibraryOf().end()) return;
+    return found == LibraryOf().end() ? std::string() : found->second;
+}
+
+void Machine::NoteDelayLoad(const std::string& function) {
+    const std::string library = DelayLoadedLibrary(function);
+    if (library.empty()) return;
     for (const DelayLoad& load : delayLoads)
-        if (load.library == found->second) return;
+        if (load.library == library) return;
     const bool restricted = (defaultDllDirectories & LOAD_LIBRARY_SEARCH_SYSTEM32) || dllDirectory == "";
-    delayLoads.push_back({found->second, restricted});
+    delayLoads.push_back({library, restricted});
 }
 
 }  // namespace sim
