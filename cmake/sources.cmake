@@ -26,7 +26,9 @@ set(LEXOMIR_PRODUCT_SOURCES
   runtime/text_reader.cpp
   runtime/text_to_int.cpp
   runtime/thread.cpp
+  platform/admin_rights.cpp
   platform/sha256.cpp
+  platform/sha256_extensions.cpp
   platform/system_library.cpp)
 list(TRANSFORM LEXOMIR_PRODUCT_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 
@@ -34,6 +36,8 @@ list(TRANSFORM LEXOMIR_PRODUCT_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 set(LEXOMIR_SIM_SOURCES
   platform/sim/sim_codepage.cpp
   platform/sim/sim_core.cpp
+  platform/sim/sim_cpu.cpp
+  platform/sim/sim_delay_load.cpp
   platform/sim/sim_files.cpp
   platform/sim/sim_module.cpp
   platform/sim/sim_process.cpp
@@ -44,6 +48,9 @@ set(LEXOMIR_SIM_SOURCES
   platform/sim/sim_version.cpp
   platform/sim/sim_windowing.cpp)
 list(TRANSFORM LEXOMIR_SIM_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+
+# The product's Windows-only pieces, in its library there.
+set(LEXOMIR_WINDOWS_LIB_SOURCES ${CMAKE_SOURCE_DIR}/platform/windows/cpu_identity.cpp)
 
 # The executable's own files on Windows: the entry point, and the terminate
 # handler, which must be linked as an object to replace libstdc++'s (an

@@ -65,12 +65,14 @@ set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
 # The product, compiled once: the installer and the Wine probes link it.
 # Each function in a section of its own, so that the link drops what the
 # installer does not call.
-add_library(lexomir_product STATIC ${LEXOMIR_PRODUCT_SOURCES})
+add_library(lexomir_product STATIC ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_WINDOWS_LIB_SOURCES})
 target_include_directories(lexomir_product PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(lexomir_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
 target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
                        -ffunction-sections -fdata-sections)
-target_link_libraries(lexomir_product PUBLIC advapi32 shell32 user32 comctl32 gdi32)
+# Only advapi32 here: the executable names how it takes the GUI libraries
+# (delay-loaded or not), the probes take them directly.
+target_link_libraries(lexomir_product PUBLIC advapi32)
 
 add_executable(LexomirUpdate WIN32 ${LEXOMIR_WINDOWS_EXE_SOURCES} ${LEXOMIR_RC})
 set_target_properties(LexomirUpdate PROPERTIES OUTPUT_NAME ${LEXOMIR_EXE_NAME})
@@ -78,8 +80,23 @@ add_dependencies(LexomirUpdate payload)
 target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}>
                        -ffunction-sections -fdata-sections)
 # Unused code stays out of the file: it is a download, and most of it is payload.
-target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
-target_link_libraries(LexomirUpdate PRIVATE lexomir_product)
+# Sections start at 4 KiB in the file, as in memory: Wine then maps the image
+# from the file instead of reading it (28 MB of payload) into private
+# memory, which would double the run's peak beside the write buffer. It
+# costs the padding of each section in the file (docs/BENCHMARKS.md).
+target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections -Wl,--file-alignment,0x1000)
+# The GUI libraries are delay-loaded in the x86-64 build only. The i686
+# build made the same way crashed under Wine at the first call of a GUI
+# function (a box, FindWindowA), seen with the 32-bit loader emulated by
+# qemu-user; the cause is not found yet, so the shipped 32-bit installer
+# still imports them directly.
+if(LEXOMIR_TEST_BUILD_64)
+  include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
+  lexomir_delay_import_libraries(LEXOMIR_GUI_LIBS user32 gdi32 comctl32 shell32)
+else()
+  set(LEXOMIR_GUI_LIBS shell32 user32 comctl32 gdi32)
+endif()
+target_link_libraries(LexomirUpdate PRIVATE lexomir_product ${LEXOMIR_GUI_LIBS})
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD
   COMMAND ${LEXOMIR_SEAL_TOOL} $<TARGET_FILE:LexomirUpdate>

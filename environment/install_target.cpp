@@ -3,6 +3,7 @@
 #include "driver/update_package.h"
 #include "environment/process_environment.h"
 #include "messages/messages.h"
+#include "platform/admin_rights.h"
 #include "runtime/exception.h"
 
 TInstallEnvironment InstallEnvironment;
@@ -78,7 +79,7 @@ bool DiscoverInstallTarget() {
         AddTrailingBackslash(programFiles);
     }
 
-    env.UserIsAdmin = IsUserAnAdmin() != FALSE;
+    env.UserIsAdmin = UserIsAdministrator();
 
     // The shell folders are read, not used: a value of the wrong type under
     // HKLM ends the run as an unexpected error, under HKCU as a registry message.

@@ -9,6 +9,7 @@
 #include "messages/messages.h"
 #include "platform/system_library.h"
 #include "platform/win32.h"
+#include "runtime/text.h"
 #include "runtime/text_reader.h"
 #include "runtime/text_to_int.h"
 
@@ -137,11 +138,10 @@ std::string FileVersionString(const std::string& path) {
         return std::string();
     DWORD translation;
     std::memcpy(&translation, found, sizeof translation);
-    char query[64];
-    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04X%04X\\FileVersion", unsigned(translation & 0xFFFF),
-                  unsigned(translation >> 16));
+    const std::string query = "\\StringFileInfo\\" + HexUpper(translation & 0xFFFF, 4) + HexUpper(translation >> 16, 4) +
+                              "\\FileVersion";
     found = nullptr;
-    if (!version.query(block.data(), query, &found, &length) || !found) return std::string();
+    if (!version.query(block.data(), query.c_str(), &found, &length) || !found) return std::string();
     // The text lies inside the block; never read past its end.
     const char* text = static_cast<const char*>(found);
     if (text < block.data() || text >= end) return std::string();

@@ -1,5 +1,6 @@
 #include "osinfo/console_command.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -162,7 +163,11 @@ std::string AsCrLfLines(const std::string& content) {
 }
 
 std::string FromOemCodePage(const std::string& text) {
-    if (text.empty()) return text;
+    // Bytes below 0x80 are the same in every OEM and ANSI code page. Plain
+    // text (what "ver" prints) is taken as it is, so a run that shows
+    // nothing does not load user32 for the conversion.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return text;
     std::string converted(text.size(), '\0');
     OemToCharA(text.c_str(), converted.data());
     return converted;

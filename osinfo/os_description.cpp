@@ -32,10 +32,8 @@ std::string TextUpToNul(const char* data, std::size_t size) { return std::string
 // "major.minor.build" with each number as a signed 32-bit value, as the
 // description has always read: a field above 2^31 - 1 shows as negative.
 std::string Format3(DWORD a, DWORD b, DWORD c) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%d.%d.%d", static_cast<std::int32_t>(a), static_cast<std::int32_t>(b),
-                  static_cast<std::int32_t>(c));
-    return text;
+    return std::to_string(static_cast<std::int32_t>(a)) + "." + std::to_string(static_cast<std::int32_t>(b)) + "." +
+           std::to_string(static_cast<std::int32_t>(c));
 }
 
 bool Metric(int index) { return GetSystemMetrics(index) != 0; }
@@ -222,11 +220,8 @@ std::string NtEditionWord(const Facts& f) {
             if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter x64";
             if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise x64";
             return "Standard x64";
-        default: {
-            char text[48];
-            std::snprintf(text, sizeof text, "Unknown on Architecture 0x%X", unsigned(f.arch));
-            return text;
-        }
+        default:
+            return "Unknown on Architecture 0x" + HexUpper(f.arch);
         }
     }
     return f.type == VER_NT_SERVER ? "Unknown Server" : "Unknown Domain controller";

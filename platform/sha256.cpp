@@ -12,7 +12,16 @@ F Lookup(HMODULE library, const char* name) {
 Sha256::~Sha256() { Release(); }
 
 bool Sha256::Begin() {
+    return Begin(ShaExtensionsUsable(ReadCpuIdentity()) ? Engine::Processor : Engine::Cng);
+}
+
+bool Sha256::Begin(Engine engine) {
     Release();
+    if (engine == Engine::Processor) {
+        if (!ShaExtensionsUsable(ReadCpuIdentity())) return false;  // the instructions would fault
+        extensions_.emplace();
+        return true;
+    }
     library_ = LoadSystemLibrary("bcrypt.dll");
     if (!library_) return false;
     auto open = Lookup<decltype(&BCryptOpenAlgorithmProvider)>(library_, "BCryptOpenAlgorithmProvider");
@@ -35,6 +44,10 @@ bool Sha256::Begin() {
 }
 
 bool Sha256::Update(const void* data, std::size_t size) {
+    if (extensions_) {
+        extensions_->Update(data, size);
+        return true;
+    }
     if (!hash_) return false;
     auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
     while (size > 0) {
@@ -47,11 +60,16 @@ bool Sha256::Update(const void* data, std::size_t size) {
 }
 
 bool Sha256::Finish(std::uint8_t digest[32]) {
+    if (extensions_) {
+        extensions_->Finish(digest);
+        return true;
+    }
     if (!hash_) return false;
     return NT_SUCCESS(finishHash_(hash_, digest, 32, 0));
 }
 
 void Sha256::Release() {
+    extensions_.reset();
     if (hash_) destroyHash_(hash_);
     if (algorithm_) closeAlgorithm_(algorithm_, 0);
     if (library_) FreeLibrary(library_);

@@ -372,6 +372,21 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type,
                               DWORD size);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 
+// advapi32: the administrators' group in the process's token
+typedef void* PSID;
+typedef BOOL* PBOOL;
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+#define SECURITY_NT_AUTHORITY {0, 0, 0, 0, 0, 5}
+#define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
+#define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
+BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
+                                     DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
+                                     PSID* sid);
+BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember);
+PVOID WINAPI FreeSid(PSID sid);
+
 // user32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language);
@@ -383,7 +398,6 @@ BOOL WINAPI ShowWindow(HWND window, int command);
 BOOL WINAPI SetForegroundWindow(HWND window);
 
 // shell32
-BOOL WINAPI IsUserAnAdmin();
 HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                                LPCSTR directory, INT show);
 
@@ -449,17 +463,20 @@ typedef enum _TOKEN_TYPE { TokenPrimary = 1, TokenImpersonation } TOKEN_TYPE;
 #define ERROR_BAD_TOKEN_TYPE 1349L
 #define ERROR_BAD_LENGTH 24L
 
-// kernel32, advapi32, user32
+// kernel32
 HANDLE WINAPI GetCurrentProcess();
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId);
+
+// user32
+HWND WINAPI GetShellWindow();
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
+
+// advapi32
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
                                 LPDWORD returned);
 BOOL WINAPI DuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES attributes,
                              SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE newToken);
-HWND WINAPI GetShellWindow();
-DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
-
 struct _PROCESS_INFORMATION;
 BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR applicationName, LPWSTR commandLine,
                                     DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,

@@ -1,5 +1,7 @@
 #include "runtime/text.h"
 
+#include <charconv>
+
 std::string LowerAscii(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
@@ -27,4 +29,12 @@ bool IsBlank(std::string_view text) {
     for (char c : text)
         if (!Control(c)) return false;
     return true;
+}
+
+std::string HexUpper(unsigned value, int digits) {
+    char buffer[16];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, 16).ptr;
+    std::string text(buffer, end);
+    if (int(text.size()) < digits) text.insert(0, std::size_t(digits) - text.size(), '0');
+    return UpperAscii(text);
 }

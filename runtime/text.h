@@ -11,3 +11,7 @@ std::string UpperAscii(std::string text);
 std::string Trim(std::string_view text);
 // Empty, or only characters of code 32 or below.
 bool IsBlank(std::string_view text);
+// Upper-case hexadecimal, at least `digits` digits with leading zeros.
+// (Formatting numbers without printf keeps the C runtime's whole printf,
+// floating point included, out of the executable.)
+std::string HexUpper(unsigned value, int digits = 1);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sha256_extensions.h"
 #include "platform/win32.h"
 
 namespace sim {
@@ -345,6 +346,18 @@ public:
     DWORD defaultDllDirectories = 0;
     std::optional<std::string> dllDirectory;
     std::vector<std::string> loadedLibraries;  // as LoadLibraryExA was asked, with its flags
+    // The GUI libraries (user32, gdi32, comctl32, shell32) are delay-loaded:
+    // each comes in at the first call of one of its functions
+    // (sim_delay_load.cpp), with the library search as it stood then.
+    struct DelayLoad {
+        std::string library;
+        bool searchRestricted;  // SetDefaultDllDirectories or SetDllDirectoryA("") came first
+    };
+    std::vector<DelayLoad> delayLoads;
+    void NoteDelayLoad(const std::string& function);
+    // The administrators' SIDs handed out by AllocateAndInitializeSid and
+    // not yet freed (sim_security.cpp).
+    std::set<std::uintptr_t> sids;
 
     Registry registry;
     FileSystem files;
@@ -384,6 +397,10 @@ public:
     std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0}, {SM_SERVERR2, 0},
                                      {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};
     UINT oemCodePage = 866;
+    // What CPUID answers (sim_cpu.cpp): by default a processor without the
+    // SHA extensions, so the self-check goes through CNG. A test that sets
+    // them needs a host processor that has them: the hash really runs.
+    CpuIdentity cpu{.maxLeaf = 0x16, .leaf1Ecx = 0x7FFAFBBF, .leaf7Ebx = 0x029C6FBF};
     UINT ansiCodePage = 1251;
     // A virus scanner that opens each file written for this long after it
     // is closed, without letting others delete or rename it.
@@ -443,6 +460,9 @@ Machine& pc();
 void Reset();  // a new machine: every test starts from here
 // The environment's %NAME% references expanded, as Windows expands them.
 std::string ExpandVariables(const std::string& text);
+
+// The delay-loaded library a function belongs to; empty for the others.
+std::string DelayLoadedLibrary(const std::string& function);
 
 // What GetModuleHandleA(nullptr) gives: the installer's own module.
 inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr_t(0x400000)); }

@@ -97,6 +97,7 @@ void Machine::AddResource(const std::string& type, const std::string& name, WORD
 
 std::optional<DWORD> Machine::Enter(const std::string& function, const std::string& detail) {
     RunDue();
+    NoteDelayLoad(function);
     calls.push_back({function, detail, false});
     if (meanwhile) meanwhile(calls.back());
     for (Fault& f : faults) {
@@ -237,9 +238,4 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD s
     const DWORD needed = DWORD(expanded.size() + 1);
     if (destination && size >= needed) std::memcpy(destination, expanded.c_str(), needed);
     return needed;
-}
-
-BOOL WINAPI IsUserAnAdmin() {
-    pc().Enter("IsUserAnAdmin", "");
-    return pc().userIsAdmin ? TRUE : FALSE;
 }

@@ -9,7 +9,7 @@
 add_executable(lexomir_osinfo_probe ${CMAKE_CURRENT_LIST_DIR}/osinfo_probe.cpp)
 set_target_properties(lexomir_osinfo_probe PROPERTIES OUTPUT_NAME osinfo_probe)
 target_compile_options(lexomir_osinfo_probe PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS})
-target_link_libraries(lexomir_osinfo_probe PRIVATE lexomir_product)
+target_link_libraries(lexomir_osinfo_probe PRIVATE lexomir_product user32 shell32 comctl32 gdi32)
 target_link_options(lexomir_osinfo_probe PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 
 add_executable(lexomir_comspec_canary ${CMAKE_CURRENT_LIST_DIR}/comspec_canary.cpp)

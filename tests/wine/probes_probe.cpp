@@ -8,14 +8,21 @@
 //                                         the window looks like from outside
 //                                         its thread: found by its class,
 //                                         title, size, place, children
+//   probes_probe hash FILE yes|no        the processor's SHA extensions are
+//                                         (yes) or are not (no) chosen, and
+//                                         they agree with CNG on FILE: whole,
+//                                         in uneven pieces, and on its seal
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "install/pe_image.h"
 #include "install/version_probes.h"
+#include "platform/sha256.h"
 #include "progress/progress_window.h"
 
 namespace {
@@ -117,6 +124,77 @@ int Window() {
     return failures;
 }
 
+std::string Hex(const std::uint8_t* bytes, std::size_t n) {
+    std::string text;
+    char two[3];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(two, sizeof two, "%02x", bytes[i]);
+        text += two;
+    }
+    return text;
+}
+
+// The digest of the bytes, fed in pieces of the given size (0: at once).
+std::string Digest(Sha256::Engine engine, const std::vector<std::uint8_t>& bytes, std::size_t piece) {
+    Sha256 hash;
+    if (!hash.Begin(engine)) return "cannot begin";
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t n = piece == 0 ? bytes.size() : std::min(piece, bytes.size() - at);
+        if (!hash.Update(bytes.data() + at, n)) return "update failed";
+        at += n;
+    }
+    std::uint8_t digest[32];
+    if (!hash.Finish(digest)) return "finish failed";
+    return Hex(digest, 32);
+}
+
+class EngineSink final : public pe::DigestSink {
+public:
+    explicit EngineSink(Sha256::Engine engine) { begun_ = hash_.Begin(engine); }
+    bool Update(const void* data, std::size_t len) override { return begun_ && hash_.Update(data, len); }
+    bool Finish(pe::Digest& out) override { return begun_ && hash_.Finish(out.data()); }
+
+private:
+    Sha256 hash_;
+    bool begun_;
+};
+
+int Hash(const char* path, bool expectExtensions) {
+    const bool usable = ShaExtensionsUsable(ReadCpuIdentity());
+    Check(usable == expectExtensions, std::string("the SHA extensions are ") + (usable ? "" : "not ") +
+                                          "chosen on this processor, as its flags say");
+    std::vector<std::uint8_t> bytes;
+    if (FILE* f = std::fopen(path, "rb")) {
+        std::uint8_t buffer[1 << 16];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+        std::fclose(f);
+    }
+    Check(bytes.size() > 1000000, std::string(path) + " read: " + std::to_string(bytes.size()) + " bytes");
+    const std::string cng = Digest(Sha256::Engine::Cng, bytes, 0);
+    std::printf("     CNG %s\n", cng.c_str());
+    if (!usable) {
+        std::printf("skip the processor's SHA extensions: this processor has none\n");
+        return failures;
+    }
+    for (std::size_t piece : {std::size_t(0), std::size_t(1 << 20), std::size_t(1000003), std::size_t(63)}) {
+        const std::vector<std::uint8_t>& data = bytes;
+        if (piece == 63 && data.size() > 4000000) {
+            // Byte-sized pieces over a prefix only: the point is the buffering.
+            const std::vector<std::uint8_t> prefix(data.begin(), data.begin() + 4000000);
+            Check(Digest(Sha256::Engine::Processor, prefix, 63) == Digest(Sha256::Engine::Cng, prefix, 0),
+                  "the extensions agree with CNG on 4,000,000 bytes in pieces of 63");
+            continue;
+        }
+        Check(Digest(Sha256::Engine::Processor, data, piece) == cng,
+              "the extensions agree with CNG on the whole file, pieces of " + std::to_string(piece));
+    }
+    pe::MemorySource viaCng(bytes), viaExtensions(bytes);
+    EngineSink cngSink(Sha256::Engine::Cng), extensionsSink(Sha256::Engine::Processor);
+    Check(pe::CheckSeal(viaCng, cngSink) == pe::SealStatus::kIntact, "the seal holds through CNG");
+    Check(pe::CheckSeal(viaExtensions, extensionsSink) == pe::SealStatus::kIntact, "the seal holds through the extensions");
+    return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +207,7 @@ int main(int argc, char** argv) {
         return failures;
     }
     if (command == "window" && argc == 2) return Window();
-    std::fprintf(stderr, "usage: probes_probe version FILE [EXPECTED] | window\n");
+    if (command == "hash" && argc == 4) return Hash(argv[2], std::string(argv[3]) == "yes");
+    std::fprintf(stderr, "usage: probes_probe version FILE [EXPECTED] | window | hash FILE yes|no\n");
     return 99;
 }

@@ -20,6 +20,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -115,6 +116,7 @@ class Scenario:
     cyrillic_staging: bool = False  # the installer is run from C:\Загрузки\ instead of C:\lexotest\
     old_data_readonly: bool = False  # the older lxn.cok is read-only (as copied from a CD)
     stale_temp: bool = False       # a read-only ~lxn.cok left by an earlier run is there
+    shows_nothing: bool = False    # no box, no window, nothing started: no GUI library may load
     note: str = ""
 
 
@@ -139,6 +141,7 @@ SCENARIOS = [
              old_data=True),
     Scenario("quiet_capitals", "ready", "en", ["MODEST"],
              [], 0, "payload", "64",
+             shows_nothing=True,
              note="the first word is compared without regard to A-Z case"),
     Scenario("runapp_without_modest", "ready", "en", ["modestly", "runapp"],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
@@ -148,10 +151,12 @@ SCENARIOS = [
     Scenario("entry_only_wow6432node", "ready", "en", ["modest"],
              [], 0, "payload", "32",
              entry="wow",
+             shows_nothing=True,
              note="found there; the size goes to the entry that gave the folder, and no 64-bit entry is made"),
     Scenario("quoted_uninstall_string", "ready", "en", ["modest"],
              [], 0, "payload", "64",
              entry="quoted",
+             shows_nothing=True,
              note='"C:\\...\\unins000.exe" /x: the folder of the quoted program'),
     Scenario("data_file_held_open", "ready", "en", ["modest"],
              [error_box(EN_TITLE, CANT_INSTALL_EN)], 4, "unchanged", "64",
@@ -346,6 +351,9 @@ class Runner:
             # Every instance starts minimized and inactive: only the
             # installer's restore and SetForegroundWindow bring it forward.
             "LEXOMIR_STANDIN_OPTIONS": "--minimized",
+            # The loader's trace, with process ids: which libraries the
+            # installer itself loaded (the box driver loads its own).
+            "WINEDEBUG": "+pid,+loaddll",
         }
 
     def distorted_copy(self):
@@ -496,6 +504,7 @@ class Runner:
                 self.keep_artifact(record_unix, os.path.basename(record_unix))
 
             self.check_driver(sc, records, driver_rc, driver_out, failures)
+            self.check_libraries(sc, driver_out, failures)
             self.check_data(sc, failures)
             self.check_size(sc, failures)
             self.check_app(sc, running_pid, holder_pid, known_pids, failures)
@@ -608,6 +617,28 @@ class Runner:
             failures.append("exit code %d, expected %d" % (end["code"], sc.exit_code))
         if not failures and driver_rc != 0:
             failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
+
+    GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll"}
+    LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\S+ Loaded L"([^"]*)"', re.M)
+
+    def check_libraries(self, sc, trace, failures):
+        """The GUI libraries are delay-loaded: a run that shows nothing loads
+        none of them, and a run that shows a box loads user32 (which shows
+        the trace is read right)."""
+        by_process = {}
+        for pid, path in self.LOADED.findall(trace):
+            by_process.setdefault(pid, []).append(path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower())
+        installer = [names for names in by_process.values() if names and names[0] == "lexomirupdate.exe"]
+        if len(installer) != 1:
+            failures.append("the loader's trace shows %d runs of the installer, not one" % len(installer))
+            return
+        gui = sorted(self.GUI_LIBRARIES.intersection(installer[0]))
+        # Only a build that delay-loads them (the x86-64 one) can keep them out.
+        imported = {d.lower() for d in PeImage(self.installer_bytes).imported_dlls()}
+        if sc.shows_nothing and gui and not self.GUI_LIBRARIES.intersection(imported):
+            failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
+        if sc.boxes and "user32.dll" not in gui:
+            failures.append("a run that shows a box did not load user32.dll (loaded: %s)" % ", ".join(installer[0]))
 
     def check_data(self, sc, failures):
         if os.path.lexists(os.path.join(self.app_dir, TEMP_FILE)):

@@ -1,0 +1,49 @@
+// The executable delay-loads its GUI libraries: a library is loaded at the
+// first call of one of its functions, with the library search as the
+// process has set it by then. Every function of these libraries that the
+// installer uses is listed here.
+#include <map>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+const std::map<std::string, std::string>& LibraryOf() {
+    static const std::map<std::string, std::string> table = {
+        {"MessageBoxA", "user32.dll"},     {"MessageBoxExA", "user32.dll"},
+        {"MessageBoxW", "user32.dll"},     {"MessageBoxExW", "user32.dll"},
+        {"GetShellWindow", "user32.dll"},  {"GetWindowThreadProcessId", "user32.dll"},
+        {"FindWindowA", "user32.dll"},     {"PostMessageA", "user32.dll"},
+        {"ShowWindow", "user32.dll"},      {"SetForegroundWindow", "user32.dll"},
+        {"GetSystemMetrics", "user32.dll"}, {"OemToCharA", "user32.dll"},
+        {"LoadIconA", "user32.dll"},       {"LoadCursorA", "user32.dll"},
+        {"RegisterClassExA", "user32.dll"}, {"CreateWindowExA", "user32.dll"},
+        {"DefWindowProcA", "user32.dll"},  {"GetMessageA", "user32.dll"},
+        {"TranslateMessage", "user32.dll"}, {"DispatchMessageA", "user32.dll"},
+        {"PostQuitMessage", "user32.dll"}, {"SetWindowTextA", "user32.dll"},
+        {"SetWindowPos", "user32.dll"},    {"GetStockObject", "gdi32.dll"},
+        {"InitCommonControls", "comctl32.dll"}, {"ShellExecuteA", "shell32.dll"},
+        {"SHGetFileInfoA", "shell32.dll"},
+    };
+    return table;
+}
+
+}  // namespace
+
+std::string DelayLoadedLibrary(const std::string& function) {
+    const auto found = LibraryOf().find(function);
+    return found == LibraryOf().end() ? std::string() : found->second;
+}
+
+void Machine::NoteDelayLoad(const std::string& function) {
+    const std::string library = DelayLoadedLibrary(function);
+    if (library.empty()) return;
+    for (const DelayLoad& load : delayLoads)
+        if (load.library == library) return;
+    const bool restricted = (defaultDllDirectories & LOAD_LIBRARY_SEARCH_SYSTEM32) || dllDirectory == "";
+    delayLoads.push_back({library, restricted});
+}
+
+}  // namespace sim

@@ -1,0 +1,123 @@
+// The GUI libraries are delay-loaded: a run that shows nothing must not
+// bring any of them in, and whatever loads must load after the library
+// search has been restricted to the system folder.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "driver/program_entry.h"
+#include "tests/demo_pc.h"
+
+namespace {
+
+std::vector<std::string> Loaded() {
+    std::vector<std::string> names;
+    for (const auto& load : sim::pc().delayLoads) names.push_back(load.library);
+    return names;
+}
+
+class GuiLibraries : public demo::SimTest {
+protected:
+    void SetUp() override {
+        demo::SimTest::SetUp();
+        demo::Setup(pc());
+    }
+};
+
+void Args(const std::string& args) {
+    sim::pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args;
+}
+
+TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
+    using Libraries = std::vector<std::string>;
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        int exitCode;
+        Libraries loaded;
+    } cases[] = {
+        {"quiet run", [] { Args("modest"); }, 0, {}},
+        {"quiet run where \"ver\" is asked (Windows 8 and later)",
+         [] {
+             Args("modest");
+             sim::pc().AddInterpreter();
+             sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
+         },
+         0, {}},
+        {"quiet run where \"ver\" prints letters beyond ASCII: they are converted",
+         [] {
+             Args("modest");
+             sim::pc().AddInterpreter().commands["ver"].output = "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [10.0]\r\n";
+             sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
+         },
+         0, {"user32.dll"}},
+        {"quiet run, the application running: it is found and told to quit",
+         [] {
+             Args("modest");
+             sim::pc().StartMainApp();
+         },
+         0, {"user32.dll"}},
+        {"quiet run that starts the application as the desktop user: the shell's window, no shell32",
+         [] { Args("modest runapp"); }, 0, {"user32.dll"}},
+        {"quiet run that starts the application the plain way, the shell elevated too",
+         [] {
+             Args("modest runapp");
+             sim::pc().shell.elevated = true;
+         },
+         0, {"user32.dll", "shell32.dll"}},
+        {"confirmation refused", [] { sim::pc().boxAnswers = {IDNO}; }, 3, {"user32.dll"}},
+        {"no rights", [] {
+             Args("modest");
+             sim::pc().userIsAdmin = false;
+         }, 2, {"user32.dll"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        demo::Setup(pc());
+        c.arrange();
+        EXPECT_EQ(RunInstaller(), c.exitCode);
+        EXPECT_EQ(Loaded(), c.loaded);
+        for (const auto& load : pc().delayLoads) EXPECT_TRUE(load.searchRestricted) << load.library;
+    }
+}
+
+// The simulated PC can only tell a delay load when it knows the library of
+// every GUI function the seam declares: a function added to win32.h under
+// user32, gdi32, comctl32 or shell32 must be added to its table too.
+TEST(GuiLibrariesTable, EveryGuiFunctionOfTheSeamIsKnown) {
+    std::string header = __FILE__;
+    header = header.substr(0, header.rfind("tests/")) + "platform/win32.h";
+    std::ifstream in(header);
+    ASSERT_TRUE(in) << header;
+    const std::regex section(R"(^// (user32|gdi32|comctl32|shell32|[a-z]))");
+    const std::regex declaration(R"(WINAPI (\w+)\()");
+    std::string line, libraries;
+    bool inSimulatedPart = false;
+    int checked = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("#else", 0) == 0) inSimulatedPart = true;  // the host's declarations
+        std::smatch m;
+        if (std::regex_search(line, m, section)) libraries = line;
+        if (!inSimulatedPart || !std::regex_search(line, m, declaration)) continue;
+        const bool gui = libraries.find("user32") != std::string::npos || libraries.find("gdi32") != std::string::npos ||
+                         libraries.find("comctl32") != std::string::npos || libraries.find("shell32") != std::string::npos;
+        const std::string library = sim::DelayLoadedLibrary(m[1]);
+        if (gui) {
+            ++checked;
+            EXPECT_FALSE(library.empty()) << m[1] << " (" << libraries << ")";
+            if (!library.empty()) {
+                EXPECT_NE(libraries.find(library.substr(0, library.find('.'))), std::string::npos) << m[1];
+            }
+        } else {
+            EXPECT_TRUE(library.empty()) << m[1] << " is not a GUI library's (" << libraries << ")";
+        }
+    }
+    EXPECT_GT(checked, 20);
+}
+
+}  // namespace
