@@ -12,7 +12,7 @@ EstimatedSize value and the registry view that holds it, and the stand-in's
 log.
 
   run_scenarios.py --installer EXE --standin EXE --boxdriver EXE --payload FILE
-                   [--stage ready|pending|all] [NAME ...]
+                   [--smoke] [NAME ...]
 
 Python standard library only. See --help for the other options.
 """
@@ -99,7 +99,6 @@ BUTTON_LABELS = {
 @dataclass
 class Scenario:
     name: str
-    stage: str                     # "ready": runs in CTest now; "pending": waits for the installer
     locale: str                    # key of LOCALES
     args: List[str]
     boxes: List[Box]
@@ -121,63 +120,63 @@ class Scenario:
 
 
 SCENARIOS = [
-    Scenario("missing_app_en", "ready", "en", [],
+    Scenario("missing_app_en", "en", [],
              [error_box(EN_TITLE, NO_APP_EN)], 2, "absent", None,
              app_installed=False,
              note="uninstall entry present, Lexomir.exe missing"),
-    Scenario("missing_app_ru", "ready", "ru", [],
+    Scenario("missing_app_ru", "ru", [],
              [error_box(RU_TITLE, NO_APP_RU, russian=True)], 2, "absent", None,
              app_installed=False),
-    Scenario("quiet_runapp_running", "ready", "en", ["modest", "runapp"],
+    Scenario("quiet_runapp_running", "en", ["modest", "runapp"],
              [], 0, "payload", "64",
              app_running=True, old_data=True, app_started=True,
              note="asked to quit, replaced, started again and brought to the front"),
-    Scenario("interactive_ru_yes_then_no", "ready", "ru", [],
+    Scenario("interactive_ru_yes_then_no", "ru", [],
              [Box(RU_QUESTION, CONFIRM_RU, ("yes", "no"), "yes", russian=True),
               Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
              app_running=True),
-    Scenario("interactive_en_declined", "ready", "en", [],
+    Scenario("interactive_en_declined", "en", [],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "no")], 3, "unchanged", None,
              old_data=True),
-    Scenario("quiet_capitals", "ready", "en", ["MODEST"],
+    Scenario("quiet_capitals", "en", ["MODEST"],
              [], 0, "payload", "64",
              shows_nothing=True,
              note="the first word is compared without regard to A-Z case"),
-    Scenario("runapp_without_modest", "ready", "en", ["modestly", "runapp"],
+    Scenario("runapp_without_modest", "en", ["modestly", "runapp"],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
               Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
              note="not quiet, so runapp is ignored and the final No keeps the application closed; "
                   "the final question asks for Russian buttons in an English locale too"),
-    Scenario("entry_only_wow6432node", "ready", "en", ["modest"],
+    Scenario("entry_only_wow6432node", "en", ["modest"],
              [], 0, "payload", "32",
              entry="wow",
              shows_nothing=True,
              note="found there; the size goes to the entry that gave the folder, and no 64-bit entry is made"),
-    Scenario("quoted_uninstall_string", "ready", "en", ["modest"],
+    Scenario("quoted_uninstall_string", "en", ["modest"],
              [], 0, "payload", "64",
              entry="quoted",
              shows_nothing=True,
              note='"C:\\...\\unins000.exe" /x: the folder of the quoted program'),
-    Scenario("data_file_held_open", "ready", "en", ["modest"],
+    Scenario("data_file_held_open", "en", ["modest"],
              [error_box(EN_TITLE, CANT_INSTALL_EN)], 4, "unchanged", "64",
              old_data=True, holder=True),
-    Scenario("distorted_installer", "ready", "en", [],
+    Scenario("distorted_installer", "en", [],
              [error_box(EN_TITLE, DISTORTED_EN)], 2, "absent", None,
              distort=True),
-    Scenario("distorted_installer_ru", "ready", "ru", [],
+    Scenario("distorted_installer_ru", "ru", [],
              [error_box(RU_TITLE, DISTORTED_RU, russian=True)], 2, "absent", None,
              distort=True),
-    Scenario("cyrillic_downloads_en", "ready", "en", [],
+    Scenario("cyrillic_downloads_en", "en", [],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
               Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
              cyrillic_staging=True,
              note="run from C:\\Загрузки\\ in an English locale: the self-check opens the file by its "
                   "Unicode name, and the Russian words of both questions read as Cyrillic"),
-    Scenario("expand_sz_uninstall_string", "ready", "en", ["modest"],
+    Scenario("expand_sz_uninstall_string", "en", ["modest"],
              [], 0, "payload", "64",
              entry="expand",
              note="%SystemDrive%\\Program Files (x86)\\... stored as REG_EXPAND_SZ is expanded"),
-    Scenario("read_only_data_and_stale_temp", "ready", "en", ["modest", "runapp"],
+    Scenario("read_only_data_and_stale_temp", "en", ["modest", "runapp"],
              [], 0, "payload", "64",
              old_data=True, old_data_readonly=True, stale_temp=True, app_started=True,
              note="Wine replaces read-only files where Windows refuses, so this only shows that they still "
@@ -772,18 +771,16 @@ def select(opts):
         return [by_name[n] for n in opts.names]
     if opts.smoke:
         return [by_name[n] for n in SMOKE]
-    return [s for s in SCENARIOS if opts.stage == "all" or s.stage == opts.stage]
+    return list(SCENARIOS)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("names", nargs="*", help="scenarios to run (default: those of --stage)")
+    ap.add_argument("names", nargs="*", help="scenarios to run (default: all)")
     ap.add_argument("--installer", help="LexomirUpdate.exe")
     ap.add_argument("--standin", help="the stand-in application (installed as Lexomir.exe)")
     ap.add_argument("--boxdriver", help="boxdriver.exe")
     ap.add_argument("--payload", help="the data file the installer carries")
-    ap.add_argument("--stage", choices=("ready", "pending", "all"), default="ready",
-                    help="which scenarios to run when none is named (default: ready)")
     ap.add_argument("--smoke", action="store_true", help="only the smoke set: %s" % ", ".join(SMOKE))
     ap.add_argument("--allow-emulated", action="store_true",
                     help="run a 32-bit installer emulated where the host runs no 32-bit code natively "
@@ -802,7 +799,7 @@ def main():
 
     if opts.list:
         for s in SCENARIOS:
-            print("%-28s %-8s %s  %s" % (s.name, s.stage, s.locale, s.note))
+            print("%-30s %s  %s" % (s.name, s.locale, s.note))
         return 0
     for name in ("installer", "standin", "boxdriver", "payload"):
         path = getattr(opts, name)
