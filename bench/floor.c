@@ -17,7 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command, int sh
     HRSRC resource = FindResourceA(NULL, "LXN", "COK");
     if (!resource) return 2;
     HGLOBAL loaded = LoadResource(NULL, resource);
-    const void *data = loaded ? LockResource(loaded) : NULL;
+    const void* data = loaded ? LockResource(loaded) : NULL;
     DWORD size = SizeofResource(NULL, resource);
     if (!data) return 2;
     HANDLE file = CreateFileA(FLOOR_TARGET, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);

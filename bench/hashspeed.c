@@ -12,13 +12,15 @@
  *          program (skipped when the processor has none)
  * as "method=bcrypt ms=12.345 mib_s=123.4 digest=...". The digests must
  * agree; the last three hash the same bytes. */
+// windows.h comes first: the other SDK headers need it.
 #include <windows.h>
+
 #include <bcrypt.h>
-#include <wincrypt.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wincrypt.h>
 
 #include "shani.h"
 
@@ -32,11 +34,11 @@ static double now_ms(void) {
     return (double)t.QuadPart * 1000.0 / (double)f.QuadPart;
 }
 
-static void hex(const unsigned char *d, char *out) {
+static void hex(const unsigned char* d, char* out) {
     for (int i = 0; i < 32; ++i) sprintf(out + 2 * i, "%02x", d[i]);
 }
 
-static int hash_bcrypt(const unsigned char *data, size_t size, unsigned char out[32]) {
+static int hash_bcrypt(const unsigned char* data, size_t size, unsigned char out[32]) {
     BCRYPT_ALG_HANDLE alg;
     BCRYPT_HASH_HANDLE h;
     if (BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, NULL, 0) != 0) return 0;
@@ -51,7 +53,7 @@ static int hash_bcrypt(const unsigned char *data, size_t size, unsigned char out
     return 1;
 }
 
-static int hash_capi(const unsigned char *data, size_t size, unsigned char out[32]) {
+static int hash_capi(const unsigned char* data, size_t size, unsigned char out[32]) {
     HCRYPTPROV prov;
     HCRYPTHASH h;
     if (!CryptAcquireContextA(&prov, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return 0;
@@ -67,7 +69,7 @@ static int hash_capi(const unsigned char *data, size_t size, unsigned char out[3
     return 1;
 }
 
-static int hash_shani(const unsigned char *data, size_t size, unsigned char out[32]) {
+static int hash_shani(const unsigned char* data, size_t size, unsigned char out[32]) {
     uint32_t st[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     size_t whole = size / 64;
     sha256_blocks_shani(st, data, whole);
@@ -89,26 +91,27 @@ static int hash_shani(const unsigned char *data, size_t size, unsigned char out[
     return 1;
 }
 
-static void report(const char *method, double ms, size_t size, const unsigned char *digest) {
+static void report(const char* method, double ms, size_t size, const unsigned char* digest) {
     char text[65] = "-";
     if (digest) hex(digest, text);
     printf("method=%s ms=%.3f mib_s=%.1f digest=%s\n", method, ms, (double)size / 1048576.0 / (ms / 1000.0), text);
     fflush(stdout);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: hashspeed FILE REPS\n");
         return 2;
     }
     const int reps = atoi(argv[2]);
-    HANDLE f = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE f =
+        CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (f == INVALID_HANDLE_VALUE) return 3;
     LARGE_INTEGER sz;
     GetFileSizeEx(f, &sz);
     const size_t size = (size_t)sz.QuadPart;
-    unsigned char *data = (unsigned char *)malloc(size);
-    unsigned char *piece = (unsigned char *)malloc(PIECE);
+    unsigned char* data = (unsigned char*)malloc(size);
+    unsigned char* piece = (unsigned char*)malloc(PIECE);
     if (!data || !piece) return 4;
     DWORD got;
     if (!ReadFile(f, data, (DWORD)size, &got, NULL) || got != size) return 5;

@@ -21,18 +21,20 @@
  * BENCH_LAUNCH_QPC (decimal counts), so that a child that reads
  * QueryPerformanceCounter first thing can tell how long its own start-up
  * took. */
+// windows.h comes first: the other SDK headers need it.
 #include <windows.h>
+
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static void append_arg(char *cmd, size_t cap, const char *arg) {
+static void append_arg(char* cmd, size_t cap, const char* arg) {
     size_t len = strlen(cmd);
     int quote = arg[0] == '\0' || strpbrk(arg, " \t") != NULL;
     if (len && len + 1 < cap) cmd[len++] = ' ';
     if (quote && len + 1 < cap) cmd[len++] = '"';
-    for (const char *p = arg; *p && len + 1 < cap; ++p) cmd[len++] = *p;
+    for (const char* p = arg; *p && len + 1 < cap; ++p) cmd[len++] = *p;
     if (quote && len + 1 < cap) cmd[len++] = '"';
     cmd[len] = '\0';
 }
@@ -42,11 +44,11 @@ typedef struct {
     int samples;
 } Memory;
 
-static int sample(HANDLE process, Memory *m) {
+static int sample(HANDLE process, Memory* m) {
     PROCESS_MEMORY_COUNTERS_EX c;
     memset(&c, 0, sizeof c);
     c.cb = sizeof c;
-    if (!GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS *)&c, sizeof c)) return 0;
+    if (!GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS*)&c, sizeof c)) return 0;
     if (c.PeakWorkingSetSize > m->peak_ws) m->peak_ws = c.PeakWorkingSetSize;
     if (c.PrivateUsage > m->peak_private) m->peak_private = c.PrivateUsage;
     if (c.PeakPagefileUsage > m->peak_pagefile) m->peak_pagefile = c.PeakPagefileUsage;
@@ -58,16 +60,22 @@ static int sample(HANDLE process, Memory *m) {
     return 1;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     int poll = 0;
     const char *cwd = NULL, *out = NULL;
     int i = 1;
     for (; i < argc; ++i) {
-        if (!strcmp(argv[i], "--poll") && i + 1 < argc) poll = atoi(argv[++i]);
-        else if (!strcmp(argv[i], "--cwd") && i + 1 < argc) cwd = argv[++i];
-        else if (!strcmp(argv[i], "--out") && i + 1 < argc) out = argv[++i];
-        else if (!strcmp(argv[i], "--")) { ++i; break; }
-        else break;
+        if (!strcmp(argv[i], "--poll") && i + 1 < argc)
+            poll = atoi(argv[++i]);
+        else if (!strcmp(argv[i], "--cwd") && i + 1 < argc)
+            cwd = argv[++i];
+        else if (!strcmp(argv[i], "--out") && i + 1 < argc)
+            out = argv[++i];
+        else if (!strcmp(argv[i], "--")) {
+            ++i;
+            break;
+        } else
+            break;
     }
     if (i >= argc) {
         fprintf(stderr, "usage: launcher [--poll MS] [--cwd DIR] [--out FILE] -- PROGRAM [ARGS...]\n");
@@ -128,7 +136,7 @@ int main(int argc, char **argv) {
              (unsigned long long)m.peak_pagefile, (unsigned long long)m.final_private, m.samples, after_ok);
     fputs(line, stdout);
     if (out) {
-        FILE *f = fopen(out, "ab");
+        FILE* f = fopen(out, "ab");
         if (f) {
             fputs(line, f);
             fclose(f);

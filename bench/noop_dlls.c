@@ -4,7 +4,9 @@
  * administrator), without the payload. The cost of starting a process that
  * loads and initialises those. The calls never run; bench.py checks that
  * the import list still matches the installer's. */
+// windows.h comes first: the other SDK headers need it.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <shlobj.h>
 

@@ -18,10 +18,11 @@ static const uint32_t sha256_k[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
 __attribute__((target("sha,sse4.1,ssse3"))) static inline void sha256_blocks_shani(uint32_t state[8],
-                                                                            const unsigned char *data, size_t blocks) {
+                                                                                   const unsigned char* data,
+                                                                                   size_t blocks) {
     const __m128i mask = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
-    __m128i tmp = _mm_loadu_si128((const __m128i *)&state[0]);
-    __m128i s1 = _mm_loadu_si128((const __m128i *)&state[4]);
+    __m128i tmp = _mm_loadu_si128((const __m128i*)&state[0]);
+    __m128i s1 = _mm_loadu_si128((const __m128i*)&state[4]);
     tmp = _mm_shuffle_epi32(tmp, 0xB1);
     s1 = _mm_shuffle_epi32(s1, 0x1B);
     __m128i s0 = _mm_alignr_epi8(tmp, s1, 8);
@@ -30,8 +31,8 @@ __attribute__((target("sha,sse4.1,ssse3"))) static inline void sha256_blocks_sha
         const __m128i abef = s0, cdgh = s1;
         __m128i m[4];
         for (int g = 0; g < 16; ++g) {
-            if (g < 4) m[g] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)(data + 16 * g)), mask);
-            __m128i msg = _mm_add_epi32(m[g & 3], _mm_loadu_si128((const __m128i *)&sha256_k[4 * g]));
+            if (g < 4) m[g] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i*)(data + 16 * g)), mask);
+            __m128i msg = _mm_add_epi32(m[g & 3], _mm_loadu_si128((const __m128i*)&sha256_k[4 * g]));
             s1 = _mm_sha256rnds2_epu32(s1, s0, msg);
             if (g >= 3 && g <= 14) {
                 __m128i t = _mm_alignr_epi8(m[g & 3], m[(g + 3) & 3], 4);
@@ -49,8 +50,8 @@ __attribute__((target("sha,sse4.1,ssse3"))) static inline void sha256_blocks_sha
     s1 = _mm_shuffle_epi32(s1, 0xB1);
     s0 = _mm_blend_epi16(tmp, s1, 0xF0);
     s1 = _mm_alignr_epi8(s1, tmp, 8);
-    _mm_storeu_si128((__m128i *)&state[0], s0);
-    _mm_storeu_si128((__m128i *)&state[4], s1);
+    _mm_storeu_si128((__m128i*)&state[0], s0);
+    _mm_storeu_si128((__m128i*)&state[4], s1);
 }
 
 static inline int sha256_have_shani(void) {
@@ -58,6 +59,5 @@ static inline int sha256_have_shani(void) {
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return 0;
     if (!(b & (1u << 29))) return 0;
     __get_cpuid(1, &a, &b, &c, &d);
-    return (c & (1u << 19)) && (c & (1u << 9));  /* SSE4.1, SSSE3 */
+    return (c & (1u << 19)) && (c & (1u << 9)); /* SSE4.1, SSSE3 */
 }
-

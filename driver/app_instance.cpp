@@ -10,8 +10,8 @@ std::string AppExecutablePath() { return InstallEnvironment.AppFolder + UpdatePa
 
 bool ProbeInstanceMapping() {
     SetLastError(ERROR_SUCCESS);
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, InstanceMappingSize,
-                                        InstanceMappingName);
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, InstanceMappingSize, InstanceMappingName);
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     // Never keep the handle: it would hold the marker alive after the
     // application ends, and a later probe would find the installer's own.

@@ -68,10 +68,10 @@ bool StartAsDesktopUser(const std::string& program, const std::string& folder) {
     if (!IsElevated(shellToken.Get(), elevated) || elevated) return false;
 
     OwnedHandle primary;
-    if (!DuplicateTokenEx(shellToken.Get(),
-                          TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT |
-                              TOKEN_ADJUST_SESSIONID,
-                          nullptr, SecurityImpersonation, TokenPrimary, primary.Out()))
+    if (!DuplicateTokenEx(
+            shellToken.Get(),
+            TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
+            nullptr, SecurityImpersonation, TokenPrimary, primary.Out()))
         return false;
 
     std::wstring wideProgram, wideFolder;

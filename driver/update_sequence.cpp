@@ -60,14 +60,14 @@ UpdateOutcome RunUpdateSequence() {
     }
 
     switch (CheckOwnFile()) {
-    case SelfCheckResult::Intact:
-        break;
-    case SelfCheckResult::Unreadable:
-        ShowError("Failed to check up the package file!", "Не удаётся проверить файл пакета установки!");
-        return UpdateOutcome::NotInstalled;
-    case SelfCheckResult::Distorted:
-        ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
-        return UpdateOutcome::NotInstalled;
+        case SelfCheckResult::Intact:
+            break;
+        case SelfCheckResult::Unreadable:
+            ShowError("Failed to check up the package file!", "Не удаётся проверить файл пакета установки!");
+            return UpdateOutcome::NotInstalled;
+        case SelfCheckResult::Distorted:
+            ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
+            return UpdateOutcome::NotInstalled;
     }
 
     QuietMode = FirstArgument == "modest";
@@ -81,8 +81,7 @@ UpdateOutcome RunUpdateSequence() {
 
     if (!QuietMode &&
         !ConfirmPrompt("Would you like to setup\r\n" + p.EnglishTitle + " -\r\n" + p.VersionedTitle + "?",
-                       "Вы действительно хотите установить\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle +
-                           "?"))
+                       "Вы действительно хотите установить\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle + "?"))
         return UpdateOutcome::Declined;
 
     const bool installed =

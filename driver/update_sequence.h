@@ -3,11 +3,11 @@
 
 // How the run ended; the process exit code tells a calling program.
 enum class UpdateOutcome : int {
-    Installed = 0,         // the data file was installed
-    UnexpectedError = 1,   // an error nobody catches ended the run
-    NotInstalled = 2,      // stopped before installing: discovery, rights, self-check, no application
-    Declined = 3,          // the user said No to the confirmation
-    WriteFailed = 4,       // the data file could not be written
+    Installed = 0,        // the data file was installed
+    UnexpectedError = 1,  // an error nobody catches ended the run
+    NotInstalled = 2,     // stopped before installing: discovery, rights, self-check, no application
+    Declined = 3,         // the user said No to the confirmation
+    WriteFailed = 4,      // the data file could not be written
 };
 
 // Fills the package constants that the program entry does not.

@@ -43,8 +43,10 @@ void InitProcessEnvironment() {
     initialised = true;
 
     LARGE_INTEGER count;
-    if (QueryPerformanceCounter(&count)) SeedRandom(count.LowPart);
-    else SeedRandom(GetTickCount());
+    if (QueryPerformanceCounter(&count))
+        SeedRandom(count.LowPart);
+    else
+        SeedRandom(GetTickCount());
 
     RussianUi = IsRussianLocale(GetUserDefaultLCID());
 

@@ -8,11 +8,11 @@
 #include "environment/registry.h"
 #include "platform/win32.h"
 
-extern bool RussianUi;         // every message in Russian (true) or English
-extern bool Is64BitOs;         // the OS description holds " 64"
-extern std::string FirstArgument;  // first command-line word, A-Z lowered
-extern bool QuietMode;         // decided and read by the update sequence alone
-extern DWORD Win32Platform;    // the platform id the system reports
+extern bool RussianUi;                             // every message in Russian (true) or English
+extern bool Is64BitOs;                             // the OS description holds " 64"
+extern std::string FirstArgument;                  // first command-line word, A-Z lowered
+extern bool QuietMode;                             // decided and read by the update sequence alone
+extern DWORD Win32Platform;                        // the platform id the system reports
 extern std::unique_ptr<TRegistry> SharedRegistry;  // the one accessor of the run
 
 // Runs once before the update sequence; a repeated call does nothing until

@@ -23,8 +23,8 @@ bool TRegistry::OpenPath(const std::string& path, bool create) {
         status = RegOpenKeyExA(base, relative.c_str(), 0, access_, &opened);
     } else {
         DWORD disposition = 0;
-        status = RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_,
-                                 nullptr, &opened, &disposition);
+        status = RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr, &opened,
+                                 &disposition);
     }
     if (status != ERROR_SUCCESS) return false;
     ClosePath();
@@ -41,8 +41,7 @@ bool TRegistry::HasValue(const std::string& name) {
 std::string TRegistry::ReadText(const std::string& name, DWORD* textType) {
     DWORD type = 0, size = 0;
     if (textType) *textType = REG_NONE;
-    if (!key_ || RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        size == 0)
+    if (!key_ || RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0)
         return std::string();
     std::vector<char> data(std::size_t(size) + 1, '\0');
     DWORD got = size;

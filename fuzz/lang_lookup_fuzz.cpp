@@ -26,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string formatted = LangUnit::LookupFormatted(key, {"%2%1", "B"}, false);
         // Nothing is made up: every value is built from the two files' bytes,
         // a line break at most growing from LF to CR LF.
-        if (line.size() > 2 * size + 2 || text.size() > 2 * size + 2 || rest.size() > text.size() + 2)
-            __builtin_trap();
+        if (line.size() > 2 * size + 2 || text.size() > 2 * size + 2 || rest.size() > text.size() + 2) __builtin_trap();
         (void)formatted;
     }
     LangUnit::ReleaseLangUnit();

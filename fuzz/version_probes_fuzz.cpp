@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     unmodelled = false;
     sim::Reset();
     const std::vector<std::uint8_t> bytes(data, data + size);
-    for (const char* name : {"C:\\App\\f.pak", "C:\\App\\f.lng", "C:\\App\\f.exe"}) sim::pc().files.AddFile(name, bytes);
+    for (const char* name : {"C:\\App\\f.pak", "C:\\App\\f.lng", "C:\\App\\f.exe"})
+        sim::pc().files.AddFile(name, bytes);
     const std::int32_t pak = ProbePakVersion("C:\\App\\f.pak");
     const std::int32_t cok = ProbeCokVersion("C:\\App\\f.pak");
     const std::int32_t bs3 = Probe3bsVersion("C:\\App\\f.pak");

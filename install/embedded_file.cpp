@@ -131,9 +131,10 @@ bool WriteNewFile(const std::string& path, const ResourceCopy& copy, bool& creat
 // old file stays as it was. The new file has its own attributes.
 bool MoveIntoPlace(const std::string& temp, const std::string& target) {
     const DWORD attributes = GetFileAttributesA(target.c_str());
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
-                          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
-                                         FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY;
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_READONLY;
     if (readOnly) {
         const DWORD writable = attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
         SetFileAttributesA(target.c_str(), writable ? writable : DWORD(FILE_ATTRIBUTE_NORMAL));
@@ -202,19 +203,22 @@ VersionVerdict CompareVersions(const std::string& type, const std::string& fresh
 // Whether to put the older file in place of the newer one: in the selected
 // language's own words when there is one, else the built-in texts.
 bool ConfirmOlderReplacement(const std::string& target, const VersionVerdict& verdict) {
-    if (LangUnit::SelectedLanguage() < 0)
-    {
+    if (LangUnit::SelectedLanguage() < 0) {
         const BoxText path = BoxText::SystemName(target);
         const BoxText installed = BoxText::SystemName(verdict.installedText);
         const BoxText fresh = BoxText::SystemName(verdict.newText);
-        return ConfirmPrompt(path + " file installing is of older version\r\n"
-                                    "than the same already installed.\r\n\r\n"
-                                    "Do you really want to replace existing\r\n"
-                                    "new file version " + installed + " with an older file version " + fresh + "?",
-                             "Устанавливаемый файл " + path + "\r\n"
+        return ConfirmPrompt(path +
+                                 " file installing is of older version\r\n"
+                                 "than the same already installed.\r\n\r\n"
+                                 "Do you really want to replace existing\r\n"
+                                 "new file version " +
+                                 installed + " with an older file version " + fresh + "?",
+                             "Устанавливаемый файл " + path +
+                                 "\r\n"
                                  "более старой версии, чем уже установленный.\r\n\r\n"
                                  "Действительно ли Вы хотите заменить уже имеющийся\r\n"
-                                 "файл версии " + installed + " на более старый версии " + fresh + "?");
+                                 "файл версии " +
+                                 installed + " на более старый версии " + fresh + "?");
     }
     const std::string caption = LangUnit::LookupLine("soundquest");
     const std::string text = LangUnit::LookupFormatted("olderfilever", {target}, false);
@@ -264,8 +268,10 @@ std::string TempInstallName(const std::string& path) {
     std::string temp = path;
     // The last character is never the cut: "D:\Games\App\" gives "D:\Games\~App\".
     const std::size_t cut = path.size() >= 2 ? path.rfind('\\', path.size() - 2) : std::string::npos;
-    if (cut == std::string::npos) temp.insert(0, "~");
-    else temp.insert(cut + 1, "~");
+    if (cut == std::string::npos)
+        temp.insert(0, "~");
+    else
+        temp.insert(cut + 1, "~");
     return temp;
 }
 

@@ -33,43 +33,43 @@ inline constexpr std::size_t kHashChunkSize = std::size_t{1} << 20;
 
 // Random-access read-only view of a file.
 struct ByteSource {
-  virtual ~ByteSource();
-  virtual std::uint64_t Size() = 0;
-  // False when [offset, offset + len) is not inside the file or the read
-  // fails.
-  virtual bool ReadAt(std::uint64_t offset, void* out, std::size_t len) = 0;
+    virtual ~ByteSource();
+    virtual std::uint64_t Size() = 0;
+    // False when [offset, offset + len) is not inside the file or the read
+    // fails.
+    virtual bool ReadAt(std::uint64_t offset, void* out, std::size_t len) = 0;
 };
 
 class MemorySource final : public ByteSource {
- public:
-  explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::uint64_t Size() override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override;
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::uint64_t Size() override { return bytes_.size(); }
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override;
 
- private:
-  std::span<const std::uint8_t> bytes_;
+private:
+    std::span<const std::uint8_t> bytes_;
 };
 
 struct HashSink {
-  virtual ~HashSink();
-  virtual bool Update(const void* data, std::size_t len) = 0;
+    virtual ~HashSink();
+    virtual bool Update(const void* data, std::size_t len) = 0;
 };
 
 // A hash that can also deliver its result; each instance hashes one file.
 struct DigestSink : HashSink {
-  virtual bool Finish(Digest& out) = 0;
+    virtual bool Finish(Digest& out) = 0;
 };
 
 // File offsets of everything the digest leaves out. cert_size is 0 when the
 // file carries no certificate table (cert_offset is then 0 as well).
 struct SealLayout {
-  std::uint64_t file_size = 0;
-  std::uint64_t checksum_offset = 0;      // 4 bytes
-  std::uint64_t security_dir_offset = 0;  // 8 bytes
-  std::uint64_t cert_offset = 0;
-  std::uint64_t cert_size = 0;
-  std::uint64_t slot_offset = 0;
-  std::uint32_t slot_size = 0;            // always kDigestSize
+    std::uint64_t file_size = 0;
+    std::uint64_t checksum_offset = 0;      // 4 bytes
+    std::uint64_t security_dir_offset = 0;  // 8 bytes
+    std::uint64_t cert_offset = 0;
+    std::uint64_t cert_size = 0;
+    std::uint64_t slot_offset = 0;
+    std::uint32_t slot_size = 0;  // always kDigestSize
 };
 
 inline constexpr std::uint32_t kChecksumSize = 4;
@@ -85,17 +85,16 @@ bool LocateSeal(ByteSource& file, SealLayout& layout);
 bool HashSealed(ByteSource& file, const SealLayout& layout, HashSink& sink);
 
 // HashSealed followed by Finish.
-bool ComputeSealDigest(ByteSource& file, const SealLayout& layout,
-                       DigestSink& hash, Digest& out);
+bool ComputeSealDigest(ByteSource& file, const SealLayout& layout, DigestSink& hash, Digest& out);
 
 // The digest currently stored in the slot.
 bool ReadSealSlot(ByteSource& file, const SealLayout& layout, Digest& out);
 
 enum class SealStatus {
-  kIntact,      // the stored digest matches the file
-  kMismatch,    // the file has been changed since it was sealed
-  kMalformed,   // no valid PE image or no slot: changed, or never sealed
-  kUnreadable,  // a read or the hash itself failed; nothing can be said
+    kIntact,      // the stored digest matches the file
+    kMismatch,    // the file has been changed since it was sealed
+    kMalformed,   // no valid PE image or no slot: changed, or never sealed
+    kUnreadable,  // a read or the hash itself failed; nothing can be said
 };
 
 // The whole check: locate, hash, compare. `hash` must be fresh.

@@ -14,8 +14,10 @@ class OwnFile final : public pe::ByteSource {
 public:
     explicit OwnFile(HANDLE file) : file_(file) {
         LARGE_INTEGER size;
-        if (GetFileSizeEx(file_, &size)) size_ = std::uint64_t(size.QuadPart);
-        else failed_ = true;
+        if (GetFileSizeEx(file_, &size))
+            size_ = std::uint64_t(size.QuadPart);
+        else
+            failed_ = true;
     }
     std::uint64_t Size() override { return size_; }
     bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override {
@@ -64,8 +66,8 @@ SelfCheckResult CheckOwnFile() {
     WCHAR name[MAX_PATH + 1];
     const DWORD length = GetModuleFileNameW(nullptr, name, MAX_PATH + 1);
     if (length == 0 || length >= MAX_PATH + 1) return SelfCheckResult::Unreadable;
-    HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file =
+        CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return SelfCheckResult::Unreadable;
     OwnFile source(file);
     CngDigest digest;

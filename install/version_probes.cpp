@@ -138,8 +138,8 @@ std::string FileVersionString(const std::string& path) {
         return std::string();
     DWORD translation;
     std::memcpy(&translation, found, sizeof translation);
-    const std::string query = "\\StringFileInfo\\" + HexUpper(translation & 0xFFFF, 4) + HexUpper(translation >> 16, 4) +
-                              "\\FileVersion";
+    const std::string query =
+        "\\StringFileInfo\\" + HexUpper(translation & 0xFFFF, 4) + HexUpper(translation >> 16, 4) + "\\FileVersion";
     found = nullptr;
     if (!version.query(block.data(), query.c_str(), &found, &length) || !found) return std::string();
     // The text lies inside the block; never read past its end.

@@ -15,7 +15,8 @@ std::optional<std::wstring> BoxText::Wide() const {
     std::wstring text;
     for (const Piece& piece : pieces_) {
         if (piece.bytes.empty()) continue;
-        const int length = MultiByteToWideChar(piece.codePage, 0, piece.bytes.data(), int(piece.bytes.size()), nullptr, 0);
+        const int length =
+            MultiByteToWideChar(piece.codePage, 0, piece.bytes.data(), int(piece.bytes.size()), nullptr, 0);
         if (length <= 0) return std::nullopt;
         std::wstring part(std::size_t(length), L'\0');
         if (MultiByteToWideChar(piece.codePage, 0, piece.bytes.data(), int(piece.bytes.size()), part.data(), length) !=

@@ -123,8 +123,10 @@ std::string FallbackLine(const std::string& key) {
         ReportLanguageFileError(*name);
         return value;
     }
-    if (ContinuationPending) ContinuationPending = false;  // the caller reads on
-    else FallbackLanguageFile.Close();
+    if (ContinuationPending)
+        ContinuationPending = false;  // the caller reads on
+    else
+        FallbackLanguageFile.Close();
     return value;
 }
 
@@ -165,8 +167,7 @@ std::string LookupText(const std::string& key, bool skipFirst) {
     return value;
 }
 
-std::string LookupFormatted(const std::string& key, const std::vector<std::string>& arguments,
-                            bool skipFirst) {
+std::string LookupFormatted(const std::string& key, const std::vector<std::string>& arguments, bool skipFirst) {
     std::string value = LookupText(key, skipFirst);
     for (std::size_t n = 0; n < 4; ++n) {
         const std::string placeholder = "%" + std::to_string(n + 1);

@@ -47,8 +47,7 @@ std::string LookupText(const std::string& key, bool skipFirst);
 // LookupText with "%1" to "%4" replaced by the arguments, in that order. A
 // placeholder is filled only when every one before it occurred; one with no
 // argument given stays as it is, and so do those after it.
-std::string LookupFormatted(const std::string& key, const std::vector<std::string>& arguments,
-                            bool skipFirst);
+std::string LookupFormatted(const std::string& key, const std::vector<std::string>& arguments, bool skipFirst);
 // The same lookups in the fallback file alone.
 std::string FallbackLine(const std::string& key);
 std::string FallbackText(const std::string& key, bool skipFirst);

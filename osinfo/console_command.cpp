@@ -129,8 +129,8 @@ void RunHidden(std::string commandLine) {
 // file with this one name.
 std::string ReadWholeFile(const std::string& path) {
     std::string content;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return content;
     BY_HANDLE_FILE_INFORMATION info{};
     const bool plain = GetFileInformationByHandle(file, &info) &&
@@ -153,8 +153,10 @@ std::string AsCrLfLines(const std::string& content) {
     do {
         std::size_t end = content.find('\n', start);
         const std::size_t next = end == std::string::npos ? content.size() : end + 1;
-        if (end == std::string::npos) end = content.size();
-        else if (end > start && content[end - 1] == '\r') --end;
+        if (end == std::string::npos)
+            end = content.size();
+        else if (end > start && content[end - 1] == '\r')
+            --end;
         lines.append(content, start, end - start);
         lines += "\r\n";
         start = next;
@@ -166,8 +168,7 @@ std::string FromOemCodePage(const std::string& text) {
     // Bytes below 0x80 are the same in every OEM and ANSI code page. Plain
     // text (what "ver" prints) is taken as it is, so a run that shows
     // nothing does not load user32 for the conversion.
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return text;
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return text;
     std::string converted(text.size(), '\0');
     OemToCharA(text.c_str(), converted.data());
     return converted;

@@ -27,7 +27,9 @@ struct Facts {
 };
 
 // Text up to its first NUL, within the given bytes.
-std::string TextUpToNul(const char* data, std::size_t size) { return std::string(data, std::find(data, data + size, '\0')); }
+std::string TextUpToNul(const char* data, std::size_t size) {
+    return std::string(data, std::find(data, data + size, '\0'));
+}
 
 // "major.minor.build" with each number as a signed 32-bit value, as the
 // description has always read: a field above 2^31 - 1 shows as negative.
@@ -68,8 +70,10 @@ std::optional<Facts> ReadFacts() {
     using NativeSystemInfo = void(WINAPI*)(LPSYSTEM_INFO);
     FARPROC native = nullptr;
     if (HMODULE kernel = GetModuleHandleA("kernel32.dll")) native = GetProcAddress(kernel, "GetNativeSystemInfo");
-    if (native) reinterpret_cast<NativeSystemInfo>(reinterpret_cast<void (*)()>(native))(&info);
-    else GetSystemInfo(&info);
+    if (native)
+        reinterpret_cast<NativeSystemInfo>(reinterpret_cast<void (*)()>(native))(&info);
+    else
+        GetSystemInfo(&info);
     f.arch = info.wProcessorArchitecture;
     return f;
 }
@@ -94,30 +98,30 @@ std::string Windows9xWord(const Facts& f) {
 std::optional<std::string> NtVersionWord(const Facts& f) {
     const bool workstation = f.type == VER_NT_WORKSTATION;
     switch (f.major) {
-    case 3:
-    case 4:
-        return "NT ";
-    case 5:
-        if (f.minor == 0) return "2000 ";
-        if (f.minor == 1) return "XP ";
-        if (f.minor == 2) {
-            if (Metric(SM_SERVERR2)) return "Server 2003 R2 ";
-            if (f.suite == VER_SUITE_STORAGE_SERVER) return "Storage Server 2003 ";
-            if (workstation && f.arch == PROCESSOR_ARCHITECTURE_AMD64) return "XP ";
-            return "Server 2003 ";
-        }
-        return "Unknown version ";
-    case 6:
-        if (f.minor == 0) return workstation ? "Vista " : "Server 2008 ";
-        if (f.minor == 1) return workstation ? "7 " : "Server 2008 R2 ";
-        if (f.minor == 2) return std::nullopt;
-        if (f.minor == 3) return workstation ? "8.1 " : "Server 2012 R2 ";
-        return "";
-    case 10:
-        if (f.minor == 0) return workstation ? "10 " : "Server 2016 ";
-        return "";
-    default:
-        return std::nullopt;
+        case 3:
+        case 4:
+            return "NT ";
+        case 5:
+            if (f.minor == 0) return "2000 ";
+            if (f.minor == 1) return "XP ";
+            if (f.minor == 2) {
+                if (Metric(SM_SERVERR2)) return "Server 2003 R2 ";
+                if (f.suite == VER_SUITE_STORAGE_SERVER) return "Storage Server 2003 ";
+                if (workstation && f.arch == PROCESSOR_ARCHITECTURE_AMD64) return "XP ";
+                return "Server 2003 ";
+            }
+            return "Unknown version ";
+        case 6:
+            if (f.minor == 0) return workstation ? "Vista " : "Server 2008 ";
+            if (f.minor == 1) return workstation ? "7 " : "Server 2008 R2 ";
+            if (f.minor == 2) return std::nullopt;
+            if (f.minor == 3) return workstation ? "8.1 " : "Server 2012 R2 ";
+            return "";
+        case 10:
+            if (f.minor == 0) return workstation ? "10 " : "Server 2016 ";
+            return "";
+        default:
+            return std::nullopt;
     }
 }
 
@@ -206,22 +210,22 @@ std::string NtEditionWord(const Facts& f) {
     }
     if (f.major == 5 && f.minor == 2) {
         switch (f.arch) {
-        case PROCESSOR_ARCHITECTURE_INTEL:
-            if (Has(f, VER_SUITE_COMPUTE_SERVER)) return "Computer Cluster";
-            if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter";
-            if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise";
-            if (f.suite == VER_SUITE_BLADE) return "Web";
-            return "Standard";
-        case PROCESSOR_ARCHITECTURE_IA64:
-            if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter for Itanium-based Systems";
-            if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise for Itanium-based Systems";
-            return "Standard Itanium-based";
-        case PROCESSOR_ARCHITECTURE_AMD64:
-            if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter x64";
-            if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise x64";
-            return "Standard x64";
-        default:
-            return "Unknown on Architecture 0x" + HexUpper(f.arch);
+            case PROCESSOR_ARCHITECTURE_INTEL:
+                if (Has(f, VER_SUITE_COMPUTE_SERVER)) return "Computer Cluster";
+                if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter";
+                if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise";
+                if (f.suite == VER_SUITE_BLADE) return "Web";
+                return "Standard";
+            case PROCESSOR_ARCHITECTURE_IA64:
+                if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter for Itanium-based Systems";
+                if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise for Itanium-based Systems";
+                return "Standard Itanium-based";
+            case PROCESSOR_ARCHITECTURE_AMD64:
+                if (Has(f, VER_SUITE_DATACENTER)) return "Datacenter x64";
+                if (Has(f, VER_SUITE_ENTERPRISE)) return "Enterprise x64";
+                return "Standard x64";
+            default:
+                return "Unknown on Architecture 0x" + HexUpper(f.arch);
         }
     }
     return f.type == VER_NT_SERVER ? "Unknown Server" : "Unknown Domain controller";
@@ -242,10 +246,14 @@ std::string ProductOptionsWord() {
             ERROR_SUCCESS &&
         type == REG_SZ) {
         const std::string text = UpperAscii(TextUpToNul(buffer, size < sizeof buffer ? size : sizeof buffer));
-        if (text == "WINNT") word = "Workstation";
-        else if (text == "LANMANNT") word = "Server";
-        else if (text == "SERVERNT") word = "Advanced Server";
-        else word = "Unknown";
+        if (text == "WINNT")
+            word = "Workstation";
+        else if (text == "LANMANNT")
+            word = "Server";
+        else if (text == "SERVERNT")
+            word = "Advanced Server";
+        else
+            word = "Unknown";
     }
     RegCloseKey(key);
     return word;
@@ -314,8 +322,7 @@ std::string JoinDescription(const WindowsNameParts& parts, bool includeVersion) 
 
 std::string OsDescription(bool includeVersion) {
     WindowsNameParts parts;
-    if (!GetWindowsNameParts(parts, includeVersion ? VersionTextUse::Shown : VersionTextUse::Unused))
-        return "unknown";
+    if (!GetWindowsNameParts(parts, includeVersion ? VersionTextUse::Shown : VersionTextUse::Unused)) return "unknown";
     const std::string text = JoinDescription(parts, includeVersion);
     Is64BitOs = text.find(" 64") != std::string::npos;
     return text;

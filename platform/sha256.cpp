@@ -11,9 +11,7 @@ F Lookup(HMODULE library, const char* name) {
 
 Sha256::~Sha256() { Release(); }
 
-bool Sha256::Begin() {
-    return Begin(ShaExtensionsUsable(ReadCpuIdentity()) ? Engine::Processor : Engine::Cng);
-}
+bool Sha256::Begin() { return Begin(ShaExtensionsUsable(ReadCpuIdentity()) ? Engine::Processor : Engine::Cng); }
 
 bool Sha256::Begin(Engine engine) {
     Release();

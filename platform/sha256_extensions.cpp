@@ -36,7 +36,8 @@ __attribute__((target("sha,sse4.1,ssse3"))) void Compress(std::uint32_t state[8]
         const __m128i abefStart = abef, cdghStart = cdgh;
         __m128i w[4];
         for (int g = 0; g < 16; ++g) {
-            if (g < 4) w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), byteSwap);
+            if (g < 4)
+                w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), byteSwap);
             __m128i wk = _mm_add_epi32(w[g & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRound[4 * g])));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
             if (g >= 3 && g <= 14) {

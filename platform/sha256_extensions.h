@@ -9,9 +9,9 @@
 
 // What CPUID tells about the processor, as far as the choice needs it.
 struct CpuIdentity {
-    std::uint32_t maxLeaf = 0;    // leaf 0, EAX: highest basic leaf
-    std::uint32_t leaf1Ecx = 0;   // leaf 1, ECX: SSSE3 (bit 9), SSE4.1 (bit 19)
-    std::uint32_t leaf7Ebx = 0;   // leaf 7 subleaf 0, EBX: SHA (bit 29); only valid when maxLeaf >= 7
+    std::uint32_t maxLeaf = 0;   // leaf 0, EAX: highest basic leaf
+    std::uint32_t leaf1Ecx = 0;  // leaf 1, ECX: SSSE3 (bit 9), SSE4.1 (bit 19)
+    std::uint32_t leaf7Ebx = 0;  // leaf 7 subleaf 0, EBX: SHA (bit 29); only valid when maxLeaf >= 7
 };
 
 // The processor this code runs on (platform/windows, or the simulated PC's).

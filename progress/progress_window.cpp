@@ -17,30 +17,31 @@ HWND Bar = nullptr;  // kept, never used: nothing moves the bar
 int Left = 0;
 int Top = 0;
 
-constexpr DWORD kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_NOCLOSE;                  // 0x203
+constexpr DWORD kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_NOCLOSE;                 // 0x203
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_STATICEDGE;  // 0x20009
-constexpr DWORD kStyle = WS_DLGFRAME;  // overlapped: no system menu, no close box, not yet visible
-constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;                                // 0x50000000
-constexpr DWORD kBarStyle = WS_CHILD | WS_VISIBLE | WS_THICKFRAME;                  // 0x50040000
+constexpr DWORD kStyle = WS_DLGFRAME;                 // overlapped: no system menu, no close box, not yet visible
+constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;  // 0x50000000
+constexpr DWORD kBarStyle = WS_CHILD | WS_VISIBLE | WS_THICKFRAME;  // 0x50040000
 
 // Half, rounded down.
 int HalfDown(int value) { return value >= 0 ? value / 2 : -((1 - value) / 2); }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE: {
-        HINSTANCE instance = GetModuleHandleA(nullptr);
-        // The label is one pixel narrower than the bar.
-        Label = CreateWindowExA(0, "STATIC", LineText.c_str(), kLabelStyle, 2, 2, 399, 20, window, nullptr, instance,
-                                nullptr);
-        Bar = CreateWindowExA(0, PROGRESS_CLASSA, "", kBarStyle, 2, 24, 400, 20, window, nullptr, instance, nullptr);
-        return 0;
-    }
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        case WM_CREATE: {
+            HINSTANCE instance = GetModuleHandleA(nullptr);
+            // The label is one pixel narrower than the bar.
+            Label = CreateWindowExA(0, "STATIC", LineText.c_str(), kLabelStyle, 2, 2, 399, 20, window, nullptr,
+                                    instance, nullptr);
+            Bar =
+                CreateWindowExA(0, PROGRESS_CLASSA, "", kBarStyle, 2, 24, 400, 20, window, nullptr, instance, nullptr);
+            return 0;
+        }
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -95,9 +96,9 @@ void TSetupForm::Execute() {
         if (!RegisterClassExA(&windowClass)) return;
 
         // The procedure makes the label and the bar while this call runs.
-        MainWindow = CreateWindowExA(kExStyle, Progress::WindowClassName, CaptionText.c_str(), kStyle, Left, Top,
-                                     Progress::WindowWidth, Progress::WindowHeight, nullptr, nullptr, instance,
-                                     nullptr);
+        MainWindow =
+            CreateWindowExA(kExStyle, Progress::WindowClassName, CaptionText.c_str(), kStyle, Left, Top,
+                            Progress::WindowWidth, Progress::WindowHeight, nullptr, nullptr, instance, nullptr);
         WindowCreated = true;
         ShowWindow(MainWindow, SW_SHOWNORMAL);
     }
@@ -130,8 +131,10 @@ void Show(const std::string& caption, const std::string& text) {
 void Hide() { SetWindowPos(MainWindow, HWND_TOPMOST, Left, Top, WindowWidth, WindowHeight, SWP_HIDEWINDOW); }
 
 void SetCaption(const std::string& caption) {
-    if (WindowCreated) SetWindowTextA(MainWindow, caption.c_str());
-    else CaptionText = caption;
+    if (WindowCreated)
+        SetWindowTextA(MainWindow, caption.c_str());
+    else
+        CaptionText = caption;
 }
 
 void SetText(const std::string& text) { SetWindowTextA(Label, text.c_str()); }

@@ -16,7 +16,7 @@
 
 namespace Progress {
 
-inline constexpr int WindowWidth = 408;   // outer size of the main window
+inline constexpr int WindowWidth = 408;  // outer size of the main window
 inline constexpr int WindowHeight = 76;
 inline constexpr char WindowClassName[] = "PlainWindow";
 

@@ -12,8 +12,10 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
         std::string word;
         bool quoted = false;
         while (i < line.size() && (quoted || !separator(line[i]))) {
-            if (line[i] == '"') quoted = !quoted;
-            else word += line[i];
+            if (line[i] == '"')
+                quoted = !quoted;
+            else
+                word += line[i];
             ++i;
         }
         words.push_back(std::move(word));

@@ -26,8 +26,8 @@ void TTextReader::Unbind() {
 void TTextReader::Open() {
     Close();
     if (!bound_) throw EInOutError("No file is bound to the reader", ERROR_INVALID_HANDLE);
-    file_ = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
     if (file_ == INVALID_HANDLE_VALUE) throw EInOutError("Cannot open " + path_, GetLastError());
     buffer_.resize(kChunk);
     next_ = filled_ = 0;

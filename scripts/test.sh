@@ -11,6 +11,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 start=$SECONDS
 
+# Unformatted code fails before anything is built.
+bash scripts/check_format.sh
+
 host32=$(python3 scripts/host32.py)
 echo "test: 32-bit programs on this host: $host32 ($(python3 scripts/host32.py --explain | tail -n 1))"
 

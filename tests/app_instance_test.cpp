@@ -99,8 +99,8 @@ TEST_F(AppInstance, StartRunsTheExecutableFromItsFolderAsTheDesktopUser) {
          [](sim::Machine& m) { m.Inject("OpenProcess", 1, ERROR_ACCESS_DENIED); }, false},
         {"its token cannot be opened", [](sim::Machine& m) { m.Inject("OpenProcessToken", 2, ERROR_ACCESS_DENIED); },
          false},
-        {"its token cannot be copied", [](sim::Machine& m) { m.Inject("DuplicateTokenEx", 1, ERROR_NOT_ENOUGH_MEMORY); },
-         false},
+        {"its token cannot be copied",
+         [](sim::Machine& m) { m.Inject("DuplicateTokenEx", 1, ERROR_NOT_ENOUGH_MEMORY); }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

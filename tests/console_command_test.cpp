@@ -42,7 +42,8 @@ protected:
 
     // Nothing of the run may outlive it.
     void ExpectNothingLeft() {
-        for (const auto& [value, h] : pc().handles) ADD_FAILURE() << "handle left open: kind " << h.kind << " " << h.path;
+        for (const auto& [value, h] : pc().handles)
+            ADD_FAILURE() << "handle left open: kind " << h.kind << " " << h.path;
         for (const sim::ProcessRecord& p : pc().processes) {
             if (p.program.empty()) continue;
             EXPECT_TRUE(p.endedAt.has_value()) << "still running: " << p.commandLine;
@@ -75,10 +76,10 @@ const CaptureCase kCaptures[] = {
     {"a line longer than one read", std::string(10000, 'v') + "\r\nw", std::string(10000, 'v') + "\r\nw\r\n"},
     {"OEM 866 capital A becomes 1251 capital A", "\x80", "\xC0\r\n"},
     // The whole Cyrillic alphabet: А-Я, а-п, р-я, Ё, ё in 866 order.
-    {"the Cyrillic alphabet",
-     std::string("\x80\x81\x82\x8F\x90\x9F\xA0\xAF\xE0\xEF\xF0\xF1"),
+    {"the Cyrillic alphabet", std::string("\x80\x81\x82\x8F\x90\x9F\xA0\xAF\xE0\xEF\xF0\xF1"),
      std::string("\xC0\xC1\xC2\xCF\xD0\xDF\xE0\xEF\xF0\xFF\xA8\xB8") + "\r\n"},
-    {"Russian ver output", "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [\x82\xA5\xE0\xE1\xA8\xEF 10.0.19045.3693]\r\n",
+    {"Russian ver output",
+     "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [\x82\xA5\xE0\xE1\xA8\xEF 10.0.19045.3693]\r\n",
      "\r\n\xCC\xE0\xE9\xEA\xF0\xEE\xF1\xEE\xF4\xF2 Windows [\xC2\xE5\xF0\xF1\xE8\xFF 10.0.19045.3693]\r\n"},
 };
 
@@ -141,8 +142,10 @@ TEST_P(Placement, NamesTheInterpreterAndTheCaptureFile) {
     // Unquoted, "C:\Win Dows\..." would start this one; it has no script,
     // so starting it fails the test.
     pc().files.AddFile("C:\\Win.exe", "MZ");
-    if (c.temp) pc().environment["Temp"] = *c.temp;
-    else pc().environment.erase("Temp");
+    if (c.temp)
+        pc().environment["Temp"] = *c.temp;
+    else
+        pc().environment.erase("Temp");
     pc().AddInterpreter().commands["ver"].output = "Microsoft Windows [Version 10.0.19045.3693]\r\n";
     const std::string name = DrawnNames(1)[0];
 
@@ -196,7 +199,8 @@ TEST_F(ConsoleCommand, GivesUpAfterAnImplausibleRunOfTakenNames) {
     for (const std::string& name : DrawnNames(40)) pc().files.AddFile(kTemp + "\\" + name, "taken");
     EXPECT_EQ(RunConsoleCommand("ver"), "\r\n");
     EXPECT_TRUE(pc().processes.empty());
-    for (const std::string& name : DrawnNames(40)) EXPECT_EQ(pc().files.Read(kTemp + "\\" + name), demo::Bytes("taken"));
+    for (const std::string& name : DrawnNames(40))
+        EXPECT_EQ(pc().files.Read(kTemp + "\\" + name), demo::Bytes("taken"));
 }
 
 // ------------------------------------------------------------ what can fail
@@ -210,18 +214,16 @@ struct FailureCase {
 
 const FailureCase kFailures[] = {
     {"the interpreter is missing", [](sim::Machine& m) { m.files.Remove(kCmd); }, true, "\r\n"},
-    {"the interpreter does not start",
-     [](sim::Machine& m) { m.Inject("CreateProcessA", 1, ERROR_BAD_EXE_FORMAT); }, true, "\r\n"},
-    {"the Temp folder does not exist", [](sim::Machine& m) { m.environment["Temp"] = "C:\\Nowhere"; }, false,
-     "\r\n"},
+    {"the interpreter does not start", [](sim::Machine& m) { m.Inject("CreateProcessA", 1, ERROR_BAD_EXE_FORMAT); },
+     true, "\r\n"},
+    {"the Temp folder does not exist", [](sim::Machine& m) { m.environment["Temp"] = "C:\\Nowhere"; }, false, "\r\n"},
     {"the Temp folder denies creating files",
      [](sim::Machine& m) { m.Inject("CreateFileA", 0, ERROR_ACCESS_DENIED, kTemp); }, false, "\r\n"},
     {"an unknown command prints nothing to its output",
      [](sim::Machine& m) { m.interpreters.begin()->second.commands.clear(); }, true, "\r\n"},
-    {"the capture cannot be read back",
-     [](sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }, true, "\r\n"},
-    {"the capture cannot be deleted",
-     [](sim::Machine& m) { m.Inject("DeleteFileA", 1, ERROR_ACCESS_DENIED); }, true,
+    {"the capture cannot be read back", [](sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }, true,
+     "\r\n"},
+    {"the capture cannot be deleted", [](sim::Machine& m) { m.Inject("DeleteFileA", 1, ERROR_ACCESS_DENIED); }, true,
      "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n"},
 };
 
@@ -271,8 +273,10 @@ TEST_P(Timing, WaitsAtMostTheLimitThenEndsTheCommandAndUsesWhatItWrote) {
     const sim::ProcessRecord& p = pc().processes[0];
     EXPECT_EQ(p.terminated, c.terminated);
     EXPECT_EQ(pc().CallCount("TerminateProcess"), c.terminated ? 1 : 0);
-    if (c.terminated) EXPECT_GE(pc().now, kConsoleCommandTimeoutMs);
-    else EXPECT_EQ(pc().now, c.runMs);
+    if (c.terminated)
+        EXPECT_GE(pc().now, kConsoleCommandTimeoutMs);
+    else
+        EXPECT_EQ(pc().now, c.runMs);
     // The terminated interpreter let go of the file before it was deleted.
     ExpectNothingLeft();
 }

@@ -24,10 +24,16 @@ using demo::Bytes;
 
 const std::string kFolder = "C:\\Games\\Lexomir\\";
 
-std::vector<std::uint8_t> Pak(unsigned version) { return {'P', 'A', 'K', 1, 0, 0, std::uint8_t(version), std::uint8_t(version >> 8), 9}; }
-std::vector<std::uint8_t> Cok(unsigned version) { return {'C', 'O', 'K', 1, 0, std::uint8_t(version), std::uint8_t(version >> 8), 9}; }
+std::vector<std::uint8_t> Pak(unsigned version) {
+    return {'P', 'A', 'K', 1, 0, 0, std::uint8_t(version), std::uint8_t(version >> 8), 9};
+}
+std::vector<std::uint8_t> Cok(unsigned version) {
+    return {'C', 'O', 'K', 1, 0, std::uint8_t(version), std::uint8_t(version >> 8), 9};
+}
 std::vector<std::uint8_t> Bs3(unsigned version) { return {'3', 'B', 'S', 1, 0, 0, std::uint8_t(version), 9}; }
-std::vector<std::uint8_t> Lng(int version) { return Bytes("[title]\nRussian\n[langver]\n" + std::to_string(version) + "\n"); }
+std::vector<std::uint8_t> Lng(int version) {
+    return Bytes("[title]\nRussian\n[langver]\n" + std::to_string(version) + "\n");
+}
 std::vector<std::uint8_t> Exe(const std::string& version) {
     return version.empty() ? version_test::Executable(nullptr) : version_test::ExecutableWithVersion(version);
 }
@@ -59,8 +65,9 @@ protected:
     }
     static std::string EnglishQuestion(const std::string& target, const std::string& installed,
                                        const std::string& fresh) {
-        return target + " file installing is of older version\r\nthan the same already installed.\r\n\r\n"
-                        "Do you really want to replace existing\r\nnew file version " +
+        return target +
+               " file installing is of older version\r\nthan the same already installed.\r\n\r\n"
+               "Do you really want to replace existing\r\nnew file version " +
                installed + " with an older file version " + fresh + "?";
     }
     HWND ProgressWindow() {
@@ -133,7 +140,8 @@ TEST_F(Replace, EachTypeWordComparesItsVersionNewFileFirst) {
         std::string lastOpened;
         for (const auto& call : pc().calls) {
             if (call.function == "CreateFileA" || call.function == "GetFileVersionInfoSizeA") lastOpened = call.detail;
-            if (call.function == probeCall && (probed.empty() || probed.back() != lastOpened)) probed.push_back(lastOpened);
+            if (call.function == probeCall && (probed.empty() || probed.back() != lastOpened))
+                probed.push_back(lastOpened);
         }
         ASSERT_GE(probed.size(), 1u);
         EXPECT_EQ(probed.front(), pc().FullPath(TempInstallName(target)));
@@ -150,10 +158,8 @@ TEST_F(Replace, WithoutACheckOrAFileOrAKnownTypeTheTargetIsSimplyReplaced) {
         bool installed;
         bool versionCheck;
     } cases[] = {
-        {"version check off", "pak", true, false},
-        {"no file at the target", "pak", false, true},
-        {"an unknown type", "dat", true, true},
-        {"pak in capitals is no type word", "PAK", true, true},
+        {"version check off", "pak", true, false}, {"no file at the target", "pak", false, true},
+        {"an unknown type", "dat", true, true},    {"pak in capitals is no type word", "PAK", true, true},
         {"Exe in mixed case", "Exe", true, true},
     };
     for (const auto& c : cases) {
@@ -375,8 +381,7 @@ TEST_F(Replace, NothingIsLeftOpen) {
     const std::string target = kFolder + "item.exe";
     const std::vector<std::uint8_t> installed = Exe("1.0.0.0");
     EXPECT_TRUE(Install("exe", target, Exe("1.0.0.1"), &installed));
-    for (const auto& [value, handle] : pc().handles)
-        EXPECT_NE(handle.kind, sim::Machine::Handle::File) << handle.path;
+    for (const auto& [value, handle] : pc().handles) EXPECT_NE(handle.kind, sim::Machine::Handle::File) << handle.path;
     EXPECT_EQ(pc().CallCount("LoadLibraryExA"), pc().CallCount("FreeLibrary"));
 }
 

@@ -36,11 +36,20 @@ const Scenario kScenarios[] = {
     {"quiet with runapp, application running", "modest runapp", true, {}},
     {"interactive, application not running, Yes and No", "", false, {IDYES, IDNO}},
     {"quiet with runapp, application not running", "modest runapp", false, {}},
-    {"quiet, a read-only hidden ~lxn.cok left behind", "modest", false, {},
+    {"quiet, a read-only hidden ~lxn.cok left behind",
+     "modest",
+     false,
+     {},
      [](sim::Machine& m) { m.files.AddFile(kTemp, kStale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }},
-    {"quiet with runapp, a read-only lxn.cok", "modest runapp", true, {},
+    {"quiet with runapp, a read-only lxn.cok",
+     "modest runapp",
+     true,
+     {},
      [](sim::Machine& m) { m.files.Node(demo::kDataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
-    {"quiet with runapp, the shell elevated too", "modest runapp", true, {},
+    {"quiet with runapp, the shell elevated too",
+     "modest runapp",
+     true,
+     {},
      [](sim::Machine& m) { m.shell.elevated = true; }},
 };
 
@@ -58,11 +67,20 @@ void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
 
 // The texts the installer may show, English and Russian, by their start.
 const std::vector<std::string> kKnownTexts = {
-    "Would you like to setup", "Вы действительно хотите установить", "На Ваш компьютер установлено",
-    "Can't install file ", "Не удается установить файл ", "No access to system registry",
-    "Нет доступа к системному реестру", "You have no right", "У Вас нет права",
-    "Failed to check up the package file!", "Не удаётся проверить файл пакета",
-    "The package file has been distorted!", "Файл пакета установки искажён!", "There's no subject of update",
+    "Would you like to setup",
+    "Вы действительно хотите установить",
+    "На Ваш компьютер установлено",
+    "Can't install file ",
+    "Не удается установить файл ",
+    "No access to system registry",
+    "Нет доступа к системному реестру",
+    "You have no right",
+    "У Вас нет права",
+    "Failed to check up the package file!",
+    "Не удаётся проверить файл пакета",
+    "The package file has been distorted!",
+    "Файл пакета установки искажён!",
+    "There's no subject of update",
     "Нет предмета обновления",
 };
 
@@ -106,26 +124,26 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     for (const sim::BoxRecord& b : m.boxes)
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
     switch (exitCode) {
-    case 0:
-        if (!complete) problems.push_back("exit 0 without the new file");
-        break;
-    case 1:
-        if (!Shows("Application Error")) problems.push_back("exit 1 without the Application Error box");
-        break;
-    case 2:
-        if (!old) problems.push_back("exit 2 but the file was written");
-        if (m.boxes.empty()) problems.push_back("exit 2 without a message");
-        break;
-    case 3:
-        if (!old) problems.push_back("exit 3 but the file was written");
-        break;
-    case 4:
-        if (!old) problems.push_back("exit 4 but the file changed");
-        if (!Shows("Can't install file ") && !Shows("Не удается установить файл "))
-            problems.push_back("exit 4 without the install message");
-        break;
-    default:
-        problems.push_back("undocumented exit code " + std::to_string(exitCode));
+        case 0:
+            if (!complete) problems.push_back("exit 0 without the new file");
+            break;
+        case 1:
+            if (!Shows("Application Error")) problems.push_back("exit 1 without the Application Error box");
+            break;
+        case 2:
+            if (!old) problems.push_back("exit 2 but the file was written");
+            if (m.boxes.empty()) problems.push_back("exit 2 without a message");
+            break;
+        case 3:
+            if (!old) problems.push_back("exit 3 but the file was written");
+            break;
+        case 4:
+            if (!old) problems.push_back("exit 4 but the file changed");
+            if (!Shows("Can't install file ") && !Shows("Не удается установить файл "))
+                problems.push_back("exit 4 without the install message");
+            break;
+        default:
+            problems.push_back("undocumented exit code " + std::to_string(exitCode));
     }
     return problems;
 }
@@ -194,7 +212,8 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
             const int code = run();
             ++tally.single;
             tally.functions.insert(p.function);
-            const std::string first = p.function + " #" + std::to_string(p.occurrence) + " (" + std::to_string(errors[e]) + ")";
+            const std::string first =
+                p.function + " #" + std::to_string(p.occurrence) + " (" + std::to_string(errors[e]) + ")";
             std::vector<std::string> problems = Check(s, code, payload);
             if (!problems.empty()) failures.push_back(Describe(s, first, code, problems));
             if (e != 0 || !secondFaults) continue;
@@ -205,8 +224,8 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
             std::size_t apart = 0;
             while (apart < calls.size() && !calls[apart].faulted) ++apart;
             ++apart;
-            while (apart < calls.size() && apart < unfaulted.size() && calls[apart].function == unfaulted[apart].function &&
-                   calls[apart].detail == unfaulted[apart].detail)
+            while (apart < calls.size() && apart < unfaulted.size() &&
+                   calls[apart].function == unfaulted[apart].function && calls[apart].detail == unfaulted[apart].detail)
                 ++apart;
             std::map<std::string, int> seen;
             for (std::size_t j = 0; j < calls.size(); ++j) {
@@ -219,8 +238,9 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
                 ++tally.second;
                 problems = Check(s, second, payload);
                 if (!problems.empty())
-                    failures.push_back(Describe(s, first + ", then " + calls[j].function + " #" + std::to_string(occurrence),
-                                                second, problems));
+                    failures.push_back(
+                        Describe(s, first + ", then " + calls[j].function + " #" + std::to_string(occurrence), second,
+                                 problems));
             }
         }
     }
@@ -232,14 +252,15 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
     for (const Scenario& s : kScenarios)
         for (const std::string& failure : Sweep(s, RunInstaller, tally)) ADD_FAILURE() << failure;
     std::cout << "[ sweep    ] " << tally.single << " fault points and " << tally.second
-              << " second faults in cleanup, over " << tally.functions.size() << " functions, "
-              << std::size(kScenarios) << " scenarios\n";
+              << " second faults in cleanup, over " << tally.functions.size() << " functions, " << std::size(kScenarios)
+              << " scenarios\n";
     EXPECT_GT(tally.single, 100);
     EXPECT_GT(tally.second, 100);
     const std::set<std::string>& functions = tally.functions;
-    for (const char* f : {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA",
-                          "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
-                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA", "BCryptHashData", "FindFirstFileA"})
+    for (const char* f :
+         {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA", "RegOpenKeyExA",
+          "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA", "CreateProcessWithTokenW",
+          "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA", "BCryptHashData", "FindFirstFileA"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
 }
 

@@ -47,33 +47,43 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
              sim::pc().AddInterpreter();
              sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
          },
-         0, {}},
+         0,
+         {}},
         {"quiet run where \"ver\" prints letters beyond ASCII: they are converted",
          [] {
              Args("modest");
-             sim::pc().AddInterpreter().commands["ver"].output = "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [10.0]\r\n";
+             sim::pc().AddInterpreter().commands["ver"].output =
+                 "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [10.0]\r\n";
              sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
          },
-         0, {"user32.dll"}},
+         0,
+         {"user32.dll"}},
         {"quiet run, the application running: it is found and told to quit",
          [] {
              Args("modest");
              sim::pc().StartMainApp();
          },
-         0, {"user32.dll"}},
+         0,
+         {"user32.dll"}},
         {"quiet run that starts the application as the desktop user: the shell's window, no shell32",
-         [] { Args("modest runapp"); }, 0, {"user32.dll"}},
+         [] { Args("modest runapp"); },
+         0,
+         {"user32.dll"}},
         {"quiet run that starts the application the plain way, the shell elevated too",
          [] {
              Args("modest runapp");
              sim::pc().shell.elevated = true;
          },
-         0, {"user32.dll", "shell32.dll"}},
+         0,
+         {"user32.dll", "shell32.dll"}},
         {"confirmation refused", [] { sim::pc().boxAnswers = {IDNO}; }, 3, {"user32.dll"}},
-        {"no rights", [] {
+        {"no rights",
+         [] {
              Args("modest");
              sim::pc().userIsAdmin = false;
-         }, 2, {"user32.dll"}},
+         },
+         2,
+         {"user32.dll"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -104,8 +114,9 @@ TEST(GuiLibrariesTable, EveryGuiFunctionOfTheSeamIsKnown) {
         std::smatch m;
         if (std::regex_search(line, m, section)) libraries = line;
         if (!inSimulatedPart || !std::regex_search(line, m, declaration)) continue;
-        const bool gui = libraries.find("user32") != std::string::npos || libraries.find("gdi32") != std::string::npos ||
-                         libraries.find("comctl32") != std::string::npos || libraries.find("shell32") != std::string::npos;
+        const bool gui =
+            libraries.find("user32") != std::string::npos || libraries.find("gdi32") != std::string::npos ||
+            libraries.find("comctl32") != std::string::npos || libraries.find("shell32") != std::string::npos;
         const std::string library = sim::DelayLoadedLibrary(m[1]);
         if (gui) {
             ++checked;

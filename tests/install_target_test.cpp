@@ -63,8 +63,7 @@ protected:
         pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
         pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Startup", "C:\\Users\\User\\Start Menu\\Startup");
     }
-    static void Set(const std::string& path, const std::string& name, const std::string& text,
-                    DWORD type = REG_SZ) {
+    static void Set(const std::string& path, const std::string& name, const std::string& text, DWORD type = REG_SZ) {
         sim::pc().registry.SetString(HKEY_LOCAL_MACHINE, path, name, text, type);
     }
 
@@ -105,8 +104,8 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
         bool wowOpened;
     } cases[] = {
         {"entry only under the normal path",
-         [] { Set(kNormalEntry, "UninstallString", "D:\\Normal\\Lexomir\\unins000.exe"); },
-         "D:\\Normal\\Lexomir\\", kNormalEntry, false},
+         [] { Set(kNormalEntry, "UninstallString", "D:\\Normal\\Lexomir\\unins000.exe"); }, "D:\\Normal\\Lexomir\\",
+         kNormalEntry, false},
         {"entries under both paths: the normal one wins",
          [] {
              Set(kNormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
@@ -142,13 +141,14 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
          },
          "C:\\Program Files\\Lexomir\\", kNormalEntry, true},
         {"no ProgramFilesDir and no entry: a relative folder",
-         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kCurrentVersion).values.clear(); }, "Lexomir\\",
-         kNormalEntry, true},
+         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kCurrentVersion).values.clear(); }, "Lexomir\\", kNormalEntry,
+         true},
         {"empty ProgramFilesDir and no entry", [] { Set(kCurrentVersion, "ProgramFilesDir", ""); }, "Lexomir\\",
          kNormalEntry, true},
         {"ProgramFilesDir with its backslash", [] { Set(kCurrentVersion, "ProgramFilesDir", "E:\\Apps\\"); },
          "E:\\Apps\\Lexomir\\", kNormalEntry, true},
-        {"ProgramFilesDir unexpanded", [] { Set(kCurrentVersion, "ProgramFilesDir", "%SystemDrive%\\PF", REG_EXPAND_SZ); },
+        {"ProgramFilesDir unexpanded",
+         [] { Set(kCurrentVersion, "ProgramFilesDir", "%SystemDrive%\\PF", REG_EXPAND_SZ); },
          "%SystemDrive%\\PF\\Lexomir\\", kNormalEntry, true},
         {"UninstallString of type REG_EXPAND_SZ is expanded",
          [] { Set(kNormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
@@ -255,10 +255,12 @@ TEST_F(InstallTargetTest, TheFolderOfAnUninstallString) {
 }
 
 TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageAndStops) {
-    const std::string russianTitle = "\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB "
-                                     "\"\xCB\xE5\xEA\xF1\xEE\xEC\xE8\xF0\"";
-    const std::string russianText = "\xCD\xE5\xF2 \xE4\xEE\xF1\xF2\xF3\xEF\xE0 \xEA "
-                                    "\xF1\xE8\xF1\xF2\xE5\xEC\xED\xEE\xEC\xF3 \xF0\xE5\xE5\xF1\xF2\xF0\xF3";
+    const std::string russianTitle =
+        "\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB "
+        "\"\xCB\xE5\xEA\xF1\xEE\xEC\xE8\xF0\"";
+    const std::string russianText =
+        "\xCD\xE5\xF2 \xE4\xEE\xF1\xF2\xF3\xEF\xE0 \xEA "
+        "\xF1\xE8\xF1\xF2\xE5\xEC\xED\xEE\xEC\xF3 \xF0\xE5\xE5\xF1\xF2\xF0\xF3";
     const struct {
         const char* what;
         std::function<void()> arrange;
@@ -268,9 +270,10 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
         {"Desktop of type REG_DWORD",
          [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, kShellFolders, "Desktop", 1); }},
         {"Startup of type REG_BINARY",
-         [] { sim::pc().registry.SetValue(HKEY_CURRENT_USER, kShellFolders, "Startup", REG_BINARY, {'C', ':'}); }},
-        {"data that cannot be read",
-         [] { sim::pc().registry.Key(HKEY_CURRENT_USER, kShellFolders).failReads = true; }},
+         [] {
+             sim::pc().registry.SetValue(HKEY_CURRENT_USER, kShellFolders, "Startup", REG_BINARY, {'C', ':'});
+         }},
+        {"data that cannot be read", [] { sim::pc().registry.Key(HKEY_CURRENT_USER, kShellFolders).failReads = true; }},
     };
     for (bool russian : {false, true}) {
         for (const auto& f : faults) {

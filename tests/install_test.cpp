@@ -108,7 +108,8 @@ TEST_F(EmbeddedFile, FailuresLeaveTheInstalledFileAsItWas) {
          }},
         {"temporary name cannot be created", [](sim::Machine& m) { m.files.AddFile(kTemp + "\\x", "x"); }},
         {"resource missing", [](sim::Machine& m) { m.resources.clear(); }},
-        {"resource cannot be loaded", [](sim::Machine& m) { m.Inject("LoadResource", 1, ERROR_RESOURCE_DATA_NOT_FOUND); }},
+        {"resource cannot be loaded",
+         [](sim::Machine& m) { m.Inject("LoadResource", 1, ERROR_RESOURCE_DATA_NOT_FOUND); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,7 +154,7 @@ TEST_F(FolderSize, SumsBytesBeforeDividing) {
         std::vector<std::size_t> sizes;
         std::int64_t kb;
     } cases[] = {
-        {"empty folder", {}, 0}, {"1023 bytes", {1023}, 0}, {"1024 bytes", {1024}, 1},
+        {"empty folder", {}, 0},       {"1023 bytes", {1023}, 0},  {"1024 bytes", {1024}, 1},
         {"two of 600", {600, 600}, 1}, {"2047 + 1", {2047, 1}, 2},
     };
     for (const auto& c : cases) {
@@ -259,7 +260,8 @@ TEST_F(ReportSize, EntryFoundOnlyUnderWow6432NodeOnA32BitSystemGetsTheValue) {
 TEST_F(ReportSize, MissingFolderStillCreatesTheKeyButWritesNothing) {
     pc().registry.Root(HKEY_LOCAL_MACHINE)->subkeys.clear();
     InstallEnvironment.AppFolder = "C:\\Nowhere\\";
-    InstallEnvironment.UninstallEntryPath = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
+    InstallEnvironment.UninstallEntryPath =
+        "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
     ReportInstalledSize();
     EXPECT_TRUE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::kEntry32));
     EXPECT_FALSE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::kEntry32, "EstimatedSize"));

@@ -98,7 +98,8 @@ TEST_F(LangUnitTest, LookupsOfOneEntry) {
         {"ended by a blank line", "[k]\nA\nB\n\n[m]\nM\n", "A", "A\r\nB", "B"},
         {"a section line does not end it", "[k]\nA\nB\n[m]\nM\n\nZ\n", "A", "A\r\nB\r\n[m]\r\nM", "B\r\n[m]\r\nM"},
         {"the end of the text ends it", "[k]\nA\nB", "A", "A\r\nB", "B"},
-        {"blanks are kept, a line of blanks ends it", "[k]\n  A \n\t B\t\n \t \nC\n", "  A ", "  A \r\n\t B\t", "\t B\t"},
+        {"blanks are kept, a line of blanks ends it", "[k]\n  A \n\t B\t\n \t \nC\n", "  A ", "  A \r\n\t B\t",
+         "\t B\t"},
         {"CR LF line ends", "[k]\r\nA\r\nB\r\n\r\nC\r\n", "A", "A\r\nB", "B"},
         {"a lone CR is dropped", "[k]\nA\rX\nB\r\n", "AX", "AX\r\nB", "B"},
         {"Ctrl+Z ends the text", "[k]\nA\nB\x1A\nC\n", "A", "A\r\nB", "B"},
@@ -197,7 +198,7 @@ TEST_F(LangUnitTest, PlaceholdersAreFilledInOrderWhileTheyOccur) {
         {"100%1%", {"!"}, "100!%"},
         {"%1 %2", {"X"}, "X %2"},  // no argument for %2: it stays
         {"%1 %2 %3", {"X"}, "X %2 %3"},
-        {"%1", {"%1"}, "%1"},      // inserted text is not searched again
+        {"%1", {"%1"}, "%1"},  // inserted text is not searched again
         {"no placeholders", {"A"}, "no placeholders"},
         {"%1", {}, "%1"},
     };
@@ -210,7 +211,8 @@ TEST_F(LangUnitTest, PlaceholdersAreFilledInOrderWhileTheyOccur) {
 
 TEST_F(LangUnitTest, PlaceholdersSpanTheLinesOfTheEntry) {
     Select("[olderfilever]\nThe file %1\nis older.\nReplace %1?\n\n");
-    EXPECT_EQ(LangUnit::LookupFormatted("olderfilever", {"x.cok"}, false), "The file x.cok\r\nis older.\r\nReplace x.cok?");
+    EXPECT_EQ(LangUnit::LookupFormatted("olderfilever", {"x.cok"}, false),
+              "The file x.cok\r\nis older.\r\nReplace x.cok?");
     EXPECT_EQ(LangUnit::LookupFormatted("olderfilever", {"x.cok"}, true), "is older.\r\nReplace x.cok?");
 }
 
@@ -236,8 +238,10 @@ TEST_F(LangUnitTest, AFallbackFileThatCannotBeOpenedGivesTwoBoxesNamingIt) {
         pc().boxes.clear();
         Select("[other]\nX\n");
         pc().files.Remove(kEnglish);
-        if (throughText) LangUnit::LookupText("k", false);
-        else LangUnit::LookupLine("k");
+        if (throughText)
+            LangUnit::LookupText("k", false);
+        else
+            LangUnit::LookupLine("k");
         EXPECT_EQ(BoxTexts(), std::vector<std::string>(2, Error("english.lng")));
     }
 }

@@ -17,7 +17,8 @@ namespace {
 // The Russian texts as CP1251 bytes, independent of how the sources are
 // compiled: "Обновление программы "Лексомир"" and "Резонный вопрос".
 const std::string kRussianTitleBytes =
-    "\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB \"\xCB\xE5\xEA\xF1\xEE\xEC\xE8\xF0\"";
+    "\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB "
+    "\"\xCB\xE5\xEA\xF1\xEE\xEC\xE8\xF0\"";
 const std::string kRussianQuestionBytes = "\xD0\xE5\xE7\xEE\xED\xED\xFB\xE9 \xE2\xEE\xEF\xF0\xEE\xF1";
 
 const std::string kEnglishText = "Can't install file C:\\Program Files\\Lexomir\\lxn.cok";
@@ -128,8 +129,10 @@ TEST_F(MessagesTest, ConfirmPromptIsTrueOnlyForYes) {
             SCOPED_TRACE(std::string(l.russian ? "Russian, " : "English, ") + a.what);
             sim::Reset();
             StartIn(l.russian);
-            if (a.shown) pc().boxAnswers.push_back(a.answer);
-            else pc().Inject(l.box.function, 1, ERROR_NOT_ENOUGH_MEMORY);
+            if (a.shown)
+                pc().boxAnswers.push_back(a.answer);
+            else
+                pc().Inject(l.box.function, 1, ERROR_NOT_ENOUGH_MEMORY);
 
             EXPECT_EQ(ConfirmPrompt(kEnglishQuestion, kRussianQuestion), a.result);
 

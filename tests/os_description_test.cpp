@@ -33,16 +33,16 @@ struct OsCase {
     const char* csd = "";
     WORD suite = 0;
     BYTE type = VER_NT_WORKSTATION;
-    bool extended = true;          // the system fills OSVERSIONINFOEXA
+    bool extended = true;                      // the system fills OSVERSIONINFOEXA
     WORD arch = PROCESSOR_ARCHITECTURE_INTEL;  // anything else: a WOW64 process on that architecture
-    bool nativeInfo = true;        // kernel32 exports GetNativeSystemInfo
-    std::vector<int> metrics = {}; // the SM_ values that are set
+    bool nativeInfo = true;                    // kernel32 exports GetNativeSystemInfo
+    std::vector<int> metrics = {};             // the SM_ values that are set
     Name productName = Name::Absent;
     const char* productNameText = "";
-    const char* ver = kVer10;      // nullptr: the system has no cmd.exe
+    const char* ver = kVer10;  // nullptr: the system has no cmd.exe
     Options productOptions = Options::Absent;
     const char* productType = "";
-    bool hotfix = false;           // the SP6a hotfix key exists
+    bool hotfix = false;  // the SP6a hotfix key exists
     bool admin = true;
     const char* shortForm = "";
     const char* longForm = "";
@@ -53,6 +53,8 @@ void PrintTo(const OsCase& c, std::ostream* os) { *os << c.what; }
 bool Expect64(const OsCase& c) { return std::strstr(c.shortForm, " 64") != nullptr; }
 
 // Examples of the tables, then every row of each.
+// One row a case, aligned as a table: kept as written.
+// clang-format off
 const OsCase kCases[] = {
     // ------------------------------------------------ examples and edge cases
     {.what = "Windows 10 64-bit reported as 6.2, ProductName readable", .major = 6, .minor = 2, .build = 9200,
@@ -351,6 +353,7 @@ const OsCase kCases[] = {
     {.what = "a blank service-pack text is left out", .major = 5, .minor = 1, .build = 0x00010A28, .csd = " \t",
      .shortForm = "Microsoft Windows XP Professional", .longForm = "Microsoft Windows XP Professional 5.1.2600"},
 };
+// clang-format on
 
 void Arrange(sim::Machine& m, const OsCase& c) {
     m.version = OSVERSIONINFOEXA{};
@@ -369,31 +372,31 @@ void Arrange(sim::Machine& m, const OsCase& c) {
     m.nativeSystemInfoExported = c.nativeInfo;
     for (int metric : c.metrics) m.systemMetrics[metric] = 1;
     switch (c.productName) {
-    case Name::Absent:
-        m.registry.Key(HKEY_LOCAL_MACHINE, kNtCurrentVersion);
-        break;
-    case Name::Text:
-        m.registry.SetString(HKEY_LOCAL_MACHINE, kNtCurrentVersion, "ProductName", c.productNameText);
-        break;
-    case Name::Dword:
-        m.registry.SetDword(HKEY_LOCAL_MACHINE, kNtCurrentVersion, "ProductName", 10);
-        break;
-    case Name::Only32BitView:
-        m.registry.SetString(HKEY_LOCAL_MACHINE, kNtCurrentVersion32, "ProductName", c.productNameText);
-        break;
+        case Name::Absent:
+            m.registry.Key(HKEY_LOCAL_MACHINE, kNtCurrentVersion);
+            break;
+        case Name::Text:
+            m.registry.SetString(HKEY_LOCAL_MACHINE, kNtCurrentVersion, "ProductName", c.productNameText);
+            break;
+        case Name::Dword:
+            m.registry.SetDword(HKEY_LOCAL_MACHINE, kNtCurrentVersion, "ProductName", 10);
+            break;
+        case Name::Only32BitView:
+            m.registry.SetString(HKEY_LOCAL_MACHINE, kNtCurrentVersion32, "ProductName", c.productNameText);
+            break;
     }
     switch (c.productOptions) {
-    case Options::Absent:
-        break;
-    case Options::Text:
-        m.registry.SetString(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", c.productType);
-        break;
-    case Options::ExpandText:
-        m.registry.SetString(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", c.productType, REG_EXPAND_SZ);
-        break;
-    case Options::Dword:
-        m.registry.SetDword(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", 1);
-        break;
+        case Options::Absent:
+            break;
+        case Options::Text:
+            m.registry.SetString(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", c.productType);
+            break;
+        case Options::ExpandText:
+            m.registry.SetString(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", c.productType, REG_EXPAND_SZ);
+            break;
+        case Options::Dword:
+            m.registry.SetDword(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", 1);
+            break;
     }
     if (c.hotfix) m.registry.Key(HKEY_LOCAL_MACHINE, kHotfix);
     if (c.ver) m.AddInterpreter().commands["ver"].output = c.ver;
@@ -445,8 +448,10 @@ TEST_P(OsDescriptionTest, ShortFormIsTheSameWithAndWithoutVer) {
     EXPECT_EQ(skipping64, running.find(" 64") != std::string::npos);
     const OsCase& c = GetParam();
     const bool nameFromProductName = c.extended && c.major == 6 && c.productName == Name::Text && c.admin;
-    if (nameFromProductName) EXPECT_EQ(skippingStarts, 0);
-    else EXPECT_EQ(skippingStarts, runningStarts);
+    if (nameFromProductName)
+        EXPECT_EQ(skippingStarts, 0);
+    else
+        EXPECT_EQ(skippingStarts, runningStarts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OsDescriptionTest, ::testing::ValuesIn(kCases));

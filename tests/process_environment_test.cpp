@@ -51,8 +51,7 @@ TEST_F(ProcessEnvironmentTest, RussianOnlyForTheListedLocales) {
         {0x80419, false},  // the same bits higher up
         {0x0420, false},   // Urdu, between the Cyrillic ones
         {0x0440, false},   // Kyrgyz, a Cyrillic script not listed
-        {0x0000, false},
-        {0xFFFFFFFF, false},
+        {0x0000, false},  {0xFFFFFFFF, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "locale 0x" << std::hex << c.locale);
@@ -116,13 +115,24 @@ TEST_F(ProcessEnvironmentTest, SplittingTheCommandLine) {
         {"unclosed quote runs to the end", "prog \"a b  c", {"prog", "a b  c"}},
         {"empty quoted word", "prog \"\" x", {"prog", "", "x"}},
         {"empty quoted word at the end", "prog \"\"", {"prog", ""}},
-        {"quoted program path with blanks", "\"C:\\Program Files\\Lexomir\\u.exe\" /x",
+        {"quoted program path with blanks",
+         "\"C:\\Program Files\\Lexomir\\u.exe\" /x",
          {"C:\\Program Files\\Lexomir\\u.exe", "/x"}},
         {"tab, CR and LF separate", "prog\ta\rb\nc", {"prog", "a", "b", "c"}},
-        {"control characters separate", std::string("prog\x01" "a\x1F" "b\x7" "c"), {"prog", "a", "b", "c"}},
+        {"control characters separate",
+         std::string("prog\x01"
+                     "a\x1F"
+                     "b\x7"
+                     "c"),
+         {"prog", "a", "b", "c"}},
         {"control characters inside quotes stay", "prog \"a\tb\"", {"prog", "a\tb"}},
         {"bytes from 0x80 are not separators", "prog \x80\xA0x\xFF y\xC0", {"prog", "\x80\xA0x\xFF", "y\xC0"}},
-        {"NBSP (0xA0) joins", "prog a\xA0" "b", {"prog", "a\xA0" "b"}},
+        {"NBSP (0xA0) joins",
+         "prog a\xA0"
+         "b",
+         {"prog",
+          "a\xA0"
+          "b"}},
         {"backslashes taken literally", "prog C:\\dir\\ \"D:\\\"", {"prog", "C:\\dir\\", "D:\\"}},
     };
     for (const auto& c : cases) {

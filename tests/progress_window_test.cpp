@@ -27,7 +27,8 @@ protected:
         HWND found = nullptr;
         int count = 0;
         for (const auto& [window, state] : pc().windows)
-            if (state.alive && state.parent == parent && sim::UpperAscii(state.className) == sim::UpperAscii(className)) {
+            if (state.alive && state.parent == parent &&
+                sim::UpperAscii(state.className) == sim::UpperAscii(className)) {
                 found = window;
                 ++count;
             }
@@ -135,11 +136,7 @@ TEST_F(ProgressWindow, TheWindowIsCentredWithHalvesRoundedDown) {
     const struct {
         int width, height, left, top;
     } cases[] = {
-        {1920, 1080, 756, 502},
-        {1024, 768, 308, 346},
-        {800, 600, 196, 262},
-        {1025, 769, 308, 346},
-        {408, 76, 0, 0},
+        {1920, 1080, 756, 502}, {1024, 768, 308, 346}, {800, 600, 196, 262}, {1025, 769, 308, 346}, {408, 76, 0, 0},
     };
     for (const auto& c : cases) {
         sim::Reset();

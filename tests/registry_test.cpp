@@ -212,7 +212,8 @@ TEST_F(RegistryTest, CreateMakesMissingKeysWhereThePathSays) {
         ASSERT_TRUE(handle);
         EXPECT_EQ(handle->path, c.created);
         // The old key's values survive a create that only opened it.
-        EXPECT_EQ(pc().registry.Value(HKEY_CURRENT_USER, "Software\\Vendor\\Old", "Keep")->data, Bytes(std::string("kept", 5)));
+        EXPECT_EQ(pc().registry.Value(HKEY_CURRENT_USER, "Software\\Vendor\\Old", "Keep")->data,
+                  Bytes(std::string("kept", 5)));
     }
 }
 
@@ -291,8 +292,7 @@ TEST_F(RegistryTest, ReadTextByType) {
          "\xCB\xE5\xEA\xF1\xEE\xEC\xE8\xF0", ""},
         {"REG_DWORD", REG_DWORD, {1, 0, 0, 0}, std::nullopt, "Invalid data type for 'name'"},
         {"REG_BINARY", REG_BINARY, Bytes("C:\\"), std::nullopt, "Invalid data type for 'name'"},
-        {"REG_MULTI_SZ", REG_MULTI_SZ, Bytes(std::string("a\0b\0\0", 5)), std::nullopt,
-         "Invalid data type for 'name'"},
+        {"REG_MULTI_SZ", REG_MULTI_SZ, Bytes(std::string("a\0b\0\0", 5)), std::nullopt, "Invalid data type for 'name'"},
         {"REG_QWORD", REG_QWORD, std::vector<std::uint8_t>(8, 0), std::nullopt, "Invalid data type for 'name'"},
     };
     for (const auto& c : cases) {
@@ -331,7 +331,8 @@ TEST_F(RegistryTest, AFailingDataReadRaisesWithTheValueName) {
         const char* what;
         std::function<void()> arrange;
     } cases[] = {
-        {"the data query fails", [] { sim::pc().Inject("RegQueryValueExA", 2, ERROR_ACCESS_DENIED, "Common Desktop"); }},
+        {"the data query fails",
+         [] { sim::pc().Inject("RegQueryValueExA", 2, ERROR_ACCESS_DENIED, "Common Desktop"); }},
         {"the key refuses data reads",
          [] { sim::pc().registry.Key(HKEY_CURRENT_USER, "Software\\Vendor").failReads = true; }},
     };

@@ -26,14 +26,16 @@ TEST_F(SimRules, FileCallsFollowWindows) {
         {"CREATE_ALWAYS over a hidden file without naming the attribute",
          [](sim::Machine& m) { m.files.AddFile("C:\\h.txt", demo::Bytes("x"), FILE_ATTRIBUTE_HIDDEN); },
          [] {
-             HANDLE f = CreateFileA("C:\\h.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+             HANDLE f =
+                 CreateFileA("C:\\h.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
              return f != INVALID_HANDLE_VALUE && CloseHandle(f);
          },
          ERROR_ACCESS_DENIED},
         {"CREATE_ALWAYS over a system file naming it",
          [](sim::Machine& m) { m.files.AddFile("C:\\s.txt", demo::Bytes("x"), FILE_ATTRIBUTE_SYSTEM); },
          [] {
-             HANDLE f = CreateFileA("C:\\s.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_SYSTEM, nullptr);
+             HANDLE f =
+                 CreateFileA("C:\\s.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_SYSTEM, nullptr);
              return f != INVALID_HANDLE_VALUE && CloseHandle(f);
          },
          0},

@@ -55,8 +55,7 @@ TEST_F(UnusualPc, RussianWordsReadAsRussianOnAnEnglishSystem) {
     pc().boxAnswers = {IDYES, IDNO};
     EXPECT_EQ(RunInstaller(), 0);
     ASSERT_EQ(pc().boxes.size(), 2u);
-    EXPECT_EQ(pc().boxes[0].shownText,
-              L"Would you like to setup\r\nLexomir update -\r\n" + kVersionedW + L"?");
+    EXPECT_EQ(pc().boxes[0].shownText, L"Would you like to setup\r\nLexomir update -\r\n" + kVersionedW + L"?");
     EXPECT_EQ(pc().boxes[0].shownCaption, L"Sound question");
     EXPECT_EQ(pc().boxes[1].shownText, L"На Ваш компьютер установлено\r\n" + kRuTitleW + L" -\r\n" + kVersionedW +
                                            L"\r\n\r\nЗапустить программу?");
@@ -107,8 +106,10 @@ TEST_F(UnusualPc, WhateverStandsAtTheTemporaryNameIsClearedNotWrittenThrough) {
         {"a file a failed run left", [](sim::Machine& m) { m.files.AddFile(kTemp, "half"); }, 0, true},
         {"read-only", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_READONLY); }, 0,
          true},
-        {"hidden", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_HIDDEN); }, 0, true},
-        {"system", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_SYSTEM); }, 0, true},
+        {"hidden", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_HIDDEN); }, 0,
+         true},
+        {"system", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_SYSTEM); }, 0,
+         true},
         {"read-only, hidden and system",
          [](sim::Machine& m) {
              m.files.AddFile(kTemp, demo::Bytes("half"),

@@ -19,8 +19,8 @@ const std::string kEnTitle = "Lexomir update";
 const std::string kVersioned = "\"Тирвена\" версии 1001";
 const std::string kConfirmEn = "Would you like to setup\r\nLexomir update -\r\n" + kVersioned + "?";
 const std::string kConfirmRu = "Вы действительно хотите установить\r\n" + kRuTitle + " -\r\n" + kVersioned + "?";
-const std::string kFinal = "На Ваш компьютер установлено\r\n" + kRuTitle + " -\r\n" + kVersioned +
-                           "\r\n\r\nЗапустить программу?";
+const std::string kFinal =
+    "На Ваш компьютер установлено\r\n" + kRuTitle + " -\r\n" + kVersioned + "\r\n\r\nЗапустить программу?";
 constexpr UINT kErrorStyle = 0x200010;
 constexpr UINT kQuestionStyle = 0x42024;
 
@@ -72,13 +72,16 @@ protected:
         russian_ = GetParam();
         pc().userLocale = russian_ ? 0x0419 : 0x0409;
     }
-    void Args(const std::string& args) { pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args; }
+    void Args(const std::string& args) {
+        pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args;
+    }
     std::optional<DWORD> EstimatedSize() { return pc().registry.Dword(HKEY_LOCAL_MACHINE, kEntry32, "EstimatedSize"); }
     std::vector<std::uint8_t> DataFile() { return pc().files.Read(kDataFile).value_or(std::vector<std::uint8_t>{}); }
     DWORD FolderKb() {
         std::uint64_t total = 0;
         for (const auto& [path, node] : pc().files.nodes)
-            if (!node.directory && sim::UpperAscii(path).rfind(sim::UpperAscii("C:\\Program Files (x86)\\Lexomir\\"), 0) == 0)
+            if (!node.directory &&
+                sim::UpperAscii(path).rfind(sim::UpperAscii("C:\\Program Files (x86)\\Lexomir\\"), 0) == 0)
                 total += node.data.size();
         return DWORD(total >> 10);
     }
@@ -128,8 +131,7 @@ TEST_P(UpdateSequence, RunningApplicationIsAskedToQuitAndWaitedForBeforeTheWrite
     EXPECT_EQ(RunInstaller(), 0);
     EXPECT_TRUE(Has(pc().app.history, "quit requested"));
     EXPECT_FALSE(pc().app.running);
-    EXPECT_EQ((std::vector<DWORD>(pc().sleeps.begin(), pc().sleeps.begin() + 3)),
-              (std::vector<DWORD>{512, 512, 512}));
+    EXPECT_EQ((std::vector<DWORD>(pc().sleeps.begin(), pc().sleeps.begin() + 3)), (std::vector<DWORD>{512, 512, 512}));
     EXPECT_EQ(DataFile(), payload_);
 }
 
@@ -138,11 +140,12 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
     pc().app.quitsOnWmQuit = false;
     pc().boxAnswers = {IDYES};
     EXPECT_EQ(RunInstaller(), 4);
-    std::vector<DWORD> sleeps(8, 512);  // the wait for the quit
+    std::vector<DWORD> sleeps(8, 512);                                     // the wait for the quit
     for (DWORD retry : {50, 100, 200, 400, 800}) sleeps.push_back(retry);  // the rename, tried again briefly
     EXPECT_EQ(pc().sleeps, sleeps);
     const std::string path = kDataFile;
-    ExpectBoxes({Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
+    ExpectBoxes(
+        {Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
     EXPECT_EQ(DataFile(), Old());
     EXPECT_TRUE(EstimatedSize()) << "the size is recorded after a failed write too";
     EXPECT_TRUE(pc().launches.empty()) << "no final question after a failed write";
@@ -152,7 +155,8 @@ TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
     pc().StartMainApp();
     pc().userIsAdmin = false;
     EXPECT_EQ(RunInstaller(), 2);
-    ExpectBoxes({Error(russian_, "You have no right to install applications!", "У Вас нет права устанавливать программы!")});
+    ExpectBoxes(
+        {Error(russian_, "You have no right to install applications!", "У Вас нет права устанавливать программы!")});
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));
     EXPECT_EQ(DataFile(), Old());
 }
@@ -180,14 +184,16 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistorted) {
     image[0x200] ^= 0x01;
     pc().files.AddFile(pc().moduleFileName, image);
     EXPECT_EQ(RunInstaller(), 2);
-    ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?")});
+    ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?",
+                       "Файл пакета установки искажён!\r\nВирус?")});
     EXPECT_EQ(DataFile(), Old());
 }
 
 TEST_P(UpdateSequence, UnreadableInstallerFileIsReportedAsSuch) {
     pc().files.HoldOpen(pc().moduleFileName, GENERIC_WRITE, 0);
     EXPECT_EQ(RunInstaller(), 2);
-    ExpectBoxes({Error(russian_, "Failed to check up the package file!", "Не удаётся проверить файл пакета установки!")});
+    ExpectBoxes(
+        {Error(russian_, "Failed to check up the package file!", "Не удаётся проверить файл пакета установки!")});
 }
 
 TEST_P(UpdateSequence, QuietRunAsksNothingAndStartsNothingWithoutRunapp) {

@@ -81,26 +81,15 @@ TEST(IsOlderVersion, ComparesThreeComponentsThenTheRemainders) {
         const char* installed;
         bool older;
     } cases[] = {
-        {"1.2.3.4", "1.2.3.10", true},
-        {"1.2.3.10", "1.2.3.4", false},
-        {"1.2.9.0", "1.2.10.0", true},
-        {"2.0.0.0", "1.9.9.9", false},
-        {"01.2.3.4", "1.2.3.5", true},
-        {"1.0.0", "1.0.0.1", true},
-        {"1.0.0.0", "1.0.0", false},
-        {"1.3", "1.2.1", true},
-        {"1.2.1", "1.3", false},
-        {"1.2.3.4.5", "1.2.3.4", true},
-        {"1.2.3.4", "1.2.3.4.5", false},
-        {"1.2.3.4b", "1.2.3.4", true},
-        {"1.x.0.0", "1.0.0.0", true},
-        {"1.0.0.0", "1.x.0.0", false},
-        {"1.2.3.$A", "1.2.3.11", true},
-        {"1.2.3.4", "1.2.3.4", false},
-        {"-1.0.0.0", "1.0.0.0", true},
-        {"5.0.0.0", "10.0.0.0", true},
+        {"1.2.3.4", "1.2.3.10", true},  {"1.2.3.10", "1.2.3.4", false},  {"1.2.9.0", "1.2.10.0", true},
+        {"2.0.0.0", "1.9.9.9", false},  {"01.2.3.4", "1.2.3.5", true},   {"1.0.0", "1.0.0.1", true},
+        {"1.0.0.0", "1.0.0", false},    {"1.3", "1.2.1", true},          {"1.2.1", "1.3", false},
+        {"1.2.3.4.5", "1.2.3.4", true}, {"1.2.3.4", "1.2.3.4.5", false}, {"1.2.3.4b", "1.2.3.4", true},
+        {"1.x.0.0", "1.0.0.0", true},   {"1.0.0.0", "1.x.0.0", false},   {"1.2.3.$A", "1.2.3.11", true},
+        {"1.2.3.4", "1.2.3.4", false},  {"-1.0.0.0", "1.0.0.0", true},   {"5.0.0.0", "10.0.0.0", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(IsOlderVersion(c.fresh, c.installed), c.older) << c.fresh << " / " << c.installed;
+    for (const auto& c : cases)
+        EXPECT_EQ(IsOlderVersion(c.fresh, c.installed), c.older) << c.fresh << " / " << c.installed;
 }
 
 // A side without a leading number and dot: its first component is its
@@ -111,21 +100,15 @@ TEST(IsOlderVersion, TextWithoutALeadingNumberAndDotIsOneWholeComponent) {
         const char* installed;
         bool older;
     } cases[] = {
-        {"", "1.0.0.0", true},         // a new file without version information is asked about
-        {"beta", "1.0.0.0", true},
-        {".5", "1.0", true},           // a dot in first place is no component
-        {"1.0.0.0", "", false},
-        {"1.0.0.0", "beta", false},
-        {"1.0", ".5", false},
-        {"7", "8", true},
-        {"8", "7", false},
-        {"7", "7", false},
-        {"3", "2.9.9.9", false},       // 2 > 3 is false
-        {"2", "3.0.0.0", true},
-        {"1", "1.0.0.1", false},       // later passes keep 1 for the new side: 0 > 1 is false
+        {"", "1.0.0.0", true},                           // a new file without version information is asked about
+        {"beta", "1.0.0.0", true}, {".5", "1.0", true},  // a dot in first place is no component
+        {"1.0.0.0", "", false},    {"1.0.0.0", "beta", false}, {"1.0", ".5", false},    {"7", "8", true},
+        {"8", "7", false},         {"7", "7", false},          {"3", "2.9.9.9", false},  // 2 > 3 is false
+        {"2", "3.0.0.0", true},    {"1", "1.0.0.1", false},  // later passes keep 1 for the new side: 0 > 1 is false
         {"2.0.0.0", "3", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(IsOlderVersion(c.fresh, c.installed), c.older) << '"' << c.fresh << "\" / \"" << c.installed << '"';
+    for (const auto& c : cases)
+        EXPECT_EQ(IsOlderVersion(c.fresh, c.installed), c.older) << '"' << c.fresh << "\" / \"" << c.installed << '"';
 }
 
 class Probes : public demo::SimTest {
@@ -176,9 +159,15 @@ TEST_F(Probes, AFixedOffsetProbeThatCannotReadGivesZero) {
         std::function<void(sim::Machine&)> arrange;
     } cases[] = {
         {"no file", [&](sim::Machine& m) { m.files.Remove(path); }},
-        {"a folder of that name", [&](sim::Machine& m) { m.files.Remove(path); m.files.AddFolder(path); }},
-        {"held open by another reader", [&](sim::Machine& m) { m.files.HoldOpen(path, GENERIC_READ, FILE_SHARE_READ); }},
-        {"held open by a writer", [&](sim::Machine& m) { m.files.HoldOpen(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
+        {"a folder of that name",
+         [&](sim::Machine& m) {
+             m.files.Remove(path);
+             m.files.AddFolder(path);
+         }},
+        {"held open by another reader",
+         [&](sim::Machine& m) { m.files.HoldOpen(path, GENERIC_READ, FILE_SHARE_READ); }},
+        {"held open by a writer",
+         [&](sim::Machine& m) { m.files.HoldOpen(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
         {"open refused", [](sim::Machine& m) { m.Inject("CreateFileA", 1, ERROR_ACCESS_DENIED); }},
         {"seek fails", [](sim::Machine& m) { m.Inject("SetFilePointerEx", 1, ERROR_INVALID_PARAMETER); }},
         {"read fails", [](sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }},
@@ -308,13 +297,15 @@ TEST_F(Probes, TheStringQueryNamesTheTranslationInUpperCase) {
     std::vector<std::string> queries;
     for (const auto& call : pc().calls)
         if (call.function == "VerQueryValueA") queries.push_back(call.detail);
-    EXPECT_EQ(queries, (std::vector<std::string>{"\\VarFileInfo\\Translation", "\\StringFileInfo\\0C0A04E4\\FileVersion"}));
+    EXPECT_EQ(queries,
+              (std::vector<std::string>{"\\VarFileInfo\\Translation", "\\StringFileInfo\\0C0A04E4\\FileVersion"}));
 }
 
 TEST_F(Probes, VersionDllComesFromTheSystemFolderOnly) {
     pc().files.AddFile("C:\\Data\\file.exe", version_test::ExecutableWithVersion("2.5.0.0"));
     EXPECT_EQ(FileVersionString("C:\\Data\\file.exe"), "2.5.0.0");
-    EXPECT_EQ(pc().loadedLibraries, (std::vector<std::string>{"version.dll " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32)}));
+    EXPECT_EQ(pc().loadedLibraries,
+              (std::vector<std::string>{"version.dll " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32)}));
 
     // Windows 7 without the search-path update: the full system path.
     sim::Reset();
@@ -335,9 +326,11 @@ TEST_F(Probes, FileVersionStringIsEmptyWhenAnyStepFails) {
         {"a function missing", [](sim::Machine& m) { m.Inject("GetProcAddress", 3, ERROR_PROC_NOT_FOUND); }},
         {"size query fails", [](sim::Machine& m) { m.Inject("GetFileVersionInfoSizeA", 1, ERROR_ACCESS_DENIED); }},
         {"block cannot be read", [](sim::Machine& m) { m.Inject("GetFileVersionInfoA", 1, ERROR_ACCESS_DENIED); }},
-        {"translation query fails", [](sim::Machine& m) { m.Inject("VerQueryValueA", 1, ERROR_RESOURCE_TYPE_NOT_FOUND); }},
+        {"translation query fails",
+         [](sim::Machine& m) { m.Inject("VerQueryValueA", 1, ERROR_RESOURCE_TYPE_NOT_FOUND); }},
         {"string query fails", [](sim::Machine& m) { m.Inject("VerQueryValueA", 2, ERROR_RESOURCE_TYPE_NOT_FOUND); }},
-        {"held open without read sharing", [](sim::Machine& m) { m.files.HoldOpen("C:\\Data\\file.exe", GENERIC_WRITE, 0); }},
+        {"held open without read sharing",
+         [](sim::Machine& m) { m.files.HoldOpen("C:\\Data\\file.exe", GENERIC_WRITE, 0); }},
     };
     for (const auto& c : cases) {
         sim::Reset();

@@ -98,8 +98,7 @@ inline std::vector<std::uint8_t> Executable(const VersionInfo* info, std::uint16
 
 // The usual case: one table, language 0x0419 with code page 1251.
 inline std::vector<std::uint8_t> ExecutableWithVersion(const std::string& fileVersion) {
-    const VersionInfo info{{{"041904E3", {{"CompanyName", "Lexomir"}, {"FileVersion", fileVersion}}}},
-                           {0x04E30419}};
+    const VersionInfo info{{{"041904E3", {{"CompanyName", "Lexomir"}, {"FileVersion", fileVersion}}}}, {0x04E30419}};
     return Executable(&info);
 }
 

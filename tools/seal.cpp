@@ -11,12 +11,12 @@
 // afterwards leaves the seal valid.
 #include <openssl/evp.h>
 
+#include <sys/types.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "install/pe_image.h"
 
@@ -27,184 +27,183 @@ constexpr int kExitMismatch = 1;
 constexpr int kExitError = 2;
 
 class FileSource final : public pe::ByteSource {
- public:
-  explicit FileSource(std::FILE* f) : f_(f) {
-    if (fseeko(f_, 0, SEEK_END) == 0) {
-      const off_t end = ftello(f_);
-      if (end >= 0) size_ = static_cast<std::uint64_t>(end);
-      else failed_ = true;
-    } else {
-      failed_ = true;
+public:
+    explicit FileSource(std::FILE* f) : f_(f) {
+        if (fseeko(f_, 0, SEEK_END) == 0) {
+            const off_t end = ftello(f_);
+            if (end >= 0)
+                size_ = static_cast<std::uint64_t>(end);
+            else
+                failed_ = true;
+        } else {
+            failed_ = true;
+        }
     }
-  }
-  std::uint64_t Size() override { return size_; }
-  bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override {
-    if (offset > size_ || len > size_ - offset) return false;
-    if (fseeko(f_, static_cast<off_t>(offset), SEEK_SET) != 0 || std::fread(out, 1, len, f_) != len) {
-      failed_ = true;
-      return false;
+    std::uint64_t Size() override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override {
+        if (offset > size_ || len > size_ - offset) return false;
+        if (fseeko(f_, static_cast<off_t>(offset), SEEK_SET) != 0 || std::fread(out, 1, len, f_) != len) {
+            failed_ = true;
+            return false;
+        }
+        return true;
     }
-    return true;
-  }
-  bool failed() const { return failed_; }
+    bool failed() const { return failed_; }
 
- private:
-  std::FILE* f_;
-  std::uint64_t size_ = 0;
-  bool failed_ = false;
+private:
+    std::FILE* f_;
+    std::uint64_t size_ = 0;
+    bool failed_ = false;
 };
 
 class Sha256 final : public pe::DigestSink {
- public:
-  Sha256() : ctx_(EVP_MD_CTX_new()) {
-    ok_ = ctx_ != nullptr && EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) == 1;
-  }
-  ~Sha256() override { EVP_MD_CTX_free(ctx_); }
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
+public:
+    Sha256() : ctx_(EVP_MD_CTX_new()) { ok_ = ctx_ != nullptr && EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) == 1; }
+    ~Sha256() override { EVP_MD_CTX_free(ctx_); }
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
 
-  bool Update(const void* data, std::size_t len) override {
-    ok_ = ok_ && EVP_DigestUpdate(ctx_, data, len) == 1;
-    return ok_;
-  }
-  bool Finish(pe::Digest& out) override {
-    unsigned int len = 0;
-    ok_ = ok_ && EVP_DigestFinal_ex(ctx_, out.data(), &len) == 1 && len == out.size();
-    return ok_;
-  }
+    bool Update(const void* data, std::size_t len) override {
+        ok_ = ok_ && EVP_DigestUpdate(ctx_, data, len) == 1;
+        return ok_;
+    }
+    bool Finish(pe::Digest& out) override {
+        unsigned int len = 0;
+        ok_ = ok_ && EVP_DigestFinal_ex(ctx_, out.data(), &len) == 1 && len == out.size();
+        return ok_;
+    }
 
- private:
-  EVP_MD_CTX* ctx_;
-  bool ok_ = false;
+private:
+    EVP_MD_CTX* ctx_;
+    bool ok_ = false;
 };
 
 std::string Hex(const pe::Digest& d) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (std::uint8_t b : d) {
-    s += kDigits[b >> 4];
-    s += kDigits[b & 15];
-  }
-  return s;
+    static const char kDigits[] = "0123456789abcdef";
+    std::string s;
+    for (std::uint8_t b : d) {
+        s += kDigits[b >> 4];
+        s += kDigits[b & 15];
+    }
+    return s;
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: lexomir_seal FILE\n"
-               "       lexomir_seal --verify FILE\n");
-  return kExitError;
+    std::fprintf(stderr,
+                 "usage: lexomir_seal FILE\n"
+                 "       lexomir_seal --verify FILE\n");
+    return kExitError;
 }
 
 // Reports why LocateSeal failed.
 int NoSlot(const char* path, const FileSource& src) {
-  if (src.failed()) {
-    std::fprintf(stderr, "lexomir_seal: %s: read error: %s\n", path, std::strerror(errno));
-  } else {
-    std::fprintf(stderr,
-                 "lexomir_seal: %s: not a well-formed PE image with a %zu-byte RCDATA resource %s\n",
-                 path, pe::kDigestSize, pe::kSealResourceName);
-  }
-  return kExitError;
+    if (src.failed()) {
+        std::fprintf(stderr, "lexomir_seal: %s: read error: %s\n", path, std::strerror(errno));
+    } else {
+        std::fprintf(stderr, "lexomir_seal: %s: not a well-formed PE image with a %zu-byte RCDATA resource %s\n", path,
+                     pe::kDigestSize, pe::kSealResourceName);
+    }
+    return kExitError;
 }
 
 int Verify(const char* path) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) {
-    std::fprintf(stderr, "lexomir_seal: cannot open %s: %s\n", path, std::strerror(errno));
-    return kExitError;
-  }
-  FileSource src(f);
-  pe::SealLayout layout;
-  pe::Digest stored{};
-  pe::Digest actual{};
-  Sha256 hash;
-  int rc = kExitOk;
-  if (!pe::LocateSeal(src, layout)) {
-    rc = NoSlot(path, src);
-  } else if (!pe::ReadSealSlot(src, layout, stored) || !pe::ComputeSealDigest(src, layout, hash, actual)) {
-    std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
-    rc = kExitError;
-  } else if (stored != actual) {
-    if (stored == pe::Digest{}) {
-      std::fprintf(stderr, "lexomir_seal: %s: has not been sealed\n", path);
-    } else {
-      std::fprintf(stderr, "lexomir_seal: %s: changed after sealing (stored %s, actual %s)\n", path,
-                   Hex(stored).c_str(), Hex(actual).c_str());
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "lexomir_seal: cannot open %s: %s\n", path, std::strerror(errno));
+        return kExitError;
     }
-    rc = kExitMismatch;
-  } else {
-    std::printf("%s: seal intact, SHA-256 %s\n", path, Hex(actual).c_str());
-  }
-  std::fclose(f);
-  return rc;
+    FileSource src(f);
+    pe::SealLayout layout;
+    pe::Digest stored{};
+    pe::Digest actual{};
+    Sha256 hash;
+    int rc = kExitOk;
+    if (!pe::LocateSeal(src, layout)) {
+        rc = NoSlot(path, src);
+    } else if (!pe::ReadSealSlot(src, layout, stored) || !pe::ComputeSealDigest(src, layout, hash, actual)) {
+        std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
+        rc = kExitError;
+    } else if (stored != actual) {
+        if (stored == pe::Digest{}) {
+            std::fprintf(stderr, "lexomir_seal: %s: has not been sealed\n", path);
+        } else {
+            std::fprintf(stderr, "lexomir_seal: %s: changed after sealing (stored %s, actual %s)\n", path,
+                         Hex(stored).c_str(), Hex(actual).c_str());
+        }
+        rc = kExitMismatch;
+    } else {
+        std::printf("%s: seal intact, SHA-256 %s\n", path, Hex(actual).c_str());
+    }
+    std::fclose(f);
+    return rc;
 }
 
 int SealOpenFile(const char* path, std::FILE* f) {
-  pe::SealLayout layout;
-  {
-    FileSource src(f);
-    if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
-  }
-  if (layout.cert_size != 0) {
-    std::fprintf(stderr,
-                 "lexomir_seal: warning: %s is already signed; sealing breaks that signature, "
-                 "sign again afterwards\n",
-                 path);
-  } else if (const unsigned pad = static_cast<unsigned>((8 - layout.file_size % 8) % 8); pad != 0) {
-    // Signing pads the file to a multiple of 8 bytes before it appends the
-    // certificate table, and that padding would count in the digest. Pad
-    // now so that signing adds nothing but the table.
-    static const char kZeros[8] = {};
-    if (fseeko(f, 0, SEEK_END) != 0 || std::fwrite(kZeros, 1, pad, f) != pad || std::fflush(f) != 0) {
-      std::fprintf(stderr, "lexomir_seal: %s: cannot pad the file: %s\n", path, std::strerror(errno));
-      return kExitError;
+    pe::SealLayout layout;
+    {
+        FileSource src(f);
+        if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
     }
+    if (layout.cert_size != 0) {
+        std::fprintf(stderr,
+                     "lexomir_seal: warning: %s is already signed; sealing breaks that signature, "
+                     "sign again afterwards\n",
+                     path);
+    } else if (const unsigned pad = static_cast<unsigned>((8 - layout.file_size % 8) % 8); pad != 0) {
+        // Signing pads the file to a multiple of 8 bytes before it appends the
+        // certificate table, and that padding would count in the digest. Pad
+        // now so that signing adds nothing but the table.
+        static const char kZeros[8] = {};
+        if (fseeko(f, 0, SEEK_END) != 0 || std::fwrite(kZeros, 1, pad, f) != pad || std::fflush(f) != 0) {
+            std::fprintf(stderr, "lexomir_seal: %s: cannot pad the file: %s\n", path, std::strerror(errno));
+            return kExitError;
+        }
+        FileSource src(f);
+        if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
+    }
+
     FileSource src(f);
-    if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
-  }
+    Sha256 hash;
+    pe::Digest digest{};
+    if (!pe::ComputeSealDigest(src, layout, hash, digest)) {
+        std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
+        return kExitError;
+    }
+    if (fseeko(f, static_cast<off_t>(layout.slot_offset), SEEK_SET) != 0 ||
+        std::fwrite(digest.data(), 1, digest.size(), f) != digest.size() || std::fflush(f) != 0) {
+        std::fprintf(stderr, "lexomir_seal: %s: cannot write the digest: %s\n", path, std::strerror(errno));
+        return kExitError;
+    }
 
-  FileSource src(f);
-  Sha256 hash;
-  pe::Digest digest{};
-  if (!pe::ComputeSealDigest(src, layout, hash, digest)) {
-    std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
-    return kExitError;
-  }
-  if (fseeko(f, static_cast<off_t>(layout.slot_offset), SEEK_SET) != 0 ||
-      std::fwrite(digest.data(), 1, digest.size(), f) != digest.size() || std::fflush(f) != 0) {
-    std::fprintf(stderr, "lexomir_seal: %s: cannot write the digest: %s\n", path, std::strerror(errno));
-    return kExitError;
-  }
-
-  FileSource check(f);
-  Sha256 recheck;
-  if (pe::CheckSeal(check, recheck) != pe::SealStatus::kIntact) {
-    std::fprintf(stderr, "lexomir_seal: %s: the digest written does not verify\n", path);
-    return kExitError;
-  }
-  std::printf("%s: sealed, slot at file offset 0x%llx, SHA-256 %s\n", path,
-              static_cast<unsigned long long>(layout.slot_offset), Hex(digest).c_str());
-  return kExitOk;
+    FileSource check(f);
+    Sha256 recheck;
+    if (pe::CheckSeal(check, recheck) != pe::SealStatus::kIntact) {
+        std::fprintf(stderr, "lexomir_seal: %s: the digest written does not verify\n", path);
+        return kExitError;
+    }
+    std::printf("%s: sealed, slot at file offset 0x%llx, SHA-256 %s\n", path,
+                static_cast<unsigned long long>(layout.slot_offset), Hex(digest).c_str());
+    return kExitOk;
 }
 
 int Seal(const char* path) {
-  std::FILE* f = std::fopen(path, "r+b");
-  if (f == nullptr) {
-    std::fprintf(stderr, "lexomir_seal: cannot open %s for writing: %s\n", path, std::strerror(errno));
-    return kExitError;
-  }
-  int rc = SealOpenFile(path, f);
-  if (std::fclose(f) != 0 && rc == kExitOk) {
-    std::fprintf(stderr, "lexomir_seal: %s: %s\n", path, std::strerror(errno));
-    rc = kExitError;
-  }
-  return rc;
+    std::FILE* f = std::fopen(path, "r+b");
+    if (f == nullptr) {
+        std::fprintf(stderr, "lexomir_seal: cannot open %s for writing: %s\n", path, std::strerror(errno));
+        return kExitError;
+    }
+    int rc = SealOpenFile(path, f);
+    if (std::fclose(f) != 0 && rc == kExitOk) {
+        std::fprintf(stderr, "lexomir_seal: %s: %s\n", path, std::strerror(errno));
+        rc = kExitError;
+    }
+    return rc;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && argv[1][0] != '-') return Seal(argv[1]);
-  if (argc == 3 && std::string_view(argv[1]) == "--verify") return Verify(argv[2]);
-  return Usage();
+    if (argc == 2 && argv[1][0] != '-') return Seal(argv[1]);
+    if (argc == 3 && std::string_view(argv[1]) == "--verify") return Verify(argv[2]);
+    return Usage();
 }

@@ -62,10 +62,10 @@ struct CallRecord {
     bool faulted = false;
 };
 struct Fault {
-    std::string function;   // e.g. "WriteFile"
-    int occurrence = 1;     // the n-th call of that function (1-based); 0: every call
+    std::string function;  // e.g. "WriteFile"
+    int occurrence = 1;    // the n-th call of that function (1-based); 0: every call
     DWORD error = ERROR_ACCESS_DENIED;
-    std::string detail;     // when not empty, only calls whose detail contains it count
+    std::string detail;  // when not empty, only calls whose detail contains it count
     int seen = 0;
 };
 
@@ -93,8 +93,8 @@ public:
     RegKey* FindKey(HKEY root, const std::string& path);
     void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                   std::vector<std::uint8_t> data);
-    void SetString(HKEY root, const std::string& path, const std::string& name,
-                   const std::string& text, DWORD type = REG_SZ);
+    void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
+                   DWORD type = REG_SZ);
     void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
     std::optional<RegValue> Value(HKEY root, const std::string& path, const std::string& name);
     std::optional<DWORD> Dword(HKEY root, const std::string& path, const std::string& name);
@@ -131,8 +131,7 @@ class FileSystem {
 public:
     // Tests use full paths ("C:\\Program Files\\Lexomir\\lxn.cok").
     void AddFolder(const std::string& path);  // and every missing parent
-    void AddFile(const std::string& path, std::vector<std::uint8_t> data,
-                 DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    void AddFile(const std::string& path, std::vector<std::uint8_t> data, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
     void AddFile(const std::string& path, const std::string& text) {
         AddFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
     }
@@ -140,13 +139,13 @@ public:
     void AddFileLink(const std::string& path, const std::string& target);  // a file symbolic link
     void AddHardLink(const std::string& path, const std::string& existing);
     int LinkCount(const std::string& normalized) const;  // names of the file at this name
-    void Sync(const std::string& normalized);  // a change through one name shows through all
+    void Sync(const std::string& normalized);            // a change through one name shows through all
     bool Exists(const std::string& path) const;
     bool IsFolder(const std::string& path) const;
     std::optional<std::vector<std::uint8_t>> Read(const std::string& path) const;
     FileNode* Node(const std::string& path);
     void Remove(const std::string& path);
-    std::vector<std::string> List(const std::string& folder) const;  // names, listing order
+    std::vector<std::string> List(const std::string& folder) const;    // names, listing order
     int HoldOpen(const std::string& path, DWORD access, DWORD share);  // returns a token
     void Release(int token);
     // Writes to this path succeed for `bytes` bytes in all, then fail with `error`.
@@ -164,7 +163,7 @@ public:
         std::uint64_t allowed;
         DWORD error;
     };
-    std::map<std::string, WriteFault, NameLess> writeFaults;  // key: normalized path
+    std::map<std::string, WriteFault, NameLess> writeFaults;   // key: normalized path
     std::string Resolve(const std::string& normalized) const;  // through links
     // Through links in the folders only: the calls that act on a link itself.
     std::string ResolveParent(const std::string& normalized) const;
@@ -204,7 +203,7 @@ struct WindowState {
     HMENU menu = nullptr;
     HINSTANCE instance = nullptr;
     bool topmost = false;
-    std::vector<UINT> received;  // messages its procedure was given, in order
+    std::vector<UINT> received;   // messages its procedure was given, in order
     std::vector<int> receivedOn;  // the thread that ran the procedure for each
 };
 
@@ -218,14 +217,14 @@ struct WindowClass {
 // The application the installer updates, as a running program: it holds
 // its running marker and main window while it runs and ends on WM_QUIT.
 struct MainApp {
-    std::string exePath;           // what ShellExecuteA must be given to start it
-    std::string markerName;        // the named file mapping it holds
-    std::string windowClass;       // its main window's class
+    std::string exePath;      // what ShellExecuteA must be given to start it
+    std::string markerName;   // the named file mapping it holds
+    std::string windowClass;  // its main window's class
     bool startsWhenLaunched = true;
-    DWORD markerDelayMs = 250;     // launch -> marker exists
-    DWORD windowDelayMs = 250;     // marker -> window exists
+    DWORD markerDelayMs = 250;  // launch -> marker exists
+    DWORD windowDelayMs = 250;  // marker -> window exists
     bool quitsOnWmQuit = true;
-    DWORD quitDelayMs = 300;       // WM_QUIT -> marker and window gone
+    DWORD quitDelayMs = 300;  // WM_QUIT -> marker and window gone
     bool startMinimized = false;
     std::vector<std::string> holdsFiles;  // data files it keeps open (no sharing) while running
 
@@ -262,7 +261,7 @@ struct DesktopShell {
 // the current folder), writes the command's output into it, holds it open
 // while it runs, and ends after runMs, or only when terminated.
 struct ConsoleCommand {
-    std::string output;      // what the command prints, in the OEM code page
+    std::string output;  // what the command prints, in the OEM code page
     DWORD runMs = 60;
     bool neverEnds = false;
     DWORD exitCode = 0;
@@ -283,20 +282,20 @@ struct ConsoleInterpreter {
 // One CreateProcessA call, whether or not a process started.
 struct ProcessRecord {
     std::string commandLine;
-    std::string program;   // the file that was started; empty when none was
-    DWORD error = 0;       // why nothing started
+    std::string program;  // the file that was started; empty when none was
+    DWORD error = 0;      // why nothing started
     DWORD creationFlags = 0;
     BOOL inheritHandles = FALSE;
     STARTUPINFOA startup{};
-    std::string command;   // what the interpreter was told to run, expanded
+    std::string command;               // what the interpreter was told to run, expanded
     std::vector<std::string> autoRun;  // the AutoRun commands it ran first
-    std::string redirect;  // full path of the file its output went to; empty: none
+    std::string redirect;              // full path of the file its output went to; empty: none
     DWORD id = 0;
     DWORD startedAt = 0;
     std::optional<DWORD> endedAt;
     bool terminated = false;
     DWORD exitCode = STILL_ACTIVE;
-    int holdToken = 0;     // the redirect file, held open while it runs
+    int holdToken = 0;  // the redirect file, held open while it runs
 };
 
 // ------------------------------------------------------------ the machine
@@ -316,7 +315,7 @@ public:
     // UAC or for a standard user it is not elevated. Before Vista tokens
     // have no elevation to ask about.
     bool elevated = true;
-    bool impersonatePrivilege = true;  // SeImpersonatePrivilege, held by elevated administrators
+    bool impersonatePrivilege = true;   // SeImpersonatePrivilege, held by elevated administrators
     bool secondaryLogonRunning = true;  // the service behind CreateProcessWithTokenW
     DesktopShell shell;
     bool wow64 = true;  // a 32-bit process on 64-bit Windows
@@ -336,10 +335,9 @@ public:
         std::vector<std::uint8_t> data;
     };
     std::vector<Resource> resources;
-    void AddResource(const std::string& type, const std::string& name, WORD language,
-                     std::vector<std::uint8_t> data);
+    void AddResource(const std::string& type, const std::string& name, WORD language, std::vector<std::uint8_t> data);
     std::set<std::string, NameLess> missingLibraries;  // system DLLs that fail to load
-    bool systemSearchFlagSupported = true;  // LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 7 needs an update)
+    bool systemSearchFlagSupported = true;             // LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 7 needs an update)
     // kernel32 exports SetDefaultDllDirectories (same update); what the
     // process set with it, and with SetDllDirectoryA.
     bool defaultDllDirectoriesExported = true;
@@ -394,8 +392,8 @@ public:
     WORD nativeArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool nativeSystemInfoExported = true;  // kernel32 has GetNativeSystemInfo (XP and later)
     DWORD processorCount = 2;
-    std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0}, {SM_SERVERR2, 0},
-                                     {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};
+    std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0},
+                                     {SM_SERVERR2, 0}, {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};
     UINT oemCodePage = 866;
     // What CPUID answers (sim_cpu.cpp): by default a processor without the
     // SHA extensions, so the self-check goes through CNG. A test that sets
@@ -421,8 +419,7 @@ public:
     // before the call looks at anything.
     std::function<void(const CallRecord&)> meanwhile;
     std::vector<Fault> faults;
-    void Inject(const std::string& function, int occurrence, DWORD error,
-                const std::string& detail = "") {
+    void Inject(const std::string& function, int occurrence, DWORD error, const std::string& detail = "") {
         faults.push_back({function, occurrence, error, detail, 0});
     }
     int CallCount(const std::string& function) const;
@@ -435,7 +432,7 @@ public:
         std::uint64_t position = 0;
         std::vector<WIN32_FIND_DATAA> listing;
         std::size_t next = 0;
-        DWORD processId = 0;  // process, thread: the process it belongs to
+        DWORD processId = 0;                    // process, thread: the process it belongs to
         bool elevated = false, primary = true;  // token
     };
     std::map<std::uintptr_t, Handle> handles;

@@ -329,9 +329,9 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
     if (auto e = pc().Enter(function, full)) return Fail(*e, INVALID_HANDLE_VALUE);
     if (security || templ) Unmodelled("CreateFile with security attributes or a template");
     if (access & ~(GENERIC_READ | GENERIC_WRITE)) Unmodelled("CreateFile access rights");
-    if (flags & ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE |
-                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
-                       FILE_FLAG_OPEN_REPARSE_POINT))
+    if (flags &
+        ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY | FILE_FLAG_OPEN_REPARSE_POINT))
         Unmodelled("CreateFile flags");
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
@@ -369,7 +369,8 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
             node.data.clear();
             node.reportedSize = 0;
             if (disposition == CREATE_ALWAYS)
-                node.attributes = (flags & kept) | FILE_ATTRIBUTE_ARCHIVE | (node.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+                node.attributes =
+                    (flags & kept) | FILE_ATTRIBUTE_ARCHIVE | (node.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
             pc().files.Sync(t.path);
         }
         if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) error = ERROR_ALREADY_EXISTS;
@@ -531,8 +532,8 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     const std::string from = sim::FromAnsi(existing ? existing : "");
     const std::string to = sim::FromAnsi(target ? target : "");
-    if (auto e = pc().Enter("MoveFileExA", pc().FullPath(existing ? existing : "") + " -> " +
-                                               pc().FullPath(target ? target : "")))
+    if (auto e = pc().Enter("MoveFileExA",
+                            pc().FullPath(existing ? existing : "") + " -> " + pc().FullPath(target ? target : "")))
         return sim::Fail(*e, FALSE);
     if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) sim::Unmodelled("MoveFileExA flags");
     if (auto e = sim::NameError(from)) return sim::Fail(*e, FALSE);

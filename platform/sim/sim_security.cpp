@@ -43,8 +43,10 @@ HWND WINAPI GetShellWindow() {
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) {
     if (auto e = pc().Enter("GetWindowThreadProcessId", "")) return sim::Fail(*e, DWORD(0));
     DWORD id = 0;
-    if (window && window == pc().shell.window && pc().shell.running) id = pc().shell.processId;
-    else if (window && pc().windows.count(window) && pc().windows[window].alive) id = sim::kOwnProcessId;
+    if (window && window == pc().shell.window && pc().shell.running)
+        id = pc().shell.processId;
+    else if (window && pc().windows.count(window) && pc().windows[window].alive)
+        id = sim::kOwnProcessId;
     if (!id) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, DWORD(0));
     if (processId) *processId = id;
     return id + 4;  // the thread
@@ -77,7 +79,8 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
             return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
         elevated = pc().shell.elevated;
     }
-    sim::Machine::Handle t{sim::Machine::Handle::Token, process == sim::kCurrentProcess ? "installer" : "desktop", access, 0};
+    sim::Machine::Handle t{sim::Machine::Handle::Token, process == sim::kCurrentProcess ? "installer" : "desktop",
+                           access, 0};
     t.elevated = elevated;
     *token = pc().NewHandle(std::move(t));
     return TRUE;
@@ -139,10 +142,18 @@ BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR appl
     const std::string folder = currentDirectory ? sim::Utf8(currentDirectory) : m.currentFolder;
     const std::string path = m.files.Resolve(m.files.Normalize(app, m.currentFolder));
     auto it = m.files.nodes.find(path);
-    if (path.empty() || it == m.files.nodes.end() || it->second.directory) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (path.empty() || it == m.files.nodes.end() || it->second.directory)
+        return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     const int show = (startupInfo->dwFlags & STARTF_USESHOWWINDOW) ? startupInfo->wShowWindow : SW_SHOWNORMAL;
-    sim::ShellExecuteRecord launch{"", app, sim::Utf8(commandLine ? commandLine : L""), folder, m.currentFolder,
-                                   show, m.now, "CreateProcessWithTokenW", t->elevated};
+    sim::ShellExecuteRecord launch{"",
+                                   app,
+                                   sim::Utf8(commandLine ? commandLine : L""),
+                                   folder,
+                                   m.currentFolder,
+                                   show,
+                                   m.now,
+                                   "CreateProcessWithTokenW",
+                                   t->elevated};
     m.launches.push_back(launch);
     sim::StartMainAppIfItIs(path);
     const DWORD id = m.nextProcessId;

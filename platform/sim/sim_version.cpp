@@ -199,7 +199,6 @@ bool SameKey(const std::u16string& key, const std::string& wanted) {
     return true;
 }
 
-
 }  // namespace
 
 }  // namespace sim
@@ -312,7 +311,8 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT
     }
     auto* out = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes)) + ansi;
     for (std::size_t i = 0; i < node.valueLength; ++i)
-        out[i] = sim::Narrow(std::wstring(1, wchar_t(bytes[node.value + 2 * i] | bytes[node.value + 2 * i + 1] << 8)), CP_ACP)[0];
+        out[i] = sim::Narrow(std::wstring(1, wchar_t(bytes[node.value + 2 * i] | bytes[node.value + 2 * i + 1] << 8)),
+                             CP_ACP)[0];
     if (node.valueLength) out[node.valueLength - 1] = 0;
     *buffer = out;
     if (length) *length = node.valueLength;

@@ -20,7 +20,9 @@
 // never appeared); 4 when a box appeared that the script did not cover, or
 // lacked the button to press; 5 on timeout (the program is then
 // terminated); 10 when the program could not be started; 64 on bad usage.
+// windows.h comes first: the other SDK headers need it.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>
@@ -110,8 +112,7 @@ std::string className(HWND w) {
 }
 
 BOOL CALLBACK collectBoxes(HWND w, LPARAM lp) {
-    if (IsWindowVisible(w) && className(w) == "#32770")
-        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(w);
+    if (IsWindowVisible(w) && className(w) == "#32770") reinterpret_cast<std::vector<HWND>*>(lp)->push_back(w);
     return TRUE;
 }
 
@@ -130,8 +131,10 @@ std::string quoteArg(const std::string& a) {
             ++backslashes;
             continue;
         }
-        if (c == '"') q.append(backslashes * 2 + 1, '\\');
-        else q.append(backslashes, '\\');
+        if (c == '"')
+            q.append(backslashes * 2 + 1, '\\');
+        else
+            q.append(backslashes, '\\');
         backslashes = 0;
         q += c;
     }
@@ -140,9 +143,7 @@ std::string quoteArg(const std::string& a) {
     return q;
 }
 
-bool fileExists(const std::string& p) {
-    return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool fileExists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void touch(const std::string& p) {
     HANDLE f = CreateFileA(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -169,12 +170,18 @@ int main(int argc, char** argv) {
             break;
         }
         if (i + 1 >= argc) return usage();
-        if (a == "--out") outPath = argv[++i];
-        else if (a == "--answers") answerList = argv[++i];
-        else if (a == "--timeout") timeoutSeconds = std::atof(argv[++i]);
-        else if (a == "--snap-dir") snapDir = argv[++i];
-        else if (a == "--cwd") cwd = argv[++i];
-        else return usage();
+        if (a == "--out")
+            outPath = argv[++i];
+        else if (a == "--answers")
+            answerList = argv[++i];
+        else if (a == "--timeout")
+            timeoutSeconds = std::atof(argv[++i]);
+        else if (a == "--snap-dir")
+            snapDir = argv[++i];
+        else if (a == "--cwd")
+            cwd = argv[++i];
+        else
+            return usage();
     }
     if (outPath.empty() || i >= argc) return usage();
 
@@ -260,8 +267,8 @@ int main(int argc, char** argv) {
 
     while (!ended) {
         if (GetTickCount() - start > limit) {
-            std::snprintf(buf, sizeof buf, "{\"event\":\"timeout\",\"seconds\":%.1f,\"boxes\":%d}",
-                          timeoutSeconds, boxCount);
+            std::snprintf(buf, sizeof buf, "{\"event\":\"timeout\",\"seconds\":%.1f,\"boxes\":%d}", timeoutSeconds,
+                          boxCount);
             emit(buf);
             TerminateProcess(pi.hProcess, 259);
             WaitForSingleObject(pi.hProcess, 5000);
@@ -332,18 +339,16 @@ int main(int argc, char** argv) {
                         if (!pressId && GetDlgItem(box, id)) pressId = id;
                 }
             }
-            std::string rec = "{\"event\":\"box\",\"index\":" + std::to_string(index) +
-                              ",\"owner_pid\":" + std::to_string(ownerPid) +
-                              ",\"owner_is_program\":" + (ownerPid == pi.dwProcessId ? "true" : "false") +
-                              ",\"caption_hex\":\"" + hex(caption) + "\",\"text_hex\":\"" + hex(text) +
-                              "\",\"caption_utf8_hex\":\"" + hex(unicodeText(box)) + "\",\"text_utf8_hex\":\"" +
-                              hex(unicodeText(GetDlgItem(box, 0xFFFF))) +
-                              "\",\"buttons\":[" + buttons + "],\"button_labels_utf8_hex\":[" + buttonTexts +
-                              "],\"style\":" +
-                              std::to_string(GetWindowLongA(box, GWL_STYLE)) +
-                              ",\"exstyle\":" + std::to_string(GetWindowLongA(box, GWL_EXSTYLE)) +
-                              ",\"answer\":\"" + (scripted ? answer : std::string()) + "\",\"outcome\":\"" +
-                              outcome + "\",\"ms\":" + std::to_string(GetTickCount() - start) + "}";
+            std::string rec =
+                "{\"event\":\"box\",\"index\":" + std::to_string(index) + ",\"owner_pid\":" + std::to_string(ownerPid) +
+                ",\"owner_is_program\":" + (ownerPid == pi.dwProcessId ? "true" : "false") + ",\"caption_hex\":\"" +
+                hex(caption) + "\",\"text_hex\":\"" + hex(text) + "\",\"caption_utf8_hex\":\"" + hex(unicodeText(box)) +
+                "\",\"text_utf8_hex\":\"" + hex(unicodeText(GetDlgItem(box, 0xFFFF))) + "\",\"buttons\":[" + buttons +
+                "],\"button_labels_utf8_hex\":[" + buttonTexts +
+                "],\"style\":" + std::to_string(GetWindowLongA(box, GWL_STYLE)) +
+                ",\"exstyle\":" + std::to_string(GetWindowLongA(box, GWL_EXSTYLE)) + ",\"answer\":\"" +
+                (scripted ? answer : std::string()) + "\",\"outcome\":\"" + outcome +
+                "\",\"ms\":" + std::to_string(GetTickCount() - start) + "}";
             emit(rec);
             if (pressId) SendMessageA(GetDlgItem(box, pressId), BM_CLICK, 0, 0);
         }
@@ -353,8 +358,7 @@ int main(int argc, char** argv) {
             ended = true;
         }
     }
-    std::snprintf(buf, sizeof buf,
-                  "{\"event\":\"exit\",\"code\":%lu,\"boxes\":%d,\"unused_answers\":%d,\"ms\":%lu}",
+    std::snprintf(buf, sizeof buf, "{\"event\":\"exit\",\"code\":%lu,\"boxes\":%d,\"unused_answers\":%d,\"ms\":%lu}",
                   exitCode, boxCount, int(answers.size() - nextAnswer), GetTickCount() - start);
     emit(buf);
     std::fclose(g_out);

@@ -12,7 +12,9 @@
 //                                         (yes) or are not (no) chosen, and
 //                                         they agree with CNG on FILE: whole,
 //                                         in uneven pieces, and on its seal
+// windows.h comes first: the other SDK headers need it.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -166,7 +168,8 @@ int Hash(const char* path, bool expectExtensions) {
     std::vector<std::uint8_t> bytes;
     if (FILE* f = std::fopen(path, "rb")) {
         std::uint8_t buffer[1 << 16];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.insert(bytes.end(), buffer, buffer + n);
         std::fclose(f);
     }
     Check(bytes.size() > 1000000, std::string(path) + " read: " + std::to_string(bytes.size()) + " bytes");
@@ -191,7 +194,8 @@ int Hash(const char* path, bool expectExtensions) {
     pe::MemorySource viaCng(bytes), viaExtensions(bytes);
     EngineSink cngSink(Sha256::Engine::Cng), extensionsSink(Sha256::Engine::Processor);
     Check(pe::CheckSeal(viaCng, cngSink) == pe::SealStatus::kIntact, "the seal holds through CNG");
-    Check(pe::CheckSeal(viaExtensions, extensionsSink) == pe::SealStatus::kIntact, "the seal holds through the extensions");
+    Check(pe::CheckSeal(viaExtensions, extensionsSink) == pe::SealStatus::kIntact,
+          "the seal holds through the extensions");
     return failures;
 }
 

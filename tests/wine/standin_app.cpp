@@ -58,13 +58,13 @@ void logEvent(const char* event, const char* fmt = nullptr, ...) {
         va_end(ap);
     }
     char line[800];
-    int len = std::snprintf(line, sizeof line, "%lu %lu %s%s%s\r\n", GetCurrentProcessId(),
-                            GetTickCount(), event, detail[0] ? " " : "", detail);
+    int len = std::snprintf(line, sizeof line, "%lu %lu %s%s%s\r\n", GetCurrentProcessId(), GetTickCount(), event,
+                            detail[0] ? " " : "", detail);
     if (len < 0) return;
     if (len > int(sizeof line) - 1) len = int(sizeof line) - 1;
     for (int attempt = 0; attempt < 50; ++attempt) {
-        HANDLE f = CreateFileA(g_logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE f = CreateFileA(g_logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (f != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(f, line, DWORD(len), &written, nullptr);
@@ -93,31 +93,34 @@ void checkForeground() {
 
 LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_SHOWWINDOW:
-        logEvent(wp ? "shown" : "hidden");
-        break;
-    case WM_SIZE:
-        if (wp == SIZE_MINIMIZED) setState("minimized");
-        else if (wp == SIZE_MAXIMIZED) setState("maximized");
-        else if (wp == SIZE_RESTORED) setState("normal");
-        break;
-    case WM_ACTIVATE:
-        logEvent(LOWORD(wp) == WA_INACTIVE ? "deactivated" : "activated", "%s%s",
-                 LOWORD(wp) == WA_CLICKACTIVE ? "click" : "", HIWORD(wp) ? " minimized" : "");
-        break;
-    case WM_TIMER:
-        if (wp == kForegroundTimer) {
-            checkForeground();
+        case WM_SHOWWINDOW:
+            logEvent(wp ? "shown" : "hidden");
+            break;
+        case WM_SIZE:
+            if (wp == SIZE_MINIMIZED)
+                setState("minimized");
+            else if (wp == SIZE_MAXIMIZED)
+                setState("maximized");
+            else if (wp == SIZE_RESTORED)
+                setState("normal");
+            break;
+        case WM_ACTIVATE:
+            logEvent(LOWORD(wp) == WA_INACTIVE ? "deactivated" : "activated", "%s%s",
+                     LOWORD(wp) == WA_CLICKACTIVE ? "click" : "", HIWORD(wp) ? " minimized" : "");
+            break;
+        case WM_TIMER:
+            if (wp == kForegroundTimer) {
+                checkForeground();
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            logEvent("close");
+            DestroyWindow(hwnd);
             return 0;
-        }
-        break;
-    case WM_CLOSE:
-        logEvent("close");
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
@@ -136,9 +139,12 @@ void parseWords(const char* text, Options& o) {
         size_t j = i;
         while (j < s.size() && unsigned(s[j]) > 32) ++j;
         std::string w = s.substr(i, j - i);
-        if (w == "--minimized") o.minimized = true;
-        else if (w == "--holder") o.holder = true;
-        else if (w.rfind("--linger=", 0) == 0) o.lingerSeconds = DWORD(std::strtoul(w.c_str() + 9, nullptr, 10));
+        if (w == "--minimized")
+            o.minimized = true;
+        else if (w == "--holder")
+            o.holder = true;
+        else if (w.rfind("--linger=", 0) == 0)
+            o.lingerSeconds = DWORD(std::strtoul(w.c_str() + 9, nullptr, 10));
         i = j;
     }
 }
@@ -178,8 +184,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int showCmd) {
 
     HANDLE marker = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, kMarkerName);
     DWORD markerError = GetLastError();
-    if (!marker) logEvent("marker-failed", "%lu", markerError);
-    else logEvent(markerError == ERROR_ALREADY_EXISTS ? "marker-existed" : "marker-created");
+    if (!marker)
+        logEvent("marker-failed", "%lu", markerError);
+    else
+        logEvent(markerError == ERROR_ALREADY_EXISTS ? "marker-existed" : "marker-created");
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = windowProc;
@@ -191,8 +199,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int showCmd) {
         logEvent("register-failed", "%lu", GetLastError());
         return 2;
     }
-    g_window = CreateWindowExA(0, kWindowClass, "Lexomir", WS_OVERLAPPEDWINDOW, 100, 100, 480, 320,
-                               nullptr, nullptr, instance, nullptr);
+    g_window = CreateWindowExA(0, kWindowClass, "Lexomir", WS_OVERLAPPEDWINDOW, 100, 100, 480, 320, nullptr, nullptr,
+                               instance, nullptr);
     if (!g_window) {
         logEvent("window-failed", "%lu", GetLastError());
         return 2;
@@ -217,8 +225,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int showCmd) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    if (got == 0) logEvent("quit", "%d", int(msg.wParam));
-    else logEvent("getmessage-failed", "%lu", GetLastError());
+    if (got == 0)
+        logEvent("quit", "%d", int(msg.wParam));
+    else
+        logEvent("getmessage-failed", "%lu", GetLastError());
     if (marker) CloseHandle(marker);
     logEvent("exit");
     return 0;
