@@ -10,8 +10,10 @@ namespace sim {
 
 namespace {
 
+// Never destroyed: a simulated thread that outlives its test (the progress
+// window's) still enters the simulation while the process exits.
 const std::map<std::string, std::string>& LibraryOf() {
-    static const std::map<std::string, std::string> table = {
+    static const auto* table = new std::map<std::string, std::string>{
         {"MessageBoxA", "user32.dll"},
         {"MessageBoxExA", "user32.dll"},
         {"MessageBoxW", "user32.dll"},
@@ -40,7 +42,7 @@ const std::map<std::string, std::string>& LibraryOf() {
         {"ShellExecuteA", "shell32.dll"},
         {"SHGetFileInfoA", "shell32.dll"},
     };
-    return table;
+    return *table;
 }
 
 }  // namespace
