@@ -39,11 +39,12 @@ bash "$root/scripts/setup.sh" nsis gnuplot-nox
 # fast the emulator is, not the installer: none is taken, and bench/lean.py
 # measures what needs no time (size, libraries loaded, peak memory of the
 # 64-bit test build against the same build's floor).
-host32=$(python3 "$root/scripts/host32.py")
+mapfile -t probe < <(python3 "$root/scripts/host32.py" --explain)
+host32=${probe[0]}
 lean=0
 if [[ $host32 != native ]]; then
   lean=1
-  why="32-bit programs run $host32 here: $(python3 "$root/scripts/host32.py" --explain | tail -n 1)"
+  why="32-bit programs run $host32 here: ${probe[1]}"
   echo "bench: $why." >&2
   echo "bench: times measured under emulation are not times: no time is measured here. Measuring the" >&2
   echo "       size, the libraries loaded and peak memory (64-bit test build against its floor) instead." >&2

@@ -14,8 +14,10 @@ start=$SECONDS
 # Unformatted code fails before anything is built.
 bash scripts/check_format.sh
 
-host32=$(python3 scripts/host32.py)
-echo "test: 32-bit programs on this host: $host32 ($(python3 scripts/host32.py --explain | tail -n 1))"
+# One probe: its answer, then why.
+mapfile -t probe < <(python3 scripts/host32.py --explain)
+host32=${probe[0]}
+echo "test: 32-bit programs on this host: $host32 (${probe[1]})"
 
 # The reasons CTest's summary leaves out: what each skipped test said.
 skipped_reasons() {

@@ -337,6 +337,7 @@ class Runner:
         self.old_sha = hashlib.sha256(OLD_DATA).hexdigest()
         with open(opts.installer, "rb") as f:
             self.installer_bytes = f.read()
+        self.installer_imports = {d.lower() for d in PeImage(self.installer_bytes).imported_dlls()}
 
     # ---- per-scenario state -------------------------------------------------
     def env_for(self, scenario):
@@ -633,8 +634,7 @@ class Runner:
             return
         gui = sorted(self.GUI_LIBRARIES.intersection(installer[0]))
         # Only a build that delay-loads them (the x86-64 one) can keep them out.
-        imported = {d.lower() for d in PeImage(self.installer_bytes).imported_dlls()}
-        if sc.shows_nothing and gui and not self.GUI_LIBRARIES.intersection(imported):
+        if sc.shows_nothing and gui and not self.GUI_LIBRARIES.intersection(self.installer_imports):
             failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
         if sc.boxes and "user32.dll" not in gui:
             failures.append("a run that shows a box did not load user32.dll (loaded: %s)" % ", ".join(installer[0]))

@@ -16,7 +16,6 @@ Python standard library, openssl and osslsigncode.
 import argparse
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -24,6 +23,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import winehost  # noqa: E402
+from check_image import DIR_SECURITY, PeImage  # noqa: E402
 
 SCENARIOS = ("quiet_capitals", "distorted_installer")
 
@@ -31,11 +31,7 @@ SCENARIOS = ("quiet_capitals", "distorted_installer")
 def security_directory(path):
     """(offset, size) of the certificate table named by the PE header."""
     with open(path, "rb") as f:
-        data = f.read(4096)
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    magic = struct.unpack_from("<H", data, pe + 24)[0]
-    dirs = pe + 24 + (96 if magic == 0x10B else 112)
-    return struct.unpack_from("<II", data, dirs + 4 * 8)
+        return PeImage(f.read(4096)).directory(DIR_SECURITY)
 
 
 def main():

@@ -18,7 +18,6 @@ Python standard library only.
 import fcntl
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -27,6 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import host32  # noqa: E402
+from check_image import PeImage  # noqa: E402
 
 WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "wine"
@@ -44,15 +44,9 @@ def host_kind():
 
 
 def pe_machine(path):
-    """'x86' or 'x64' from a PE file's header."""
+    """'x86' or 'x64' from a PE file's header (its first page holds it)."""
     with open(path, "rb") as f:
-        head = f.read(4096)
-    if head[:2] != b"MZ" or len(head) < 0x40:
-        raise ValueError("%s is not a Windows program" % path)
-    pe = struct.unpack_from("<I", head, 0x3C)[0]
-    if pe + 6 > len(head) or head[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("%s has no PE header" % path)
-    machine = struct.unpack_from("<H", head, pe + 4)[0]
+        machine = PeImage(f.read(4096)).machine
     return {0x14C: "x86", 0x8664: "x64"}.get(machine, "machine 0x%x" % machine)
 
 
