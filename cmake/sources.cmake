@@ -27,6 +27,7 @@ set(LEXOMIR_PRODUCT_SOURCES
   runtime/text_to_int.cpp
   runtime/thread.cpp
   platform/admin_rights.cpp
+  platform/files.cpp
   platform/sha256.cpp
   platform/sha256_extensions.cpp
   platform/system_library.cpp)

@@ -4,19 +4,18 @@
 #include "driver/main_app.h"
 #include "driver/update_package.h"
 #include "environment/install_target.h"
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 
 std::string AppExecutablePath() { return InstallEnvironment.AppFolder + UpdatePackage.AppName + ".exe"; }
 
 bool ProbeInstanceMapping() {
     SetLastError(ERROR_SUCCESS);
-    HANDLE mapping =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, InstanceMappingSize, InstanceMappingName);
-    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     // Never keep the handle: it would hold the marker alive after the
     // application ends, and a later probe would find the installer's own.
-    if (mapping) CloseHandle(mapping);
-    return !existed;
+    const TOwnedHandle mapping(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, InstanceMappingSize, InstanceMappingName));
+    return GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
 void RequestAppQuit() {

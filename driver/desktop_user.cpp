@@ -1,25 +1,9 @@
 #include "driver/desktop_user.h"
 
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 
 namespace {
-
-// Closes a handle when it goes out of scope.
-class OwnedHandle {
-public:
-    OwnedHandle() = default;
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    ~OwnedHandle() {
-        if (handle_) CloseHandle(handle_);
-    }
-    HANDLE* Out() { return &handle_; }
-    HANDLE Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 // Whether a token is elevated; nothing when the system cannot tell
 // (Windows XP has no elevation) or the question fails.
@@ -46,8 +30,8 @@ bool Widen(const std::string& text, std::wstring& wide) {
 bool StartAsDesktopUser(const std::string& program, const std::string& folder) {
     bool elevated = false;
     {
-        OwnedHandle own;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Out()) || !IsElevated(own.Get(), elevated) ||
+        TOwnedHandle own;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Receive()) || !IsElevated(own.Get(), elevated) ||
             !elevated)
             return false;
     }
@@ -58,20 +42,19 @@ bool StartAsDesktopUser(const std::string& program, const std::string& folder) {
     if (!shell) return false;
     DWORD shellProcessId = 0;
     if (!GetWindowThreadProcessId(shell, &shellProcessId) || !shellProcessId) return false;
-    OwnedHandle shellProcess;
-    *shellProcess.Out() = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId);
+    TOwnedHandle shellProcess(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId));
     if (!shellProcess) return false;
-    OwnedHandle shellToken;
-    if (!OpenProcessToken(shellProcess.Get(), TOKEN_DUPLICATE | TOKEN_QUERY, shellToken.Out())) return false;
+    TOwnedHandle shellToken;
+    if (!OpenProcessToken(shellProcess.Get(), TOKEN_DUPLICATE | TOKEN_QUERY, shellToken.Receive())) return false;
     // A shell that runs elevated itself (UAC off) gives nothing better
     // than this process's own token.
     if (!IsElevated(shellToken.Get(), elevated) || elevated) return false;
 
-    OwnedHandle primary;
+    TOwnedHandle primary;
     if (!DuplicateTokenEx(
             shellToken.Get(),
             TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
-            nullptr, SecurityImpersonation, TokenPrimary, primary.Out()))
+            nullptr, SecurityImpersonation, TokenPrimary, primary.Receive()))
         return false;
 
     std::wstring wideProgram, wideFolder;
@@ -85,7 +68,8 @@ bool StartAsDesktopUser(const std::string& program, const std::string& folder) {
     if (!CreateProcessWithTokenW(primary.Get(), 0, wideProgram.c_str(), commandLine.data(), 0, nullptr,
                                  wideFolder.empty() ? nullptr : wideFolder.c_str(), &startup, &started))
         return false;
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    // The application runs on its own; nothing here waits on it.
+    TOwnedHandle(started.hThread).Close();
+    TOwnedHandle(started.hProcess).Close();
     return true;
 }

@@ -9,6 +9,7 @@
 #include "install/installed_size.h"
 #include "install/self_check.h"
 #include "messages/messages.h"
+#include "platform/files.h"
 #include "platform/win32.h"
 #include "runtime/command_line.h"
 #include "runtime/text.h"
@@ -16,11 +17,6 @@
 TUpdatePackage UpdatePackage;
 
 namespace {
-
-bool FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool AskToStartApp() {
     const TUpdatePackage& p = UpdatePackage;
@@ -72,7 +68,7 @@ UpdateOutcome RunUpdateSequence() {
 
     QuietMode = FirstArgument == "modest";
 
-    if (!FileExists(AppExecutablePath())) {
+    if (!IsExistingFile(AppExecutablePath())) {
         ShowError("There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
                   "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
                   "Пожалуйста, сначала установите программу.");

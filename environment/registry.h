@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 
 class TRegistry {
@@ -24,17 +25,21 @@ public:
     // `type`, when given, receives REG_SZ or REG_EXPAND_SZ (REG_NONE for
     // a value that is missing or empty).
     std::string ReadText(const std::string& name, DWORD* type = nullptr);
+    // A value as stored, read in one query into a buffer of `limit` bytes:
+    // false when there is no open key, or the value is missing, larger than
+    // the buffer or unreadable.
+    bool ReadBytes(const std::string& name, DWORD limit, DWORD& type, std::string& bytes);
     // Raises ERegistryException (with an empty message) when the write fails.
     void WriteDword(const std::string& name, DWORD value);
     void ClosePath();
 
     HKEY Root() const { return root_; }
     REGSAM Access() const { return access_; }
-    bool HasOpenKey() const { return key_ != nullptr; }
+    bool HasOpenKey() const { return key_.IsValid(); }
 
 private:
     HKEY root_ = HKEY_CURRENT_USER;
-    HKEY key_ = nullptr;
+    TOwnedKey key_;
     REGSAM access_;
 };
 

@@ -7,6 +7,8 @@
 #include "install/version_probes.h"
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
+#include "platform/files.h"
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 #include "progress/progress_window.h"
 #include "runtime/exception.h"
@@ -96,18 +98,13 @@ void DiscardTemporary(const std::string& temp, bool created) {
 // A new file of this process: created exclusively, so a name that someone
 // took again after the clearing is a failure rather than something to
 // write through, and checked to be a plain file with this one name.
-HANDLE CreateFreshFile(const std::string& path, bool& created) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return file;
+TOwnedFile CreateFreshFile(const std::string& path, bool& created) {
+    TOwnedFile file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return file;
     created = true;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(file, &info) &&
-        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-        info.nNumberOfLinks == 1)
-        return file;
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
+    if (!IsSoleNamePlainFile(file.Get())) file.Reset();
+    return file;
 }
 
 // Writes the whole buffer with one write to a fresh temporary file and
@@ -116,12 +113,12 @@ HANDLE CreateFreshFile(const std::string& path, bool& created) {
 bool WriteNewFile(const std::string& path, const ResourceCopy& copy, bool& created) {
     created = false;
     if (!ClearTemporaryName(path)) return false;
-    HANDLE file = CreateFreshFile(path, created);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    TOwnedFile file = CreateFreshFile(path, created);
+    if (!file) return false;
     DWORD written = 0;
-    bool ok = WriteFile(file, copy.bytes.get(), copy.size, &written, nullptr) && written == copy.size;
-    ok = ok && FlushFileBuffers(file);
-    ok = CloseHandle(file) && ok;
+    bool ok = WriteFile(file.Get(), copy.bytes.get(), copy.size, &written, nullptr) && written == copy.size;
+    ok = ok && FlushFileBuffers(file.Get());
+    ok = file.Close() && ok;
     return ok;
 }
 
@@ -164,11 +161,6 @@ bool HasVersionProbe(const std::string& type) {
     for (const char* word : {"pak", "3bs", "lng", "cok", "exe"})
         if (type == word) return true;
     return false;
-}
-
-bool IsExistingFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 struct VersionVerdict {

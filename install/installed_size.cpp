@@ -4,6 +4,7 @@
 
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 
 std::int64_t FolderSizeKb(const std::string& folder) {
@@ -19,8 +20,8 @@ std::int64_t FolderSizeKb(const std::string& folder) {
         std::string current = worklist[index];
         AddTrailingBackslash(current);
         WIN32_FIND_DATAA entry;
-        HANDLE find = FindFirstFileA((current + "*.*").c_str(), &entry);
-        if (find == INVALID_HANDLE_VALUE) continue;  // an unlistable folder adds nothing
+        TOwnedFind find(FindFirstFileA((current + "*.*").c_str(), &entry));
+        if (!find) continue;  // an unlistable folder adds nothing
         do {
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 total += (std::uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
@@ -28,8 +29,7 @@ std::int64_t FolderSizeKb(const std::string& folder) {
                 // A link to a folder may lead back into the tree: never walk one.
                 if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) worklist.push_back(current + name);
             }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+        } while (FindNextFileA(find.Get(), &entry));
     }
     return std::int64_t(total >> 10);
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "install/pe_image.h"
+#include "platform/owned_handle.h"
 #include "platform/sha256.h"
 #include "platform/win32.h"
 
@@ -66,15 +67,13 @@ SelfCheckResult CheckOwnFile() {
     WCHAR name[MAX_PATH + 1];
     const DWORD length = GetModuleFileNameW(nullptr, name, MAX_PATH + 1);
     if (length == 0 || length >= MAX_PATH + 1) return SelfCheckResult::Unreadable;
-    HANDLE file =
-        CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return SelfCheckResult::Unreadable;
-    OwnFile source(file);
+    TOwnedFile file(
+        CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return SelfCheckResult::Unreadable;
+    OwnFile source(file.Get());
     CngDigest digest;
     pe::SealStatus status = pe::SealStatus::kUnreadable;
     if (!source.Failed() && digest.Begin()) status = pe::CheckSeal(source, digest);
-    const bool readFailed = source.Failed();
-    CloseHandle(file);
-    if (readFailed || status == pe::SealStatus::kUnreadable) return SelfCheckResult::Unreadable;
+    if (source.Failed() || status == pe::SealStatus::kUnreadable) return SelfCheckResult::Unreadable;
     return status == pe::SealStatus::kIntact ? SelfCheckResult::Intact : SelfCheckResult::Distorted;
 }

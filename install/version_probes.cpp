@@ -7,40 +7,30 @@
 
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
+#include "platform/files.h"
+#include "platform/owned_handle.h"
 #include "platform/system_library.h"
 #include "platform/win32.h"
+#include "runtime/little_endian.h"
 #include "runtime/text.h"
 #include "runtime/text_reader.h"
 #include "runtime/text_to_int.h"
 
 namespace {
 
-bool IsFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Little-endian, `width` bytes at `offset`; 0 on any failure.
 std::int32_t ProbeField(const std::string& path, LONGLONG offset, DWORD width) {
-    if (!IsFile(path)) return 0;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    std::int32_t result = 0;
+    if (!IsExistingFile(path)) return 0;
+    TOwnedFile file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
     LARGE_INTEGER distance;
     distance.QuadPart = offset;
-    if (SetFilePointerEx(file, distance, nullptr, FILE_BEGIN)) {
-        unsigned char field[4] = {0, 0, 0, 0};
-        DWORD read = 0;
-        if (ReadFile(file, field, width, &read, nullptr) && read == width)
-            result = std::int32_t(field[0] | field[1] << 8 | field[2] << 16 | std::uint32_t(field[3]) << 24);
-    }
-    CloseHandle(file);
-    return result;
-}
-
-template <typename F>
-F Lookup(HMODULE library, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    unsigned char field[4] = {0, 0, 0, 0};
+    DWORD read = 0;
+    if (!SetFilePointerEx(file.Get(), distance, nullptr, FILE_BEGIN) ||
+        !ReadFile(file.Get(), field, width, &read, nullptr) || read != width)
+        return 0;
+    return std::int32_t(ReadLittleEndian32(field));
 }
 
 // version.dll, from the system folder only: the installer runs elevated,
@@ -49,15 +39,10 @@ class VersionLibrary {
 public:
     VersionLibrary() : library_(LoadSystemLibrary("version.dll")) {
         if (!library_) return;
-        size = Lookup<decltype(&GetFileVersionInfoSizeA)>(library_, "GetFileVersionInfoSizeA");
-        info = Lookup<decltype(&GetFileVersionInfoA)>(library_, "GetFileVersionInfoA");
-        query = Lookup<decltype(&VerQueryValueA)>(library_, "VerQueryValueA");
+        size = LookupFunction<decltype(&GetFileVersionInfoSizeA)>(library_.Get(), "GetFileVersionInfoSizeA");
+        info = LookupFunction<decltype(&GetFileVersionInfoA)>(library_.Get(), "GetFileVersionInfoA");
+        query = LookupFunction<decltype(&VerQueryValueA)>(library_.Get(), "VerQueryValueA");
     }
-    ~VersionLibrary() {
-        if (library_) FreeLibrary(library_);
-    }
-    VersionLibrary(const VersionLibrary&) = delete;
-    VersionLibrary& operator=(const VersionLibrary&) = delete;
     bool Usable() const { return size && info && query; }
 
     decltype(&GetFileVersionInfoSizeA) size = nullptr;
@@ -65,7 +50,7 @@ public:
     decltype(&VerQueryValueA) query = nullptr;
 
 private:
-    HMODULE library_;
+    TOwnedModule library_;
 };
 
 // Takes the part of `text` before its first dot, when there is a dot that
@@ -85,7 +70,7 @@ std::int32_t ProbeCokVersion(const std::string& path) { return ProbeField(path, 
 std::int32_t Probe3bsVersion(const std::string& path) { return ProbeField(path, 6, 1); }
 
 std::int32_t ProbeLngVersion(const std::string& path) {
-    if (!IsFile(path)) return 0;
+    if (!IsExistingFile(path)) return 0;
     TTextReader reader;
     try {
         reader.Bind(path);

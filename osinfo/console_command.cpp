@@ -6,6 +6,8 @@
 
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
+#include "platform/files.h"
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 
 namespace {
@@ -92,12 +94,9 @@ std::string ClaimCaptureFile(const std::string& folder) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::string path = folder + DrawName();
         // Not through a link planted under the drawn name either.
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return path;
-        }
+        const TOwnedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file) return path;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::string();
     }
@@ -109,18 +108,17 @@ void RunHidden(std::string commandLine) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process{};
+    PROCESS_INFORMATION started{};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process))
+                        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &started))
         return;
+    const TOwnedHandle process(started.hProcess), thread(started.hThread);
     // Nothing is on screen yet: a command that hangs must not hang the
     // installer with it.
-    if (WaitForSingleObject(process.hProcess, kConsoleCommandTimeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, kTerminationWaitMs);
+    if (WaitForSingleObject(process.Get(), kConsoleCommandTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), kTerminationWaitMs);
     }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
 }
 
 // The capture file lies in a folder the user can write to: by the time it
@@ -129,17 +127,12 @@ void RunHidden(std::string commandLine) {
 // file with this one name.
 std::string ReadWholeFile(const std::string& path) {
     std::string content;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return content;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool plain = GetFileInformationByHandle(file, &info) &&
-                       !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-                       info.nNumberOfLinks == 1;
+    const TOwnedFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file || !IsSoleNamePlainFile(file.Get())) return content;
     char buffer[4096];
     DWORD read = 0;
-    while (plain && ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
-    CloseHandle(file);
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
     return content;
 }
 

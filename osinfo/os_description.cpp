@@ -8,6 +8,7 @@
 #include "environment/process_environment.h"
 #include "environment/registry.h"
 #include "osinfo/console_command.h"
+#include "platform/system_library.h"
 #include "platform/win32.h"
 #include "runtime/exception.h"
 #include "runtime/text.h"
@@ -67,11 +68,11 @@ std::optional<Facts> ReadFacts() {
     // A 32-bit process on 64-bit Windows sees x86 from GetSystemInfo; only
     // GetNativeSystemInfo, missing before XP, tells the real architecture.
     SYSTEM_INFO info{};
-    using NativeSystemInfo = void(WINAPI*)(LPSYSTEM_INFO);
-    FARPROC native = nullptr;
-    if (HMODULE kernel = GetModuleHandleA("kernel32.dll")) native = GetProcAddress(kernel, "GetNativeSystemInfo");
+    decltype(&GetNativeSystemInfo) native = nullptr;
+    if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
+        native = LookupFunction<decltype(&GetNativeSystemInfo)>(kernel, "GetNativeSystemInfo");
     if (native)
-        reinterpret_cast<NativeSystemInfo>(reinterpret_cast<void (*)()>(native))(&info);
+        native(&info);
     else
         GetSystemInfo(&info);
     f.arch = info.wProcessorArchitecture;
@@ -234,39 +235,27 @@ std::string NtEditionWord(const Facts& f) {
 // Systems that fill only the plain record name their edition in the
 // registry instead.
 std::string ProductOptionsWord() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS)
-        return "";
-    char buffer[256] = {};
-    DWORD size = sizeof buffer;
+    TRegistry registry(KEY_QUERY_VALUE);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    if (!registry.OpenPath("SYSTEM\\CurrentControlSet\\Control\\ProductOptions", false)) return "";
+    // One read into 256 bytes, REG_SZ only: a longer value or another type
+    // names no edition, and adds nothing.
     DWORD type = 0;
-    std::string word;
-    if (RegQueryValueExA(key, "ProductType", nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_SZ) {
-        const std::string text = UpperAscii(TextUpToNul(buffer, size < sizeof buffer ? size : sizeof buffer));
-        if (text == "WINNT")
-            word = "Workstation";
-        else if (text == "LANMANNT")
-            word = "Server";
-        else if (text == "SERVERNT")
-            word = "Advanced Server";
-        else
-            word = "Unknown";
-    }
-    RegCloseKey(key);
-    return word;
+    std::string stored;
+    if (!registry.ReadBytes("ProductType", 256, type, stored) || type != REG_SZ) return "";
+    const std::string text = UpperAscii(TextUpToNul(stored.data(), stored.size()));
+    if (text == "WINNT") return "Workstation";
+    if (text == "LANMANNT") return "Server";
+    if (text == "SERVERNT") return "Advanced Server";
+    return "Unknown";
 }
 
 std::string ServicePackText(const Facts& f) {
     if (f.major != 4 || f.csd != "Service Pack 6") return f.csd;
     // NT 4.0 SP6a is SP6 with this hotfix, and reports itself as SP6.
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return f.csd;
-    RegCloseKey(key);
+    TRegistry registry(KEY_QUERY_VALUE);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    if (!registry.OpenPath("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009", false)) return f.csd;
     return "Service Pack 6a";
 }
 

@@ -2,13 +2,6 @@
 
 #include "platform/system_library.h"
 
-namespace {
-template <typename F>
-F Lookup(HMODULE library, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
-}  // namespace
-
 Sha256::~Sha256() { Release(); }
 
 bool Sha256::Begin() { return Begin(ShaExtensionsUsable(ReadCpuIdentity()) ? Engine::Processor : Engine::Cng); }
@@ -20,14 +13,15 @@ bool Sha256::Begin(Engine engine) {
         extensions_.emplace();
         return true;
     }
-    library_ = LoadSystemLibrary("bcrypt.dll");
+    library_.Reset(LoadSystemLibrary("bcrypt.dll"));
     if (!library_) return false;
-    auto open = Lookup<decltype(&BCryptOpenAlgorithmProvider)>(library_, "BCryptOpenAlgorithmProvider");
-    auto create = Lookup<decltype(&BCryptCreateHash)>(library_, "BCryptCreateHash");
-    hashData_ = Lookup<decltype(&BCryptHashData)>(library_, "BCryptHashData");
-    finishHash_ = Lookup<decltype(&BCryptFinishHash)>(library_, "BCryptFinishHash");
-    destroyHash_ = Lookup<decltype(&BCryptDestroyHash)>(library_, "BCryptDestroyHash");
-    closeAlgorithm_ = Lookup<decltype(&BCryptCloseAlgorithmProvider)>(library_, "BCryptCloseAlgorithmProvider");
+    auto open = LookupFunction<decltype(&BCryptOpenAlgorithmProvider)>(library_.Get(), "BCryptOpenAlgorithmProvider");
+    auto create = LookupFunction<decltype(&BCryptCreateHash)>(library_.Get(), "BCryptCreateHash");
+    hashData_ = LookupFunction<decltype(&BCryptHashData)>(library_.Get(), "BCryptHashData");
+    finishHash_ = LookupFunction<decltype(&BCryptFinishHash)>(library_.Get(), "BCryptFinishHash");
+    destroyHash_ = LookupFunction<decltype(&BCryptDestroyHash)>(library_.Get(), "BCryptDestroyHash");
+    closeAlgorithm_ =
+        LookupFunction<decltype(&BCryptCloseAlgorithmProvider)>(library_.Get(), "BCryptCloseAlgorithmProvider");
     if (!open || !create || !hashData_ || !finishHash_ || !destroyHash_ || !closeAlgorithm_) return false;
     if (!NT_SUCCESS(open(&algorithm_, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
         algorithm_ = nullptr;
@@ -70,8 +64,7 @@ void Sha256::Release() {
     extensions_.reset();
     if (hash_) destroyHash_(hash_);
     if (algorithm_) closeAlgorithm_(algorithm_, 0);
-    if (library_) FreeLibrary(library_);
     hash_ = nullptr;
     algorithm_ = nullptr;
-    library_ = nullptr;
+    library_.Reset();
 }

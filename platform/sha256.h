@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/owned_handle.h"
 #include "platform/sha256_extensions.h"
 #include "platform/win32.h"
 
@@ -27,7 +28,7 @@ public:
 private:
     void Release();
     std::optional<Sha256Extensions> extensions_;
-    HMODULE library_ = nullptr;
+    TOwnedModule library_;
     BCRYPT_ALG_HANDLE algorithm_ = nullptr;
     BCRYPT_HASH_HANDLE hash_ = nullptr;
     decltype(&BCryptHashData) hashData_ = nullptr;

@@ -15,10 +15,8 @@ HMODULE LoadSystemLibrary(const char* name) {
 }
 
 void RestrictLibrarySearch() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     if (HMODULE kernel = GetModuleHandleA("kernel32.dll")) {
-        auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+        auto setDefault = LookupFunction<decltype(&SetDefaultDllDirectories)>(kernel, "SetDefaultDllDirectories");
         if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     }
     // Without it, at least the current folder leaves the search.

@@ -10,3 +10,12 @@ HMODULE LoadSystemLibrary(const char* name);
 // Takes the folder of the executable and the current folder out of the
 // search for libraries loaded later, by anyone. Called first of all.
 void RestrictLibrarySearch();
+
+// A function of a loaded library, as the type it is declared with
+// (`decltype(&BCryptHashData)`); null when the library lacks it. The cast
+// goes through void* because a FARPROC converts to no other function type
+// without a warning.
+template <typename Function>
+Function LookupFunction(HMODULE library, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}

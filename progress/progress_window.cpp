@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/owned_handle.h"
+
 namespace {
 
 // Shared with the window thread. The caller writes the texts before it
@@ -57,17 +59,6 @@ private:
     HANDLE event_;
 };
 
-class HandleCloser {
-public:
-    explicit HandleCloser(HANDLE handle) : handle_(handle) {}
-    ~HandleCloser() { CloseHandle(handle_); }
-    HandleCloser(const HandleCloser&) = delete;
-    HandleCloser& operator=(const HandleCloser&) = delete;
-
-private:
-    HANDLE handle_;
-};
-
 }  // namespace
 
 void TSetupForm::Execute() {
@@ -120,11 +111,10 @@ void Show(const std::string& caption, const std::string& text) {
     }
     CaptionText = caption;
     LineText = text;
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const TOwnedHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!ready) throw EThread("Cannot create the progress window's event: " + std::to_string(GetLastError()));
-    HandleCloser closer(ready);
-    NewThread<TSetupForm>(false, ready);
-    if (WaitForSingleObject(ready, INFINITE) != WAIT_OBJECT_0)
+    NewThread<TSetupForm>(false, ready.Get());
+    if (WaitForSingleObject(ready.Get(), INFINITE) != WAIT_OBJECT_0)
         throw EThread("Cannot wait for the progress window: " + std::to_string(GetLastError()));
 }
 

@@ -26,18 +26,17 @@ void TTextReader::Unbind() {
 void TTextReader::Open() {
     Close();
     if (!bound_) throw EInOutError("No file is bound to the reader", ERROR_INVALID_HANDLE);
-    file_ = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) throw EInOutError("Cannot open " + path_, GetLastError());
+    file_.Reset(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+    if (!file_) throw EInOutError("Cannot open " + path_, GetLastError());
     buffer_.resize(kChunk);
     next_ = filled_ = 0;
     ended_ = false;
 }
 
 void TTextReader::Close() {
-    if (file_ == INVALID_HANDLE_VALUE) return;
-    CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
+    if (!file_) return;
+    file_.Close();
     buffer_.clear();
     buffer_.shrink_to_fit();
     next_ = filled_ = 0;
@@ -45,14 +44,14 @@ void TTextReader::Close() {
 }
 
 void TTextReader::RequireOpen() const {
-    if (file_ == INVALID_HANDLE_VALUE) throw EInOutError("The file is not open", ERROR_INVALID_HANDLE);
+    if (!file_) throw EInOutError("The file is not open", ERROR_INVALID_HANDLE);
 }
 
 bool TTextReader::Fill() {
     if (next_ < filled_) return true;
     if (ended_) return false;
     DWORD read = 0;
-    if (!ReadFile(file_, buffer_.data(), DWORD(buffer_.size()), &read, nullptr))
+    if (!ReadFile(file_.Get(), buffer_.data(), DWORD(buffer_.size()), &read, nullptr))
         throw EInOutError("Cannot read " + path_, GetLastError());
     next_ = 0;
     filled_ = read;

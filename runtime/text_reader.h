@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 #include "runtime/exception.h"
 
@@ -37,7 +38,7 @@ public:
     // Closes the file and forgets its name.
     void Unbind();
     bool IsBound() const { return bound_; }
-    bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return file_.IsValid(); }
     const std::string& Path() const { return path_; }
 
     // Opens the bound file for reading from its beginning (closing it first
@@ -58,7 +59,7 @@ private:
 
     std::string path_;
     bool bound_ = false;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    TOwnedFile file_;
     std::vector<char> buffer_;
     std::size_t next_ = 0;    // first unread byte in buffer_
     std::size_t filled_ = 0;  // bytes of buffer_ that hold file data

@@ -4,16 +4,15 @@
 #include <string>
 
 TThread::TThread() {
-    handle_ = CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &id_);
+    handle_.Reset(CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &id_));
     if (!handle_) throw EThread("Thread creation error: " + std::to_string(GetLastError()));
 }
 
-TThread::~TThread() {
-    if (handle_) CloseHandle(handle_);
-}
+TThread::~TThread() = default;
 
 void TThread::Start() {
-    if (ResumeThread(handle_) == DWORD(-1)) throw EThread("Cannot start the thread: " + std::to_string(GetLastError()));
+    if (ResumeThread(handle_.Get()) == DWORD(-1))
+        throw EThread("Cannot start the thread: " + std::to_string(GetLastError()));
 }
 
 void TThread::DoTerminate() {}

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 #include "runtime/exception.h"
 
@@ -44,7 +45,7 @@ protected:
 private:
     static DWORD WINAPI ThreadProc(LPVOID object);
 
-    HANDLE handle_ = nullptr;
+    TOwnedHandle handle_;
     DWORD id_ = 0;
 };
 

@@ -26,6 +26,10 @@ constexpr DWORD k9x = VER_PLATFORM_WIN32_WINDOWS;
 enum class Name { Absent, Text, Dword, Only32BitView };
 enum class Options { Absent, Text, ExpandText, Dword };
 
+// 256 letters: with its NUL, one byte more than the edition's buffer.
+const std::string LongProductTypeText(256, 'W');
+const char* const LongProductType = LongProductTypeText.c_str();
+
 struct OsCase {
     const char* what;
     DWORD major, minor, build;
@@ -330,6 +334,12 @@ const OsCase kCases[] = {
     {.what = "plain record: REG_EXPAND_SZ is not taken", .major = 4, .minor = 0, .build = 1381, .extended = false,
      .productOptions = Options::ExpandText, .productType = "WinNT", .shortForm = "Microsoft Windows NT ",
      .longForm = "Microsoft Windows NT  4.0.1381"},
+    {.what = "plain record: 255 letters and the NUL fill the buffer", .major = 4, .minor = 0, .build = 1381,
+     .extended = false, .productOptions = Options::Text, .productType = LongProductType + 1,
+     .shortForm = "Microsoft Windows NT Unknown", .longForm = "Microsoft Windows NT Unknown 4.0.1381"},
+    {.what = "plain record: a text longer than the buffer adds nothing", .major = 4, .minor = 0, .build = 1381,
+     .extended = false, .productOptions = Options::Text, .productType = LongProductType,
+     .shortForm = "Microsoft Windows NT ", .longForm = "Microsoft Windows NT  4.0.1381"},
     {.what = "plain record: a DWORD", .major = 4, .minor = 0, .build = 1381, .extended = false,
      .productOptions = Options::Dword, .shortForm = "Microsoft Windows NT ", .longForm = "Microsoft Windows NT  4.0.1381"},
     {.what = "plain record: no key", .major = 4, .minor = 0, .build = 1381, .csd = "Service Pack 5",
