@@ -10,8 +10,8 @@ TInstallEnvironment InstallEnvironment;
 
 namespace {
 
-const std::string kCurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion\\";
-const std::string kShellFolders = kCurrentVersion + "Explorer\\Shell Folders";
+const std::string CurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+const std::string ShellFolders = CurrentVersion + "Explorer\\Shell Folders";
 
 // A value that is absent reads as empty; one of the wrong type raises.
 std::string ReadIfPresent(TRegistry& registry, const std::string& name) {
@@ -74,7 +74,7 @@ bool DiscoverInstallTarget() {
     {
         registry.SelectRoot(HKEY_LOCAL_MACHINE);
         ClosePathOnExit close(registry);
-        registry.OpenPath(kCurrentVersion, false);
+        registry.OpenPath(CurrentVersion, false);
         programFiles = ReadIfPresent(registry, "ProgramFilesDir");
         AddTrailingBackslash(programFiles);
     }
@@ -86,14 +86,14 @@ bool DiscoverInstallTarget() {
     {
         registry.SelectRoot(HKEY_LOCAL_MACHINE);
         ClosePathOnExit close(registry);
-        registry.OpenPath(kShellFolders, false);
+        registry.OpenPath(ShellFolders, false);
         ReadIfPresent(registry, "Common Desktop");
         if (Win32Platform == VER_PLATFORM_WIN32_NT) ReadIfPresent(registry, "Common Programs");
     }
     try {
         registry.SelectRoot(HKEY_CURRENT_USER);
         ClosePathOnExit close(registry);
-        registry.OpenPath(kShellFolders, false);
+        registry.OpenPath(ShellFolders, false);
         ReadIfPresent(registry, "Programs");
         ReadIfPresent(registry, "Desktop");
         ReadIfPresent(registry, "Startup");
@@ -102,7 +102,7 @@ bool DiscoverInstallTarget() {
         return false;
     }
 
-    env.UninstallKeyPath = kCurrentVersion + "Uninstall\\";
+    env.UninstallKeyPath = CurrentVersion + "Uninstall\\";
     env.AppFolder = programFiles + UpdatePackage.AppName;
     env.UninstallEntryPath = env.UninstallKeyPath + UpdatePackage.AppName;
 

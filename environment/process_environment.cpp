@@ -18,14 +18,14 @@ std::uint32_t generator = 0;
 
 // The user default locales whose users read Russian: the whole identifier
 // counts, so another sublanguage or sort order of these languages does not.
-constexpr LCID kRussianLocales[] = {0x0402, 0x0419, 0x0422, 0x0423, 0x043F, 0x0444, 0x0819};
+constexpr LCID RussianLocales[] = {0x0402, 0x0419, 0x0422, 0x0423, 0x043F, 0x0444, 0x0819};
 
-constexpr REGSAM kAllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+constexpr REGSAM AllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
 
 }  // namespace
 
 bool IsRussianLocale(LCID locale) {
-    for (LCID l : kRussianLocales)
+    for (LCID l : RussianLocales)
         if (l == locale) return true;
     return false;
 }
@@ -57,7 +57,7 @@ void InitProcessEnvironment() {
     // Only the flag is wanted: it picks the registry view of the run.
     OsDescription(false);
 
-    SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? kAllAccess64 : KEY_ALL_ACCESS);
+    SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? AllAccess64 : KEY_ALL_ACCESS);
 
     FirstArgument = LowerAscii(CommandLineArgument(1));
 }

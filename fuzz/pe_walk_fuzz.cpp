@@ -25,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Sha hash;
     const pe::SealStatus status = pe::CheckSeal(source, hash);
     // Arbitrary bytes are never a file that could not be read.
-    if (status == pe::SealStatus::kUnreadable) __builtin_trap();
+    if (status == pe::SealStatus::Unreadable) __builtin_trap();
     return 0;
 }

@@ -46,7 +46,7 @@ bool CopyResource(const std::string& name, const std::string& type, ResourceCopy
 // A scanner that opens each fresh file, or a backup or indexing tool, can
 // refuse a rename or delete for a moment. Such a refusal is tried again,
 // for about a second and a half in all, before it counts as a failure.
-constexpr DWORD kRetryPausesMs[] = {50, 100, 200, 400, 800};
+constexpr DWORD RetryPausesMs[] = {50, 100, 200, 400, 800};
 
 bool MayPass(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
@@ -54,7 +54,7 @@ bool MayPass(DWORD error) {
 
 template <typename Attempt>
 bool WithBriefRetry(Attempt attempt) {
-    for (DWORD pause : kRetryPausesMs) {
+    for (DWORD pause : RetryPausesMs) {
         if (attempt()) return true;
         if (!MayPass(GetLastError())) return false;
         Sleep(pause);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/little_endian.h"
+
 namespace pe {
 
 ByteSource::~ByteSource() = default;
@@ -19,22 +21,22 @@ namespace {
 
 // Limits well above anything a linker produces for this program; they keep
 // a hostile file from making the walk long.
-constexpr std::uint16_t kMaxSections = 96;
-constexpr std::uint32_t kMaxDirectoryEntries = 4096;
+constexpr std::uint16_t MaxSections = 96;
+constexpr std::uint32_t MaxDirectoryEntries = 4096;
 
-constexpr std::uint16_t kDosMagic = 0x5A4D;         // "MZ"
-constexpr std::uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
-constexpr std::uint16_t kMagicPe32 = 0x10B;
-constexpr std::uint16_t kMagicPe32Plus = 0x20B;
-constexpr std::uint32_t kDosHeaderSize = 0x40;
-constexpr std::uint32_t kCoffHeaderSize = 20;
-constexpr std::uint32_t kSectionHeaderSize = 40;
-constexpr std::uint32_t kDirResource = 2;
-constexpr std::uint32_t kDirSecurity = 4;
-constexpr std::uint32_t kMaxDataDirectories = 16;
-constexpr std::uint32_t kResourceDirHeaderSize = 16;
-constexpr std::uint32_t kResourceEntrySize = 8;
-constexpr std::uint32_t kHighBit = 0x80000000u;
+constexpr std::uint16_t DosMagic = 0x5A4D;         // "MZ"
+constexpr std::uint32_t PeSignature = 0x00004550;  // "PE\0\0"
+constexpr std::uint16_t MagicPe32 = 0x10B;
+constexpr std::uint16_t MagicPe32Plus = 0x20B;
+constexpr std::uint32_t DosHeaderSize = 0x40;
+constexpr std::uint32_t CoffHeaderSize = 20;
+constexpr std::uint32_t SectionHeaderSize = 40;
+constexpr std::uint32_t DirResource = 2;
+constexpr std::uint32_t DirSecurity = 4;
+constexpr std::uint32_t MaxDataDirectories = 16;
+constexpr std::uint32_t ResourceDirHeaderSize = 16;
+constexpr std::uint32_t ResourceEntrySize = 8;
+constexpr std::uint32_t HighBit = 0x80000000u;
 
 // Reads little-endian fields, refusing anything outside the file before the
 // source is asked for it.
@@ -42,7 +44,7 @@ class Reader {
 public:
     explicit Reader(ByteSource& src) : src_(src), size_(src.Size()) {}
 
-    std::uint64_t size() const { return size_; }
+    std::uint64_t Size() const { return size_; }
 
     bool InRange(std::uint64_t off, std::uint64_t len) const { return off <= size_ && len <= size_ - off; }
 
@@ -51,17 +53,16 @@ public:
     }
 
     bool U16(std::uint64_t off, std::uint16_t& v) {
-        std::uint8_t b[2];
+        unsigned char b[2];
         if (!Bytes(off, b, sizeof b)) return false;
-        v = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+        v = ReadLittleEndian16(b);
         return true;
     }
 
     bool U32(std::uint64_t off, std::uint32_t& v) {
-        std::uint8_t b[4];
+        unsigned char b[4];
         if (!Bytes(off, b, sizeof b)) return false;
-        v = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+        v = ReadLittleEndian32(b);
         return true;
     }
 
@@ -71,99 +72,99 @@ private:
 };
 
 struct Section {
-    std::uint32_t virtual_address = 0;
-    std::uint32_t virtual_size = 0;
-    std::uint32_t raw_size = 0;
-    std::uint32_t raw_offset = 0;
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t virtualSize = 0;
+    std::uint32_t rawSize = 0;
+    std::uint32_t rawOffset = 0;
 };
 
 struct Image {
-    std::uint64_t checksum_offset = 0;
-    std::uint64_t security_dir_offset = 0;
-    std::uint64_t headers_end = 0;   // end of the section table
-    std::uint64_t raw_data_end = 0;  // end of the last section's file data
-    std::uint32_t resource_rva = 0;
-    std::uint32_t cert_offset = 0;
-    std::uint32_t cert_size = 0;
-    std::uint16_t section_count = 0;
-    std::array<Section, kMaxSections> sections{};
+    std::uint64_t checksumOffset = 0;
+    std::uint64_t securityDirOffset = 0;
+    std::uint64_t headersEnd = 0;  // end of the section table
+    std::uint64_t rawDataEnd = 0;  // end of the last section's file data
+    std::uint32_t resourceRva = 0;
+    std::uint32_t certOffset = 0;
+    std::uint32_t certSize = 0;
+    std::uint16_t sectionCount = 0;
+    std::array<Section, MaxSections> sections{};
 };
 
 bool ReadHeaders(Reader& r, Image& img) {
-    std::uint16_t dos_magic = 0;
-    std::uint32_t pe_offset = 0;
-    if (!r.U16(0, dos_magic) || dos_magic != kDosMagic) return false;
-    if (!r.U32(0x3C, pe_offset) || pe_offset < kDosHeaderSize) return false;
+    std::uint16_t dosMagic = 0;
+    std::uint32_t peOffset = 0;
+    if (!r.U16(0, dosMagic) || dosMagic != DosMagic) return false;
+    if (!r.U32(0x3C, peOffset) || peOffset < DosHeaderSize) return false;
 
     std::uint32_t signature = 0;
-    if (!r.U32(pe_offset, signature) || signature != kPeSignature) return false;
+    if (!r.U32(peOffset, signature) || signature != PeSignature) return false;
 
-    const std::uint64_t coff = std::uint64_t{pe_offset} + 4;
-    std::uint16_t section_count = 0;
-    std::uint16_t optional_size = 0;
-    if (!r.U16(coff + 2, section_count) || !r.U16(coff + 16, optional_size)) return false;
-    if (section_count == 0 || section_count > kMaxSections) return false;
+    const std::uint64_t coff = std::uint64_t{peOffset} + 4;
+    std::uint16_t sectionCount = 0;
+    std::uint16_t optionalSize = 0;
+    if (!r.U16(coff + 2, sectionCount) || !r.U16(coff + 16, optionalSize)) return false;
+    if (sectionCount == 0 || sectionCount > MaxSections) return false;
 
-    const std::uint64_t opt = coff + kCoffHeaderSize;
-    if (!r.InRange(opt, optional_size)) return false;
+    const std::uint64_t opt = coff + CoffHeaderSize;
+    if (!r.InRange(opt, optionalSize)) return false;
     std::uint16_t magic = 0;
     if (!r.U16(opt, magic)) return false;
-    std::uint32_t dir_count_at = 0;
-    std::uint32_t dirs_at = 0;
-    if (magic == kMagicPe32) {
-        dir_count_at = 92;
-        dirs_at = 96;
-    } else if (magic == kMagicPe32Plus) {
-        dir_count_at = 108;
-        dirs_at = 112;
+    std::uint32_t dirCountAt = 0;
+    std::uint32_t dirsAt = 0;
+    if (magic == MagicPe32) {
+        dirCountAt = 92;
+        dirsAt = 96;
+    } else if (magic == MagicPe32Plus) {
+        dirCountAt = 108;
+        dirsAt = 112;
     } else {
         return false;
     }
-    if (optional_size < dirs_at) return false;
-    std::uint32_t dir_count = 0;
-    if (!r.U32(opt + dir_count_at, dir_count)) return false;
+    if (optionalSize < dirsAt) return false;
+    std::uint32_t dirCount = 0;
+    if (!r.U32(opt + dirCountAt, dirCount)) return false;
     // A directory too short to hold the certificate entry would leave signing
     // nowhere to record the table.
-    if (dir_count <= kDirSecurity || dir_count > kMaxDataDirectories) return false;
-    if (optional_size < dirs_at + dir_count * 8u) return false;
+    if (dirCount <= DirSecurity || dirCount > MaxDataDirectories) return false;
+    if (optionalSize < dirsAt + dirCount * 8u) return false;
 
-    img.checksum_offset = opt + 64;
-    const std::uint64_t dirs = opt + dirs_at;
-    std::uint32_t resource_size = 0;
-    img.security_dir_offset = dirs + kDirSecurity * 8;
-    if (!r.U32(dirs + kDirResource * 8, img.resource_rva) || !r.U32(dirs + kDirResource * 8 + 4, resource_size) ||
-        !r.U32(img.security_dir_offset, img.cert_offset) || !r.U32(img.security_dir_offset + 4, img.cert_size)) {
+    img.checksumOffset = opt + 64;
+    const std::uint64_t dirs = opt + dirsAt;
+    std::uint32_t resourceSize = 0;
+    img.securityDirOffset = dirs + DirSecurity * 8;
+    if (!r.U32(dirs + DirResource * 8, img.resourceRva) || !r.U32(dirs + DirResource * 8 + 4, resourceSize) ||
+        !r.U32(img.securityDirOffset, img.certOffset) || !r.U32(img.securityDirOffset + 4, img.certSize)) {
         return false;
     }
-    if (img.resource_rva == 0 || resource_size == 0) return false;
+    if (img.resourceRva == 0 || resourceSize == 0) return false;
 
-    const std::uint64_t table = opt + optional_size;
-    if (!r.InRange(table, std::uint64_t{section_count} * kSectionHeaderSize)) return false;
-    img.section_count = section_count;
-    img.headers_end = table + std::uint64_t{section_count} * kSectionHeaderSize;
-    img.raw_data_end = img.headers_end;
-    for (std::uint16_t i = 0; i < section_count; ++i) {
-        const std::uint64_t at = table + std::uint64_t{i} * kSectionHeaderSize;
+    const std::uint64_t table = opt + optionalSize;
+    if (!r.InRange(table, std::uint64_t{sectionCount} * SectionHeaderSize)) return false;
+    img.sectionCount = sectionCount;
+    img.headersEnd = table + std::uint64_t{sectionCount} * SectionHeaderSize;
+    img.rawDataEnd = img.headersEnd;
+    for (std::uint16_t i = 0; i < sectionCount; ++i) {
+        const std::uint64_t at = table + std::uint64_t{i} * SectionHeaderSize;
         Section& s = img.sections[i];
-        if (!r.U32(at + 8, s.virtual_size) || !r.U32(at + 12, s.virtual_address) || !r.U32(at + 16, s.raw_size) ||
-            !r.U32(at + 20, s.raw_offset)) {
+        if (!r.U32(at + 8, s.virtualSize) || !r.U32(at + 12, s.virtualAddress) || !r.U32(at + 16, s.rawSize) ||
+            !r.U32(at + 20, s.rawOffset)) {
             return false;
         }
         // A section whose data runs past the end of the file means the file
         // has been cut short.
-        if (s.raw_size != 0) {
-            if (!r.InRange(s.raw_offset, s.raw_size)) return false;
-            img.raw_data_end = std::max(img.raw_data_end, std::uint64_t{s.raw_offset} + s.raw_size);
+        if (s.rawSize != 0) {
+            if (!r.InRange(s.rawOffset, s.rawSize)) return false;
+            img.rawDataEnd = std::max(img.rawDataEnd, std::uint64_t{s.rawOffset} + s.rawSize);
         }
     }
 
     // Signing appends the table after everything else; a table anywhere else
     // would let a changed part of the image escape the digest.
-    if (img.cert_size != 0) {
-        if (img.cert_offset < img.raw_data_end) return false;
-        if (std::uint64_t{img.cert_offset} + img.cert_size != r.size()) return false;
+    if (img.certSize != 0) {
+        if (img.certOffset < img.rawDataEnd) return false;
+        if (std::uint64_t{img.certOffset} + img.certSize != r.Size()) return false;
     } else {
-        img.cert_offset = 0;
+        img.certOffset = 0;
     }
     return true;
 }
@@ -171,14 +172,14 @@ bool ReadHeaders(Reader& r, Image& img) {
 // File offset of [rva, rva + len), which must lie in the file-backed part
 // of one section.
 bool RvaToOffset(const Image& img, std::uint64_t rva, std::uint64_t len, std::uint64_t& off) {
-    for (std::uint16_t i = 0; i < img.section_count; ++i) {
+    for (std::uint16_t i = 0; i < img.sectionCount; ++i) {
         const Section& s = img.sections[i];
-        std::uint64_t backed = s.raw_size;
-        if (s.virtual_size != 0 && s.virtual_size < backed) backed = s.virtual_size;
-        if (rva < s.virtual_address) continue;
-        const std::uint64_t delta = rva - s.virtual_address;
+        std::uint64_t backed = s.rawSize;
+        if (s.virtualSize != 0 && s.virtualSize < backed) backed = s.virtualSize;
+        if (rva < s.virtualAddress) continue;
+        const std::uint64_t delta = rva - s.virtualAddress;
         if (delta >= backed || len > backed - delta) continue;
-        off = std::uint64_t{s.raw_offset} + delta;
+        off = std::uint64_t{s.rawOffset} + delta;
         return true;
     }
     return false;
@@ -186,7 +187,7 @@ bool RvaToOffset(const Image& img, std::uint64_t rva, std::uint64_t len, std::ui
 
 // One table of the resource tree, located in the file.
 struct ResourceDir {
-    std::uint64_t entries_offset = 0;
+    std::uint64_t entriesOffset = 0;
     std::uint32_t count = 0;
 };
 
@@ -200,46 +201,46 @@ public:
     ResourceTree(Reader& r, const Image& img) : r_(r), img_(img) {}
 
     // Offsets inside the tree are relative to its root.
-    bool Locate(std::uint32_t tree_offset, std::uint64_t len, std::uint64_t& off) {
-        return RvaToOffset(img_, std::uint64_t{img_.resource_rva} + tree_offset, len, off);
+    bool Locate(std::uint32_t treeOffset, std::uint64_t len, std::uint64_t& off) {
+        return RvaToOffset(img_, std::uint64_t{img_.resourceRva} + treeOffset, len, off);
     }
 
-    bool OpenDir(std::uint32_t tree_offset, ResourceDir& dir) {
+    bool OpenDir(std::uint32_t treeOffset, ResourceDir& dir) {
         std::uint64_t off = 0;
         std::uint16_t named = 0;
         std::uint16_t ids = 0;
-        if (!Locate(tree_offset, kResourceDirHeaderSize, off) || !r_.U16(off + 12, named) || !r_.U16(off + 14, ids)) {
+        if (!Locate(treeOffset, ResourceDirHeaderSize, off) || !r_.U16(off + 12, named) || !r_.U16(off + 14, ids)) {
             return false;
         }
         dir.count = std::uint32_t{named} + ids;
-        if (dir.count > kMaxDirectoryEntries) return false;
+        if (dir.count > MaxDirectoryEntries) return false;
         // The entries must follow the header inside the same section.
         std::uint64_t whole = 0;
-        if (!Locate(tree_offset, kResourceDirHeaderSize + std::uint64_t{dir.count} * kResourceEntrySize, whole) ||
+        if (!Locate(treeOffset, ResourceDirHeaderSize + std::uint64_t{dir.count} * ResourceEntrySize, whole) ||
             whole != off) {
             return false;
         }
-        dir.entries_offset = off + kResourceDirHeaderSize;
+        dir.entriesOffset = off + ResourceDirHeaderSize;
         return true;
     }
 
     bool Entry(const ResourceDir& dir, std::uint32_t i, ResourceEntry& e) {
-        const std::uint64_t at = dir.entries_offset + std::uint64_t{i} * kResourceEntrySize;
+        const std::uint64_t at = dir.entriesOffset + std::uint64_t{i} * ResourceEntrySize;
         return r_.U32(at, e.name) && r_.U32(at + 4, e.target);
     }
 
     // Compares a counted UTF-16 name with an ASCII upper-case one, ignoring
     // the case of ASCII letters.
-    bool NameEquals(std::uint32_t tree_offset, const char* want, bool& equal) {
+    bool NameEquals(std::uint32_t treeOffset, const char* want, bool& equal) {
         equal = false;
-        const std::size_t want_len = std::strlen(want);
+        const std::size_t wantLen = std::strlen(want);
         std::uint64_t off = 0;
         std::uint16_t len = 0;
-        if (!Locate(tree_offset, 2, off) || !r_.U16(off, len)) return false;
-        if (len != want_len) return true;
+        if (!Locate(treeOffset, 2, off) || !r_.U16(off, len)) return false;
+        if (len != wantLen) return true;
         std::uint64_t chars = 0;
-        if (!Locate(tree_offset, 2 + std::uint64_t{len} * 2, chars)) return false;
-        for (std::size_t i = 0; i < want_len; ++i) {
+        if (!Locate(treeOffset, 2 + std::uint64_t{len} * 2, chars)) return false;
+        for (std::size_t i = 0; i < wantLen; ++i) {
             std::uint16_t c = 0;
             if (!r_.U16(chars + 2 + i * 2, c)) return false;
             if (c >= 'a' && c <= 'z') c = static_cast<std::uint16_t>(c - 'a' + 'A');
@@ -257,7 +258,7 @@ private:
 // Type -> name -> first language -> data entry. The walk has a fixed depth
 // and each level must be of the expected kind, so entries that point back
 // up the tree cannot make it loop.
-bool FindSlot(Reader& r, const Image& img, std::uint32_t& slot_rva, std::uint32_t& slot_size) {
+bool FindSlot(Reader& r, const Image& img, std::uint32_t& slotRva, std::uint32_t& slotSize) {
     ResourceTree tree(r, img);
     ResourceDir dir;
     ResourceEntry e;
@@ -266,28 +267,28 @@ bool FindSlot(Reader& r, const Image& img, std::uint32_t& slot_rva, std::uint32_
     bool found = false;
     for (std::uint32_t i = 0; i < dir.count && !found; ++i) {
         if (!tree.Entry(dir, i, e)) return false;
-        found = e.name == kSealResourceType;
+        found = e.name == SealResourceType;
     }
-    if (!found || (e.target & kHighBit) == 0) return false;
-    if (!tree.OpenDir(e.target & ~kHighBit, dir)) return false;
+    if (!found || (e.target & HighBit) == 0) return false;
+    if (!tree.OpenDir(e.target & ~HighBit, dir)) return false;
 
     found = false;
     for (std::uint32_t i = 0; i < dir.count && !found; ++i) {
         if (!tree.Entry(dir, i, e)) return false;
-        if ((e.name & kHighBit) == 0) continue;
-        if (!tree.NameEquals(e.name & ~kHighBit, kSealResourceName, found)) return false;
+        if ((e.name & HighBit) == 0) continue;
+        if (!tree.NameEquals(e.name & ~HighBit, SealResourceName, found)) return false;
     }
-    if (!found || (e.target & kHighBit) == 0) return false;
-    if (!tree.OpenDir(e.target & ~kHighBit, dir)) return false;
+    if (!found || (e.target & HighBit) == 0) return false;
+    if (!tree.OpenDir(e.target & ~HighBit, dir)) return false;
 
     if (dir.count == 0 || !tree.Entry(dir, 0, e)) return false;
-    if ((e.target & kHighBit) != 0) return false;  // a language must hold data
-    std::uint64_t data_entry = 0;
-    return tree.Locate(e.target, 16, data_entry) && r.U32(data_entry, slot_rva) && r.U32(data_entry + 4, slot_size);
+    if ((e.target & HighBit) != 0) return false;  // a language must hold data
+    std::uint64_t dataEntry = 0;
+    return tree.Locate(e.target, 16, dataEntry) && r.U32(dataEntry, slotRva) && r.U32(dataEntry + 4, slotSize);
 }
 
-bool Overlaps(std::uint64_t a, std::uint64_t a_len, std::uint64_t b, std::uint64_t b_len) {
-    return a_len != 0 && b_len != 0 && a < b + b_len && b < a + a_len;
+bool Overlaps(std::uint64_t a, std::uint64_t aLen, std::uint64_t b, std::uint64_t bLen) {
+    return aLen != 0 && bLen != 0 && a < b + bLen && b < a + aLen;
 }
 
 // Lets CheckSeal tell a read that failed from a file that is malformed:
@@ -302,7 +303,7 @@ public:
         failed_ = failed_ || !ok;
         return ok;
     }
-    bool failed() const { return failed_; }
+    bool Failed() const { return failed_; }
 
 private:
     ByteSource& inner_;
@@ -316,47 +317,47 @@ bool LocateSeal(ByteSource& file, SealLayout& layout) {
     Image img;
     if (!ReadHeaders(r, img)) return false;
 
-    std::uint32_t slot_rva = 0;
-    std::uint32_t slot_size = 0;
-    if (!FindSlot(r, img, slot_rva, slot_size) || slot_size != kDigestSize) return false;
-    std::uint64_t slot_offset = 0;
-    if (!RvaToOffset(img, slot_rva, slot_size, slot_offset)) return false;
+    std::uint32_t slotRva = 0;
+    std::uint32_t slotSize = 0;
+    if (!FindSlot(r, img, slotRva, slotSize) || slotSize != DigestSize) return false;
+    std::uint64_t slotOffset = 0;
+    if (!RvaToOffset(img, slotRva, slotSize, slotOffset)) return false;
 
-    if (Overlaps(slot_offset, slot_size, img.checksum_offset, kChecksumSize) ||
-        Overlaps(slot_offset, slot_size, img.security_dir_offset, kSecurityDirSize) ||
-        Overlaps(slot_offset, slot_size, img.cert_offset, img.cert_size)) {
+    if (Overlaps(slotOffset, slotSize, img.checksumOffset, ChecksumSize) ||
+        Overlaps(slotOffset, slotSize, img.securityDirOffset, SecurityDirSize) ||
+        Overlaps(slotOffset, slotSize, img.certOffset, img.certSize)) {
         return false;
     }
 
-    layout.file_size = r.size();
-    layout.checksum_offset = img.checksum_offset;
-    layout.security_dir_offset = img.security_dir_offset;
-    layout.cert_offset = img.cert_offset;
-    layout.cert_size = img.cert_size;
-    layout.slot_offset = slot_offset;
-    layout.slot_size = slot_size;
+    layout.fileSize = r.Size();
+    layout.checksumOffset = img.checksumOffset;
+    layout.securityDirOffset = img.securityDirOffset;
+    layout.certOffset = img.certOffset;
+    layout.certSize = img.certSize;
+    layout.slotOffset = slotOffset;
+    layout.slotSize = slotSize;
     return true;
 }
 
 bool HashSealed(ByteSource& file, const SealLayout& layout, HashSink& sink) {
     const std::uint64_t size = file.Size();
-    if (size != layout.file_size) return false;
+    if (size != layout.fileSize) return false;
 
     struct Range {
         std::uint64_t offset, length;
     };
     std::array<Range, 4> skip{{
-        {layout.checksum_offset, kChecksumSize},
-        {layout.security_dir_offset, kSecurityDirSize},
-        {layout.cert_offset, layout.cert_size},
-        {layout.slot_offset, layout.slot_size},
+        {layout.checksumOffset, ChecksumSize},
+        {layout.securityDirOffset, SecurityDirSize},
+        {layout.certOffset, layout.certSize},
+        {layout.slotOffset, layout.slotSize},
     }};
     for (const Range& s : skip) {
         if (s.offset > size || s.length > size - s.offset) return false;
     }
     std::sort(skip.begin(), skip.end(), [](const Range& a, const Range& b) { return a.offset < b.offset; });
 
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, kHashChunkSize)));
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, HashChunkSize)));
     auto feed = [&](std::uint64_t from, std::uint64_t to) {
         while (from < to) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, buffer.size()));
@@ -379,21 +380,21 @@ bool ComputeSealDigest(ByteSource& file, const SealLayout& layout, DigestSink& h
 }
 
 bool ReadSealSlot(ByteSource& file, const SealLayout& layout, Digest& out) {
-    return layout.slot_size == kDigestSize && file.ReadAt(layout.slot_offset, out.data(), out.size());
+    return layout.slotSize == DigestSize && file.ReadAt(layout.slotOffset, out.data(), out.size());
 }
 
 SealStatus CheckSeal(ByteSource& file, DigestSink& hash) {
     FailureTrackingSource tracked(file);
     SealLayout layout;
     if (!LocateSeal(tracked, layout)) {
-        return tracked.failed() ? SealStatus::kUnreadable : SealStatus::kMalformed;
+        return tracked.Failed() ? SealStatus::Unreadable : SealStatus::Malformed;
     }
     Digest stored{};
     Digest actual{};
     if (!ReadSealSlot(file, layout, stored) || !ComputeSealDigest(file, layout, hash, actual)) {
-        return SealStatus::kUnreadable;
+        return SealStatus::Unreadable;
     }
-    return stored == actual ? SealStatus::kIntact : SealStatus::kMismatch;
+    return stored == actual ? SealStatus::Intact : SealStatus::Mismatch;
 }
 
 }  // namespace pe

@@ -20,16 +20,16 @@
 
 namespace pe {
 
-inline constexpr std::size_t kDigestSize = 32;  // SHA-256
-using Digest = std::array<std::uint8_t, kDigestSize>;
+inline constexpr std::size_t DigestSize = 32;  // SHA-256
+using Digest = std::array<std::uint8_t, DigestSize>;
 
 // Where the digest lives: resource type RT_RCDATA, name "LXSEAL", first
 // language. windres stores names upper-case; the lookup ignores ASCII case.
-inline constexpr std::uint16_t kSealResourceType = 10;
-inline constexpr char kSealResourceName[] = "LXSEAL";
+inline constexpr std::uint16_t SealResourceType = 10;
+inline constexpr char SealResourceName[] = "LXSEAL";
 
 // The largest piece of the file read and hashed at once.
-inline constexpr std::size_t kHashChunkSize = std::size_t{1} << 20;
+inline constexpr std::size_t HashChunkSize = std::size_t{1} << 20;
 
 // Random-access read-only view of a file.
 struct ByteSource {
@@ -60,27 +60,27 @@ struct DigestSink : HashSink {
     virtual bool Finish(Digest& out) = 0;
 };
 
-// File offsets of everything the digest leaves out. cert_size is 0 when the
-// file carries no certificate table (cert_offset is then 0 as well).
+// File offsets of everything the digest leaves out. certSize is 0 when the
+// file carries no certificate table (certOffset is then 0 as well).
 struct SealLayout {
-    std::uint64_t file_size = 0;
-    std::uint64_t checksum_offset = 0;      // 4 bytes
-    std::uint64_t security_dir_offset = 0;  // 8 bytes
-    std::uint64_t cert_offset = 0;
-    std::uint64_t cert_size = 0;
-    std::uint64_t slot_offset = 0;
-    std::uint32_t slot_size = 0;  // always kDigestSize
+    std::uint64_t fileSize = 0;
+    std::uint64_t checksumOffset = 0;     // 4 bytes
+    std::uint64_t securityDirOffset = 0;  // 8 bytes
+    std::uint64_t certOffset = 0;
+    std::uint64_t certSize = 0;
+    std::uint64_t slotOffset = 0;
+    std::uint32_t slotSize = 0;  // always DigestSize
 };
 
-inline constexpr std::uint32_t kChecksumSize = 4;
-inline constexpr std::uint32_t kSecurityDirSize = 8;
+inline constexpr std::uint32_t ChecksumSize = 4;
+inline constexpr std::uint32_t SecurityDirSize = 8;
 
 // Finds the skipped ranges and the slot. False for anything that is not a
 // well-formed PE32/PE32+ image with a 32-byte slot, and when a read fails.
 bool LocateSeal(ByteSource& file, SealLayout& layout);
 
 // Feeds every byte of the file, in order, except the ranges of the layout,
-// to the sink in pieces of at most kHashChunkSize bytes. False when a read
+// to the sink in pieces of at most HashChunkSize bytes. False when a read
 // or the sink fails, or the file no longer has the layout's size.
 bool HashSealed(ByteSource& file, const SealLayout& layout, HashSink& sink);
 
@@ -91,10 +91,10 @@ bool ComputeSealDigest(ByteSource& file, const SealLayout& layout, DigestSink& h
 bool ReadSealSlot(ByteSource& file, const SealLayout& layout, Digest& out);
 
 enum class SealStatus {
-    kIntact,      // the stored digest matches the file
-    kMismatch,    // the file has been changed since it was sealed
-    kMalformed,   // no valid PE image or no slot: changed, or never sealed
-    kUnreadable,  // a read or the hash itself failed; nothing can be said
+    Intact,      // the stored digest matches the file
+    Mismatch,    // the file has been changed since it was sealed
+    Malformed,   // no valid PE image or no slot: changed, or never sealed
+    Unreadable,  // a read or the hash itself failed; nothing can be said
 };
 
 // The whole check: locate, hash, compare. `hash` must be fresh.

@@ -72,8 +72,8 @@ SelfCheckResult CheckOwnFile() {
     if (!file) return SelfCheckResult::Unreadable;
     OwnFile source(file.Get());
     CngDigest digest;
-    pe::SealStatus status = pe::SealStatus::kUnreadable;
+    pe::SealStatus status = pe::SealStatus::Unreadable;
     if (!source.Failed() && digest.Begin()) status = pe::CheckSeal(source, digest);
-    if (source.Failed() || status == pe::SealStatus::kUnreadable) return SelfCheckResult::Unreadable;
-    return status == pe::SealStatus::kIntact ? SelfCheckResult::Intact : SelfCheckResult::Distorted;
+    if (source.Failed() || status == pe::SealStatus::Unreadable) return SelfCheckResult::Unreadable;
+    return status == pe::SealStatus::Intact ? SelfCheckResult::Intact : SelfCheckResult::Distorted;
 }

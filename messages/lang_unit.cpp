@@ -10,7 +10,7 @@ namespace LangUnit {
 
 namespace {
 
-const char kCrLf[] = "\r\n";
+const char CrLf[] = "\r\n";
 
 std::vector<std::string> LanguageFiles;
 std::int32_t Selected = -1;
@@ -53,13 +53,13 @@ void Continue(TTextReader& reader, std::string& value) {
     while (true) {
         const std::string line = reader.ReadLine();
         const bool blank = IsBlank(line);
-        if (!blank) value += line + kCrLf;
+        if (!blank) value += line + CrLf;
         if (blank || reader.Eof()) return;
     }
 }
 
 void DropFinalCrLf(std::string& value) {
-    if (value.size() >= 2 && value.compare(value.size() - 2, 2, kCrLf) == 0) value.resize(value.size() - 2);
+    if (value.size() >= 2 && value.compare(value.size() - 2, 2, CrLf) == 0) value.resize(value.size() - 2);
 }
 
 }  // namespace
@@ -134,7 +134,7 @@ std::string FallbackText(const std::string& key, bool skipFirst) {
     ContinuationPending = true;
     const std::string* name = FileName(FallbackIndex());
     if (!name) return std::string();
-    std::string value = FallbackLine(key) + kCrLf;
+    std::string value = FallbackLine(key) + CrLf;
     if (skipFirst) value.clear();
     try {
         Continue(FallbackLanguageFile, value);
@@ -151,7 +151,7 @@ std::string LookupText(const std::string& key, bool skipFirst) {
     ContinuationPending = true;
     const std::string* name = FileName(Selected);
     if (!name) return std::string();
-    std::string value = LookupLine(key) + kCrLf;
+    std::string value = LookupLine(key) + CrLf;
     if (ContinuationPending) {
         // The entry came from the current file, which stands after its first
         // line; a text that came from FallbackText is complete already.

@@ -15,13 +15,13 @@ namespace {
 // On Windows this record is the 32-bit one of 68 bytes.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of a 32-bit process");
 
-constexpr int kNameLetters = 8;
+constexpr int NameLetters = 8;
 // Twenty-six to the eighth names: a second clash means something other
 // than chance is at work; stop trying instead of looping.
-constexpr int kNameAttempts = 16;
+constexpr int NameAttempts = 16;
 // A terminated process is gone only a moment later; until then it may
 // still hold the capture file open.
-constexpr DWORD kTerminationWaitMs = 2000;
+constexpr DWORD TerminationWaitMs = 2000;
 
 // The interpreter is the one in the system folder, never the program the
 // ComSpec variable names: that variable is the user's to set, and this
@@ -82,7 +82,7 @@ std::optional<std::string> TempFolder() {
 
 std::string DrawName() {
     std::string name;
-    for (int i = 0; i < kNameLetters; ++i) name += char('a' + RandomBelow(26));
+    for (int i = 0; i < NameLetters; ++i) name += char('a' + RandomBelow(26));
     return name;
 }
 
@@ -91,7 +91,7 @@ std::string DrawName() {
 // overwrites a file this process made. Empty when no file could be made
 // (no such folder, no rights): the command could not write there either.
 std::string ClaimCaptureFile(const std::string& folder) {
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    for (int attempt = 0; attempt < NameAttempts; ++attempt) {
         const std::string path = folder + DrawName();
         // Not through a link planted under the drawn name either.
         const TOwnedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -115,9 +115,9 @@ void RunHidden(std::string commandLine) {
     const TOwnedHandle process(started.hProcess), thread(started.hThread);
     // Nothing is on screen yet: a command that hangs must not hang the
     // installer with it.
-    if (WaitForSingleObject(process.Get(), kConsoleCommandTimeoutMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.Get(), ConsoleCommandTimeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(process.Get(), 1);
-        WaitForSingleObject(process.Get(), kTerminationWaitMs);
+        WaitForSingleObject(process.Get(), TerminationWaitMs);
     }
 }
 

@@ -5,7 +5,7 @@
 
 // How long a command may run before it is ended; what it printed by then
 // is still read.
-constexpr unsigned long kConsoleCommandTimeoutMs = 10000;
+constexpr unsigned long ConsoleCommandTimeoutMs = 10000;
 
 // Runs `command` through the system's own cmd.exe with its standard output
 // redirected into a fresh file in the temporary folder, and returns the

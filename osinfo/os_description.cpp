@@ -148,13 +148,13 @@ void ApplyVerOutput(const std::string& v, const Facts& f, bool onlyLastRow, Wind
         const char* workstation;
         const char* server;
     };
-    static constexpr Row kRows[] = {
+    static constexpr Row Rows[] = {
         {" 6.2", "8 ", "Server 2012 "},
         {" 6.3", "8.1 ", "Server 2012 R2 "},
         {" 10", "10 ", "Server 10 "},
     };
     if (!onlyLastRow) {
-        for (const Row& row : kRows) {
+        for (const Row& row : Rows) {
             const std::size_t start = Position(v, row.marker);
             if (start == 0) continue;
             parts.name += workstation ? row.workstation : row.server;

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::uint32_t kRound[64] = {
+constexpr std::uint32_t Round[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -16,8 +16,8 @@ constexpr std::uint32_t kRound[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-constexpr std::uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                       0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+constexpr std::uint32_t Initial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
 // The compression function over whole 64-byte blocks. The state is kept
 // in the register order the round instruction wants (ABEF, CDGH). Each
@@ -38,7 +38,7 @@ __attribute__((target("sha,sse4.1,ssse3"))) void Compress(std::uint32_t state[8]
         for (int g = 0; g < 16; ++g) {
             if (g < 4)
                 w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), byteSwap);
-            __m128i wk = _mm_add_epi32(w[g & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRound[4 * g])));
+            __m128i wk = _mm_add_epi32(w[g & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(&Round[4 * g])));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
             if (g >= 3 && g <= 14) {
                 const __m128i carried = _mm_alignr_epi8(w[g & 3], w[(g + 3) & 3], 4);
@@ -61,12 +61,12 @@ __attribute__((target("sha,sse4.1,ssse3"))) void Compress(std::uint32_t state[8]
 }  // namespace
 
 bool ShaExtensionsUsable(const CpuIdentity& cpu) {
-    constexpr std::uint32_t kSsse3 = 1u << 9, kSse41 = 1u << 19, kSha = 1u << 29;
+    constexpr std::uint32_t Ssse3 = 1u << 9, Sse41 = 1u << 19, Sha = 1u << 29;
     if (cpu.maxLeaf < 7) return false;  // leaf 7 would answer with another leaf's values
-    return (cpu.leaf7Ebx & kSha) && (cpu.leaf1Ecx & kSsse3) && (cpu.leaf1Ecx & kSse41);
+    return (cpu.leaf7Ebx & Sha) && (cpu.leaf1Ecx & Ssse3) && (cpu.leaf1Ecx & Sse41);
 }
 
-Sha256Extensions::Sha256Extensions() { std::memcpy(state_, kInitial, sizeof state_); }
+Sha256Extensions::Sha256Extensions() { std::memcpy(state_, Initial, sizeof state_); }
 
 void Sha256Extensions::Update(const void* data, std::size_t size) {
     auto* bytes = static_cast<const unsigned char*>(data);

@@ -19,11 +19,11 @@ HWND Bar = nullptr;  // kept, never used: nothing moves the bar
 int Left = 0;
 int Top = 0;
 
-constexpr DWORD kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_NOCLOSE;                 // 0x203
-constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_STATICEDGE;  // 0x20009
-constexpr DWORD kStyle = WS_DLGFRAME;                 // overlapped: no system menu, no close box, not yet visible
-constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;  // 0x50000000
-constexpr DWORD kBarStyle = WS_CHILD | WS_VISIBLE | WS_THICKFRAME;  // 0x50040000
+constexpr DWORD ClassStyle = CS_VREDRAW | CS_HREDRAW | CS_NOCLOSE;                 // 0x203
+constexpr DWORD ExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_STATICEDGE;  // 0x20009
+constexpr DWORD Style = WS_DLGFRAME;                 // overlapped: no system menu, no close box, not yet visible
+constexpr DWORD LabelStyle = WS_CHILD | WS_VISIBLE;  // 0x50000000
+constexpr DWORD BarStyle = WS_CHILD | WS_VISIBLE | WS_THICKFRAME;  // 0x50040000
 
 // Half, rounded down.
 int HalfDown(int value) { return value >= 0 ? value / 2 : -((1 - value) / 2); }
@@ -33,10 +33,9 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         case WM_CREATE: {
             HINSTANCE instance = GetModuleHandleA(nullptr);
             // The label is one pixel narrower than the bar.
-            Label = CreateWindowExA(0, "STATIC", LineText.c_str(), kLabelStyle, 2, 2, 399, 20, window, nullptr,
-                                    instance, nullptr);
-            Bar =
-                CreateWindowExA(0, PROGRESS_CLASSA, "", kBarStyle, 2, 24, 400, 20, window, nullptr, instance, nullptr);
+            Label = CreateWindowExA(0, "STATIC", LineText.c_str(), LabelStyle, 2, 2, 399, 20, window, nullptr, instance,
+                                    nullptr);
+            Bar = CreateWindowExA(0, PROGRESS_CLASSA, "", BarStyle, 2, 24, 400, 20, window, nullptr, instance, nullptr);
             return 0;
         }
         case WM_DESTROY:
@@ -72,7 +71,7 @@ void TSetupForm::Execute() {
         HINSTANCE instance = GetModuleHandleA(nullptr);
         WNDCLASSEXA windowClass;
         windowClass.cbSize = sizeof windowClass;
-        windowClass.style = kClassStyle;
+        windowClass.style = ClassStyle;
         windowClass.lpfnWndProc = ProgressWindowProc;
         windowClass.cbClsExtra = 4;
         windowClass.cbWndExtra = 4;
@@ -88,7 +87,7 @@ void TSetupForm::Execute() {
 
         // The procedure makes the label and the bar while this call runs.
         MainWindow =
-            CreateWindowExA(kExStyle, Progress::WindowClassName, CaptionText.c_str(), kStyle, Left, Top,
+            CreateWindowExA(ExStyle, Progress::WindowClassName, CaptionText.c_str(), Style, Left, Top,
                             Progress::WindowWidth, Progress::WindowHeight, nullptr, nullptr, instance, nullptr);
         WindowCreated = true;
         ShowWindow(MainWindow, SW_SHOWNORMAL);

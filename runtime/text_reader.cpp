@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
-constexpr char kCtrlZ = 0x1A;
+constexpr std::size_t Chunk = 64 * 1024;
+constexpr char CtrlZ = 0x1A;
 
 }  // namespace
 
@@ -29,7 +29,7 @@ void TTextReader::Open() {
     file_.Reset(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
     if (!file_) throw EInOutError("Cannot open " + path_, GetLastError());
-    buffer_.resize(kChunk);
+    buffer_.resize(Chunk);
     next_ = filled_ = 0;
     ended_ = false;
 }
@@ -62,7 +62,7 @@ bool TTextReader::Fill() {
 bool TTextReader::Eof() {
     RequireOpen();
     if (!Fill()) return true;
-    if (buffer_[next_] == kCtrlZ) {
+    if (buffer_[next_] == CtrlZ) {
         ended_ = true;
         filled_ = next_;
         return true;
@@ -78,12 +78,12 @@ std::string TTextReader::ReadLine() {
         const std::size_t available = filled_ - next_;
         // Take everything up to the first byte that needs a decision.
         std::size_t run = 0;
-        while (run < available && start[run] != '\n' && start[run] != '\r' && start[run] != kCtrlZ) ++run;
+        while (run < available && start[run] != '\n' && start[run] != '\r' && start[run] != CtrlZ) ++run;
         line.append(start, run);
         next_ += run;
         if (run == available) continue;
         const char stop = buffer_[next_];
-        if (stop == kCtrlZ) {
+        if (stop == CtrlZ) {
             // Nothing after a Ctrl+Z belongs to the text.
             ended_ = true;
             filled_ = next_;

@@ -20,7 +20,7 @@ protected:
         demo::Setup(pc());
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
-        InstallEnvironment.AppFolder = demo::kFolder;
+        InstallEnvironment.AppFolder = demo::Folder;
     }
     bool MarkerExists() { return pc().namedObjects.count("lexomir_memfile") != 0; }
     std::vector<DWORD> Sleeps(DWORD ms, int n, std::vector<DWORD> before = {}) {
@@ -111,14 +111,14 @@ TEST_F(AppInstance, StartRunsTheExecutableFromItsFolderAsTheDesktopUser) {
         const sim::ShellExecuteRecord& l = pc().launches[0];
         if (c.asDesktopUser) {
             EXPECT_EQ(l.function, "CreateProcessWithTokenW");
-            EXPECT_EQ(l.file, demo::kFolder + "Lexomir.exe");
-            EXPECT_EQ(l.parameters, "\"" + demo::kFolder + "Lexomir.exe\"") << "the program's name, nothing else";
-            EXPECT_EQ(l.directory, demo::kFolder);
+            EXPECT_EQ(l.file, demo::Folder + "Lexomir.exe");
+            EXPECT_EQ(l.parameters, "\"" + demo::Folder + "Lexomir.exe\"") << "the program's name, nothing else";
+            EXPECT_EQ(l.directory, demo::Folder);
             EXPECT_FALSE(l.elevated);
         } else {
             EXPECT_EQ(l.function, "ShellExecuteA");
             EXPECT_EQ(l.verb, "open");
-            EXPECT_EQ(l.file, demo::kFolder + "Lexomir.exe");
+            EXPECT_EQ(l.file, demo::Folder + "Lexomir.exe");
             EXPECT_EQ(l.parameters, "");
             EXPECT_EQ(l.directory, "");
         }
@@ -171,7 +171,7 @@ TEST_F(AppInstance, MinimizedWindowIsRestoredBeforeItIsBroughtToTheFront) {
 }
 
 TEST_F(AppInstance, MissingExecutableEndsQuietlyAfterTheMarkerWait) {
-    pc().files.Remove(demo::kFolder + "Lexomir.exe");
+    pc().files.Remove(demo::Folder + "Lexomir.exe");
     StartAppAndActivate();
     EXPECT_EQ(pc().sleeps, Sleeps(512, 8));
     EXPECT_EQ(pc().now, 4096u);

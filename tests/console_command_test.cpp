@@ -15,20 +15,20 @@
 
 namespace {
 
-const std::string kTemp = "C:\\Users\\User\\AppData\\Local\\Temp";
-const std::string kCmd = "C:\\Windows\\system32\\cmd.exe";
-constexpr std::uint32_t kSeed = 0x5EED1234;
+const std::string Temp = "C:\\Users\\User\\AppData\\Local\\Temp";
+const std::string Cmd = "C:\\Windows\\system32\\cmd.exe";
+constexpr std::uint32_t Seed = 0x5EED1234;
 
-// The names the process's generator gives from kSeed, in order.
+// The names the process's generator gives from Seed, in order.
 std::vector<std::string> DrawnNames(int count) {
-    SeedRandom(kSeed);
+    SeedRandom(Seed);
     std::vector<std::string> names;
     for (int n = 0; n < count; ++n) {
         std::string name;
         for (int i = 0; i < 8; ++i) name += char('a' + RandomBelow(26));
         names.push_back(name);
     }
-    SeedRandom(kSeed);
+    SeedRandom(Seed);
     return names;
 }
 
@@ -36,7 +36,7 @@ class ConsoleCommand : public demo::SimTest {
 protected:
     void SetUp() override {
         demo::SimTest::SetUp();
-        SeedRandom(kSeed);
+        SeedRandom(Seed);
     }
     sim::ConsoleCommand& Ver() { return pc().AddInterpreter().commands["ver"]; }
 
@@ -63,7 +63,7 @@ struct CaptureCase {
     std::string result;  // what the caller gets, ANSI code page
 };
 
-const CaptureCase kCaptures[] = {
+const CaptureCase Captures[] = {
     {"an empty line, then the version line", "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n",
      "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n"},
     {"no break after the last line", "abc", "abc\r\n"},
@@ -93,7 +93,7 @@ TEST_P(Capture, ReadsTheRedirectFileLineByLine) {
     ExpectNothingLeft();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Capture, ::testing::ValuesIn(kCaptures));
+INSTANTIATE_TEST_SUITE_P(Cases, Capture, ::testing::ValuesIn(Captures));
 
 // ------------------------------------------------------------ command line
 
@@ -103,8 +103,8 @@ TEST_F(ConsoleCommand, StartsTheSystemInterpreterHiddenWithItsOutputInAFreshTemp
     RunConsoleCommand("ver");
     ASSERT_EQ(pc().processes.size(), 1u);
     const sim::ProcessRecord& p = pc().processes[0];
-    EXPECT_EQ(p.commandLine, kCmd + " /d /c ver > \"" + kTemp + "\\" + name + "\"");
-    EXPECT_EQ(p.program, kCmd);
+    EXPECT_EQ(p.commandLine, Cmd + " /d /c ver > \"" + Temp + "\\" + name + "\"");
+    EXPECT_EQ(p.program, Cmd);
     EXPECT_EQ(p.creationFlags, DWORD(0x210));
     EXPECT_FALSE(p.inheritHandles);
     EXPECT_EQ(p.startup.cb, DWORD(sizeof(STARTUPINFOA)));
@@ -112,7 +112,7 @@ TEST_F(ConsoleCommand, StartsTheSystemInterpreterHiddenWithItsOutputInAFreshTemp
     EXPECT_EQ(p.startup.wShowWindow, WORD(SW_HIDE));
     EXPECT_EQ(p.startup.lpReserved, nullptr);
     EXPECT_EQ(p.startup.cbReserved2, 0);
-    EXPECT_EQ(p.redirect, kTemp + "\\" + name);
+    EXPECT_EQ(p.redirect, Temp + "\\" + name);
     for (char c : name) EXPECT_TRUE(c >= 'a' && c <= 'z') << name;
 }
 
@@ -124,12 +124,12 @@ struct PlacementCase {
     std::string interpreterInLine;    // how the command line names the interpreter
 };
 
-const PlacementCase kPlacements[] = {
-    {"the usual folders", "C:\\Windows\\system32", kTemp, kTemp + "\\", kCmd},
-    {"Temp with its own backslash", "C:\\Windows\\system32", kTemp + "\\", kTemp + "\\", kCmd},
-    {"Temp unset: the current folder", "C:\\Windows\\system32", std::nullopt, "", kCmd},
-    {"Temp empty: the current folder", "C:\\Windows\\system32", std::string(), "", kCmd},
-    {"a system folder with a blank is quoted", "C:\\Win Dows\\system32", kTemp, kTemp + "\\",
+const PlacementCase Placements[] = {
+    {"the usual folders", "C:\\Windows\\system32", Temp, Temp + "\\", Cmd},
+    {"Temp with its own backslash", "C:\\Windows\\system32", Temp + "\\", Temp + "\\", Cmd},
+    {"Temp unset: the current folder", "C:\\Windows\\system32", std::nullopt, "", Cmd},
+    {"Temp empty: the current folder", "C:\\Windows\\system32", std::string(), "", Cmd},
+    {"a system folder with a blank is quoted", "C:\\Win Dows\\system32", Temp, Temp + "\\",
      "\"C:\\Win Dows\\system32\\cmd.exe\""},
 };
 
@@ -158,7 +158,7 @@ TEST_P(Placement, NamesTheInterpreterAndTheCaptureFile) {
     ExpectNothingLeft();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Placement, ::testing::ValuesIn(kPlacements));
+INSTANTIATE_TEST_SUITE_P(Cases, Placement, ::testing::ValuesIn(Placements));
 
 // Any program can set ComSpec for a process it starts; the elevated
 // installer must not run what it names.
@@ -166,14 +166,14 @@ TEST_F(ConsoleCommand, NeverRunsTheProgramComSpecNames) {
     for (const char* comspec : {"C:\\Users\\User\\Downloads\\canary.exe", "C:\\Users\\User\\Downloads\\cmd.exe", ""}) {
         SCOPED_TRACE(comspec);
         sim::Reset();
-        SeedRandom(kSeed);
+        SeedRandom(Seed);
         pc().files.AddFile("C:\\Users\\User\\Downloads\\canary.exe", "MZ");
         pc().AddInterpreter("C:\\Users\\User\\Downloads\\cmd.exe").commands["ver"].output = "canary\r\n";
         pc().environment["ComSpec"] = comspec;
         Ver();
         EXPECT_EQ(RunConsoleCommand("ver"), "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n");
         ASSERT_EQ(pc().processes.size(), 1u);
-        EXPECT_EQ(pc().processes[0].program, kCmd);
+        EXPECT_EQ(pc().processes[0].program, Cmd);
     }
 }
 
@@ -182,25 +182,24 @@ TEST_F(ConsoleCommand, NeverRunsTheProgramComSpecNames) {
 TEST_F(ConsoleCommand, NeverOverwritesAFileItDidNotCreate) {
     Ver();
     const std::vector<std::string> names = DrawnNames(4);
-    pc().files.AddFile(kTemp + "\\" + names[0], "someone else's");
-    pc().files.AddFolder(kTemp + "\\" + names[1]);
-    pc().files.AddFileLink(kTemp + "\\" + names[2], "C:\\Windows\\system32\\planted.dll");  // to nothing yet
+    pc().files.AddFile(Temp + "\\" + names[0], "someone else's");
+    pc().files.AddFolder(Temp + "\\" + names[1]);
+    pc().files.AddFileLink(Temp + "\\" + names[2], "C:\\Windows\\system32\\planted.dll");  // to nothing yet
     EXPECT_EQ(RunConsoleCommand("ver"), "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n");
     ASSERT_EQ(pc().processes.size(), 1u);
-    EXPECT_EQ(pc().processes[0].redirect, kTemp + "\\" + names[3]);
+    EXPECT_EQ(pc().processes[0].redirect, Temp + "\\" + names[3]);
     EXPECT_FALSE(pc().files.Exists("C:\\Windows\\system32\\planted.dll"));
-    EXPECT_EQ(pc().files.Read(kTemp + "\\" + names[0]), demo::Bytes("someone else's"));
-    EXPECT_TRUE(pc().files.IsFolder(kTemp + "\\" + names[1]));
+    EXPECT_EQ(pc().files.Read(Temp + "\\" + names[0]), demo::Bytes("someone else's"));
+    EXPECT_TRUE(pc().files.IsFolder(Temp + "\\" + names[1]));
     ExpectNothingLeft();
 }
 
 TEST_F(ConsoleCommand, GivesUpAfterAnImplausibleRunOfTakenNames) {
     Ver();
-    for (const std::string& name : DrawnNames(40)) pc().files.AddFile(kTemp + "\\" + name, "taken");
+    for (const std::string& name : DrawnNames(40)) pc().files.AddFile(Temp + "\\" + name, "taken");
     EXPECT_EQ(RunConsoleCommand("ver"), "\r\n");
     EXPECT_TRUE(pc().processes.empty());
-    for (const std::string& name : DrawnNames(40))
-        EXPECT_EQ(pc().files.Read(kTemp + "\\" + name), demo::Bytes("taken"));
+    for (const std::string& name : DrawnNames(40)) EXPECT_EQ(pc().files.Read(Temp + "\\" + name), demo::Bytes("taken"));
 }
 
 // ------------------------------------------------------------ what can fail
@@ -212,13 +211,13 @@ struct FailureCase {
     std::string result;
 };
 
-const FailureCase kFailures[] = {
-    {"the interpreter is missing", [](sim::Machine& m) { m.files.Remove(kCmd); }, true, "\r\n"},
+const FailureCase Failures[] = {
+    {"the interpreter is missing", [](sim::Machine& m) { m.files.Remove(Cmd); }, true, "\r\n"},
     {"the interpreter does not start", [](sim::Machine& m) { m.Inject("CreateProcessA", 1, ERROR_BAD_EXE_FORMAT); },
      true, "\r\n"},
     {"the Temp folder does not exist", [](sim::Machine& m) { m.environment["Temp"] = "C:\\Nowhere"; }, false, "\r\n"},
     {"the Temp folder denies creating files",
-     [](sim::Machine& m) { m.Inject("CreateFileA", 0, ERROR_ACCESS_DENIED, kTemp); }, false, "\r\n"},
+     [](sim::Machine& m) { m.Inject("CreateFileA", 0, ERROR_ACCESS_DENIED, Temp); }, false, "\r\n"},
     {"an unknown command prints nothing to its output",
      [](sim::Machine& m) { m.interpreters.begin()->second.commands.clear(); }, true, "\r\n"},
     {"the capture cannot be read back", [](sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }, true,
@@ -242,7 +241,7 @@ TEST_P(Failure, ReportsNothingAndLeavesNothingRunning) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Failure, ::testing::ValuesIn(kFailures));
+INSTANTIATE_TEST_SUITE_P(Cases, Failure, ::testing::ValuesIn(Failures));
 
 // --------------------------------------------------------- the time limit
 
@@ -253,10 +252,10 @@ struct TimingCase {
     bool terminated;
 };
 
-const TimingCase kTimings[] = {
+const TimingCase Timings[] = {
     {"a quick command", 80, false, false},
-    {"a command that ends just in time", kConsoleCommandTimeoutMs, false, false},
-    {"a command that would end just too late", kConsoleCommandTimeoutMs + 1, false, true},
+    {"a command that ends just in time", ConsoleCommandTimeoutMs, false, false},
+    {"a command that would end just too late", ConsoleCommandTimeoutMs + 1, false, true},
     {"a command that never ends", 0, true, true},
 };
 
@@ -274,14 +273,14 @@ TEST_P(Timing, WaitsAtMostTheLimitThenEndsTheCommandAndUsesWhatItWrote) {
     EXPECT_EQ(p.terminated, c.terminated);
     EXPECT_EQ(pc().CallCount("TerminateProcess"), c.terminated ? 1 : 0);
     if (c.terminated)
-        EXPECT_GE(pc().now, kConsoleCommandTimeoutMs);
+        EXPECT_GE(pc().now, ConsoleCommandTimeoutMs);
     else
         EXPECT_EQ(pc().now, c.runMs);
     // The terminated interpreter let go of the file before it was deleted.
     ExpectNothingLeft();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Timing, ::testing::ValuesIn(kTimings));
+INSTANTIATE_TEST_SUITE_P(Cases, Timing, ::testing::ValuesIn(Timings));
 
 }  // namespace
 
@@ -289,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Timing, ::testing::ValuesIn(kTimings));
 
 namespace {
 
-const std::string kVerLine = "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n";
+const std::string VerLine = "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n";
 
 // AutoRun runs with the interpreter's rights, that is elevated, before the
 // command: a user's setting must not get that far.
@@ -298,7 +297,7 @@ TEST_F(ConsoleCommand, TheInterpreterSkipsItsAutoRunCommands) {
     pc().registry.SetString(HKEY_CURRENT_USER, "Software\\Microsoft\\Command Processor", "AutoRun",
                             "C:\\Users\\User\\autorun.cmd");
     pc().registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Command Processor", "AutoRun", "echo hi");
-    EXPECT_EQ(RunConsoleCommand("ver"), kVerLine);
+    EXPECT_EQ(RunConsoleCommand("ver"), VerLine);
     ASSERT_EQ(pc().processes.size(), 1u);
     EXPECT_EQ(pc().processes[0].autoRun, std::vector<std::string>{});
     ExpectNothingLeft();
@@ -317,7 +316,7 @@ TEST_F(ConsoleCommand, ATempValueTheInterpreterWouldInterpretIsNotUsed) {
         pc().environment["Temp"] = temp;
         if (temp.find_first_of("|<>\"") == std::string::npos) pc().files.AddFolder(temp);  // a name Windows allows
         const std::string name = DrawnNames(1)[0];
-        EXPECT_EQ(RunConsoleCommand("ver"), kVerLine);
+        EXPECT_EQ(RunConsoleCommand("ver"), VerLine);
         ASSERT_EQ(pc().processes.size(), 1u);
         EXPECT_EQ(pc().processes[0].redirect, "C:\\Windows\\Temp\\" + name);
         EXPECT_EQ(pc().processes[0].commandLine.find(temp), std::string::npos);
@@ -348,7 +347,7 @@ TEST_F(ConsoleCommand, AnExchangedCaptureFileIsNotReadThrough) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         sim::Reset();
-        SeedRandom(kSeed);
+        SeedRandom(Seed);
         Ver().meanwhile = c.swap;
         pc().files.AddFile("C:\\secret.txt", "Microsoft Windows [Version 99]\r\n");
         EXPECT_EQ(RunConsoleCommand("ver"), "\r\n");

@@ -14,13 +14,13 @@
 
 namespace demo {
 
-inline const std::string kFolder = "C:\\Program Files (x86)\\Lexomir\\";
-inline const std::string kDataFile = kFolder + "lxn.cok";
-inline const std::string kCurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
-inline const std::string kCurrentVersion32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion";
-inline const std::string kEntry32 = kCurrentVersion32 + "\\Uninstall\\Lexomir";
-inline const std::string kEntry64 = kCurrentVersion + "\\Uninstall\\Lexomir";
-inline const std::string kShellFolders = kCurrentVersion + "\\Explorer\\Shell Folders";
+inline const std::string Folder = "C:\\Program Files (x86)\\Lexomir\\";
+inline const std::string DataFile = Folder + "lxn.cok";
+inline const std::string CurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
+inline const std::string CurrentVersion32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion";
+inline const std::string Entry32 = CurrentVersion32 + "\\Uninstall\\Lexomir";
+inline const std::string Entry64 = CurrentVersion + "\\Uninstall\\Lexomir";
+inline const std::string ShellFolders = CurrentVersion + "\\Explorer\\Shell Folders";
 
 inline std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -47,25 +47,25 @@ inline void SealedInstaller(sim::Machine& m, const std::vector<std::uint8_t>& pa
 
 inline void Setup(sim::Machine& m, const std::vector<std::uint8_t>& payload = Payload()) {
     m.wow64 = true;
-    m.registry.SetString(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", "C:\\Program Files");
-    m.registry.SetString(HKEY_LOCAL_MACHINE, kCurrentVersion32, "ProgramFilesDir", "C:\\Program Files (x86)");
-    m.registry.SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
-    m.registry.SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs",
+    m.registry.SetString(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", "C:\\Program Files");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, CurrentVersion32, "ProgramFilesDir", "C:\\Program Files (x86)");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, ShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, ShellFolders, "Common Programs",
                          "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
-    m.registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Programs",
+    m.registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Programs",
                          "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
-    m.registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
-    m.registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Startup",
+    m.registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
+    m.registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Startup",
                          "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup");
-    m.registry.SetString(HKEY_LOCAL_MACHINE, kEntry32, "UninstallString", kFolder + "unins000.exe");
-    m.registry.SetString(HKEY_LOCAL_MACHINE, kEntry32, "DisplayName", "Lexomir");
-    m.files.AddFile(kFolder + "Lexomir.exe", std::vector<std::uint8_t>(2048, 0x4D));
-    m.files.AddFile(kFolder + "unins000.exe", std::vector<std::uint8_t>(1024, 0x5A));
-    m.files.AddFile(kDataFile, Bytes("old data"));
-    m.app.exePath = kFolder + "Lexomir.exe";
+    m.registry.SetString(HKEY_LOCAL_MACHINE, Entry32, "UninstallString", Folder + "unins000.exe");
+    m.registry.SetString(HKEY_LOCAL_MACHINE, Entry32, "DisplayName", "Lexomir");
+    m.files.AddFile(Folder + "Lexomir.exe", std::vector<std::uint8_t>(2048, 0x4D));
+    m.files.AddFile(Folder + "unins000.exe", std::vector<std::uint8_t>(1024, 0x5A));
+    m.files.AddFile(DataFile, Bytes("old data"));
+    m.app.exePath = Folder + "Lexomir.exe";
     m.app.markerName = "lexomir_memfile";
     m.app.windowClass = "TLXMainForm";
-    m.app.holdsFiles = {kDataFile};
+    m.app.holdsFiles = {DataFile};
     SealedInstaller(m, payload);
 }
 

@@ -22,7 +22,7 @@ namespace {
 
 using demo::Bytes;
 
-const std::string kFolder = "C:\\Games\\Lexomir\\";
+const std::string Folder = "C:\\Games\\Lexomir\\";
 
 std::vector<std::uint8_t> Pak(unsigned version) {
     return {'P', 'A', 'K', 1, 0, 0, std::uint8_t(version), std::uint8_t(version >> 8), 9};
@@ -46,10 +46,10 @@ protected:
         FillPackageConstants();
         RussianUi = false;
         InstallEnvironment = TInstallEnvironment{};
-        InstallEnvironment.AppFolder = kFolder;
+        InstallEnvironment.AppFolder = Folder;
         LangUnit::ReleaseLangUnit();
         Progress::ForgetWindowForTests();
-        pc().files.AddFolder(kFolder);
+        pc().files.AddFolder(Folder);
     }
     void TearDown() override {
         LangUnit::ReleaseLangUnit();
@@ -120,7 +120,7 @@ TEST_F(Replace, EachTypeWordComparesItsVersionNewFileFirst) {
         SCOPED_TRACE(c.name);
         sim::Reset();
         SetUp();
-        const std::string target = kFolder + "item." + c.type;
+        const std::string target = Folder + "item." + c.type;
         if (c.asks) pc().boxAnswers.push_back(IDYES);
         EXPECT_TRUE(Install(c.type, target, c.fresh, &c.installed));
         EXPECT_EQ(pc().files.Read(target), c.fresh);
@@ -166,7 +166,7 @@ TEST_F(Replace, WithoutACheckOrAFileOrAKnownTypeTheTargetIsSimplyReplaced) {
         SCOPED_TRACE(c.name);
         sim::Reset();
         SetUp();
-        const std::string target = kFolder + "item.pak";
+        const std::string target = Folder + "item.pak";
         const std::vector<std::uint8_t> installed = Pak(9);
         EXPECT_TRUE(Install(c.type, target, Pak(1), c.installed ? &installed : nullptr, c.versionCheck));
         EXPECT_EQ(pc().files.Read(target), Pak(1)) << "older or not, it is replaced";
@@ -179,7 +179,7 @@ TEST_F(Replace, WithoutACheckOrAFileOrAKnownTypeTheTargetIsSimplyReplaced) {
 }
 
 TEST_F(Replace, AFolderAtTheTargetIsNoInstalledFile) {
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     pc().files.AddFolder(target);
     EXPECT_FALSE(Install("pak", target, Pak(1), nullptr));
     EXPECT_EQ(pc().CallCount("ReadFile"), 0) << "no comparison with a folder";
@@ -188,7 +188,7 @@ TEST_F(Replace, AFolderAtTheTargetIsNoInstalledFile) {
 }
 
 TEST_F(Replace, AnExclamationMarkInALanguageFilePathSkipsTheComparison) {
-    for (const std::string& target : {kFolder + "!russian.lng", std::string("C:\\Games\\Lexo!mir\\russian.lng")}) {
+    for (const std::string& target : {Folder + "!russian.lng", std::string("C:\\Games\\Lexo!mir\\russian.lng")}) {
         sim::Reset();
         SetUp();
         const std::vector<std::uint8_t> installed = Lng(99);
@@ -201,7 +201,7 @@ TEST_F(Replace, AnExclamationMarkInALanguageFilePathSkipsTheComparison) {
 }
 
 TEST_F(Replace, NoKeepsTheInstalledFileAndShowsTheWindowAgainEmpty) {
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
     pc().boxAnswers.push_back(IDNO);
     EXPECT_FALSE(Install("pak", target, Pak(4), &installed));
@@ -220,7 +220,7 @@ TEST_F(Replace, AnyAnswerButYesIsNo) {
     for (const int answer : {IDNO, IDCANCEL, 0}) {
         sim::Reset();
         SetUp();
-        const std::string target = kFolder + "item.cok";
+        const std::string target = Folder + "item.cok";
         const std::vector<std::uint8_t> installed = Cok(1001);
         pc().boxAnswers.push_back(answer);
         EXPECT_FALSE(Install("cok", target, Cok(1000), &installed)) << answer;
@@ -233,7 +233,7 @@ TEST_F(Replace, TheWindowIsHiddenForTheQuestionAndShownAgainAfterIt) {
     Progress::Show("Installing", "item.pak");
     HWND window = ProgressWindow();
     ASSERT_NE(window, nullptr);
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
     pc().boxAnswers.push_back(IDYES);
     EXPECT_TRUE(Install("pak", target, Pak(4), &installed));
@@ -246,7 +246,7 @@ TEST_F(Replace, TheWindowIsHiddenForTheQuestionAndShownAgainAfterIt) {
 
 TEST_F(Replace, WithoutAQuestionTheWindowIsLeftAlone) {
     Progress::Show("Installing", "item.pak");
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(4);
     EXPECT_TRUE(Install("pak", target, Pak(5), &installed));
     EXPECT_EQ(WindowAndBoxCalls(), std::vector<std::string>{"new window"});
@@ -255,7 +255,7 @@ TEST_F(Replace, WithoutAQuestionTheWindowIsLeftAlone) {
 
 TEST_F(Replace, TheQuestionInRussian) {
     RussianUi = true;
-    const std::string target = kFolder + "item.exe";
+    const std::string target = Folder + "item.exe";
     const std::vector<std::uint8_t> installed = Exe("2.0.0.0");
     pc().boxAnswers.push_back(IDYES);
     EXPECT_TRUE(Install("exe", target, Exe("1.0.0.0"), &installed));
@@ -270,12 +270,12 @@ TEST_F(Replace, TheQuestionInRussian) {
 }
 
 TEST_F(Replace, TheQuestionInTheSelectedLanguage) {
-    const std::string languages = kFolder + "language\\";
+    const std::string languages = Folder + "language\\";
     pc().files.AddFile(languages + "german.lng",
                        "[soundquest]\nBerechtigte Frage\n\n[olderfilever]\nDie Datei %1\nist veraltet. Ersetzen?\n\n");
     pc().files.AddFile(languages + "english.lng", "[soundquest]\nSound question\n");
     LangUnit::SelectLanguage({"german.lng", "english.lng"}, 0, 0x00010407, 1, 1, languages + "german.lng");
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
     pc().boxAnswers.push_back(IDYES);
     EXPECT_TRUE(Install("pak", target, Pak(4), &installed));
@@ -290,9 +290,9 @@ TEST_F(Replace, TheQuestionInTheSelectedLanguage) {
 }
 
 TEST_F(Replace, AnUnreadableLanguageFileIsReportedAndTheQuestionStillAsked) {
-    const std::string languages = kFolder + "language\\";
+    const std::string languages = Folder + "language\\";
     LangUnit::SelectLanguage({"german.lng", "english.lng"}, 0, 0x0407, 1, 1, languages + "german.lng");
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
     pc().boxAnswers = {IDOK, IDOK, IDOK, IDNO};  // queued answers go to every box in turn
     EXPECT_FALSE(Install("pak", target, Pak(4), &installed));
@@ -305,7 +305,7 @@ TEST_F(Replace, AnUnreadableLanguageFileIsReportedAndTheQuestionStillAsked) {
 }
 
 TEST_F(Replace, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::string temp = TempInstallName(target);
     const struct {
         const char* name;
@@ -347,7 +347,7 @@ TEST_F(Replace, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
 
 TEST_F(Replace, AFailureAfterTheQuestionLeavesTheWindowHidden) {
     Progress::Show("Installing", "item.pak");
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
     pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
     pc().boxAnswers.push_back(IDYES);
@@ -357,7 +357,7 @@ TEST_F(Replace, AFailureAfterTheQuestionLeavesTheWindowHidden) {
 }
 
 TEST_F(Replace, AProgressWindowThatCannotStartIsReported) {
-    const std::string target = kFolder + "item.pak";
+    const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
     pc().Inject("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
     pc().boxAnswers.push_back(IDYES);
@@ -369,7 +369,7 @@ TEST_F(Replace, AProgressWindowThatCannotStartIsReported) {
 }
 
 TEST_F(Replace, AnUnreadableInstalledLanguageFileIsReportedAndCountsAsVersionZero) {
-    const std::string target = kFolder + "russian.lng";
+    const std::string target = Folder + "russian.lng";
     const std::vector<std::uint8_t> installed = Bytes("[langver]\nnot a number\n");
     EXPECT_TRUE(Install("lng", target, Lng(2), &installed));
     ASSERT_EQ(pc().boxes.size(), 1u);
@@ -378,7 +378,7 @@ TEST_F(Replace, AnUnreadableInstalledLanguageFileIsReportedAndCountsAsVersionZer
 }
 
 TEST_F(Replace, NothingIsLeftOpen) {
-    const std::string target = kFolder + "item.exe";
+    const std::string target = Folder + "item.exe";
     const std::vector<std::uint8_t> installed = Exe("1.0.0.0");
     EXPECT_TRUE(Install("exe", target, Exe("1.0.0.1"), &installed));
     for (const auto& [value, handle] : pc().handles) EXPECT_NE(handle.kind, sim::Machine::Handle::File) << handle.path;

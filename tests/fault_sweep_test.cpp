@@ -17,9 +17,9 @@
 
 namespace {
 
-using demo::kDataFile;
+using demo::DataFile;
 
-const std::string kTemp = demo::kFolder + "~lxn.cok";
+const std::string Temp = demo::Folder + "~lxn.cok";
 
 struct Scenario {
     const char* name;
@@ -29,9 +29,9 @@ struct Scenario {
     void (*arrange)(sim::Machine&) = nullptr;
 };
 
-const std::vector<std::uint8_t> kStale = demo::Bytes("stale, from a failed run");
+const std::vector<std::uint8_t> Stale = demo::Bytes("stale, from a failed run");
 
-const Scenario kScenarios[] = {
+const Scenario Scenarios[] = {
     {"interactive, application running, Yes and Yes", "", true, {IDYES, IDYES}},
     {"quiet with runapp, application running", "modest runapp", true, {}},
     {"interactive, application not running, Yes and No", "", false, {IDYES, IDNO}},
@@ -40,12 +40,12 @@ const Scenario kScenarios[] = {
      "modest",
      false,
      {},
-     [](sim::Machine& m) { m.files.AddFile(kTemp, kStale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }},
+     [](sim::Machine& m) { m.files.AddFile(Temp, Stale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }},
     {"quiet with runapp, a read-only lxn.cok",
      "modest runapp",
      true,
      {},
-     [](sim::Machine& m) { m.files.Node(demo::kDataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
+     [](sim::Machine& m) { m.files.Node(demo::DataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
     {"quiet with runapp, the shell elevated too",
      "modest runapp",
      true,
@@ -66,7 +66,7 @@ void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
 }
 
 // The texts the installer may show, English and Russian, by their start.
-const std::vector<std::string> kKnownTexts = {
+const std::vector<std::string> KnownTexts = {
     "Would you like to setup",
     "Вы действительно хотите установить",
     "На Ваш компьютер установлено",
@@ -86,7 +86,7 @@ const std::vector<std::string> kKnownTexts = {
 
 bool Known(const sim::BoxRecord& box) {
     if (box.caption == "Application Error") return true;
-    for (const std::string& t : kKnownTexts)
+    for (const std::string& t : KnownTexts)
         if (box.text.rfind(t, 0) == 0) return true;
     return false;
 }
@@ -101,16 +101,15 @@ bool Shows(const std::string& start) {
 std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vector<std::uint8_t>& payload) {
     std::vector<std::string> problems;
     sim::Machine& m = sim::pc();
-    const auto data = m.files.Read(kDataFile);
+    const auto data = m.files.Read(DataFile);
     const bool old = data == demo::Bytes("old data");
     const bool complete = data == payload;
     if (!old && !complete) problems.push_back("the data file is neither the old one nor the new one");
     // A file left by an earlier run may stay as it was when it could not
     // be cleared; this run leaves nothing of its own.
-    if (m.files.Exists(kTemp) && m.files.Read(kTemp) != kStale)
-        problems.push_back("the temporary file was left behind");
-    if (old && m.files.Node(kDataFile)->attributes != sim::FileNode{}.attributes &&
-        !(m.files.Node(kDataFile)->attributes & FILE_ATTRIBUTE_READONLY))
+    if (m.files.Exists(Temp) && m.files.Read(Temp) != Stale) problems.push_back("the temporary file was left behind");
+    if (old && m.files.Node(DataFile)->attributes != sim::FileNode{}.attributes &&
+        !(m.files.Node(DataFile)->attributes & FILE_ATTRIBUTE_READONLY))
         problems.push_back("the old read-only data file lost its attribute");
     // "runapp": the caller gets its application back whenever the run
     // got as far as writing, whether or not the file could be written.
@@ -249,10 +248,10 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
 
 TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
     Tally tally;
-    for (const Scenario& s : kScenarios)
+    for (const Scenario& s : Scenarios)
         for (const std::string& failure : Sweep(s, RunInstaller, tally)) ADD_FAILURE() << failure;
     std::cout << "[ sweep    ] " << tally.single << " fault points and " << tally.second
-              << " second faults in cleanup, over " << tally.functions.size() << " functions, " << std::size(kScenarios)
+              << " second faults in cleanup, over " << tally.functions.size() << " functions, " << std::size(Scenarios)
               << " scenarios\n";
     EXPECT_GT(tally.single, 100);
     EXPECT_GT(tally.second, 100);
@@ -271,7 +270,7 @@ int NaiveRun() {
     const int code = RunInstaller();
     if (code != 0) return code;
     // Overwrite in place, the way that loses data when the write fails.
-    HANDLE f = CreateFileA(kDataFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE f = CreateFileA(DataFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return 4;
     const auto& payload = m.resources[0].data;
     DWORD written = 0;

@@ -17,13 +17,13 @@
 
 namespace {
 
-constexpr REGSAM kAllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+constexpr REGSAM AllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
 
 // Logical paths, as the installer names them.
-const std::string kCurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
-const std::string kShellFolders = kCurrentVersion + "\\Explorer\\Shell Folders";
-const std::string kNormalEntry = kCurrentVersion + "\\Uninstall\\Lexomir";
-const std::string kWowEntry = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
+const std::string CurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
+const std::string ShellFolders = CurrentVersion + "\\Explorer\\Shell Folders";
+const std::string NormalEntry = CurrentVersion + "\\Uninstall\\Lexomir";
+const std::string WowEntry = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
 
 // How the process sees HKLM\Software. Where the view is not redirected, the
 // two uninstall paths are two different keys, so each case below tests what
@@ -35,7 +35,7 @@ struct View {
     REGSAM access;
 };
 const View k32BitWindows{"32-bit Windows", false, KEY_ALL_ACCESS};
-const View k64BitView{"64-bit view of 64-bit Windows", true, kAllAccess64};
+const View k64BitView{"64-bit view of 64-bit Windows", true, AllAccess64};
 const View k32BitViewOn64{"32-bit view of 64-bit Windows", true, KEY_ALL_ACCESS};
 
 class InstallTargetTest : public demo::SimTest {
@@ -56,12 +56,12 @@ protected:
         ReleaseProcessEnvironment();
         InstallEnvironment = TInstallEnvironment{};
         pc().wow64 = view.wow64;
-        Set(kCurrentVersion, "ProgramFilesDir", "C:\\Program Files");
-        Set(kShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
-        Set(kShellFolders, "Common Programs", "C:\\ProgramData\\Start Menu\\Programs");
-        pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Programs", "C:\\Users\\User\\Start Menu\\Programs");
-        pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
-        pc().registry.SetString(HKEY_CURRENT_USER, kShellFolders, "Startup", "C:\\Users\\User\\Start Menu\\Startup");
+        Set(CurrentVersion, "ProgramFilesDir", "C:\\Program Files");
+        Set(ShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
+        Set(ShellFolders, "Common Programs", "C:\\ProgramData\\Start Menu\\Programs");
+        pc().registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Programs", "C:\\Users\\User\\Start Menu\\Programs");
+        pc().registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
+        pc().registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Startup", "C:\\Users\\User\\Start Menu\\Startup");
     }
     static void Set(const std::string& path, const std::string& name, const std::string& text, DWORD type = REG_SZ) {
         sim::pc().registry.SetString(HKEY_LOCAL_MACHINE, path, name, text, type);
@@ -104,67 +104,67 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
         bool wowOpened;
     } cases[] = {
         {"entry only under the normal path",
-         [] { Set(kNormalEntry, "UninstallString", "D:\\Normal\\Lexomir\\unins000.exe"); }, "D:\\Normal\\Lexomir\\",
-         kNormalEntry, false},
+         [] { Set(NormalEntry, "UninstallString", "D:\\Normal\\Lexomir\\unins000.exe"); }, "D:\\Normal\\Lexomir\\",
+         NormalEntry, false},
         {"entries under both paths: the normal one wins",
          [] {
-             Set(kNormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
-             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+             Set(NormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
+             Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
          },
-         "D:\\Normal\\", kNormalEntry, false},
-        {"entry only under WOW6432Node", [] { Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe"); },
-         "D:\\Wow\\", kWowEntry, true},
+         "D:\\Normal\\", NormalEntry, false},
+        {"entry only under WOW6432Node", [] { Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe"); }, "D:\\Wow\\",
+         WowEntry, true},
         {"normal key without UninstallString",
          [] {
-             Set(kNormalEntry, "DisplayName", "Lexomir");
-             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+             Set(NormalEntry, "DisplayName", "Lexomir");
+             Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
          },
-         "D:\\Wow\\", kWowEntry, true},
+         "D:\\Wow\\", WowEntry, true},
         {"normal key that cannot be opened",
          [] {
-             Set(kNormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
-             sim::pc().registry.DenyOpen(HKEY_LOCAL_MACHINE, kNormalEntry);
-             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+             Set(NormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
+             sim::pc().registry.DenyOpen(HKEY_LOCAL_MACHINE, NormalEntry);
+             Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
          },
-         "D:\\Wow\\", kWowEntry, true},
+         "D:\\Wow\\", WowEntry, true},
         {"normal value with no folder still counts as found",
          [] {
-             Set(kNormalEntry, "UninstallString", "unins000.exe");
-             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+             Set(NormalEntry, "UninstallString", "unins000.exe");
+             Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
          },
-         "C:\\Program Files\\Lexomir\\", kNormalEntry, false},
-        {"no entry: Program Files and the name", [] {}, "C:\\Program Files\\Lexomir\\", kNormalEntry, true},
+         "C:\\Program Files\\Lexomir\\", NormalEntry, false},
+        {"no entry: Program Files and the name", [] {}, "C:\\Program Files\\Lexomir\\", NormalEntry, true},
         {"both keys without the value",
          [] {
-             Set(kNormalEntry, "DisplayName", "Lexomir");
-             Set(kWowEntry, "DisplayName", "Lexomir");
+             Set(NormalEntry, "DisplayName", "Lexomir");
+             Set(WowEntry, "DisplayName", "Lexomir");
          },
-         "C:\\Program Files\\Lexomir\\", kNormalEntry, true},
+         "C:\\Program Files\\Lexomir\\", NormalEntry, true},
         {"no ProgramFilesDir and no entry: a relative folder",
-         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kCurrentVersion).values.clear(); }, "Lexomir\\", kNormalEntry,
+         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, CurrentVersion).values.clear(); }, "Lexomir\\", NormalEntry,
          true},
-        {"empty ProgramFilesDir and no entry", [] { Set(kCurrentVersion, "ProgramFilesDir", ""); }, "Lexomir\\",
-         kNormalEntry, true},
-        {"ProgramFilesDir with its backslash", [] { Set(kCurrentVersion, "ProgramFilesDir", "E:\\Apps\\"); },
-         "E:\\Apps\\Lexomir\\", kNormalEntry, true},
+        {"empty ProgramFilesDir and no entry", [] { Set(CurrentVersion, "ProgramFilesDir", ""); }, "Lexomir\\",
+         NormalEntry, true},
+        {"ProgramFilesDir with its backslash", [] { Set(CurrentVersion, "ProgramFilesDir", "E:\\Apps\\"); },
+         "E:\\Apps\\Lexomir\\", NormalEntry, true},
         {"ProgramFilesDir unexpanded",
-         [] { Set(kCurrentVersion, "ProgramFilesDir", "%SystemDrive%\\PF", REG_EXPAND_SZ); },
-         "%SystemDrive%\\PF\\Lexomir\\", kNormalEntry, true},
+         [] { Set(CurrentVersion, "ProgramFilesDir", "%SystemDrive%\\PF", REG_EXPAND_SZ); },
+         "%SystemDrive%\\PF\\Lexomir\\", NormalEntry, true},
         {"UninstallString of type REG_EXPAND_SZ is expanded",
-         [] { Set(kNormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
-         "C:\\Program Files (x86)\\Lexomir\\", kNormalEntry, false},
+         [] { Set(NormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
+         "C:\\Program Files (x86)\\Lexomir\\", NormalEntry, false},
         {"REG_EXPAND_SZ: a variable that is not set stays as written",
-         [] { Set(kNormalEntry, "UninstallString", "%NoSuchFolder%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
-         "%NoSuchFolder%\\Lexomir\\", kNormalEntry, false},
+         [] { Set(NormalEntry, "UninstallString", "%NoSuchFolder%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
+         "%NoSuchFolder%\\Lexomir\\", NormalEntry, false},
         {"UninstallString of type REG_SZ is taken as stored",
-         [] { Set(kNormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe"); },
-         "%ProgramFiles%\\Lexomir\\", kNormalEntry, false},
+         [] { Set(NormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe"); },
+         "%ProgramFiles%\\Lexomir\\", NormalEntry, false},
         {"no ProgramFilesDir, entry present",
          [] {
-             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kCurrentVersion).values.clear();
-             Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
+             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, CurrentVersion).values.clear();
+             Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
          },
-         "D:\\Wow\\", kWowEntry, true},
+         "D:\\Wow\\", WowEntry, true},
     };
     for (const View& view : {k32BitWindows, k64BitView}) {
         for (const auto& c : cases) {
@@ -178,8 +178,8 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
             EXPECT_EQ(InstallEnvironment.UninstallEntryPath, c.entry);
             EXPECT_EQ(InstallEnvironment.UninstallKeyPath, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\");
             EXPECT_TRUE(InstallEnvironment.UserIsAdmin);
-            EXPECT_TRUE(Opened(kNormalEntry));
-            EXPECT_EQ(Opened(kWowEntry), c.wowOpened);
+            EXPECT_TRUE(Opened(NormalEntry));
+            EXPECT_EQ(Opened(WowEntry), c.wowOpened);
             EXPECT_TRUE(pc().boxes.empty());
             ExpectEveryKeyClosed();
         }
@@ -193,9 +193,9 @@ TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsFindsTheWow6432NodeEntryByTh
     // 32-bit one.
     demo::Setup(pc());
     ASSERT_TRUE(Discover(k32BitViewOn64));
-    EXPECT_EQ(InstallEnvironment.AppFolder, demo::kFolder);
-    EXPECT_EQ(InstallEnvironment.UninstallEntryPath, kNormalEntry);
-    EXPECT_FALSE(Opened(kWowEntry));
+    EXPECT_EQ(InstallEnvironment.AppFolder, demo::Folder);
+    EXPECT_EQ(InstallEnvironment.UninstallEntryPath, NormalEntry);
+    EXPECT_FALSE(Opened(WowEntry));
     ExpectEveryKeyClosed();
 }
 
@@ -203,11 +203,11 @@ TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsDoesNotSeeAnEntryOnlyInThe64
     // Physically at Software\Microsoft\...: both paths of the 32-bit view
     // land in Wow6432Node, so the default folder (32-bit Program Files) stays.
     demo::Setup(pc());
-    pc().registry.Key(HKEY_LOCAL_MACHINE, demo::kEntry32).values.clear();
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::kEntry64, "UninstallString", "D:\\Native\\unins000.exe");
+    pc().registry.Key(HKEY_LOCAL_MACHINE, demo::Entry32).values.clear();
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::Entry64, "UninstallString", "D:\\Native\\unins000.exe");
     ASSERT_TRUE(Discover(k32BitViewOn64));
     EXPECT_EQ(InstallEnvironment.AppFolder, "C:\\Program Files (x86)\\Lexomir\\");
-    EXPECT_TRUE(Opened(kWowEntry));
+    EXPECT_TRUE(Opened(WowEntry));
     ExpectEveryKeyClosed();
 }
 
@@ -247,10 +247,10 @@ TEST_F(InstallTargetTest, TheFolderOfAnUninstallString) {
     for (const auto& c : cases) {
         SCOPED_TRACE("UninstallString [" + c.value + "]");
         Basic(k32BitWindows);
-        Set(kNormalEntry, "UninstallString", c.value, c.type);
+        Set(NormalEntry, "UninstallString", c.value, c.type);
         ASSERT_TRUE(Discover(k32BitWindows));
         EXPECT_EQ(InstallEnvironment.AppFolder, c.folder);
-        EXPECT_FALSE(Opened(kWowEntry));
+        EXPECT_FALSE(Opened(WowEntry));
     }
 }
 
@@ -266,20 +266,20 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
         std::function<void()> arrange;
     } faults[] = {
         {"Programs of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, kShellFolders, "Programs", 1); }},
+         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, ShellFolders, "Programs", 1); }},
         {"Desktop of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, kShellFolders, "Desktop", 1); }},
+         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, ShellFolders, "Desktop", 1); }},
         {"Startup of type REG_BINARY",
          [] {
-             sim::pc().registry.SetValue(HKEY_CURRENT_USER, kShellFolders, "Startup", REG_BINARY, {'C', ':'});
+             sim::pc().registry.SetValue(HKEY_CURRENT_USER, ShellFolders, "Startup", REG_BINARY, {'C', ':'});
          }},
-        {"data that cannot be read", [] { sim::pc().registry.Key(HKEY_CURRENT_USER, kShellFolders).failReads = true; }},
+        {"data that cannot be read", [] { sim::pc().registry.Key(HKEY_CURRENT_USER, ShellFolders).failReads = true; }},
     };
     for (bool russian : {false, true}) {
         for (const auto& f : faults) {
             SCOPED_TRACE(std::string(russian ? "Russian: " : "English: ") + f.what);
             Basic(k32BitWindows);
-            Set(kNormalEntry, "UninstallString", "D:\\Lexomir\\unins000.exe");
+            Set(NormalEntry, "UninstallString", "D:\\Lexomir\\unins000.exe");
             pc().userLocale = russian ? 0x0419 : 0x0409;
             f.arrange();
 
@@ -309,8 +309,8 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
             }
             EXPECT_FALSE(openAtBox);
             // The later steps did not run.
-            EXPECT_FALSE(Opened(kNormalEntry));
-            EXPECT_FALSE(Opened(kWowEntry));
+            EXPECT_FALSE(Opened(NormalEntry));
+            EXPECT_FALSE(Opened(WowEntry));
             EXPECT_EQ(InstallEnvironment.AppFolder, "");
             ExpectEveryKeyClosed();
         }
@@ -324,27 +324,27 @@ TEST_F(InstallTargetTest, AWrongMachineValueIsAnErrorNobodyCatches) {
         std::string message;
     } cases[] = {
         {"ProgramFilesDir of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", 1); },
+         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", 1); },
          "Invalid data type for 'ProgramFilesDir'"},
         {"Common Desktop of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, kShellFolders, "Common Desktop", 1); },
+         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, ShellFolders, "Common Desktop", 1); },
          "Invalid data type for 'Common Desktop'"},
         {"Common Programs of type REG_BINARY",
-         [] { sim::pc().registry.SetValue(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs", REG_BINARY, {1}); },
+         [] { sim::pc().registry.SetValue(HKEY_LOCAL_MACHINE, ShellFolders, "Common Programs", REG_BINARY, {1}); },
          "Invalid data type for 'Common Programs'"},
         {"Common Desktop that cannot be read",
-         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kShellFolders).failReads = true; },
+         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, ShellFolders).failReads = true; },
          "Failed to get data for 'Common Desktop'"},
         {"normal UninstallString of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, kNormalEntry, "UninstallString", 1); },
+         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, NormalEntry, "UninstallString", 1); },
          "Invalid data type for 'UninstallString'"},
         {"WOW6432Node UninstallString of type REG_MULTI_SZ",
-         [] { Set(kWowEntry, "UninstallString", "D:\\Wow\\unins000.exe", REG_MULTI_SZ); },
+         [] { Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe", REG_MULTI_SZ); },
          "Invalid data type for 'UninstallString'"},
         {"normal UninstallString that cannot be read",
          [] {
-             Set(kNormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
-             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, kNormalEntry).failReads = true;
+             Set(NormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
+             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, NormalEntry).failReads = true;
          },
          "Failed to get data for 'UninstallString'"},
     };
@@ -376,7 +376,7 @@ TEST_F(InstallTargetTest, CommonProgramsIsReadOnlyOnTheNtFamily) {
         Basic(k32BitWindows);
         pc().version.dwPlatformId = c.platform;
         // Wrong-typed, so that reading it on the wrong family shows.
-        pc().registry.SetDword(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs", 1);
+        pc().registry.SetDword(HKEY_LOCAL_MACHINE, ShellFolders, "Common Programs", 1);
         bool ok = false;
         bool raised = false;
         try {
@@ -400,9 +400,9 @@ TEST_F(InstallTargetTest, WithoutAdministratorRightsTheMachineKeysStayClosed) {
     ASSERT_TRUE(Discover(k32BitViewOn64));
     EXPECT_FALSE(InstallEnvironment.UserIsAdmin);
     EXPECT_EQ(InstallEnvironment.AppFolder, "Lexomir\\");
-    EXPECT_EQ(InstallEnvironment.UninstallEntryPath, kNormalEntry);
-    EXPECT_TRUE(Opened(kNormalEntry));
-    EXPECT_TRUE(Opened(kWowEntry));
+    EXPECT_EQ(InstallEnvironment.UninstallEntryPath, NormalEntry);
+    EXPECT_TRUE(Opened(NormalEntry));
+    EXPECT_TRUE(Opened(WowEntry));
     EXPECT_FALSE(Queried("ProgramFilesDir"));
     EXPECT_FALSE(Queried("UninstallString"));
     EXPECT_TRUE(Queried("Programs"));  // HKCU is the user's own

@@ -18,10 +18,10 @@
 namespace {
 
 using demo::Bytes;
-using demo::kDataFile;
-using demo::kFolder;
+using demo::DataFile;
+using demo::Folder;
 
-const std::string kTemp = kFolder + "~lxn.cok";
+const std::string Temp = Folder + "~lxn.cok";
 
 TEST(TempInstallName, PutsATildeInFrontOfTheLastName) {
     const struct {
@@ -48,8 +48,8 @@ protected:
         FillPackageConstants();
     }
     void TearDown() override { ReleaseProcessEnvironment(); }
-    bool Install(const std::string& target = kDataFile) { return InstallEmbeddedFile("lxn", "cok", target, false); }
-    void ExpectOldFileAndOneBox(const std::string& target = kDataFile) {
+    bool Install(const std::string& target = DataFile) { return InstallEmbeddedFile("lxn", "cok", target, false); }
+    void ExpectOldFileAndOneBox(const std::string& target = DataFile) {
         EXPECT_EQ(pc().files.Read(target), Bytes("old data"));
         EXPECT_FALSE(pc().files.Exists(TempInstallName(target))) << "no temporary file left behind";
         ASSERT_EQ(pc().boxes.size(), 1u);
@@ -59,10 +59,10 @@ protected:
 };
 
 TEST_F(EmbeddedFile, WritesTheResourceByteForByteOverTheOldFile) {
-    pc().files.Node(kDataFile)->attributes |= FILE_ATTRIBUTE_HIDDEN;
+    pc().files.Node(DataFile)->attributes |= FILE_ATTRIBUTE_HIDDEN;
     EXPECT_TRUE(Install());
-    EXPECT_EQ(pc().files.Read(kDataFile), payload_);
-    EXPECT_FALSE(pc().files.Exists(kTemp));
+    EXPECT_EQ(pc().files.Read(DataFile), payload_);
+    EXPECT_FALSE(pc().files.Exists(Temp));
     EXPECT_TRUE(pc().boxes.empty());
     EXPECT_EQ(pc().CallCount("WriteFile"), 1) << "one buffer, one write";
     EXPECT_EQ(pc().CallCount("FlushFileBuffers"), 1);
@@ -70,21 +70,21 @@ TEST_F(EmbeddedFile, WritesTheResourceByteForByteOverTheOldFile) {
 }
 
 TEST_F(EmbeddedFile, LowerCaseNamesFindTheUpperCaseResource) {
-    EXPECT_TRUE(InstallEmbeddedFile("Lxn", "CoK", kDataFile, false));
-    EXPECT_EQ(pc().files.Read(kDataFile), payload_);
+    EXPECT_TRUE(InstallEmbeddedFile("Lxn", "CoK", DataFile, false));
+    EXPECT_EQ(pc().files.Read(DataFile), payload_);
 }
 
 TEST_F(EmbeddedFile, CreatesAMissingTarget) {
-    pc().files.Remove(kDataFile);
+    pc().files.Remove(DataFile);
     EXPECT_TRUE(Install());
-    EXPECT_EQ(pc().files.Read(kDataFile), payload_);
+    EXPECT_EQ(pc().files.Read(DataFile), payload_);
 }
 
 TEST_F(EmbeddedFile, AnEmptyResourceGivesAnEmptyFile) {
     pc().resources.clear();
     pc().AddResource("COK", "LXN", 1049, {});
     EXPECT_TRUE(Install());
-    EXPECT_EQ(pc().files.Read(kDataFile), std::vector<std::uint8_t>{});
+    EXPECT_EQ(pc().files.Read(DataFile), std::vector<std::uint8_t>{});
 }
 
 TEST_F(EmbeddedFile, FailuresLeaveTheInstalledFileAsItWas) {
@@ -92,21 +92,21 @@ TEST_F(EmbeddedFile, FailuresLeaveTheInstalledFileAsItWas) {
         const char* name;
         void (*arrange)(sim::Machine&);
     } cases[] = {
-        {"write fails after some bytes", [](sim::Machine& m) { m.files.FailWritesAfter(kTemp, 4096); }},
-        {"write fails at once", [](sim::Machine& m) { m.files.FailWritesAfter(kTemp, 0, ERROR_WRITE_FAULT); }},
+        {"write fails after some bytes", [](sim::Machine& m) { m.files.FailWritesAfter(Temp, 4096); }},
+        {"write fails at once", [](sim::Machine& m) { m.files.FailWritesAfter(Temp, 0, ERROR_WRITE_FAULT); }},
         {"disk full", [](sim::Machine& m) { m.files.capacity = m.files.UsedBytes() + 1000; }},
         {"flush fails", [](sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
         {"close fails", [](sim::Machine& m) { m.Inject("CloseHandle", 1, ERROR_WRITE_FAULT); }},
         {"move fails, also when tried again", [](sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
         {"move fails for good", [](sim::Machine& m) { m.Inject("MoveFileExA", 1, ERROR_NOT_ENOUGH_MEMORY); }},
         {"target held open by the application",
-         [](sim::Machine& m) { m.files.HoldOpen(kDataFile, GENERIC_READ | GENERIC_WRITE, 0); }},
+         [](sim::Machine& m) { m.files.HoldOpen(DataFile, GENERIC_READ | GENERIC_WRITE, 0); }},
         {"target read-only for good",
          [](sim::Machine& m) {
-             m.files.Node(kDataFile)->attributes |= FILE_ATTRIBUTE_READONLY;
+             m.files.Node(DataFile)->attributes |= FILE_ATTRIBUTE_READONLY;
              m.Inject("SetFileAttributesA", 0, ERROR_ACCESS_DENIED);
          }},
-        {"temporary name cannot be created", [](sim::Machine& m) { m.files.AddFile(kTemp + "\\x", "x"); }},
+        {"temporary name cannot be created", [](sim::Machine& m) { m.files.AddFile(Temp + "\\x", "x"); }},
         {"resource missing", [](sim::Machine& m) { m.resources.clear(); }},
         {"resource cannot be loaded",
          [](sim::Machine& m) { m.Inject("LoadResource", 1, ERROR_RESOURCE_DATA_NOT_FOUND); }},
@@ -118,7 +118,7 @@ TEST_F(EmbeddedFile, FailuresLeaveTheInstalledFileAsItWas) {
         c.arrange(pc());
         EXPECT_FALSE(Install());
         if (c.name == std::string("temporary name cannot be created")) {
-            EXPECT_EQ(pc().files.Read(kDataFile), Bytes("old data"));
+            EXPECT_EQ(pc().files.Read(DataFile), Bytes("old data"));
             EXPECT_EQ(pc().boxes.size(), 1u);
             continue;
         }
@@ -140,7 +140,7 @@ TEST_F(EmbeddedFile, RussianFailureText) {
     pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(Install());
     ASSERT_EQ(pc().boxes.size(), 1u);
-    EXPECT_EQ(pc().boxes[0].text, "Не удается установить файл " + kDataFile);
+    EXPECT_EQ(pc().boxes[0].text, "Не удается установить файл " + DataFile);
     EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");
 }
 
@@ -232,12 +232,12 @@ protected:
 };
 
 TEST_F(ReportSize, WritesTheFolderSizeIntoTheEntryDiscoveryUsed) {
-    pc().registry.SetDword(HKEY_LOCAL_MACHINE, demo::kEntry32, "EstimatedSize", 999999);
+    pc().registry.SetDword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize", 999999);
     ASSERT_TRUE(DiscoverInstallTarget());
     ReportInstalledSize();
     // Lexomir.exe 2048 + unins000.exe 1024 + "old data" 8 bytes.
-    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::kEntry32, "EstimatedSize"), 3u);
-    EXPECT_TRUE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::kEntry32, "DisplayName")) << "other values untouched";
+    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"), 3u);
+    EXPECT_TRUE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::Entry32, "DisplayName")) << "other values untouched";
     EXPECT_TRUE(pc().regHandles.empty());
 }
 
@@ -248,13 +248,13 @@ TEST_F(ReportSize, EntryFoundOnlyUnderWow6432NodeOnA32BitSystemGetsTheValue) {
     pc().wow64 = false;
     const std::string wow = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
     pc().registry.Key(HKEY_LOCAL_MACHINE, wow);
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, wow, "UninstallString", demo::kFolder + "unins000.exe");
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, wow, "UninstallString", demo::Folder + "unins000.exe");
     ReleaseProcessEnvironment();
     InitProcessEnvironment();
     ASSERT_TRUE(DiscoverInstallTarget());
     ReportInstalledSize();
     EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, wow, "EstimatedSize"), 3u);
-    EXPECT_FALSE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::kEntry64));
+    EXPECT_FALSE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::Entry64));
 }
 
 TEST_F(ReportSize, MissingFolderStillCreatesTheKeyButWritesNothing) {
@@ -263,15 +263,15 @@ TEST_F(ReportSize, MissingFolderStillCreatesTheKeyButWritesNothing) {
     InstallEnvironment.UninstallEntryPath =
         "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
     ReportInstalledSize();
-    EXPECT_TRUE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::kEntry32));
-    EXPECT_FALSE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::kEntry32, "EstimatedSize"));
+    EXPECT_TRUE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::Entry32));
+    EXPECT_FALSE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"));
 }
 
 TEST_F(ReportSize, SizesBeyond32BitsAreCapped) {
     ASSERT_TRUE(DiscoverInstallTarget());
-    pc().files.Node(demo::kDataFile)->reportedSize = 5ull << 40;  // 5 TiB
+    pc().files.Node(demo::DataFile)->reportedSize = 5ull << 40;  // 5 TiB
     ReportInstalledSize();
-    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::kEntry32, "EstimatedSize"), 0xFFFFFFFFu);
+    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"), 0xFFFFFFFFu);
 }
 
 TEST_F(ReportSize, AFailedWriteRaisesAndClosesTheKey) {

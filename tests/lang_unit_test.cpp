@@ -14,11 +14,11 @@
 
 namespace {
 
-const std::string kApp = "C:\\Program Files (x86)\\Lexomir\\";
-const std::string kLanguages = kApp + "language\\";
-const std::string kCurrent = kLanguages + "german.lng";
-const std::string kRussian = kLanguages + "russian.lng";
-const std::string kEnglish = kLanguages + "english.lng";
+const std::string App = "C:\\Program Files (x86)\\Lexomir\\";
+const std::string Languages = App + "language\\";
+const std::string Current = Languages + "german.lng";
+const std::string Russian = Languages + "russian.lng";
+const std::string English = Languages + "english.lng";
 
 TEST(LangUnitSection, LinesOpenTheirEntryByTheRules) {
     const struct {
@@ -56,17 +56,17 @@ protected:
         FillPackageConstants();
         RussianUi = false;
         InstallEnvironment = TInstallEnvironment{};
-        InstallEnvironment.AppFolder = kApp;
-        pc().files.AddFolder(kLanguages);
+        InstallEnvironment.AppFolder = App;
+        pc().files.AddFolder(Languages);
     }
     void TearDown() override { LangUnit::ReleaseLangUnit(); }
 
     // german.lng selected; russian.lng and english.lng are the fallbacks.
     void Select(const std::string& current, const std::string& english = "", const std::string& russian = "") {
-        pc().files.AddFile(kCurrent, current);
-        pc().files.AddFile(kEnglish, english);
-        pc().files.AddFile(kRussian, russian);
-        LangUnit::SelectLanguage({"german.lng", "russian.lng", "english.lng"}, 0, 0x0407, 1, 2, kCurrent);
+        pc().files.AddFile(Current, current);
+        pc().files.AddFile(English, english);
+        pc().files.AddFile(Russian, russian);
+        LangUnit::SelectLanguage({"german.lng", "russian.lng", "english.lng"}, 0, 0x0407, 1, 2, Current);
     }
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> texts;
@@ -124,7 +124,7 @@ TEST_F(LangUnitTest, EveryLookupReadsTheCurrentFileFromItsBeginning) {
     EXPECT_EQ(LangUnit::LookupLine("a"), "A");
     EXPECT_EQ(LangUnit::LookupLine("b"), "B");
     EXPECT_EQ(LangUnit::LookupLine("A"), "A");
-    EXPECT_EQ(OpensOf(kCurrent), 3);
+    EXPECT_EQ(OpensOf(Current), 3);
 }
 
 TEST_F(LangUnitTest, AnEmptyOrMissingEntryComesFromTheFallbackFile) {
@@ -218,10 +218,10 @@ TEST_F(LangUnitTest, PlaceholdersSpanTheLinesOfTheEntry) {
 
 TEST_F(LangUnitTest, ACurrentFileThatCannotBeOpenedIsReportedWithoutFallingBack) {
     Select("", "[k]\nfallback\n");
-    pc().files.Remove(kCurrent);
+    pc().files.Remove(Current);
     EXPECT_EQ(LangUnit::LookupLine("k"), "");
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{Error("german.lng")});
-    EXPECT_EQ(OpensOf(kEnglish), 0) << "no fallback after a failure";
+    EXPECT_EQ(OpensOf(English), 0) << "no fallback after a failure";
 
     pc().boxes.clear();
     EXPECT_EQ(LangUnit::LookupText("k", false), "\r\n");
@@ -237,7 +237,7 @@ TEST_F(LangUnitTest, AFallbackFileThatCannotBeOpenedGivesTwoBoxesNamingIt) {
         LangUnit::ReleaseLangUnit();
         pc().boxes.clear();
         Select("[other]\nX\n");
-        pc().files.Remove(kEnglish);
+        pc().files.Remove(English);
         if (throughText)
             LangUnit::LookupText("k", false);
         else
@@ -249,14 +249,14 @@ TEST_F(LangUnitTest, AFallbackFileThatCannotBeOpenedGivesTwoBoxesNamingIt) {
 TEST_F(LangUnitTest, AFallbackFileThatCannotBeOpenedWithTheSwitchClearGivesOneBox) {
     Select("[other]\nX\n", "[k]\nF1\nF2\n");
     ASSERT_EQ(LangUnit::LookupLine("k"), "F1\r\nF2");  // clears the switch
-    pc().files.Remove(kEnglish);
+    pc().files.Remove(English);
     EXPECT_EQ(LangUnit::LookupLine("k"), "");
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{Error("english.lng")});
 }
 
 TEST_F(LangUnitTest, TheErrorBoxIsInTheLanguageOfTheRun) {
     Select("");
-    pc().files.Remove(kCurrent);
+    pc().files.Remove(Current);
     RussianUi = true;
     LangUnit::LookupLine("k");
     ASSERT_EQ(pc().boxes.size(), 1u);
@@ -274,7 +274,7 @@ TEST_F(LangUnitTest, AReadErrorIsReportedOnce) {
 TEST_F(LangUnitTest, TheReadersShareTheirFileForReadingOnly) {
     Select("[k]\nA\nB\n", "[j]\nJ\n");
     ASSERT_EQ(LangUnit::LookupText("k", false), "A\r\nB");
-    const std::string current = pc().FullPath(kCurrent);
+    const std::string current = pc().FullPath(Current);
     EXPECT_FALSE(pc().FileOpenConflicts(current, GENERIC_READ, FILE_SHARE_READ)) << "others may read";
     EXPECT_TRUE(pc().FileOpenConflicts(current, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE))
         << "nobody may write while the current file is open";
@@ -284,21 +284,21 @@ TEST_F(LangUnitTest, TheReadersShareTheirFileForReadingOnly) {
     LangUnit::ReleaseLangUnit();
     EXPECT_TRUE(pc().handles.empty()) << "release closes the readers";
     Select("[k]\nA\n");
-    pc().files.HoldOpen(kCurrent, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    pc().files.HoldOpen(Current, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_EQ(LangUnit::LookupLine("k"), "");
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{Error("german.lng")});
 }
 
 TEST_F(LangUnitTest, IndexesOutsideTheListEndTheLookupQuietly) {
-    pc().files.AddFile(kCurrent, "[k]\nA\n");
-    LangUnit::SelectLanguage({"german.lng"}, 3, 0x0407, -1, -1, kCurrent);
+    pc().files.AddFile(Current, "[k]\nA\n");
+    LangUnit::SelectLanguage({"german.lng"}, 3, 0x0407, -1, -1, Current);
     EXPECT_EQ(LangUnit::LookupLine("k"), "");
     EXPECT_EQ(LangUnit::LookupText("k", false), "");
     EXPECT_EQ(LangUnit::LookupFormatted("k", {"x"}, false), "");
-    EXPECT_EQ(OpensOf(kCurrent), 0);
+    EXPECT_EQ(OpensOf(Current), 0);
 
     // The current file is in the list, the fallback is not.
-    LangUnit::SelectLanguage({"german.lng"}, 0, 0x0407, 5, 5, kCurrent);
+    LangUnit::SelectLanguage({"german.lng"}, 0, 0x0407, 5, 5, Current);
     EXPECT_EQ(LangUnit::LookupLine("k"), "A");
     EXPECT_EQ(LangUnit::LookupLine("missing"), "");
     EXPECT_EQ(LangUnit::LookupText("missing", false), "");

@@ -11,7 +11,7 @@
 
 namespace {
 
-using demo::kDataFile;
+using demo::DataFile;
 
 class LargeInputs : public demo::SimTest {
 protected:
@@ -26,11 +26,11 @@ TEST_F(LargeInputs, A64KiBUninstallStringEndsWithTheMissingApplicationMessage) {
     std::string value = "C:\\";
     while (value.size() < 65536) value += "Very Long Folder Name\\";
     value += "unins000.exe";
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::kEntry32, "UninstallString", value);
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::Entry32, "UninstallString", value);
     EXPECT_EQ(RunInstaller(), 2);
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].text.rfind("There's no subject of update", 0), 0u);
-    EXPECT_EQ(pc().files.Read(kDataFile), demo::Bytes("old data"));
+    EXPECT_EQ(pc().files.Read(DataFile), demo::Bytes("old data"));
 }
 
 TEST_F(LargeInputs, TwentyThousandFilesTenLevelsDeepAreAllCounted) {
@@ -62,7 +62,7 @@ TEST_F(LargeInputs, PayloadsOfNothingAndOf200MB) {
         demo::Setup(pc(), payload);
         pc().commandLine = "LexomirUpdate.exe modest";
         EXPECT_EQ(RunInstaller(), 0);
-        EXPECT_TRUE(pc().files.Read(kDataFile) == payload);
+        EXPECT_TRUE(pc().files.Read(DataFile) == payload);
         EXPECT_TRUE(pc().boxes.empty());
         EXPECT_EQ(pc().CallCount("WriteFile"), 1);
     }
@@ -75,8 +75,8 @@ TEST_F(LargeInputs, APayloadThatDoesNotFitOnTheDiskLeavesTheOldFile) {
     pc().commandLine = "LexomirUpdate.exe modest";
     pc().files.capacity = pc().files.UsedBytes() + (std::size_t(10) << 20);
     EXPECT_EQ(RunInstaller(), 4);
-    EXPECT_EQ(pc().files.Read(kDataFile), demo::Bytes("old data"));
-    EXPECT_FALSE(pc().files.Exists(demo::kFolder + "~lxn.cok"));
+    EXPECT_EQ(pc().files.Read(DataFile), demo::Bytes("old data"));
+    EXPECT_FALSE(pc().files.Exists(demo::Folder + "~lxn.cok"));
 }
 
 TEST_F(LargeInputs, EveryWrongTypeOfTheTextsReadIsHandled) {
@@ -87,10 +87,10 @@ TEST_F(LargeInputs, EveryWrongTypeOfTheTextsReadIsHandled) {
         std::string key, value;
         int exitCode;
     } places[] = {
-        {HKEY_CURRENT_USER, demo::kShellFolders, "Programs", 2},
-        {HKEY_CURRENT_USER, demo::kShellFolders, "Startup", 2},
-        {HKEY_LOCAL_MACHINE, demo::kShellFolders, "Common Desktop", 1},  // read in the 64-bit view
-        {HKEY_LOCAL_MACHINE, demo::kEntry32, "UninstallString", 1},
+        {HKEY_CURRENT_USER, demo::ShellFolders, "Programs", 2},
+        {HKEY_CURRENT_USER, demo::ShellFolders, "Startup", 2},
+        {HKEY_LOCAL_MACHINE, demo::ShellFolders, "Common Desktop", 1},  // read in the 64-bit view
+        {HKEY_LOCAL_MACHINE, demo::Entry32, "UninstallString", 1},
     };
     for (DWORD type : std::vector<DWORD>{REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD, REG_NONE})
         for (const auto& p : places) {
@@ -102,7 +102,7 @@ TEST_F(LargeInputs, EveryWrongTypeOfTheTextsReadIsHandled) {
             EXPECT_EQ(RunInstaller(), p.exitCode);
             ASSERT_EQ(pc().boxes.size(), 1u);
             EXPECT_EQ(pc().boxes[0].caption == "Application Error", p.exitCode == 1);
-            EXPECT_EQ(pc().files.Read(kDataFile), demo::Bytes("old data"));
+            EXPECT_EQ(pc().files.Read(DataFile), demo::Bytes("old data"));
         }
 }
 

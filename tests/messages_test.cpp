@@ -16,15 +16,15 @@ namespace {
 
 // The Russian texts as CP1251 bytes, independent of how the sources are
 // compiled: "Обновление программы "Лексомир"" and "Резонный вопрос".
-const std::string kRussianTitleBytes =
+const std::string RussianTitleBytes =
     "\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB "
     "\"\xCB\xE5\xEA\xF1\xEE\xEC\xE8\xF0\"";
-const std::string kRussianQuestionBytes = "\xD0\xE5\xE7\xEE\xED\xED\xFB\xE9 \xE2\xEE\xEF\xF0\xEE\xF1";
+const std::string RussianQuestionBytes = "\xD0\xE5\xE7\xEE\xED\xED\xFB\xE9 \xE2\xEE\xEF\xF0\xEE\xF1";
 
-const std::string kEnglishText = "Can't install file C:\\Program Files\\Lexomir\\lxn.cok";
-const std::string kRussianText = "Не удается установить файл C:\\Program Files\\Lexomir\\lxn.cok";
-const std::string kEnglishQuestion = "Would you like to setup\r\nLexomir update -\r\n\r\nversion 1001?";
-const std::string kRussianQuestion = "Вы действительно хотите установить\r\nЛексомир -\r\n\r\nверсии 1001?";
+const std::string EnglishText = "Can't install file C:\\Program Files\\Lexomir\\lxn.cok";
+const std::string RussianText = "Не удается установить файл C:\\Program Files\\Lexomir\\lxn.cok";
+const std::string EnglishQuestion = "Would you like to setup\r\nLexomir update -\r\n\r\nversion 1001?";
+const std::string RussianQuestion = "Вы действительно хотите установить\r\nЛексомир -\r\n\r\nверсии 1001?";
 
 class MessagesTest : public demo::SimTest {
 protected:
@@ -63,9 +63,9 @@ void ExpectBox(const sim::BoxRecord& box, const Expected& e) {
 }
 
 TEST_F(MessagesTest, TheRussianTextsAreCp1251Bytes) {
-    EXPECT_EQ(UpdatePackage.RussianTitle, kRussianTitleBytes);
-    EXPECT_EQ(std::string(RussianQuestionCaption), kRussianQuestionBytes);
-    EXPECT_EQ(std::string("Резонный вопрос"), kRussianQuestionBytes);  // this file's literals too
+    EXPECT_EQ(UpdatePackage.RussianTitle, RussianTitleBytes);
+    EXPECT_EQ(std::string(RussianQuestionCaption), RussianQuestionBytes);
+    EXPECT_EQ(std::string("Резонный вопрос"), RussianQuestionBytes);  // this file's literals too
     EXPECT_EQ(UpdatePackage.EnglishTitle, "Lexomir update");
     EXPECT_EQ(std::string(EnglishQuestionCaption), "Sound question");
 }
@@ -75,14 +75,14 @@ TEST_F(MessagesTest, ShowErrorShowsOnlyTheTextOfTheRunsLanguage) {
         bool russian;
         Expected box;
     } cases[] = {
-        {false, {"MessageBoxW", kEnglishText, "Lexomir update", 0x200010, std::nullopt}},
-        {true, {"MessageBoxExW", kRussianText, kRussianTitleBytes, 0x200010, WORD(0x19)}},
+        {false, {"MessageBoxW", EnglishText, "Lexomir update", 0x200010, std::nullopt}},
+        {true, {"MessageBoxExW", RussianText, RussianTitleBytes, 0x200010, WORD(0x19)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.russian ? "Russian" : "English");
         sim::Reset();
         StartIn(c.russian);
-        ShowError(kEnglishText, kRussianText);
+        ShowError(EnglishText, RussianText);
         ASSERT_EQ(pc().boxes.size(), 1u);
         ExpectBox(pc().boxes[0], c.box);
         EXPECT_EQ(pc().CallCount(c.russian ? "MessageBoxW" : "MessageBoxExW"), 0);
@@ -121,8 +121,8 @@ TEST_F(MessagesTest, ConfirmPromptIsTrueOnlyForYes) {
         bool russian;
         Expected box;
     } languages[] = {
-        {false, {"MessageBoxW", kEnglishQuestion, "Sound question", 0x42024, std::nullopt}},
-        {true, {"MessageBoxExW", kRussianQuestion, kRussianQuestionBytes, 0x42024, WORD(0x19)}},
+        {false, {"MessageBoxW", EnglishQuestion, "Sound question", 0x42024, std::nullopt}},
+        {true, {"MessageBoxExW", RussianQuestion, RussianQuestionBytes, 0x42024, WORD(0x19)}},
     };
     for (const auto& l : languages) {
         for (const auto& a : answers) {
@@ -134,7 +134,7 @@ TEST_F(MessagesTest, ConfirmPromptIsTrueOnlyForYes) {
             else
                 pc().Inject(l.box.function, 1, ERROR_NOT_ENOUGH_MEMORY);
 
-            EXPECT_EQ(ConfirmPrompt(kEnglishQuestion, kRussianQuestion), a.result);
+            EXPECT_EQ(ConfirmPrompt(EnglishQuestion, RussianQuestion), a.result);
 
             EXPECT_EQ(pc().CallCount(l.box.function), 1);
             EXPECT_EQ(pc().CallCount(l.russian ? "MessageBoxW" : "MessageBoxExW"), 0);
@@ -159,7 +159,7 @@ TEST_F(MessagesTest, TheQuestionCaptionIsNeverThePackageTitle) {
         EXPECT_TRUE(ConfirmPrompt("q", "в"));
         ShowError("e", "о");
         ASSERT_EQ(pc().boxes.size(), 2u);
-        EXPECT_EQ(pc().boxes[0].caption, russian ? kRussianQuestionBytes : "Sound question");
+        EXPECT_EQ(pc().boxes[0].caption, russian ? RussianQuestionBytes : "Sound question");
         EXPECT_EQ(pc().boxes[1].caption, russian ? "Другое обновление" : "Other update");
     }
 }

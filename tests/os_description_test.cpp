@@ -15,12 +15,12 @@
 
 namespace {
 
-const std::string kNtCurrentVersion = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-const std::string kNtCurrentVersion32 = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion";
-const std::string kProductOptions = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
-const std::string kHotfix = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
-const char* const kVer10 = "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n";
-constexpr DWORD kNt = VER_PLATFORM_WIN32_NT;
+const std::string NtCurrentVersion = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+const std::string NtCurrentVersion32 = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion";
+const std::string ProductOptions = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+const std::string Hotfix = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
+const char* const Ver10 = "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n";
+constexpr DWORD Nt = VER_PLATFORM_WIN32_NT;
 constexpr DWORD k9x = VER_PLATFORM_WIN32_WINDOWS;
 
 enum class Name { Absent, Text, Dword, Only32BitView };
@@ -33,7 +33,7 @@ const char* const LongProductType = LongProductTypeText.c_str();
 struct OsCase {
     const char* what;
     DWORD major, minor, build;
-    DWORD platform = kNt;
+    DWORD platform = Nt;
     const char* csd = "";
     WORD suite = 0;
     BYTE type = VER_NT_WORKSTATION;
@@ -43,7 +43,7 @@ struct OsCase {
     std::vector<int> metrics = {};             // the SM_ values that are set
     Name productName = Name::Absent;
     const char* productNameText = "";
-    const char* ver = kVer10;  // nullptr: the system has no cmd.exe
+    const char* ver = Ver10;  // nullptr: the system has no cmd.exe
     Options productOptions = Options::Absent;
     const char* productType = "";
     bool hotfix = false;  // the SP6a hotfix key exists
@@ -59,7 +59,7 @@ bool Expect64(const OsCase& c) { return std::strstr(c.shortForm, " 64") != nullp
 // Examples of the tables, then every row of each.
 // One row a case, aligned as a table: kept as written.
 // clang-format off
-const OsCase kCases[] = {
+const OsCase Cases[] = {
     // ------------------------------------------------ examples and edge cases
     {.what = "Windows 10 64-bit reported as 6.2, ProductName readable", .major = 6, .minor = 2, .build = 9200,
      .arch = PROCESSOR_ARCHITECTURE_AMD64, .productName = Name::Text, .productNameText = "Windows 10 Pro",
@@ -383,32 +383,32 @@ void Arrange(sim::Machine& m, const OsCase& c) {
     for (int metric : c.metrics) m.systemMetrics[metric] = 1;
     switch (c.productName) {
         case Name::Absent:
-            m.registry.Key(HKEY_LOCAL_MACHINE, kNtCurrentVersion);
+            m.registry.Key(HKEY_LOCAL_MACHINE, NtCurrentVersion);
             break;
         case Name::Text:
-            m.registry.SetString(HKEY_LOCAL_MACHINE, kNtCurrentVersion, "ProductName", c.productNameText);
+            m.registry.SetString(HKEY_LOCAL_MACHINE, NtCurrentVersion, "ProductName", c.productNameText);
             break;
         case Name::Dword:
-            m.registry.SetDword(HKEY_LOCAL_MACHINE, kNtCurrentVersion, "ProductName", 10);
+            m.registry.SetDword(HKEY_LOCAL_MACHINE, NtCurrentVersion, "ProductName", 10);
             break;
         case Name::Only32BitView:
-            m.registry.SetString(HKEY_LOCAL_MACHINE, kNtCurrentVersion32, "ProductName", c.productNameText);
+            m.registry.SetString(HKEY_LOCAL_MACHINE, NtCurrentVersion32, "ProductName", c.productNameText);
             break;
     }
     switch (c.productOptions) {
         case Options::Absent:
             break;
         case Options::Text:
-            m.registry.SetString(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", c.productType);
+            m.registry.SetString(HKEY_LOCAL_MACHINE, ProductOptions, "ProductType", c.productType);
             break;
         case Options::ExpandText:
-            m.registry.SetString(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", c.productType, REG_EXPAND_SZ);
+            m.registry.SetString(HKEY_LOCAL_MACHINE, ProductOptions, "ProductType", c.productType, REG_EXPAND_SZ);
             break;
         case Options::Dword:
-            m.registry.SetDword(HKEY_LOCAL_MACHINE, kProductOptions, "ProductType", 1);
+            m.registry.SetDword(HKEY_LOCAL_MACHINE, ProductOptions, "ProductType", 1);
             break;
     }
-    if (c.hotfix) m.registry.Key(HKEY_LOCAL_MACHINE, kHotfix);
+    if (c.hotfix) m.registry.Key(HKEY_LOCAL_MACHINE, Hotfix);
     if (c.ver) m.AddInterpreter().commands["ver"].output = c.ver;
     m.userIsAdmin = c.admin;
 }
@@ -464,7 +464,7 @@ TEST_P(OsDescriptionTest, ShortFormIsTheSameWithAndWithoutVer) {
         EXPECT_EQ(skippingStarts, runningStarts);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OsDescriptionTest, ::testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Cases, OsDescriptionTest, ::testing::ValuesIn(Cases));
 
 // ------------------------------------------------------------ no identity
 
@@ -474,7 +474,7 @@ struct UnknownCase {
     bool queriesFail;  // GetVersionExA fails for both records
 };
 
-const UnknownCase kUnknown[] = {
+const UnknownCase Unknown[] = {
     {"platform 0 (Win32s)", VER_PLATFORM_WIN32s, false},
     {"platform 3", 3, false},
     {"both version queries fail", VER_PLATFORM_WIN32_NT, true},
@@ -499,7 +499,7 @@ TEST_P(UnknownSystem, IsUnknownAndLeavesTheFlagAlone) {
     Is64BitOs = false;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UnknownSystem, ::testing::ValuesIn(kUnknown));
+INSTANTIATE_TEST_SUITE_P(Cases, UnknownSystem, ::testing::ValuesIn(Unknown));
 
 // -------------------------------------------------------------- start-up
 
@@ -510,7 +510,7 @@ struct StartupCase {
     bool is64;
 };
 
-const StartupCase kStartups[] = {
+const StartupCase Startups[] = {
     {"64-bit Windows 10", PROCESSOR_ARCHITECTURE_AMD64, "Windows 10 Pro", true},
     {"64-bit Windows 10 without a product name", PROCESSOR_ARCHITECTURE_AMD64, nullptr, true},
     {"32-bit Windows 10", PROCESSOR_ARCHITECTURE_INTEL, "Windows 10 Pro", false},
@@ -528,7 +528,7 @@ TEST_P(Startup, TheSharedRegistryViewFollowsTheDescription) {
     const StartupCase& c = GetParam();
     pc().wow64 = c.arch != PROCESSOR_ARCHITECTURE_INTEL;
     pc().nativeArchitecture = c.arch;
-    if (c.productName) pc().registry.SetString(HKEY_LOCAL_MACHINE, kNtCurrentVersion, "ProductName", c.productName);
+    if (c.productName) pc().registry.SetString(HKEY_LOCAL_MACHINE, NtCurrentVersion, "ProductName", c.productName);
     pc().AddInterpreter();
     ReleaseProcessEnvironment();
     InitProcessEnvironment();
@@ -548,6 +548,6 @@ TEST_P(Startup, TheSharedRegistryViewFollowsTheDescription) {
     EXPECT_FALSE(pc().registry.Dword(HKEY_LOCAL_MACHINE, redirected ? entry64 : entry32, "EstimatedSize"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Startup, ::testing::ValuesIn(kStartups));
+INSTANTIATE_TEST_SUITE_P(Cases, Startup, ::testing::ValuesIn(Startups));
 
 }  // namespace

@@ -64,18 +64,18 @@ struct ImageOptions {
 
 // File offsets of the parts of one resource in the tree.
 struct ResourcePlace {
-    std::size_t type_entry, name_entry, lang_entry, data_entry, data;
+    std::size_t typeEntry, name_entry, lang_entry, dataEntry, data;
 };
 
 struct Image {
     std::vector<std::uint8_t> bytes;
-    std::size_t optional_header, checksum, security_dir, section_table;
+    std::size_t optionalHeader, checksum, security_dir, section_table;
     std::size_t code, data, rsrc, rsrc_end;  // raw data of the three sections
     std::vector<ResourcePlace> places;       // parallel to ImageOptions::resources
 };
 
-constexpr std::uint32_t kRsrcRva = 0x3000;
-constexpr std::uint32_t kHigh = 0x80000000u;
+constexpr std::uint32_t RsrcRva = 0x3000;
+constexpr std::uint32_t High = 0x80000000u;
 
 // Lays out the tree windres-style: directory tables, data entries, name
 // strings, then the data. Directory offsets in `places` are section-relative.
@@ -97,9 +97,9 @@ inline std::vector<std::uint8_t> BuildResourceTree(const std::vector<Resource>& 
         if (n == t->names.end()) n = t->names.insert(t->names.end(), NameNode{res[i].name, {}});
         n->leaves.push_back(i);
     }
-    auto named_first = [](const auto& a, const auto& b) { return !a.key.name.empty() && b.key.name.empty(); };
-    std::stable_sort(types.begin(), types.end(), named_first);
-    for (auto& t : types) std::stable_sort(t.names.begin(), t.names.end(), named_first);
+    auto namedFirst = [](const auto& a, const auto& b) { return !a.key.name.empty() && b.key.name.empty(); };
+    std::stable_sort(types.begin(), types.end(), namedFirst);
+    for (auto& t : types) std::stable_sort(t.names.begin(), t.names.end(), namedFirst);
 
     std::vector<std::uint8_t> r;
     std::vector<std::pair<std::size_t, std::u16string>> strings;
@@ -117,33 +117,33 @@ inline std::vector<std::uint8_t> BuildResourceTree(const std::vector<Resource>& 
         else
             strings.emplace_back(entry, k.name);
     };
-    auto count_named = [](const auto& v) {
+    auto countNamed = [](const auto& v) {
         return std::count_if(v.begin(), v.end(), [](auto& n) { return !n.key.name.empty(); });
     };
 
-    const std::size_t root = dir(count_named(types), types.size());
-    std::vector<std::size_t> type_entries, name_entries;
+    const std::size_t root = dir(countNamed(types), types.size());
+    std::vector<std::size_t> typeEntries, name_entries;
     for (std::size_t ti = 0; ti < types.size(); ++ti) {
-        type_entries.push_back(root + 16 + 8 * ti);
-        key(type_entries.back(), types[ti].key);
+        typeEntries.push_back(root + 16 + 8 * ti);
+        key(typeEntries.back(), types[ti].key);
     }
     for (std::size_t ti = 0; ti < types.size(); ++ti) {
-        const std::size_t d = dir(count_named(types[ti].names), types[ti].names.size());
-        Put32(r, type_entries[ti] + 4, static_cast<std::uint32_t>(d) | kHigh);
+        const std::size_t d = dir(countNamed(types[ti].names), types[ti].names.size());
+        Put32(r, typeEntries[ti] + 4, static_cast<std::uint32_t>(d) | High);
         for (std::size_t ni = 0; ni < types[ti].names.size(); ++ni) {
             name_entries.push_back(d + 16 + 8 * ni);
             key(name_entries.back(), types[ti].names[ni].key);
             for (std::size_t leaf : types[ti].names[ni].leaves) {
-                places[leaf].type_entry = type_entries[ti];
+                places[leaf].typeEntry = typeEntries[ti];
                 places[leaf].name_entry = name_entries.back();
             }
         }
     }
-    std::size_t name_index = 0;
+    std::size_t nameIndex = 0;
     for (auto& t : types) {
         for (auto& n : t.names) {
             const std::size_t d = dir(0, n.leaves.size());
-            Put32(r, name_entries[name_index++] + 4, static_cast<std::uint32_t>(d) | kHigh);
+            Put32(r, name_entries[nameIndex++] + 4, static_cast<std::uint32_t>(d) | High);
             for (std::size_t li = 0; li < n.leaves.size(); ++li) {
                 places[n.leaves[li]].lang_entry = d + 16 + 8 * li;
                 Put32(r, d + 16 + 8 * li, res[n.leaves[li]].lang);
@@ -151,86 +151,86 @@ inline std::vector<std::uint8_t> BuildResourceTree(const std::vector<Resource>& 
         }
     }
     for (std::size_t i = 0; i < res.size(); ++i) {
-        places[i].data_entry = r.size();
+        places[i].dataEntry = r.size();
         r.resize(r.size() + 16);
-        Put32(r, places[i].lang_entry + 4, static_cast<std::uint32_t>(places[i].data_entry));
+        Put32(r, places[i].lang_entry + 4, static_cast<std::uint32_t>(places[i].dataEntry));
     }
     for (auto& [entry, s] : strings) {
         const std::size_t at = r.size();
         r.resize(at + 2 + 2 * s.size());
         Put16(r, at, static_cast<std::uint32_t>(s.size()));
         for (std::size_t c = 0; c < s.size(); ++c) Put16(r, at + 2 + 2 * c, s[c]);
-        Put32(r, entry, static_cast<std::uint32_t>(at) | kHigh);
+        Put32(r, entry, static_cast<std::uint32_t>(at) | High);
     }
     for (std::size_t i = 0; i < res.size(); ++i) {
         r.resize(AlignUp(r.size(), 8));
         places[i].data = r.size();
         r.insert(r.end(), res[i].data.begin(), res[i].data.end());
-        Put32(r, places[i].data_entry, kRsrcRva + static_cast<std::uint32_t>(places[i].data));
-        Put32(r, places[i].data_entry + 4, static_cast<std::uint32_t>(res[i].data.size()));
+        Put32(r, places[i].dataEntry, RsrcRva + static_cast<std::uint32_t>(places[i].data));
+        Put32(r, places[i].dataEntry + 4, static_cast<std::uint32_t>(res[i].data.size()));
     }
     return r;
 }
 
 inline Image BuildImage(const ImageOptions& options = {}) {
-    constexpr std::size_t kFileAlign = 0x200, kHeaders = 0x400, kPe = 0x80;
+    constexpr std::size_t FileAlign = 0x200, Headers = 0x400, Pe = 0x80;
     Image img;
     auto& b = img.bytes;
     const std::vector<std::uint8_t> code = Pattern(0x180, 1), data = Pattern(0x100, 2);
     const std::vector<std::uint8_t> rsrc = BuildResourceTree(options.resources, img.places);
 
-    img.code = kHeaders;
-    img.data = img.code + AlignUp(code.size(), kFileAlign);
-    img.rsrc = img.data + AlignUp(data.size(), kFileAlign);
-    img.rsrc_end = img.rsrc + AlignUp(rsrc.size(), kFileAlign);
+    img.code = Headers;
+    img.data = img.code + AlignUp(code.size(), FileAlign);
+    img.rsrc = img.data + AlignUp(data.size(), FileAlign);
+    img.rsrc_end = img.rsrc + AlignUp(rsrc.size(), FileAlign);
     b.assign(img.rsrc_end, 0);
     std::copy(code.begin(), code.end(), b.begin() + img.code);
     std::copy(data.begin(), data.end(), b.begin() + img.data);
     std::copy(rsrc.begin(), rsrc.end(), b.begin() + img.rsrc);
     for (auto& p : img.places) {
-        for (std::size_t* f : {&p.type_entry, &p.name_entry, &p.lang_entry, &p.data_entry, &p.data}) *f += img.rsrc;
+        for (std::size_t* f : {&p.typeEntry, &p.name_entry, &p.lang_entry, &p.dataEntry, &p.data}) *f += img.rsrc;
     }
 
     Put16(b, 0, 0x5A4D);
-    Put32(b, 0x3C, kPe);
+    Put32(b, 0x3C, Pe);
     const std::string stub = "This program cannot be run in DOS mode.\r\r\n$";
     std::copy(stub.begin(), stub.end(), b.begin() + 0x4E);
-    Put32(b, kPe, 0x4550);
-    const std::size_t coff = kPe + 4;
-    const std::size_t dirs_at = options.pe32plus ? 112 : 96;
+    Put32(b, Pe, 0x4550);
+    const std::size_t coff = Pe + 4;
+    const std::size_t dirsAt = options.pe32plus ? 112 : 96;
     Put16(b, coff, options.pe32plus ? 0x8664 : 0x14C);
     Put16(b, coff + 2, 3);
     Put32(b, coff + 4, 0x5F000000);  // TimeDateStamp
-    Put16(b, coff + 16, static_cast<std::uint32_t>(dirs_at + 16 * 8));
+    Put16(b, coff + 16, static_cast<std::uint32_t>(dirsAt + 16 * 8));
     Put16(b, coff + 18, options.pe32plus ? 0x0022 : 0x0102);
-    const std::size_t opt = img.optional_header = coff + 20;
+    const std::size_t opt = img.optionalHeader = coff + 20;
     Put16(b, opt, options.pe32plus ? 0x20B : 0x10B);
     Put32(b, opt + 16, 0x1000);  // AddressOfEntryPoint
     Put32(b, opt + 32, 0x1000);  // SectionAlignment
-    Put32(b, opt + 36, kFileAlign);
-    Put32(b, opt + 56, kRsrcRva + static_cast<std::uint32_t>(AlignUp(rsrc.size(), 0x1000)));
-    Put32(b, opt + 60, kHeaders);
+    Put32(b, opt + 36, FileAlign);
+    Put32(b, opt + 56, RsrcRva + static_cast<std::uint32_t>(AlignUp(rsrc.size(), 0x1000)));
+    Put32(b, opt + 60, Headers);
     Put16(b, opt + 68, 2);  // GUI subsystem
-    Put32(b, opt + dirs_at - 4, 16);
+    Put32(b, opt + dirsAt - 4, 16);
     img.checksum = opt + 64;
-    img.security_dir = opt + dirs_at + 4 * 8;
-    Put32(b, opt + dirs_at + 2 * 8, kRsrcRva);
-    Put32(b, opt + dirs_at + 2 * 8 + 4, static_cast<std::uint32_t>(rsrc.size()));
+    img.security_dir = opt + dirsAt + 4 * 8;
+    Put32(b, opt + dirsAt + 2 * 8, RsrcRva);
+    Put32(b, opt + dirsAt + 2 * 8 + 4, static_cast<std::uint32_t>(rsrc.size()));
 
-    img.section_table = opt + dirs_at + 16 * 8;
+    img.section_table = opt + dirsAt + 16 * 8;
     struct {
         const char* name;
         std::uint32_t rva;
         std::size_t vsize, raw;
     } sections[] = {{".text", 0x1000, code.size(), img.code},
                     {".data", 0x2000, data.size(), img.data},
-                    {".rsrc", kRsrcRva, rsrc.size(), img.rsrc}};
+                    {".rsrc", RsrcRva, rsrc.size(), img.rsrc}};
     for (std::size_t i = 0; i < 3; ++i) {
         const std::size_t at = img.section_table + 40 * i;
         std::copy_n(sections[i].name, std::char_traits<char>::length(sections[i].name), b.begin() + at);
         Put32(b, at + 8, static_cast<std::uint32_t>(sections[i].vsize));
         Put32(b, at + 12, sections[i].rva);
-        Put32(b, at + 16, static_cast<std::uint32_t>(AlignUp(sections[i].vsize, kFileAlign)));
+        Put32(b, at + 16, static_cast<std::uint32_t>(AlignUp(sections[i].vsize, FileAlign)));
         Put32(b, at + 20, static_cast<std::uint32_t>(sections[i].raw));
         Put32(b, at + 36, i == 0 ? 0x60000020u : 0xC0000040u);
     }
@@ -239,11 +239,11 @@ inline Image BuildImage(const ImageOptions& options = {}) {
 
 // What Authenticode signing does to a file: pad to 8 bytes, append a
 // certificate table, point the directory entry at it and set CheckSum.
-inline void Sign(Image& img, std::size_t cert_len, std::uint32_t seed = 3) {
+inline void Sign(Image& img, std::size_t certLen, std::uint32_t seed = 3) {
     auto& b = img.bytes;
     b.resize(AlignUp(b.size(), 8));
     const std::size_t at = b.size();
-    const std::size_t len = AlignUp(8 + cert_len, 8);
+    const std::size_t len = AlignUp(8 + certLen, 8);
     std::vector<std::uint8_t> cert = Pattern(len, seed);
     b.insert(b.end(), cert.begin(), cert.end());
     Put32(b, at, static_cast<std::uint32_t>(len));  // WIN_CERTIFICATE.dwLength
@@ -282,7 +282,7 @@ inline bool Seal(std::vector<std::uint8_t>& bytes) {
     Sha256 hash;
     pe::Digest digest{};
     if (!pe::LocateSeal(src, layout) || !pe::ComputeSealDigest(src, layout, hash, digest)) return false;
-    std::copy(digest.begin(), digest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.slot_offset));
+    std::copy(digest.begin(), digest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.slotOffset));
     return true;
 }
 

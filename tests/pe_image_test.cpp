@@ -13,7 +13,7 @@ namespace {
 using namespace pe_test;
 using pe::SealStatus;
 
-constexpr std::size_t kSlot = 3;  // LXSEAL in DefaultResources()
+constexpr std::size_t Slot = 3;  // LXSEAL in DefaultResources()
 
 Image SealedImage(const ImageOptions& options = {}) {
     Image img = BuildImage(options);
@@ -29,14 +29,14 @@ SealStatus CheckPrefix(const std::vector<std::uint8_t>& bytes, std::size_t len) 
 
 TEST(MemorySource, RefusesRangesOutsideTheBytes) {
     const std::vector<std::uint8_t> bytes = Pattern(16, 1);
-    constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
+    constexpr auto Max = std::numeric_limits<std::uint64_t>::max();
     const struct {
         std::uint64_t offset;
         std::size_t len;
         bool ok;
     } cases[] = {
-        {0, 16, true},  {15, 1, true},  {16, 0, true},    {16, 1, false},
-        {17, 0, false}, {1, 16, false}, {kMax, 2, false}, {8, std::numeric_limits<std::size_t>::max(), false},
+        {0, 16, true},  {15, 1, true},  {16, 0, true},   {16, 1, false},
+        {17, 0, false}, {1, 16, false}, {Max, 2, false}, {8, std::numeric_limits<std::size_t>::max(), false},
     };
     pe::MemorySource src(bytes);
     for (const auto& c : cases) {
@@ -52,40 +52,40 @@ struct LocateCase {
 };
 
 TEST(LocateSeal, FindsTheSlotThroughTheResourceTree) {
-    auto with_language = [](std::uint16_t lang, bool before) {
+    auto withLanguage = [](std::uint16_t lang, bool before) {
         return [=](ImageOptions& s) {
-            Resource extra = s.resources[kSlot];
+            Resource extra = s.resources[Slot];
             extra.lang = lang;
-            s.resources.insert(s.resources.begin() + (before ? kSlot : kSlot + 1), extra);
+            s.resources.insert(s.resources.begin() + (before ? Slot : Slot + 1), extra);
         };
     };
     const LocateCase cases[] = {
-        {"PE32", [](ImageOptions&) {}, kSlot},
-        {"PE32+", [](ImageOptions& s) { s.pe32plus = true; }, kSlot},
-        {"name in mixed case", [](ImageOptions& s) { s.resources[kSlot].name.name = u"LxSeal"; }, kSlot},
-        {"first of two languages, 1033 first", with_language(1033, true), kSlot},
-        {"first of two languages, 1049 first", with_language(1033, false), kSlot},
-        {"the only resource", [](ImageOptions& s) { s.resources = {s.resources[kSlot]}; }, 0},
-        {"no slot", [](ImageOptions& s) { s.resources.erase(s.resources.begin() + kSlot); }, -1},
+        {"PE32", [](ImageOptions&) {}, Slot},
+        {"PE32+", [](ImageOptions& s) { s.pe32plus = true; }, Slot},
+        {"name in mixed case", [](ImageOptions& s) { s.resources[Slot].name.name = u"LxSeal"; }, Slot},
+        {"first of two languages, 1033 first", withLanguage(1033, true), Slot},
+        {"first of two languages, 1049 first", withLanguage(1033, false), Slot},
+        {"the only resource", [](ImageOptions& s) { s.resources = {s.resources[Slot]}; }, 0},
+        {"no slot", [](ImageOptions& s) { s.resources.erase(s.resources.begin() + Slot); }, -1},
         {"under type 11",
          [](ImageOptions& s) {
-             s.resources[kSlot].type = {11, {}};
+             s.resources[Slot].type = {11, {}};
          },
          -1},
         {"under a type named RCDATA",
          [](ImageOptions& s) {
-             s.resources[kSlot].type = {0, u"RCDATA"};
+             s.resources[Slot].type = {0, u"RCDATA"};
          },
          -1},
         {"under the ID 10",
          [](ImageOptions& s) {
-             s.resources[kSlot].name = {10, {}};
+             s.resources[Slot].name = {10, {}};
          },
          -1},
-        {"non-ASCII letter whose low byte is L", [](ImageOptions& s) { s.resources[kSlot].name.name = u"\u014CXSEAL"; },
+        {"non-ASCII letter whose low byte is L", [](ImageOptions& s) { s.resources[Slot].name.name = u"\u014CXSEAL"; },
          -1},
-        {"31 bytes", [](ImageOptions& s) { s.resources[kSlot].data.resize(31); }, -1},
-        {"33 bytes", [](ImageOptions& s) { s.resources[kSlot].data.resize(33); }, -1},
+        {"31 bytes", [](ImageOptions& s) { s.resources[Slot].data.resize(31); }, -1},
+        {"33 bytes", [](ImageOptions& s) { s.resources[Slot].data.resize(33); }, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -96,21 +96,21 @@ TEST(LocateSeal, FindsTheSlotThroughTheResourceTree) {
         pe::SealLayout layout;
         ASSERT_EQ(pe::LocateSeal(src, layout), c.slot >= 0);
         if (c.slot < 0) continue;
-        EXPECT_EQ(layout.slot_offset, img.places[c.slot].data);
-        EXPECT_EQ(layout.slot_size, pe::kDigestSize);
-        EXPECT_EQ(layout.checksum_offset, img.checksum);
-        EXPECT_EQ(layout.security_dir_offset, img.security_dir);
-        EXPECT_EQ(layout.cert_size, 0u);
-        EXPECT_EQ(layout.file_size, img.bytes.size());
+        EXPECT_EQ(layout.slotOffset, img.places[c.slot].data);
+        EXPECT_EQ(layout.slotSize, pe::DigestSize);
+        EXPECT_EQ(layout.checksumOffset, img.checksum);
+        EXPECT_EQ(layout.securityDirOffset, img.security_dir);
+        EXPECT_EQ(layout.certSize, 0u);
+        EXPECT_EQ(layout.fileSize, img.bytes.size());
     }
 }
 
 TEST(CheckSeal, PassesOnlyOnceSealed) {
     for (bool plus : {false, true}) {
         Image img = BuildImage({plus});
-        EXPECT_EQ(Check(img.bytes), SealStatus::kMismatch);
+        EXPECT_EQ(Check(img.bytes), SealStatus::Mismatch);
         ASSERT_TRUE(Seal(img.bytes));
-        EXPECT_EQ(Check(img.bytes), SealStatus::kIntact);
+        EXPECT_EQ(Check(img.bytes), SealStatus::Intact);
     }
 }
 
@@ -127,13 +127,13 @@ void ExpectEveryFlipCaught(const Image& img) {
             const SealStatus got = Check(changed);
             bool ok;
             if ((off >= img.checksum && off < img.checksum + 4) || off >= cert) {
-                ok = got == SealStatus::kIntact;
+                ok = got == SealStatus::Intact;
             } else if (off >= img.security_dir && off < img.security_dir + 8) {
-                ok = got != SealStatus::kMismatch;  // not hashed: either still valid or rejected
+                ok = got != SealStatus::Mismatch;  // not hashed: either still valid or rejected
             } else if (off >= img.code && off < img.rsrc) {
-                ok = got == SealStatus::kMismatch;  // code and data are never parsed
+                ok = got == SealStatus::Mismatch;  // code and data are never parsed
             } else {
-                ok = got != SealStatus::kIntact;
+                ok = got != SealStatus::Intact;
             }
             if (!ok && wrong.size() < 400) wrong += " " + std::to_string(off) + "^" + std::to_string(mask);
         }
@@ -151,7 +151,7 @@ TEST(CheckSeal, CatchesEveryChangedByte) {
 TEST(CheckSeal, CatchesEveryChangedByteOfASignedFileOutsideTheSignature) {
     Image img = SealedImage();
     Sign(img, 300);
-    ASSERT_EQ(Check(img.bytes), SealStatus::kIntact);
+    ASSERT_EQ(Check(img.bytes), SealStatus::Intact);
     ExpectEveryFlipCaught(img);
 }
 
@@ -160,11 +160,11 @@ TEST(CheckSeal, SigningAndResigningAfterSealingKeepTheSealValid) {
         SCOPED_TRACE(len);
         Image img = SealedImage();
         Sign(img, len);
-        EXPECT_EQ(Check(img.bytes), SealStatus::kIntact);
+        EXPECT_EQ(Check(img.bytes), SealStatus::Intact);
         Unsign(img);
-        EXPECT_EQ(Check(img.bytes), SealStatus::kIntact);
+        EXPECT_EQ(Check(img.bytes), SealStatus::Intact);
         Sign(img, len + 77, 99);
-        EXPECT_EQ(Check(img.bytes), SealStatus::kIntact);
+        EXPECT_EQ(Check(img.bytes), SealStatus::Intact);
     }
 }
 
@@ -173,7 +173,7 @@ TEST(CheckSeal, CatchesAppendedBytes) {
         Image img = SealedImage();
         if (sign) Sign(img, 100);
         img.bytes.resize(img.bytes.size() + 8);
-        EXPECT_EQ(Check(img.bytes), sign ? SealStatus::kMalformed : SealStatus::kMismatch);
+        EXPECT_EQ(Check(img.bytes), sign ? SealStatus::Malformed : SealStatus::Mismatch);
     }
 }
 
@@ -184,7 +184,7 @@ TEST(LocateSeal, RejectsEveryTruncation) {
         if (sign) Sign(img, 100);
         std::string wrong;
         for (std::size_t len = 0; len < img.bytes.size(); ++len) {
-            if (CheckPrefix(img.bytes, len) != SealStatus::kMalformed) wrong += " " + std::to_string(len);
+            if (CheckPrefix(img.bytes, len) != SealStatus::Malformed) wrong += " " + std::to_string(len);
         }
         EXPECT_EQ(wrong, "") << "lengths not rejected";
     }
@@ -199,22 +199,22 @@ TEST(LocateSeal, RejectsHostileValues) {
     auto set16 = [](auto at, std::uint32_t v) { return [=](Image& i) { Put16(i.bytes, at(i), v); }; };
     auto set32 = [](auto at, std::uint32_t v) { return [=](Image& i) { Put32(i.bytes, at(i), v); }; };
     auto fixed = [](std::size_t off) { return [=](const Image&) { return off; }; };
-    auto coff = [](std::size_t rel) { return [=](const Image& i) { return i.optional_header - 20 + rel; }; };
-    auto opt = [](std::size_t rel) { return [=](const Image& i) { return i.optional_header + rel; }; };
+    auto coff = [](std::size_t rel) { return [=](const Image& i) { return i.optionalHeader - 20 + rel; }; };
+    auto opt = [](std::size_t rel) { return [=](const Image& i) { return i.optionalHeader + rel; }; };
     auto dirs = [](std::size_t rel) { return [=](const Image& i) { return i.security_dir - 32 + rel; }; };
-    auto dir_count = [](const Image& i) { return i.security_dir - 36; };
-    auto rsrc_vsize = [](const Image& i) { return Get32(i.bytes, i.section_table + 2 * 40 + 8); };
+    auto dirCount = [](const Image& i) { return i.security_dir - 36; };
+    auto rsrcVsize = [](const Image& i) { return Get32(i.bytes, i.section_table + 2 * 40 + 8); };
     auto section = [](std::size_t n, std::size_t rel) {
         return [=](const Image& i) { return i.section_table + 40 * n + rel; };
     };
     auto slot = [](std::size_t ResourcePlace::*field, std::size_t rel) {
-        return [=](const Image& i) { return i.places[kSlot].*field + rel; };
+        return [=](const Image& i) { return i.places[Slot].*field + rel; };
     };
     auto tree = [](std::size_t ResourcePlace::*entry) {  // section-relative target of an entry
-        return [=](const Image& i) { return Get32(i.bytes, i.places[kSlot].*entry + 4) & ~kHigh; };
+        return [=](const Image& i) { return Get32(i.bytes, i.places[Slot].*entry + 4) & ~High; };
     };
     auto point = [](std::size_t ResourcePlace::*entry, std::function<std::uint32_t(const Image&)> to) {
-        return [=](Image& i) { Put32(i.bytes, i.places[kSlot].*entry + 4, to(i)); };
+        return [=](Image& i) { Put32(i.bytes, i.places[Slot].*entry + 4, to(i)); };
     };
     auto cert = [](std::size_t extra, std::function<std::uint32_t(const Image&)> offset, std::uint32_t size) {
         return [=](Image& i) {
@@ -225,10 +225,10 @@ TEST(LocateSeal, RejectsHostileValues) {
         };
     };
     auto end = [](const Image& i) { return static_cast<std::uint32_t>(i.bytes.size()); };
-    auto slot_over = [](std::function<std::size_t(const Image&)> field) {
+    auto slotOver = [](std::function<std::size_t(const Image&)> field) {
         return [=](Image& i) {  // map .text over the headers, then aim the slot at a skipped field
             Put32(i.bytes, i.section_table + 20, 0);
-            Put32(i.bytes, i.places[kSlot].data_entry, 0x1000 + static_cast<std::uint32_t>(field(i)) - 8);
+            Put32(i.bytes, i.places[Slot].dataEntry, 0x1000 + static_cast<std::uint32_t>(field(i)) - 8);
         };
     };
     using P = ResourcePlace;
@@ -247,36 +247,36 @@ TEST(LocateSeal, RejectsHostileValues) {
         {"SizeOfOptionalHeader past the end", set16(coff(16), 0xFFFF)},
         {"SizeOfOptionalHeader short of the directories", set16(coff(16), 0x60)},
         {"optional header magic", set16(opt(0), 0x107)},
-        {"four data directories", set32(dir_count, 4)},
-        {"2^32-1 data directories", set32(dir_count, 0xFFFFFFFF)},
+        {"four data directories", set32(dirCount, 4)},
+        {"2^32-1 data directories", set32(dirCount, 0xFFFFFFFF)},
         {"no resource directory", set32(dirs(16), 0)},
         {"resource directory outside every section", set32(dirs(16), 0x7FFF0000)},
         {"section data past the end", set32(section(2, 16), 0xFFFFFFFF)},
         {"section data pointer past the end", set32(section(2, 20), 0xFFFFFE00)},
         {"section address wraps", set32(section(2, 12), 0xFFFFF000)},
         {"root with 2x65535 entries", [](Image& i) { Put32(i.bytes, i.rsrc + 12, 0xFFFFFFFF); }},
-        {"type ID with stray high bits", set32(slot(&P::type_entry, 0), 0x0001000A)},
-        {"RCDATA entry points back at the root", point(&P::type_entry, [](const Image&) { return kHigh; })},
+        {"type ID with stray high bits", set32(slot(&P::typeEntry, 0), 0x0001000A)},
+        {"RCDATA entry points back at the root", point(&P::typeEntry, [](const Image&) { return High; })},
         {"LXSEAL entry points at its own directory",
-         point(&P::name_entry, [=](const Image& i) { return tree(&P::type_entry)(i) | kHigh; })},
-        {"language entry points at the root as a directory", point(&P::lang_entry, [](const Image&) { return kHigh; })},
+         point(&P::name_entry, [=](const Image& i) { return tree(&P::typeEntry)(i) | High; })},
+        {"language entry points at the root as a directory", point(&P::lang_entry, [](const Image&) { return High; })},
         {"language entry takes the root for a data entry", point(&P::lang_entry, [](const Image&) { return 0u; })},
         {"language entry far outside", point(&P::lang_entry, [](const Image&) { return 0x7FFFFFF0u; })},
         {"empty language directory", [=](Image& i) { Put16(i.bytes, i.rsrc + tree(&P::name_entry)(i) + 14, 0); }},
-        {"name string far outside", set32(slot(&P::name_entry, 0), kHigh | 0x7FFFFFFF)},
+        {"name string far outside", set32(slot(&P::name_entry, 0), High | 0x7FFFFFFF)},
         {"name string runs out of the section",
          [=](Image& i) {
-             Put32(i.bytes, i.places[kSlot].name_entry, kHigh | (rsrc_vsize(i) - 4));
-             Put16(i.bytes, i.rsrc + rsrc_vsize(i) - 4, 6);
+             Put32(i.bytes, i.places[Slot].name_entry, High | (rsrcVsize(i) - 4));
+             Put16(i.bytes, i.rsrc + rsrcVsize(i) - 4, 6);
          }},
-        {"slot in the headers", set32(slot(&P::data_entry, 0), 0x100)},
+        {"slot in the headers", set32(slot(&P::dataEntry, 0), 0x100)},
         {"slot across the end of its section",
-         [=](Image& i) { Put32(i.bytes, i.places[kSlot].data_entry, kRsrcRva + rsrc_vsize(i) - 16); }},
-        {"slot address wraps", set32(slot(&P::data_entry, 0), 0xFFFFFFF0)},
-        {"slot of 31 bytes", set32(slot(&P::data_entry, 4), 31)},
-        {"slot of 4 GiB", set32(slot(&P::data_entry, 4), 0xFFFFFFFF)},
-        {"slot laid over CheckSum", slot_over([](const Image& i) { return i.checksum; })},
-        {"slot laid over the certificate entry", slot_over([](const Image& i) { return i.security_dir; })},
+         [=](Image& i) { Put32(i.bytes, i.places[Slot].dataEntry, RsrcRva + rsrcVsize(i) - 16); }},
+        {"slot address wraps", set32(slot(&P::dataEntry, 0), 0xFFFFFFF0)},
+        {"slot of 31 bytes", set32(slot(&P::dataEntry, 4), 31)},
+        {"slot of 4 GiB", set32(slot(&P::dataEntry, 4), 0xFFFFFFFF)},
+        {"slot laid over CheckSum", slotOver([](const Image& i) { return i.checksum; })},
+        {"slot laid over the certificate entry", slotOver([](const Image& i) { return i.security_dir; })},
         {"certificate table past the end", cert(0, end, 8)},
         {"certificate size past the end", cert(16, end, 0x1000)},
         {"certificate range wraps", cert(
@@ -290,7 +290,7 @@ TEST(LocateSeal, RejectsHostileValues) {
          }},
         {"certificate table over the resource after the slot",
          [](Image& i) {
-             const std::size_t at = i.places[kSlot + 1].data;
+             const std::size_t at = i.places[Slot + 1].data;
              Put32(i.bytes, i.security_dir, static_cast<std::uint32_t>(at));
              Put32(i.bytes, i.security_dir + 4, static_cast<std::uint32_t>(i.bytes.size() - at));
          }},
@@ -306,7 +306,7 @@ TEST(LocateSeal, RejectsHostileValues) {
             pe::MemorySource src(img.bytes);
             pe::SealLayout layout;
             EXPECT_FALSE(pe::LocateSeal(src, layout));
-            EXPECT_EQ(Check(img.bytes), SealStatus::kMalformed);
+            EXPECT_EQ(Check(img.bytes), SealStatus::Malformed);
         }
     }
 }
@@ -314,7 +314,7 @@ TEST(LocateSeal, RejectsHostileValues) {
 // Fails the n-th read; counts the reads made.
 class FlakySource final : public pe::ByteSource {
 public:
-    FlakySource(const std::vector<std::uint8_t>& bytes, int fail_at) : inner_(bytes), fail_at_(fail_at) {}
+    FlakySource(const std::vector<std::uint8_t>& bytes, int failAt) : inner_(bytes), fail_at_(failAt) {}
     std::uint64_t Size() override { return inner_.Size(); }
     bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override {
         return reads++ != fail_at_ && inner_.ReadAt(offset, out, len);
@@ -331,19 +331,19 @@ TEST(CheckSeal, AFailedReadMakesTheFileUnreadableNotAltered) {
     Sign(img, 100);
     FlakySource counter(img.bytes, -1);
     Sha256 hash;
-    ASSERT_EQ(pe::CheckSeal(counter, hash), SealStatus::kIntact);
+    ASSERT_EQ(pe::CheckSeal(counter, hash), SealStatus::Intact);
     ASSERT_GT(counter.reads, 20);
     for (int n = 0; n < counter.reads; ++n) {
         FlakySource src(img.bytes, n);
         Sha256 fresh;
-        EXPECT_EQ(pe::CheckSeal(src, fresh), SealStatus::kUnreadable) << "read " << n;
+        EXPECT_EQ(pe::CheckSeal(src, fresh), SealStatus::Unreadable) << "read " << n;
     }
 }
 
 // Keeps what it is fed; fails the n-th update.
 struct Recorder final : pe::DigestSink {
     bool Update(const void* data, std::size_t len) override {
-        if (updates++ == fail_at) return false;
+        if (updates++ == failAt) return false;
         largest = std::max(largest, len);
         got.insert(got.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + len);
         return true;
@@ -352,12 +352,12 @@ struct Recorder final : pe::DigestSink {
     std::vector<std::uint8_t> got;
     std::size_t largest = 0;
     int updates = 0;
-    int fail_at = -1;
+    int failAt = -1;
 };
 
 TEST(HashSealed, FeedsEveryByteButTheSkippedOnesInBoundedPieces) {
     ImageOptions options;
-    options.resources[0].data = Pattern(3 * pe::kHashChunkSize + 777, 5);  // the embedded payload
+    options.resources[0].data = Pattern(3 * pe::HashChunkSize + 777, 5);  // the embedded payload
     Image img = BuildImage(options);
     Sign(img, 5000);
     pe::MemorySource src(img.bytes);
@@ -365,7 +365,7 @@ TEST(HashSealed, FeedsEveryByteButTheSkippedOnesInBoundedPieces) {
     ASSERT_TRUE(pe::LocateSeal(src, layout));
 
     std::vector<std::uint8_t> want;
-    const std::size_t slot = img.places[kSlot].data, cert = Get32(img.bytes, img.security_dir);
+    const std::size_t slot = img.places[Slot].data, cert = Get32(img.bytes, img.security_dir);
     for (std::size_t off = 0; off < img.bytes.size(); ++off) {
         const bool skipped = (off >= img.checksum && off < img.checksum + 4) ||
                              (off >= img.security_dir && off < img.security_dir + 8) ||
@@ -375,7 +375,7 @@ TEST(HashSealed, FeedsEveryByteButTheSkippedOnesInBoundedPieces) {
     Recorder r;
     ASSERT_TRUE(pe::HashSealed(src, layout, r));
     EXPECT_TRUE(r.got == want) << r.got.size() << " bytes fed, " << want.size() << " expected";
-    EXPECT_LE(r.largest, pe::kHashChunkSize);
+    EXPECT_LE(r.largest, pe::HashChunkSize);
     EXPECT_GE(r.updates, 4);
 }
 
@@ -386,11 +386,11 @@ TEST(HashSealed, FailsWhenTheSinkFailsOrTheFileNoLongerFits) {
     ASSERT_TRUE(pe::LocateSeal(src, layout));
     for (int n : {0, 1, 3}) {
         Recorder r;
-        r.fail_at = n;
+        r.failAt = n;
         EXPECT_FALSE(pe::HashSealed(src, layout, r)) << "sink failing at update " << n;
         Recorder again;
-        again.fail_at = n;
-        EXPECT_EQ(pe::CheckSeal(src, again), SealStatus::kUnreadable);
+        again.failAt = n;
+        EXPECT_EQ(pe::CheckSeal(src, again), SealStatus::Unreadable);
     }
     const std::vector<std::uint8_t> longer = [&] {
         auto b = img.bytes;
@@ -401,7 +401,7 @@ TEST(HashSealed, FailsWhenTheSinkFailsOrTheFileNoLongerFits) {
     Recorder r;
     EXPECT_FALSE(pe::HashSealed(grown, layout, r));
     pe::SealLayout outside = layout;
-    outside.slot_offset = layout.file_size - 16;
+    outside.slotOffset = layout.fileSize - 16;
     EXPECT_FALSE(pe::HashSealed(src, outside, r));
 }
 

@@ -13,7 +13,7 @@
 
 namespace {
 
-const std::string kProgram = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
+const std::string Program = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
 
 class ProcessEnvironmentTest : public demo::SimTest {
 protected:
@@ -69,24 +69,24 @@ TEST_F(ProcessEnvironmentTest, FirstArgumentIsTheFirstWordLoweredInAsciiOnly) {
         std::string commandLine;
         std::string first;
     } cases[] = {
-        {"MODEST", kProgram + " MODEST", "modest"},
-        {"MODEST quoted", kProgram + " \"MODEST\"", "modest"},
-        {"modest and a blank quoted", kProgram + " \"modest \"", "modest "},
-        {"mixed case", kProgram + " MoDeSt runapp", "modest"},
-        {"runapp before modest", kProgram + " runapp modest", "runapp"},
-        {"RUNAPP lowered too", kProgram + " RUNAPP", "runapp"},
-        {"no arguments", kProgram, ""},
-        {"only blanks after the program", kProgram + "   \t ", ""},
-        {"empty quoted argument", kProgram + " \"\" modest", ""},
+        {"MODEST", Program + " MODEST", "modest"},
+        {"MODEST quoted", Program + " \"MODEST\"", "modest"},
+        {"modest and a blank quoted", Program + " \"modest \"", "modest "},
+        {"mixed case", Program + " MoDeSt runapp", "modest"},
+        {"runapp before modest", Program + " runapp modest", "runapp"},
+        {"RUNAPP lowered too", Program + " RUNAPP", "runapp"},
+        {"no arguments", Program, ""},
+        {"only blanks after the program", Program + "   \t ", ""},
+        {"empty quoted argument", Program + " \"\" modest", ""},
         {"unquoted program name", "LexomirUpdate.exe modest", "modest"},
         {"program path with blanks", "\"C:\\Program Files\\Update\\LexomirUpdate.exe\"", ""},
         {"program path with blanks, an argument", "\"C:\\Program Files\\LexomirUpdate.exe\" Modest", "modest"},
-        {"no blank after the quoted program", kProgram + "modest", ""},
-        {"tab separated", kProgram + "\tMODEST", "modest"},
+        {"no blank after the quoted program", Program + "modest", ""},
+        {"tab separated", Program + "\tMODEST", "modest"},
         // Cyrillic letters (CP1251) are not lowered: МОДЕСТ stays capital.
-        {"Cyrillic capitals", kProgram + " \xCC\xCE\xC4\xC5\xD1\xD2", "\xCC\xCE\xC4\xC5\xD1\xD2"},
-        {"Cyrillic after Latin", kProgram + " AbC\xC0\xDF\xA8", "abc\xC0\xDF\xA8"},
-        {"digits and signs", kProgram + " /X-1_Z", "/x-1_z"},
+        {"Cyrillic capitals", Program + " \xCC\xCE\xC4\xC5\xD1\xD2", "\xCC\xCE\xC4\xC5\xD1\xD2"},
+        {"Cyrillic after Latin", Program + " AbC\xC0\xDF\xA8", "abc\xC0\xDF\xA8"},
+        {"digits and signs", Program + " /X-1_Z", "/x-1_z"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -214,7 +214,7 @@ TEST_F(ProcessEnvironmentTest, SharedRegistryOnA32BitWindows) {
 
 TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
     pc().userLocale = 0x0409;
-    pc().commandLine = kProgram + " runapp";
+    pc().commandLine = Program + " runapp";
     InitProcessEnvironment();
     TRegistry* const registry = SharedRegistry.get();
     ASSERT_NE(registry, nullptr);
@@ -222,7 +222,7 @@ TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
     const std::vector<sim::CallRecord> callsBefore = pc().calls;
 
     pc().userLocale = 0x0419;
-    pc().commandLine = kProgram + " modest";
+    pc().commandLine = Program + " modest";
     pc().performanceCount = 99;
     InitProcessEnvironment();
 
@@ -235,7 +235,7 @@ TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
 
 TEST_F(ProcessEnvironmentTest, ReleaseDestroysTheSharedRegistryAndEndsThatLife) {
     pc().userLocale = 0x0419;
-    pc().commandLine = kProgram + " MODEST";
+    pc().commandLine = Program + " MODEST";
     InitProcessEnvironment();
     ASSERT_NE(SharedRegistry, nullptr);
     SharedRegistry->SelectRoot(HKEY_CURRENT_USER);
@@ -250,7 +250,7 @@ TEST_F(ProcessEnvironmentTest, ReleaseDestroysTheSharedRegistryAndEndsThatLife) 
 
     // A new life reads the machine again.
     pc().userLocale = 0x0409;
-    pc().commandLine = kProgram;
+    pc().commandLine = Program;
     InitProcessEnvironment();
     EXPECT_FALSE(RussianUi);
     EXPECT_EQ(FirstArgument, "");

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr REGSAM kAllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;  // 0xF013F
+constexpr REGSAM AllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;  // 0xF013F
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -389,7 +389,7 @@ TEST_F(RegistryTest, WriteDwordStoresFourBytesOrRaisesWithAnEmptyMessage) {
 }
 
 TEST_F(RegistryTest, EveryOpenRequestsTheWholeMask) {
-    const REGSAM masks[] = {KEY_ALL_ACCESS, kAllAccess64, KEY_READ};
+    const REGSAM masks[] = {KEY_ALL_ACCESS, AllAccess64, KEY_READ};
     const struct {
         const char* what;
         const char* path;
@@ -425,7 +425,7 @@ TEST_F(RegistryTest, ReadingAMachineKeyRequestsWriteRightsToo) {
     } cases[] = {
         {KEY_ALL_ACCESS, true, true},
         {KEY_ALL_ACCESS, false, false},
-        {kAllAccess64, false, false},
+        {AllAccess64, false, false},
         {KEY_READ, false, true},
     };
     for (const auto& c : cases) {
@@ -453,10 +453,10 @@ TEST_F(RegistryTest, TheMaskSelectsTheRegistryView) {
         const char* expect;
     } cases[] = {
         {"32-bit view on 64-bit Windows", true, KEY_ALL_ACCESS, HKEY_LOCAL_MACHINE, "32-bit hive"},
-        {"64-bit view on 64-bit Windows", true, kAllAccess64, HKEY_LOCAL_MACHINE, "64-bit hive"},
+        {"64-bit view on 64-bit Windows", true, AllAccess64, HKEY_LOCAL_MACHINE, "64-bit hive"},
         {"32-bit Windows", false, KEY_ALL_ACCESS, HKEY_LOCAL_MACHINE, "64-bit hive"},
         {"HKCU, 32-bit view", true, KEY_ALL_ACCESS, HKEY_CURRENT_USER, "user"},
-        {"HKCU, 64-bit view", true, kAllAccess64, HKEY_CURRENT_USER, "user"},
+        {"HKCU, 64-bit view", true, AllAccess64, HKEY_CURRENT_USER, "user"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -18,11 +18,11 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 std::string Hex(const std::uint8_t* digest) {
-    static const char kDigits[] = "0123456789abcdef";
+    static const char Digits[] = "0123456789abcdef";
     std::string text;
     for (int i = 0; i < 32; ++i) {
-        text += kDigits[digest[i] >> 4];
-        text += kDigits[digest[i] & 15];
+        text += Digits[digest[i] >> 4];
+        text += Digits[digest[i] & 15];
     }
     return text;
 }
@@ -123,18 +123,18 @@ TEST_F(ShaExtensions, AgreesWithOpenSslOnLargeInputs) {
 // only counts when the processor has it (a lower maximum leaf makes CPUID
 // answer with another leaf's values).
 TEST(ShaExtensionsChoice, NeedsShaSsse3AndSse41AndLeaf7) {
-    constexpr std::uint32_t kSha = 1u << 29, kSsse3 = 1u << 9, kSse41 = 1u << 19;
+    constexpr std::uint32_t Sha = 1u << 29, Ssse3 = 1u << 9, Sse41 = 1u << 19;
     const struct {
         const char* what;
         CpuIdentity cpu;
         bool usable;
     } cases[] = {
-        {"all of them", {7, kSsse3 | kSse41, kSha}, true},
+        {"all of them", {7, Ssse3 | Sse41, Sha}, true},
         {"a later processor", {0x20, 0xFFFFFFFF, 0xFFFFFFFF}, true},
-        {"no SHA", {0x16, kSsse3 | kSse41, ~kSha}, false},
-        {"no SSSE3", {7, ~kSsse3, kSha}, false},
-        {"no SSE4.1", {7, ~kSse41, kSha}, false},
-        {"leaf 7 missing", {6, kSsse3 | kSse41, kSha}, false},
+        {"no SHA", {0x16, Ssse3 | Sse41, ~Sha}, false},
+        {"no SSSE3", {7, ~Ssse3, Sha}, false},
+        {"no SSE4.1", {7, ~Sse41, Sha}, false},
+        {"leaf 7 missing", {6, Ssse3 | Sse41, Sha}, false},
         {"no CPUID", {0, 0, 0}, false},
     };
     for (const auto& c : cases) EXPECT_EQ(ShaExtensionsUsable(c.cpu), c.usable) << c.what;

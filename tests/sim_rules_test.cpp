@@ -15,8 +15,8 @@ using sim::U8;
 class SimRules : public demo::SimTest {};
 
 TEST_F(SimRules, FileCallsFollowWindows) {
-    const std::string kLongest = "C:\\" + std::string(MAX_PATH - 4, 'a');  // MAX_PATH - 1 characters
-    const std::string kLong = kLongest + "a";
+    const std::string Longest = "C:\\" + std::string(MAX_PATH - 4, 'a');  // MAX_PATH - 1 characters
+    const std::string Long = Longest + "a";
     const struct {
         const char* what;
         std::function<void(sim::Machine&)> arrange;
@@ -40,9 +40,9 @@ TEST_F(SimRules, FileCallsFollowWindows) {
          },
          0},
         {"a name of MAX_PATH characters", [](sim::Machine&) {},
-         [kLong] { return GetFileAttributesA(kLong.c_str()) != INVALID_FILE_ATTRIBUTES; }, ERROR_FILENAME_EXCED_RANGE},
+         [Long] { return GetFileAttributesA(Long.c_str()) != INVALID_FILE_ATTRIBUTES; }, ERROR_FILENAME_EXCED_RANGE},
         {"a name of MAX_PATH - 1 characters is looked up", [](sim::Machine&) {},
-         [kLongest] { return GetFileAttributesA(kLongest.c_str()) != INVALID_FILE_ATTRIBUTES; }, ERROR_FILE_NOT_FOUND},
+         [Longest] { return GetFileAttributesA(Longest.c_str()) != INVALID_FILE_ATTRIBUTES; }, ERROR_FILE_NOT_FOUND},
         {"a name with a question mark", [](sim::Machine&) {},
          [] { return GetFileAttributesA("C:\\a?b") != INVALID_FILE_ATTRIBUTES; }, ERROR_INVALID_NAME},
         {"replacing a file held open without delete sharing",

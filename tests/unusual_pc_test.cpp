@@ -11,11 +11,11 @@
 
 namespace {
 
-using demo::kDataFile;
+using demo::DataFile;
 using sim::U8;
 
-const std::wstring kRuTitleW = L"Обновление программы \"Лексомир\"";
-const std::wstring kVersionedW = L"\"Тирвена\" версии 1001";
+const std::wstring RuTitleW = L"Обновление программы \"Лексомир\"";
+const std::wstring VersionedW = L"\"Тирвена\" версии 1001";
 
 class UnusualPc : public demo::SimTest {
 protected:
@@ -37,7 +37,7 @@ TEST_F(UnusualPc, RunFromAFolderTheAnsiCodePageCannotWriteInstalls) {
     demo::Setup(pc(), payload_);
     pc().boxAnswers = {IDYES, IDNO};
     EXPECT_EQ(RunInstaller(), 0);
-    EXPECT_EQ(pc().files.Read(kDataFile), payload_);
+    EXPECT_EQ(pc().files.Read(DataFile), payload_);
     for (const sim::BoxRecord& box : pc().boxes)
         EXPECT_EQ(box.text.find("Failed to check up the package file!"), std::string::npos);
 }
@@ -55,9 +55,9 @@ TEST_F(UnusualPc, RussianWordsReadAsRussianOnAnEnglishSystem) {
     pc().boxAnswers = {IDYES, IDNO};
     EXPECT_EQ(RunInstaller(), 0);
     ASSERT_EQ(pc().boxes.size(), 2u);
-    EXPECT_EQ(pc().boxes[0].shownText, L"Would you like to setup\r\nLexomir update -\r\n" + kVersionedW + L"?");
+    EXPECT_EQ(pc().boxes[0].shownText, L"Would you like to setup\r\nLexomir update -\r\n" + VersionedW + L"?");
     EXPECT_EQ(pc().boxes[0].shownCaption, L"Sound question");
-    EXPECT_EQ(pc().boxes[1].shownText, L"На Ваш компьютер установлено\r\n" + kRuTitleW + L" -\r\n" + kVersionedW +
+    EXPECT_EQ(pc().boxes[1].shownText, L"На Ваш компьютер установлено\r\n" + RuTitleW + L" -\r\n" + VersionedW +
                                            L"\r\n\r\nЗапустить программу?");
     EXPECT_EQ(pc().boxes[1].shownCaption, L"Lexomir update");
     EXPECT_EQ(pc().boxes[1].language, WORD(0x19));
@@ -71,7 +71,7 @@ TEST_F(UnusualPc, PathsInABoxAreReadInTheSystemsCodePage) {
     pc().ansiCodePage = 1252;
     pc().userLocale = 0x0419;  // Russian user, Western system
     demo::Setup(pc(), payload_);
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::kEntry32, "UninstallString", folder + "unins000.exe");
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::Entry32, "UninstallString", folder + "unins000.exe");
     pc().files.AddFile(U8(u8"C:\\Program Files (x86)\\Müller\\Lexomir.exe"), std::vector<std::uint8_t>(64, 0x4D));
     pc().files.AddFolder(U8(u8"C:\\Program Files (x86)\\Müller\\lxn.cok"));  // the name is taken by a folder
     pc().boxAnswers = {IDYES, IDNO};
@@ -80,7 +80,7 @@ TEST_F(UnusualPc, PathsInABoxAreReadInTheSystemsCodePage) {
     const std::wstring expected = L"Не удается установить файл C:\\Program Files (x86)\\Müller\\lxn.cok";
     ASSERT_EQ(pc().boxes.size(), 2u);
     EXPECT_EQ(pc().boxes[1].shownText, expected);
-    EXPECT_EQ(pc().boxes[1].shownCaption, kRuTitleW);
+    EXPECT_EQ(pc().boxes[1].shownCaption, RuTitleW);
 }
 
 }  // namespace
@@ -89,10 +89,10 @@ TEST_F(UnusualPc, PathsInABoxAreReadInTheSystemsCodePage) {
 
 namespace {
 
-const std::string kTemp = demo::kFolder + "~lxn.cok";
-const std::string kWinIni = "C:\\Windows\\win.ini";
+const std::string Temp = demo::Folder + "~lxn.cok";
+const std::string WinIni = "C:\\Windows\\win.ini";
 
-std::vector<std::uint8_t> WinIni() { return demo::Bytes("[fonts]\r\n"); }
+std::vector<std::uint8_t> WinIniBytes() { return demo::Bytes("[fonts]\r\n"); }
 
 // Whatever an earlier run, or someone else, left at the temporary name,
 // the update goes through, and nothing it points to is written.
@@ -103,43 +103,41 @@ TEST_F(UnusualPc, WhateverStandsAtTheTemporaryNameIsClearedNotWrittenThrough) {
         int exitCode;
         bool tempGone;
     } cases[] = {
-        {"a file a failed run left", [](sim::Machine& m) { m.files.AddFile(kTemp, "half"); }, 0, true},
-        {"read-only", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_READONLY); }, 0,
+        {"a file a failed run left", [](sim::Machine& m) { m.files.AddFile(Temp, "half"); }, 0, true},
+        {"read-only", [](sim::Machine& m) { m.files.AddFile(Temp, demo::Bytes("half"), FILE_ATTRIBUTE_READONLY); }, 0,
          true},
-        {"hidden", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_HIDDEN); }, 0,
-         true},
-        {"system", [](sim::Machine& m) { m.files.AddFile(kTemp, demo::Bytes("half"), FILE_ATTRIBUTE_SYSTEM); }, 0,
-         true},
+        {"hidden", [](sim::Machine& m) { m.files.AddFile(Temp, demo::Bytes("half"), FILE_ATTRIBUTE_HIDDEN); }, 0, true},
+        {"system", [](sim::Machine& m) { m.files.AddFile(Temp, demo::Bytes("half"), FILE_ATTRIBUTE_SYSTEM); }, 0, true},
         {"read-only, hidden and system",
          [](sim::Machine& m) {
-             m.files.AddFile(kTemp, demo::Bytes("half"),
+             m.files.AddFile(Temp, demo::Bytes("half"),
                              FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
          },
          0, true},
-        {"an empty folder", [](sim::Machine& m) { m.files.AddFolder(kTemp); }, 0, true},
+        {"an empty folder", [](sim::Machine& m) { m.files.AddFolder(Temp); }, 0, true},
         {"a junction to another folder",
          [](sim::Machine& m) {
              m.files.AddFile("C:\\Elsewhere\\keep.txt", "keep");
-             m.files.AddLink(kTemp, "C:\\Elsewhere");
+             m.files.AddLink(Temp, "C:\\Elsewhere");
          },
          0, true},
-        {"a symbolic link to a system file", [](sim::Machine& m) { m.files.AddFileLink(kTemp, kWinIni); }, 0, true},
-        {"a hard link to a system file", [](sim::Machine& m) { m.files.AddHardLink(kTemp, kWinIni); }, 0, true},
-        {"a folder that is not empty", [](sim::Machine& m) { m.files.AddFile(kTemp + "\\x", "x"); }, 4, false},
+        {"a symbolic link to a system file", [](sim::Machine& m) { m.files.AddFileLink(Temp, WinIni); }, 0, true},
+        {"a hard link to a system file", [](sim::Machine& m) { m.files.AddHardLink(Temp, WinIni); }, 0, true},
+        {"a folder that is not empty", [](sim::Machine& m) { m.files.AddFile(Temp + "\\x", "x"); }, 4, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         sim::Reset();
         demo::Setup(pc(), payload_);
-        pc().files.AddFile(kWinIni, WinIni(), FILE_ATTRIBUTE_ARCHIVE);
+        pc().files.AddFile(WinIni, WinIniBytes(), FILE_ATTRIBUTE_ARCHIVE);
         c.arrange(pc());
         pc().commandLine = "LexomirUpdate.exe modest";
         EXPECT_EQ(RunInstaller(), c.exitCode);
-        EXPECT_EQ(pc().files.Read(demo::kDataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
-        EXPECT_EQ(pc().files.Node(demo::kDataFile)->linkTarget, "");
-        EXPECT_EQ(pc().files.Read(kWinIni), WinIni());
+        EXPECT_EQ(pc().files.Read(demo::DataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
+        EXPECT_EQ(pc().files.Node(demo::DataFile)->linkTarget, "");
+        EXPECT_EQ(pc().files.Read(WinIni), WinIniBytes());
         EXPECT_EQ(pc().files.Read("C:\\Elsewhere\\keep.txt").value_or(demo::Bytes("keep")), demo::Bytes("keep"));
-        EXPECT_EQ(pc().files.Exists(kTemp), !c.tempGone);
+        EXPECT_EQ(pc().files.Exists(Temp), !c.tempGone);
         EXPECT_TRUE(pc().handles.empty());
     }
 }
@@ -148,29 +146,29 @@ TEST_F(UnusualPc, WhateverStandsAtTheTemporaryNameIsClearedNotWrittenThrough) {
 // through: the temporary file is only ever a new one.
 TEST_F(UnusualPc, ALinkPlantedJustBeforeTheTemporaryFileIsMadeIsNotWrittenThrough) {
     demo::Setup(pc(), payload_);
-    pc().files.AddFile(kWinIni, WinIni());
+    pc().files.AddFile(WinIni, WinIniBytes());
     pc().commandLine = "LexomirUpdate.exe modest";
     bool planted = false;
     pc().meanwhile = [&](const sim::CallRecord& call) {
-        if (!planted && call.function == "CreateFileA" && call.detail == pc().FullPath(kTemp)) {
+        if (!planted && call.function == "CreateFileA" && call.detail == pc().FullPath(Temp)) {
             planted = true;
-            pc().files.AddFileLink(kTemp, kWinIni);
+            pc().files.AddFileLink(Temp, WinIni);
         }
     };
     EXPECT_EQ(RunInstaller(), 4);
     EXPECT_TRUE(planted);
-    EXPECT_EQ(pc().files.Read(kWinIni), WinIni());
-    EXPECT_EQ(pc().files.Read(demo::kDataFile), demo::Bytes("old data"));
+    EXPECT_EQ(pc().files.Read(WinIni), WinIniBytes());
+    EXPECT_EQ(pc().files.Read(demo::DataFile), demo::Bytes("old data"));
 }
 
 // Files copied from a CD carry the read-only attribute.
 TEST_F(UnusualPc, AReadOnlyDataFileIsReplacedAndTheNewOneIsNotReadOnly) {
     demo::Setup(pc(), payload_);
-    pc().files.Node(demo::kDataFile)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+    pc().files.Node(demo::DataFile)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
     pc().commandLine = "LexomirUpdate.exe modest";
     EXPECT_EQ(RunInstaller(), 0);
-    EXPECT_EQ(pc().files.Read(demo::kDataFile), payload_);
-    EXPECT_FALSE(pc().files.Node(demo::kDataFile)->attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(pc().files.Read(demo::DataFile), payload_);
+    EXPECT_FALSE(pc().files.Node(demo::DataFile)->attributes & FILE_ATTRIBUTE_READONLY);
 }
 
 // A scanner opens the fresh file as soon as it is closed, without sharing
@@ -187,12 +185,12 @@ TEST_F(UnusualPc, ARenameRefusedForAMomentIsRetriedBriefly) {
         pc().scanHoldMs = c.scanMs;
         pc().commandLine = "LexomirUpdate.exe modest";
         EXPECT_EQ(RunInstaller(), c.exitCode);
-        EXPECT_EQ(pc().files.Read(demo::kDataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
+        EXPECT_EQ(pc().files.Read(demo::DataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
         DWORD slept = 0;
         for (DWORD s : pc().sleeps) slept += s;
         EXPECT_LE(slept, 4000u) << "the retries of the rename and of the cleanup, a second or two each";
         if (c.exitCode == 0) {
-            EXPECT_FALSE(pc().files.Exists(kTemp));
+            EXPECT_FALSE(pc().files.Exists(Temp));
         }
     }
 }
@@ -203,12 +201,12 @@ TEST_F(UnusualPc, TheNextRunClearsWhatAFailedRunLeft) {
     pc().scanHoldMs = 60000;
     pc().commandLine = "LexomirUpdate.exe modest";
     EXPECT_EQ(RunInstaller(), 4);
-    ASSERT_TRUE(pc().files.Exists(kTemp)) << "held by the scanner throughout";
+    ASSERT_TRUE(pc().files.Exists(Temp)) << "held by the scanner throughout";
     pc().files.external.clear();  // the scanner is done
     pc().scanHoldMs = 0;
     EXPECT_EQ(RunInstaller(), 0);
-    EXPECT_EQ(pc().files.Read(demo::kDataFile), payload_);
-    EXPECT_FALSE(pc().files.Exists(kTemp));
+    EXPECT_EQ(pc().files.Read(demo::DataFile), payload_);
+    EXPECT_FALSE(pc().files.Exists(Temp));
 }
 
 }  // namespace

@@ -11,18 +11,18 @@
 
 namespace {
 
-using demo::kDataFile;
-using demo::kEntry32;
+using demo::DataFile;
+using demo::Entry32;
 
-const std::string kRuTitle = "Обновление программы \"Лексомир\"";
-const std::string kEnTitle = "Lexomir update";
-const std::string kVersioned = "\"Тирвена\" версии 1001";
-const std::string kConfirmEn = "Would you like to setup\r\nLexomir update -\r\n" + kVersioned + "?";
-const std::string kConfirmRu = "Вы действительно хотите установить\r\n" + kRuTitle + " -\r\n" + kVersioned + "?";
-const std::string kFinal =
-    "На Ваш компьютер установлено\r\n" + kRuTitle + " -\r\n" + kVersioned + "\r\n\r\nЗапустить программу?";
-constexpr UINT kErrorStyle = 0x200010;
-constexpr UINT kQuestionStyle = 0x42024;
+const std::string RuTitle = "Обновление программы \"Лексомир\"";
+const std::string EnTitle = "Lexomir update";
+const std::string Versioned = "\"Тирвена\" версии 1001";
+const std::string ConfirmEn = "Would you like to setup\r\nLexomir update -\r\n" + Versioned + "?";
+const std::string ConfirmRu = "Вы действительно хотите установить\r\n" + RuTitle + " -\r\n" + Versioned + "?";
+const std::string Final =
+    "На Ваш компьютер установлено\r\n" + RuTitle + " -\r\n" + Versioned + "\r\n\r\nЗапустить программу?";
+constexpr UINT ErrorStyle = 0x200010;
+constexpr UINT QuestionStyle = 0x42024;
 
 struct Box {
     std::string function;
@@ -33,14 +33,14 @@ struct Box {
 };
 
 Box Error(bool russian, const std::string& en, const std::string& ru) {
-    if (russian) return {"MessageBoxExW", ru, kRuTitle, kErrorStyle, WORD(0x19)};
-    return {"MessageBoxW", en, kEnTitle, kErrorStyle, std::nullopt};
+    if (russian) return {"MessageBoxExW", ru, RuTitle, ErrorStyle, WORD(0x19)};
+    return {"MessageBoxW", en, EnTitle, ErrorStyle, std::nullopt};
 }
 Box Confirm(bool russian) {
-    if (russian) return {"MessageBoxExW", kConfirmRu, "Резонный вопрос", kQuestionStyle, WORD(0x19)};
-    return {"MessageBoxW", kConfirmEn, "Sound question", kQuestionStyle, std::nullopt};
+    if (russian) return {"MessageBoxExW", ConfirmRu, "Резонный вопрос", QuestionStyle, WORD(0x19)};
+    return {"MessageBoxW", ConfirmEn, "Sound question", QuestionStyle, std::nullopt};
 }
-Box FinalQuestion() { return {"MessageBoxExW", kFinal, kEnTitle, kQuestionStyle, WORD(0x19)}; }
+Box FinalQuestion() { return {"MessageBoxExW", Final, EnTitle, QuestionStyle, WORD(0x19)}; }
 
 void ExpectBoxes(const std::vector<Box>& expected) {
     const auto& shown = sim::pc().boxes;
@@ -75,8 +75,10 @@ protected:
     void Args(const std::string& args) {
         pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args;
     }
-    std::optional<DWORD> EstimatedSize() { return pc().registry.Dword(HKEY_LOCAL_MACHINE, kEntry32, "EstimatedSize"); }
-    std::vector<std::uint8_t> DataFile() { return pc().files.Read(kDataFile).value_or(std::vector<std::uint8_t>{}); }
+    std::optional<DWORD> EstimatedSize() { return pc().registry.Dword(HKEY_LOCAL_MACHINE, Entry32, "EstimatedSize"); }
+    std::vector<std::uint8_t> DataFileBytes() {
+        return pc().files.Read(DataFile).value_or(std::vector<std::uint8_t>{});
+    }
     DWORD FolderKb() {
         std::uint64_t total = 0;
         for (const auto& [path, node] : pc().files.nodes)
@@ -94,7 +96,7 @@ TEST_P(UpdateSequence, InteractiveYesYesInstallsRecordsSizeAndStartsTheApplicati
     pc().boxAnswers = {IDYES, IDYES};
     EXPECT_EQ(RunInstaller(), 0);
     ExpectBoxes({Confirm(russian_), FinalQuestion()});
-    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_EQ(DataFileBytes(), payload_);
     EXPECT_EQ(EstimatedSize(), FolderKb());
     ASSERT_EQ(pc().launches.size(), 1u);
     EXPECT_EQ(pc().launches[0].file, "C:\\Program Files (x86)\\Lexomir\\Lexomir.exe");
@@ -106,7 +108,7 @@ TEST_P(UpdateSequence, FinalQuestionAnsweredNoLeavesTheApplicationStopped) {
     pc().boxAnswers = {IDYES, IDNO};
     EXPECT_EQ(RunInstaller(), 0);
     ExpectBoxes({Confirm(russian_), FinalQuestion()});
-    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_EQ(DataFileBytes(), payload_);
     EXPECT_TRUE(pc().launches.empty());
 }
 
@@ -114,14 +116,14 @@ TEST_P(UpdateSequence, ConfirmationRefusedWritesNothing) {
     pc().boxAnswers = {IDNO};
     EXPECT_EQ(RunInstaller(), 3);
     ExpectBoxes({Confirm(russian_)});
-    EXPECT_EQ(DataFile(), Old());
+    EXPECT_EQ(DataFileBytes(), Old());
     EXPECT_FALSE(EstimatedSize());
 }
 
 TEST_P(UpdateSequence, ConfirmationThatCannotBeShownCountsAsNo) {
     pc().Inject(russian_ ? "MessageBoxExW" : "MessageBoxW", 1, ERROR_INVALID_WINDOW_HANDLE);
     EXPECT_EQ(RunInstaller(), 3);
-    EXPECT_EQ(DataFile(), Old());
+    EXPECT_EQ(DataFileBytes(), Old());
 }
 
 TEST_P(UpdateSequence, RunningApplicationIsAskedToQuitAndWaitedForBeforeTheWrite) {
@@ -132,7 +134,7 @@ TEST_P(UpdateSequence, RunningApplicationIsAskedToQuitAndWaitedForBeforeTheWrite
     EXPECT_TRUE(Has(pc().app.history, "quit requested"));
     EXPECT_FALSE(pc().app.running);
     EXPECT_EQ((std::vector<DWORD>(pc().sleeps.begin(), pc().sleeps.begin() + 3)), (std::vector<DWORD>{512, 512, 512}));
-    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_EQ(DataFileBytes(), payload_);
 }
 
 TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
@@ -143,10 +145,10 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
     std::vector<DWORD> sleeps(8, 512);                                     // the wait for the quit
     for (DWORD retry : {50, 100, 200, 400, 800}) sleeps.push_back(retry);  // the rename, tried again briefly
     EXPECT_EQ(pc().sleeps, sleeps);
-    const std::string path = kDataFile;
+    const std::string path = DataFile;
     ExpectBoxes(
         {Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
-    EXPECT_EQ(DataFile(), Old());
+    EXPECT_EQ(DataFileBytes(), Old());
     EXPECT_TRUE(EstimatedSize()) << "the size is recorded after a failed write too";
     EXPECT_TRUE(pc().launches.empty()) << "no final question after a failed write";
 }
@@ -158,11 +160,11 @@ TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
     ExpectBoxes(
         {Error(russian_, "You have no right to install applications!", "У Вас нет права устанавливать программы!")});
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));
-    EXPECT_EQ(DataFile(), Old());
+    EXPECT_EQ(DataFileBytes(), Old());
 }
 
 TEST_P(UpdateSequence, UnreadablePerUserShellFolderEndsDiscovery) {
-    pc().registry.SetDword(HKEY_CURRENT_USER, demo::kShellFolders, "Desktop", 1);
+    pc().registry.SetDword(HKEY_CURRENT_USER, demo::ShellFolders, "Desktop", 1);
     EXPECT_EQ(RunInstaller(), 2);
     ExpectBoxes({Error(russian_, "No access to system registry", "Нет доступа к системному реестру")});
 }
@@ -186,7 +188,7 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistorted) {
     EXPECT_EQ(RunInstaller(), 2);
     ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?",
                        "Файл пакета установки искажён!\r\nВирус?")});
-    EXPECT_EQ(DataFile(), Old());
+    EXPECT_EQ(DataFileBytes(), Old());
 }
 
 TEST_P(UpdateSequence, UnreadableInstallerFileIsReportedAsSuch) {
@@ -200,7 +202,7 @@ TEST_P(UpdateSequence, QuietRunAsksNothingAndStartsNothingWithoutRunapp) {
     Args("modest");
     EXPECT_EQ(RunInstaller(), 0);
     ExpectBoxes({});
-    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_EQ(DataFileBytes(), payload_);
     EXPECT_TRUE(pc().launches.empty());
 }
 
@@ -209,7 +211,7 @@ TEST_P(UpdateSequence, QuietRunWithRunappRestartsTheApplication) {
     Args("MODEST RunApp");
     EXPECT_EQ(RunInstaller(), 0);
     ExpectBoxes({});
-    EXPECT_EQ(DataFile(), payload_);
+    EXPECT_EQ(DataFileBytes(), payload_);
     ASSERT_EQ(pc().launches.size(), 1u);
     EXPECT_TRUE(pc().app.running);
     EXPECT_TRUE(Has(pc().app.history, "brought to front"));
@@ -219,7 +221,7 @@ TEST_P(UpdateSequence, QuietRunStillShowsErrors) {
     Args("modest runapp");
     pc().files.FailWritesAfter("C:\\Program Files (x86)\\Lexomir\\~lxn.cok", 100);
     EXPECT_EQ(RunInstaller(), 4);
-    ExpectBoxes({Error(russian_, "Can't install file " + kDataFile, "Не удается установить файл " + kDataFile)});
+    ExpectBoxes({Error(russian_, "Can't install file " + DataFile, "Не удается установить файл " + DataFile)});
     EXPECT_EQ(pc().launches.size(), 1u) << "a caller that asked for runapp gets its application back";
 }
 
@@ -239,12 +241,12 @@ TEST_P(UpdateSequence, FailedSizeWriteEndsWithTheApplicationErrorBox) {
     EXPECT_EQ(pc().boxes[1].caption, "Application Error");
     EXPECT_EQ(pc().boxes[1].function, "MessageBoxA");
     EXPECT_NE(pc().boxes[1].text.find("ERegistryException"), std::string::npos);
-    EXPECT_EQ(DataFile(), payload_) << "a written file stays written";
+    EXPECT_EQ(DataFileBytes(), payload_) << "a written file stays written";
     EXPECT_TRUE(pc().launches.empty());
 }
 
 TEST_P(UpdateSequence, WrongTypedUninstallStringIsAnUnexpectedError) {
-    pc().registry.SetDword(HKEY_LOCAL_MACHINE, kEntry32, "UninstallString", 7);
+    pc().registry.SetDword(HKEY_LOCAL_MACHINE, Entry32, "UninstallString", 7);
     EXPECT_EQ(RunInstaller(), 1);
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].caption, "Application Error");

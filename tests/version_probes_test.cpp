@@ -22,7 +22,7 @@ namespace {
 using demo::Bytes;
 
 TEST(TextToInt, ConvertsTheAcceptedFormsAndRejectsEverythingElse) {
-    const std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    const std::int32_t Min = std::numeric_limits<std::int32_t>::min();
     const struct {
         std::string text;
         std::optional<std::int32_t> value;
@@ -35,7 +35,7 @@ TEST(TextToInt, ConvertsTheAcceptedFormsAndRejectsEverythingElse) {
         {"+7", 7},
         {"  -0", 0},
         {"2147483647", 2147483647},
-        {"-2147483648", kMin},
+        {"-2147483648", Min},
         {"00000000000000000000042", 42},
         {"$A", 10},
         {"xff", 255},
@@ -44,7 +44,7 @@ TEST(TextToInt, ConvertsTheAcceptedFormsAndRejectsEverythingElse) {
         {"0X1f", 31},
         {"-$A", -10},
         {"$FFFFFFFF", -1},
-        {"$80000000", kMin},
+        {"$80000000", Min},
         {"$000000000001", 1},
         {"2147483648", std::nullopt},
         {"-2147483649", std::nullopt},
@@ -115,12 +115,12 @@ class Probes : public demo::SimTest {
 protected:
     void SetUp() override {
         demo::SimTest::SetUp();
-        pc().files.AddFolder(kFolder);
+        pc().files.AddFolder(Folder);
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
         RussianUi = false;
     }
-    const std::string kFolder = "C:\\Data\\";
+    const std::string Folder = "C:\\Data\\";
 };
 
 TEST_F(Probes, FixedOffsetFieldsAreReadLittleEndian) {
@@ -145,15 +145,15 @@ TEST_F(Probes, FixedOffsetFieldsAreReadLittleEndian) {
         {"3bs reads one byte only", Probe3bsVersion, pak, 0x34},
     };
     for (const auto& c : cases) {
-        pc().files.AddFile(kFolder + "file", c.bytes);
-        EXPECT_EQ(c.probe(kFolder + "file"), c.expected) << c.name;
+        pc().files.AddFile(Folder + "file", c.bytes);
+        EXPECT_EQ(c.probe(Folder + "file"), c.expected) << c.name;
     }
     EXPECT_TRUE(pc().handles.empty()) << "every probe closes its file";
     EXPECT_TRUE(pc().boxes.empty());
 }
 
 TEST_F(Probes, AFixedOffsetProbeThatCannotReadGivesZero) {
-    const std::string path = kFolder + "data.pak";
+    const std::string path = Folder + "data.pak";
     const struct {
         const char* name;
         std::function<void(sim::Machine&)> arrange;
@@ -209,7 +209,7 @@ TEST_F(Probes, TheLngVersionIsTheLineAfterItsHeaderOrTheLastLine) {
     };
     for (const auto& c : cases) {
         pc().boxes.clear();
-        const std::string path = kFolder + "russian.lng";
+        const std::string path = Folder + "russian.lng";
         pc().files.AddFile(path, c.text);
         EXPECT_EQ(ProbeLngVersion(path), c.expected) << c.name;
         EXPECT_EQ(pc().boxes.size(), c.message ? 1u : 0u) << c.name;
@@ -218,7 +218,7 @@ TEST_F(Probes, TheLngVersionIsTheLineAfterItsHeaderOrTheLastLine) {
 }
 
 TEST_F(Probes, AnUnreadableLngFileIsReportedInTheLanguageOfTheRun) {
-    const std::string path = kFolder + "english.lng";
+    const std::string path = Folder + "english.lng";
     for (const bool russian : {false, true}) {
         pc().boxes.clear();
         RussianUi = russian;
@@ -232,14 +232,14 @@ TEST_F(Probes, AnUnreadableLngFileIsReportedInTheLanguageOfTheRun) {
 }
 
 TEST_F(Probes, AMissingLngFileIsZeroWithoutAMessage) {
-    EXPECT_EQ(ProbeLngVersion(kFolder + "none.lng"), 0);
-    pc().files.AddFolder(kFolder + "folder.lng");
-    EXPECT_EQ(ProbeLngVersion(kFolder + "folder.lng"), 0);
+    EXPECT_EQ(ProbeLngVersion(Folder + "none.lng"), 0);
+    pc().files.AddFolder(Folder + "folder.lng");
+    EXPECT_EQ(ProbeLngVersion(Folder + "folder.lng"), 0);
     EXPECT_TRUE(pc().boxes.empty());
 }
 
 TEST_F(Probes, AReadErrorInTheLngFileIsReported) {
-    const std::string path = kFolder + "russian.lng";
+    const std::string path = Folder + "russian.lng";
     pc().files.AddFile(path, "[langver]\n3\n");
     pc().Inject("ReadFile", 1, ERROR_READ_FAULT);
     EXPECT_EQ(ProbeLngVersion(path), 0);

@@ -92,7 +92,7 @@ inline std::vector<std::uint8_t> Executable(const VersionInfo* info, std::uint16
     options.resources = {{{10, {}}, {0, u"LXSEAL"}, 1049, std::vector<std::uint8_t>(32)}};
     if (info) options.resources.push_back({{16, {}}, {1, {}}, language, Block(*info)});
     pe_test::Image image = pe_test::BuildImage(options);
-    pe_test::Put16(image.bytes, image.optional_header + 48, 4);  // MajorSubsystemVersion
+    pe_test::Put16(image.bytes, image.optionalHeader + 48, 4);  // MajorSubsystemVersion
     return image.bytes;
 }
 

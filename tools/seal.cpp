@@ -22,9 +22,9 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitMismatch = 1;
-constexpr int kExitError = 2;
+constexpr int ExitOk = 0;
+constexpr int ExitMismatch = 1;
+constexpr int ExitError = 2;
 
 class FileSource final : public pe::ByteSource {
 public:
@@ -79,11 +79,11 @@ private:
 };
 
 std::string Hex(const pe::Digest& d) {
-    static const char kDigits[] = "0123456789abcdef";
+    static const char Digits[] = "0123456789abcdef";
     std::string s;
     for (std::uint8_t b : d) {
-        s += kDigits[b >> 4];
-        s += kDigits[b & 15];
+        s += Digits[b >> 4];
+        s += Digits[b & 15];
     }
     return s;
 }
@@ -92,7 +92,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: lexomir_seal FILE\n"
                  "       lexomir_seal --verify FILE\n");
-    return kExitError;
+    return ExitError;
 }
 
 // Reports why LocateSeal failed.
@@ -101,28 +101,28 @@ int NoSlot(const char* path, const FileSource& src) {
         std::fprintf(stderr, "lexomir_seal: %s: read error: %s\n", path, std::strerror(errno));
     } else {
         std::fprintf(stderr, "lexomir_seal: %s: not a well-formed PE image with a %zu-byte RCDATA resource %s\n", path,
-                     pe::kDigestSize, pe::kSealResourceName);
+                     pe::DigestSize, pe::SealResourceName);
     }
-    return kExitError;
+    return ExitError;
 }
 
 int Verify(const char* path) {
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) {
         std::fprintf(stderr, "lexomir_seal: cannot open %s: %s\n", path, std::strerror(errno));
-        return kExitError;
+        return ExitError;
     }
     FileSource src(f);
     pe::SealLayout layout;
     pe::Digest stored{};
     pe::Digest actual{};
     Sha256 hash;
-    int rc = kExitOk;
+    int rc = ExitOk;
     if (!pe::LocateSeal(src, layout)) {
         rc = NoSlot(path, src);
     } else if (!pe::ReadSealSlot(src, layout, stored) || !pe::ComputeSealDigest(src, layout, hash, actual)) {
         std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
-        rc = kExitError;
+        rc = ExitError;
     } else if (stored != actual) {
         if (stored == pe::Digest{}) {
             std::fprintf(stderr, "lexomir_seal: %s: has not been sealed\n", path);
@@ -130,7 +130,7 @@ int Verify(const char* path) {
             std::fprintf(stderr, "lexomir_seal: %s: changed after sealing (stored %s, actual %s)\n", path,
                          Hex(stored).c_str(), Hex(actual).c_str());
         }
-        rc = kExitMismatch;
+        rc = ExitMismatch;
     } else {
         std::printf("%s: seal intact, SHA-256 %s\n", path, Hex(actual).c_str());
     }
@@ -144,19 +144,19 @@ int SealOpenFile(const char* path, std::FILE* f) {
         FileSource src(f);
         if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
     }
-    if (layout.cert_size != 0) {
+    if (layout.certSize != 0) {
         std::fprintf(stderr,
                      "lexomir_seal: warning: %s is already signed; sealing breaks that signature, "
                      "sign again afterwards\n",
                      path);
-    } else if (const unsigned pad = static_cast<unsigned>((8 - layout.file_size % 8) % 8); pad != 0) {
+    } else if (const unsigned pad = static_cast<unsigned>((8 - layout.fileSize % 8) % 8); pad != 0) {
         // Signing pads the file to a multiple of 8 bytes before it appends the
         // certificate table, and that padding would count in the digest. Pad
         // now so that signing adds nothing but the table.
-        static const char kZeros[8] = {};
-        if (fseeko(f, 0, SEEK_END) != 0 || std::fwrite(kZeros, 1, pad, f) != pad || std::fflush(f) != 0) {
+        static const char Zeros[8] = {};
+        if (fseeko(f, 0, SEEK_END) != 0 || std::fwrite(Zeros, 1, pad, f) != pad || std::fflush(f) != 0) {
             std::fprintf(stderr, "lexomir_seal: %s: cannot pad the file: %s\n", path, std::strerror(errno));
-            return kExitError;
+            return ExitError;
         }
         FileSource src(f);
         if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
@@ -167,35 +167,35 @@ int SealOpenFile(const char* path, std::FILE* f) {
     pe::Digest digest{};
     if (!pe::ComputeSealDigest(src, layout, hash, digest)) {
         std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
-        return kExitError;
+        return ExitError;
     }
-    if (fseeko(f, static_cast<off_t>(layout.slot_offset), SEEK_SET) != 0 ||
+    if (fseeko(f, static_cast<off_t>(layout.slotOffset), SEEK_SET) != 0 ||
         std::fwrite(digest.data(), 1, digest.size(), f) != digest.size() || std::fflush(f) != 0) {
         std::fprintf(stderr, "lexomir_seal: %s: cannot write the digest: %s\n", path, std::strerror(errno));
-        return kExitError;
+        return ExitError;
     }
 
     FileSource check(f);
     Sha256 recheck;
-    if (pe::CheckSeal(check, recheck) != pe::SealStatus::kIntact) {
+    if (pe::CheckSeal(check, recheck) != pe::SealStatus::Intact) {
         std::fprintf(stderr, "lexomir_seal: %s: the digest written does not verify\n", path);
-        return kExitError;
+        return ExitError;
     }
     std::printf("%s: sealed, slot at file offset 0x%llx, SHA-256 %s\n", path,
-                static_cast<unsigned long long>(layout.slot_offset), Hex(digest).c_str());
-    return kExitOk;
+                static_cast<unsigned long long>(layout.slotOffset), Hex(digest).c_str());
+    return ExitOk;
 }
 
 int Seal(const char* path) {
     std::FILE* f = std::fopen(path, "r+b");
     if (f == nullptr) {
         std::fprintf(stderr, "lexomir_seal: cannot open %s for writing: %s\n", path, std::strerror(errno));
-        return kExitError;
+        return ExitError;
     }
     int rc = SealOpenFile(path, f);
-    if (std::fclose(f) != 0 && rc == kExitOk) {
+    if (std::fclose(f) != 0 && rc == ExitOk) {
         std::fprintf(stderr, "lexomir_seal: %s: %s\n", path, std::strerror(errno));
-        rc = kExitError;
+        rc = ExitError;
     }
     return rc;
 }

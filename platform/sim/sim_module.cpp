@@ -11,13 +11,12 @@ namespace sim {
 
 namespace {
 
-const HMODULE kOwnModule = reinterpret_cast<HMODULE>(std::uintptr_t(0x400000));
-const HMODULE kKernel32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7B000000));
-const HMODULE kBcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
-const HMODULE kVersion = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
-const HMODULE kAdvapi32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7E000000));
-constexpr std::uintptr_t kResourceBase = 0x5000;
-const std::uint8_t kEmpty[1] = {0};
+const HMODULE Kernel32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7B000000));
+const HMODULE Bcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
+const HMODULE Version = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
+const HMODULE Advapi32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7E000000));
+constexpr std::uintptr_t ResourceBase = 0x5000;
+const std::uint8_t Empty[1] = {0};
 
 std::string ResourceId(LPCSTR id) {
     if (IsIntResource(id)) return "#" + std::to_string(reinterpret_cast<std::uintptr_t>(id));
@@ -26,11 +25,11 @@ std::string ResourceId(LPCSTR id) {
 
 const Machine::Resource* ResourceOf(const void* handle) {
     const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
-    if (value < kResourceBase || value >= kResourceBase + pc().resources.size()) return nullptr;
-    return &pc().resources[value - kResourceBase];
+    if (value < ResourceBase || value >= ResourceBase + pc().resources.size()) return nullptr;
+    return &pc().resources[value - ResourceBase];
 }
 
-bool OwnModule(HMODULE module) { return module == nullptr || module == kOwnModule; }
+bool IsOwnModule(HMODULE module) { return module == nullptr || module == OwnModuleHandle(); }
 
 struct Hash {
     EVP_MD_CTX* context;
@@ -70,22 +69,22 @@ DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD si
 // The ANSI form gives "?" for what the code page cannot write.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     if (auto e = pc().Enter("GetModuleFileNameA", "")) return sim::Fail(*e, 0);
-    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
+    if (!sim::IsOwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
     return sim::CopyModuleName(sim::ToAnsi(pc().moduleFileName), buffer, size);
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     if (auto e = pc().Enter("GetModuleFileNameW", "")) return sim::Fail(*e, 0);
-    if (!sim::OwnModule(module)) sim::Unmodelled("GetModuleFileNameW of another module");
+    if (!sim::IsOwnModule(module)) sim::Unmodelled("GetModuleFileNameW of another module");
     return sim::CopyModuleName(sim::FromUtf8(pc().moduleFileName), buffer, size);
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) return sim::Fail(*e, nullptr);
-    if (!name) return sim::kOwnModule;
-    if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::kKernel32;
+    if (!name) return sim::OwnModuleHandle();
+    if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::Kernel32;
     // Imported by the installer, so always loaded; it looks nothing up there.
-    if (sim::UpperAscii(name) == "ADVAPI32.DLL" || sim::UpperAscii(name) == "ADVAPI32") return sim::kAdvapi32;
+    if (sim::UpperAscii(name) == "ADVAPI32.DLL" || sim::UpperAscii(name) == "ADVAPI32") return sim::Advapi32;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -94,13 +93,13 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
     const std::string wantName = sim::ResourceId(name);
     const std::string wantType = sim::ResourceId(type);
     if (auto e = pc().Enter("FindResourceA", wantType + "/" + wantName)) return sim::Fail(*e, nullptr);
-    if (!sim::OwnModule(module)) sim::Unmodelled("FindResourceA in another module");
+    if (!sim::IsOwnModule(module)) sim::Unmodelled("FindResourceA in another module");
     bool typeSeen = false;
     const auto& all = pc().resources;
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (all[i].type != wantType) continue;
         typeSeen = true;
-        if (all[i].name == wantName) return reinterpret_cast<HRSRC>(sim::kResourceBase + i);
+        if (all[i].name == wantName) return reinterpret_cast<HRSRC>(sim::ResourceBase + i);
     }
     SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
     return nullptr;
@@ -108,7 +107,8 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
 
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
     if (auto e = pc().Enter("LoadResource", "")) return sim::Fail(*e, nullptr);
-    if (!sim::OwnModule(module) || !sim::ResourceOf(resource)) return sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
+    if (!sim::IsOwnModule(module) || !sim::ResourceOf(resource))
+        return sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
     return reinterpret_cast<HGLOBAL>(resource);
 }
 
@@ -116,12 +116,12 @@ LPVOID WINAPI LockResource(HGLOBAL data) {
     pc().Enter("LockResource", "");
     const sim::Machine::Resource* r = sim::ResourceOf(data);
     if (!r) return nullptr;
-    return const_cast<std::uint8_t*>(r->data.empty() ? sim::kEmpty : r->data.data());
+    return const_cast<std::uint8_t*>(r->data.empty() ? sim::Empty : r->data.data());
 }
 
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
     if (auto e = pc().Enter("SizeofResource", "")) return sim::Fail(*e, 0);
-    const sim::Machine::Resource* r = sim::OwnModule(module) ? sim::ResourceOf(resource) : nullptr;
+    const sim::Machine::Resource* r = sim::IsOwnModule(module) ? sim::ResourceOf(resource) : nullptr;
     if (!r) return sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, 0);
     return DWORD(r->data.size());
 }
@@ -153,8 +153,8 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
         sim::Unmodelled("LoadLibraryExA flags");
     }
     if (m.missingLibraries.count(base)) return sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
-    if (sim::UpperAscii(base) == "BCRYPT.DLL") return sim::kBcrypt;
-    if (sim::UpperAscii(base) == "VERSION.DLL") return sim::kVersion;  // sim_version.cpp
+    if (sim::UpperAscii(base) == "BCRYPT.DLL") return sim::Bcrypt;
+    if (sim::UpperAscii(base) == "VERSION.DLL") return sim::Version;  // sim_version.cpp
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -162,7 +162,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (auto e = pc().Enter("GetProcAddress", sim::IsIntResource(name) ? "#" : name)) return sim::Fail(*e, nullptr);
     const std::string n = sim::IsIntResource(name) ? "" : name;
-    if (module == sim::kBcrypt) {
+    if (module == sim::Bcrypt) {
         if (n == "BCryptOpenAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptOpenAlgorithmProvider);
         if (n == "BCryptGetProperty") return reinterpret_cast<FARPROC>(&BCryptGetProperty);
         if (n == "BCryptCreateHash") return reinterpret_cast<FARPROC>(&BCryptCreateHash);
@@ -170,12 +170,12 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "BCryptFinishHash") return reinterpret_cast<FARPROC>(&BCryptFinishHash);
         if (n == "BCryptDestroyHash") return reinterpret_cast<FARPROC>(&BCryptDestroyHash);
         if (n == "BCryptCloseAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptCloseAlgorithmProvider);
-    } else if (module == sim::kVersion) {
+    } else if (module == sim::Version) {
         if (n == "GetFileVersionInfoSizeA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeA);
         if (n == "GetFileVersionInfoA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoA);
         if (n == "VerQueryValueA") return reinterpret_cast<FARPROC>(&VerQueryValueA);
-    } else if (module == sim::kAdvapi32) {
-    } else if (module == sim::kKernel32) {
+    } else if (module == sim::Advapi32) {
+    } else if (module == sim::Kernel32) {
         // Windows XP and later export it; Windows 2000 does not.
         if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)
             return reinterpret_cast<FARPROC>(&GetNativeSystemInfo);
@@ -191,7 +191,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     pc().Enter("FreeLibrary", "");
-    if (module != sim::kBcrypt && module != sim::kVersion) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (module != sim::Bcrypt && module != sim::Version) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
 }
 
@@ -265,9 +265,8 @@ NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG 
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
     if (auto e = pc().Enter("SetDefaultDllDirectories", std::to_string(flags))) return sim::Fail(*e, FALSE);
     if (!pc().defaultDllDirectoriesExported) sim::Unmodelled("SetDefaultDllDirectories called where it does not exist");
-    constexpr DWORD kKnown =
-        0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;  // application, user, system32, defaults
-    if (flags == 0 || (flags & ~kKnown)) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    constexpr DWORD Known = 0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;  // application, user, system32, defaults
+    if (flags == 0 || (flags & ~Known)) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     pc().defaultDllDirectories = flags;
     return TRUE;
 }

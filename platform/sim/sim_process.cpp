@@ -161,7 +161,7 @@ void RunInterpreter(ProcessRecord& p, const ConsoleInterpreter& interpreter, con
 // Code page 866 to 1251 as Windows converts it, through Unicode with the
 // best-fit rules of 1251: box drawing becomes the nearest ASCII or 1251
 // shape, and the Cyrillic letters move to their 1251 places.
-constexpr std::uint8_t kOem866ToAnsi1251[128] = {
+constexpr std::uint8_t Oem866ToAnsi1251[128] = {
     0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF,  // 80
     0xD0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF,  // 90
     0xE0, 0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF,  // A0
@@ -364,7 +364,7 @@ BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination) {
         if (c < 0x80) {
             destination[i] = static_cast<char>(c);
         } else if (cyrillic) {
-            destination[i] = static_cast<char>(sim::kOem866ToAnsi1251[c - 0x80]);
+            destination[i] = static_cast<char>(sim::Oem866ToAnsi1251[c - 0x80]);
         } else {
             sim::Unmodelled("OemToCharA from code page " + std::to_string(pc().oemCodePage) + " to " +
                             std::to_string(pc().ansiCodePage));

@@ -44,8 +44,8 @@ std::string Physical(HKEY root, const std::string& path, REGSAM access) {
     return Join(parts);
 }
 
-constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | 0x00010000 /*DELETE*/ |
-                                0x00040000 /*WRITE_DAC*/ | 0x00080000 /*WRITE_OWNER*/;
+constexpr REGSAM WriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | 0x00010000 /*DELETE*/ |
+                               0x00040000 /*WRITE_DAC*/ | 0x00080000 /*WRITE_OWNER*/;
 
 bool Predefined(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
 
@@ -74,7 +74,7 @@ HKEY NewKeyHandle(HKEY root, const std::string& path, REGSAM access) {
 
 LSTATUS Denied(const RegKey& key, REGSAM access) {
     if (key.denyOpen) return ERROR_ACCESS_DENIED;
-    if (key.adminOnlyWrite && !pc().userIsAdmin && (access & kWriteRights)) return ERROR_ACCESS_DENIED;
+    if (key.adminOnlyWrite && !pc().userIsAdmin && (access & WriteRights)) return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
 

@@ -11,8 +11,8 @@ namespace sim {
 
 namespace {
 
-const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(LONG_PTR(-1));
-constexpr DWORD kOwnProcessId = 0x1100;
+const HANDLE CurrentProcess = reinterpret_cast<HANDLE>(LONG_PTR(-1));
+constexpr DWORD OwnProcessId = 0x1100;
 
 bool IsVistaOrLater() { return pc().version.dwMajorVersion >= 6; }
 
@@ -33,7 +33,7 @@ HWND ShellWindow() {
 
 using sim::pc;
 
-HANDLE WINAPI GetCurrentProcess() { return sim::kCurrentProcess; }
+HANDLE WINAPI GetCurrentProcess() { return sim::CurrentProcess; }
 
 HWND WINAPI GetShellWindow() {
     pc().Enter("GetShellWindow", "");
@@ -46,7 +46,7 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) {
     if (window && window == pc().shell.window && pc().shell.running)
         id = pc().shell.processId;
     else if (window && pc().windows.count(window) && pc().windows[window].alive)
-        id = sim::kOwnProcessId;
+        id = sim::OwnProcessId;
     if (!id) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, DWORD(0));
     if (processId) *processId = id;
     return id + 4;  // the thread
@@ -70,7 +70,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     if (auto e = pc().Enter("OpenProcessToken", "")) return sim::Fail(*e, FALSE);
     if (!token) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     bool elevated;
-    if (process == sim::kCurrentProcess) {
+    if (process == sim::CurrentProcess) {
         elevated = pc().elevated;
     } else {
         sim::Machine::Handle* h = pc().FindHandle(process, sim::Machine::Handle::Process);
@@ -79,7 +79,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
             return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
         elevated = pc().shell.elevated;
     }
-    sim::Machine::Handle t{sim::Machine::Handle::Token, process == sim::kCurrentProcess ? "installer" : "desktop",
+    sim::Machine::Handle t{sim::Machine::Handle::Token, process == sim::CurrentProcess ? "installer" : "desktop",
                            access, 0};
     t.elevated = elevated;
     *token = pc().NewHandle(std::move(t));

@@ -33,8 +33,8 @@ struct PeFacts {
     std::size_t versionOffset = 0, versionSize = 0;  // file range of the version resource
 };
 
-constexpr std::uint16_t kImageFileDll = 0x2000;
-constexpr std::uint16_t kSubsystemWindowsGui = 2;
+constexpr std::uint16_t ImageFileDll = 0x2000;
+constexpr std::uint16_t SubsystemWindowsGui = 2;
 
 // One step down the resource tree: the entry with an integer id (any
 // entry when id is 0). Returns its offset field.
@@ -228,8 +228,8 @@ DWORD_PTR WINAPI SHGetFileInfoA(LPCSTR path, DWORD, SHFILEINFOA* info, UINT info
             sim::Unmodelled("SHGetFileInfoA on a 16-bit Windows program");
         return 0x5A4D;  // MS-DOS program
     }
-    if (pe.characteristics & sim::kImageFileDll) return 0;
-    if (pe.subsystem == sim::kSubsystemWindowsGui)
+    if (pe.characteristics & sim::ImageFileDll) return 0;
+    if (pe.subsystem == sim::SubsystemWindowsGui)
         return 0x4550 | DWORD(pe.subsystemMajor & 0xFF) << 24 | DWORD(pe.subsystemMinor & 0xFF) << 16;
     return 0x4550;
 }

@@ -23,7 +23,7 @@ namespace sim {
 
 namespace {
 
-const HCURSOR kArrowCursor = reinterpret_cast<HCURSOR>(std::uintptr_t(0x10003));
+const HCURSOR ArrowCursor = reinterpret_cast<HCURSOR>(std::uintptr_t(0x10003));
 
 std::string ResourceName(LPCSTR id) {
     if (IsIntResource(id)) return "#" + std::to_string(reinterpret_cast<std::uintptr_t>(id));
@@ -102,7 +102,7 @@ HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name) {
 HCURSOR WINAPI LoadCursorA(HINSTANCE module, LPCSTR name) {
     pc().Enter("LoadCursorA", sim::ResourceName(name));
     if (module || name != IDC_ARROW) sim::Unmodelled("LoadCursorA other than the system's arrow");
-    return sim::kArrowCursor;
+    return sim::ArrowCursor;
 }
 
 HGDIOBJ WINAPI GetStockObject(int object) {

@@ -38,12 +38,12 @@ struct Button {
     int id;
     const char* name;
 };
-constexpr Button kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"},
+constexpr Button Buttons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"},
                                {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
                                {IDNO, "no"},       {10, "tryagain"},     {11, "continue"}};
-constexpr int kTextId = 0xFFFF;  // the static text control of a message box
+constexpr int TextId = 0xFFFF;  // the static text control of a message box
 
-FILE* g_out = nullptr;
+FILE* Output = nullptr;
 
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -58,9 +58,9 @@ std::string hex(const std::string& bytes) {
 // Only names and fixed words go into JSON unescaped; everything taken from
 // the screen is hex.
 void emit(const std::string& json) {
-    std::fputs(json.c_str(), g_out);
-    std::fputc('\n', g_out);
-    std::fflush(g_out);
+    std::fputs(json.c_str(), Output);
+    std::fputc('\n', Output);
+    std::fflush(Output);
 }
 
 std::string windowText(HWND w) {
@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
             if (comma == std::string::npos) comma = answerList.size();
             std::string word = answerList.substr(start, comma - start);
             bool known = word == "leave";
-            for (auto& b : kButtons) known = known || word == b.name;
+            for (auto& b : Buttons) known = known || word == b.name;
             if (!known) {
                 std::fprintf(stderr, "boxdriver: unknown answer '%s'\n", word.c_str());
                 return 64;
@@ -203,8 +203,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    g_out = std::fopen(outPath.c_str(), "wb");
-    if (!g_out) {
+    Output = std::fopen(outPath.c_str(), "wb");
+    if (!Output) {
         std::fprintf(stderr, "boxdriver: cannot write %s\n", outPath.c_str());
         return 64;
     }
@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
                         wideCwd.empty() ? nullptr : wideCwd.c_str(), &si, &pi)) {
         std::snprintf(buf, sizeof buf, "{\"event\":\"start-failed\",\"error\":%lu}", GetLastError());
         emit(buf);
-        std::fclose(g_out);
+        std::fclose(Output);
         return 10;
     }
     std::snprintf(buf, sizeof buf, "{\"event\":\"started\",\"pid\":%lu}", pi.dwProcessId);
@@ -272,7 +272,7 @@ int main(int argc, char** argv) {
             emit(buf);
             TerminateProcess(pi.hProcess, 259);
             WaitForSingleObject(pi.hProcess, 5000);
-            std::fclose(g_out);
+            std::fclose(Output);
             return 5;
         }
         // Look before testing for the end, so a box that is on screen when
@@ -293,9 +293,9 @@ int main(int argc, char** argv) {
             DWORD ownerPid = 0;
             GetWindowThreadProcessId(box, &ownerPid);
             std::string caption = windowText(box);
-            std::string text = dlgItemText(box, kTextId);
+            std::string text = dlgItemText(box, TextId);
             std::string buttons, buttonTexts;
-            for (auto& b : kButtons) {
+            for (auto& b : Buttons) {
                 HWND item = GetDlgItem(box, b.id);
                 if (!item || !IsWindowVisible(item)) continue;
                 if (!buttons.empty()) {
@@ -328,7 +328,7 @@ int main(int argc, char** argv) {
             } else if (answer == "leave") {
                 outcome = "left";
             } else {
-                for (auto& b : kButtons)
+                for (auto& b : Buttons)
                     if (answer == b.name) pressId = b.id;
                 HWND item = GetDlgItem(box, pressId);
                 if (!item || !IsWindowVisible(item)) {
@@ -361,7 +361,7 @@ int main(int argc, char** argv) {
     std::snprintf(buf, sizeof buf, "{\"event\":\"exit\",\"code\":%lu,\"boxes\":%d,\"unused_answers\":%d,\"ms\":%lu}",
                   exitCode, boxCount, int(answers.size() - nextAnswer), GetTickCount() - start);
     emit(buf);
-    std::fclose(g_out);
+    std::fclose(Output);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     if (unexpected) return 4;

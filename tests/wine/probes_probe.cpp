@@ -193,8 +193,8 @@ int Hash(const char* path, bool expectExtensions) {
     }
     pe::MemorySource viaCng(bytes), viaExtensions(bytes);
     EngineSink cngSink(Sha256::Engine::Cng), extensionsSink(Sha256::Engine::Processor);
-    Check(pe::CheckSeal(viaCng, cngSink) == pe::SealStatus::kIntact, "the seal holds through CNG");
-    Check(pe::CheckSeal(viaExtensions, extensionsSink) == pe::SealStatus::kIntact,
+    Check(pe::CheckSeal(viaCng, cngSink) == pe::SealStatus::Intact, "the seal holds through CNG");
+    Check(pe::CheckSeal(viaExtensions, extensionsSink) == pe::SealStatus::Intact,
           "the seal holds through the extensions");
     return failures;
 }

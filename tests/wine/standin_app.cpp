@@ -30,14 +30,14 @@
 
 namespace {
 
-constexpr char kMarkerName[] = "lexomir_memfile";
-constexpr char kWindowClass[] = "TLXMainForm";
-constexpr UINT_PTR kForegroundTimer = 1;
+constexpr char MarkerName[] = "lexomir_memfile";
+constexpr char WindowClass[] = "TLXMainForm";
+constexpr UINT_PTR ForegroundTimer = 1;
 
 std::string g_logPath;
-HWND g_window = nullptr;
+HWND MainWindow = nullptr;
 bool g_wasForeground = false;
-const char* g_state = "none";
+const char* State = "none";
 
 std::string exeFolder() {
     char path[MAX_PATH] = {};
@@ -77,14 +77,14 @@ void logEvent(const char* event, const char* fmt = nullptr, ...) {
 }
 
 void setState(const char* state) {
-    if (std::strcmp(state, g_state) != 0) {
-        g_state = state;
+    if (std::strcmp(state, State) != 0) {
+        State = state;
         logEvent("state", "%s", state);
     }
 }
 
 void checkForeground() {
-    bool fg = g_window && GetForegroundWindow() == g_window;
+    bool fg = MainWindow && GetForegroundWindow() == MainWindow;
     if (fg != g_wasForeground) {
         g_wasForeground = fg;
         logEvent(fg ? "foreground" : "background");
@@ -109,7 +109,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                      LOWORD(wp) == WA_CLICKACTIVE ? "click" : "", HIWORD(wp) ? " minimized" : "");
             break;
         case WM_TIMER:
-            if (wp == kForegroundTimer) {
+            if (wp == ForegroundTimer) {
                 checkForeground();
                 return 0;
             }
@@ -182,7 +182,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int showCmd) {
 
     if (o.holder) return runHolder(o);
 
-    HANDLE marker = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, kMarkerName);
+    HANDLE marker = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, MarkerName);
     DWORD markerError = GetLastError();
     if (!marker)
         logEvent("marker-failed", "%lu", markerError);
@@ -194,29 +194,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int showCmd) {
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = HBRUSH(COLOR_WINDOW + 1);
-    wc.lpszClassName = kWindowClass;
+    wc.lpszClassName = WindowClass;
     if (!RegisterClassA(&wc)) {
         logEvent("register-failed", "%lu", GetLastError());
         return 2;
     }
-    g_window = CreateWindowExA(0, kWindowClass, "Lexomir", WS_OVERLAPPEDWINDOW, 100, 100, 480, 320, nullptr, nullptr,
+    MainWindow = CreateWindowExA(0, WindowClass, "Lexomir", WS_OVERLAPPEDWINDOW, 100, 100, 480, 320, nullptr, nullptr,
                                instance, nullptr);
-    if (!g_window) {
+    if (!MainWindow) {
         logEvent("window-failed", "%lu", GetLastError());
         return 2;
     }
     logEvent("window");
     if (o.minimized) {
-        ShowWindow(g_window, SW_SHOWMINNOACTIVE);
+        ShowWindow(MainWindow, SW_SHOWMINNOACTIVE);
         // A first ShowWindow may be overridden by the start-up show state;
         // insist, so the window really starts out minimized.
-        if (!IsIconic(g_window)) ShowWindow(g_window, SW_SHOWMINNOACTIVE);
+        if (!IsIconic(MainWindow)) ShowWindow(MainWindow, SW_SHOWMINNOACTIVE);
     } else {
-        ShowWindow(g_window, showCmd);
+        ShowWindow(MainWindow, showCmd);
     }
-    UpdateWindow(g_window);
+    UpdateWindow(MainWindow);
     checkForeground();
-    SetTimer(g_window, kForegroundTimer, 100, nullptr);
+    SetTimer(MainWindow, ForegroundTimer, 100, nullptr);
     logEvent("ready");
 
     MSG msg;
