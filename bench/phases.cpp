@@ -14,7 +14,7 @@
 
 #include "driver/app_instance.h"
 #include "driver/main_app.h"
-#include "driver/update_package.h"
+#include "shared/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"

@@ -29,3 +29,10 @@ target_compile_options(lexomir_tests PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_
 target_link_libraries(lexomir_tests PRIVATE lexomir_product lexomir_pe_tools GTest::gtest GTest::gmock)
 include(GoogleTest)
 gtest_discover_tests(lexomir_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)
+
+# The checks of the source tree's own rules (names, layers) test.sh runs.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME source_rule_checks
+  COMMAND ${Python3_EXECUTABLE} -m unittest check_names_test check_layers_test
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/scripts)
+set_tests_properties(source_rule_checks PROPERTIES LABELS host)

@@ -9,7 +9,6 @@ set(LEXOMIR_PRODUCT_SOURCES
   driver/update_sequence.cpp
   environment/install_target.cpp
   environment/process_environment.cpp
-  environment/registry.cpp
   install/embedded_file.cpp
   install/installed_size.cpp
   install/pe_image.cpp
@@ -22,10 +21,13 @@ set(LEXOMIR_PRODUCT_SOURCES
   osinfo/os_description.cpp
   progress/progress_window.cpp
   runtime/command_line.cpp
+  runtime/random.cpp
   runtime/text.cpp
   runtime/text_reader.cpp
   runtime/text_to_int.cpp
   runtime/thread.cpp
+  shared/process_values.cpp
+  shared/registry.cpp
   platform/admin_rights.cpp
   platform/files.cpp
   platform/sha256.cpp

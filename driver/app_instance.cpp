@@ -2,7 +2,7 @@
 
 #include "driver/desktop_user.h"
 #include "driver/main_app.h"
-#include "driver/update_package.h"
+#include "shared/update_package.h"
 #include "environment/install_target.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"

@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "driver/update_package.h"
+#include "shared/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"

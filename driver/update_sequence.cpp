@@ -2,7 +2,6 @@
 
 #include "driver/app_instance.h"
 #include "driver/main_app.h"
-#include "driver/update_package.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
 #include "install/embedded_file.h"
@@ -13,8 +12,7 @@
 #include "platform/win32.h"
 #include "runtime/command_line.h"
 #include "runtime/text.h"
-
-TUpdatePackage UpdatePackage;
+#include "shared/update_package.h"
 
 namespace {
 

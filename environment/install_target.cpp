@@ -1,12 +1,11 @@
 #include "environment/install_target.h"
 
-#include "driver/update_package.h"
 #include "environment/process_environment.h"
 #include "messages/messages.h"
 #include "platform/admin_rights.h"
 #include "runtime/exception.h"
-
-TInstallEnvironment InstallEnvironment;
+#include "runtime/text.h"
+#include "shared/update_package.h"
 
 namespace {
 
@@ -48,10 +47,6 @@ bool ReadUninstallFolder(TRegistry& registry, const std::string& entry, std::str
 }
 
 }  // namespace
-
-void AddTrailingBackslash(std::string& path) {
-    if (!path.empty() && path.back() != '\\') path += '\\';
-}
 
 std::optional<std::string> UninstallStringFolder(const std::string& value) {
     std::string path = value;

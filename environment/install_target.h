@@ -1,22 +1,11 @@
-// Where the application is installed, and whether the user may install.
+// Finding where the application is installed, and whether the user may
+// install: the discovery that fills InstallEnvironment.
 #pragma once
 
 #include <optional>
 #include <string>
 
-struct TInstallEnvironment {
-    std::string AppFolder;         // ends in a backslash
-    std::string UninstallKeyPath;  // below HKLM, ends in a backslash
-    bool UserIsAdmin = false;
-    // The uninstall entry the installed size belongs to: the one whose
-    // UninstallString gave the folder, or the normal entry.
-    std::string UninstallEntryPath;
-};
-
-extern TInstallEnvironment InstallEnvironment;
-
-// Appends a backslash to a non-empty path that lacks one.
-void AddTrailingBackslash(std::string& path);
+#include "shared/install_environment.h"
 
 // The folder an UninstallString names: everything up to the last backslash
 // before its final character. A quoted value gives the folder of the quoted

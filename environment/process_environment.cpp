@@ -2,19 +2,12 @@
 
 #include "osinfo/os_description.h"
 #include "runtime/command_line.h"
+#include "runtime/random.h"
 #include "runtime/text.h"
-
-bool RussianUi = false;
-bool Is64BitOs = false;
-std::string FirstArgument;
-bool QuietMode = false;
-DWORD Win32Platform = 0;
-std::unique_ptr<TRegistry> SharedRegistry;
 
 namespace {
 
-bool initialised = false;
-std::uint32_t generator = 0;
+bool Initialised = false;
 
 // The user default locales whose users read Russian: the whole identifier
 // counts, so another sublanguage or sort order of these languages does not.
@@ -30,17 +23,9 @@ bool IsRussianLocale(LCID locale) {
     return false;
 }
 
-void SeedRandom(std::uint32_t seed) { generator = seed; }
-std::uint32_t RandomSeed() { return generator; }
-
-std::uint32_t RandomBelow(std::uint32_t range) {
-    generator = generator * 0x08088405u + 1u;
-    return std::uint32_t((std::uint64_t(generator) * range) >> 32);
-}
-
 void InitProcessEnvironment() {
-    if (initialised) return;
-    initialised = true;
+    if (Initialised) return;
+    Initialised = true;
 
     LARGE_INTEGER count;
     if (QueryPerformanceCounter(&count))
@@ -69,5 +54,5 @@ void ReleaseProcessEnvironment() {
     FirstArgument.clear();
     QuietMode = false;
     Win32Platform = 0;
-    initialised = false;
+    Initialised = false;
 }

@@ -1,19 +1,9 @@
-// Process-wide facts fixed once at start-up and read by every later stage.
+// The start-up of the run: fixes the process-wide facts (shared/process_values.h)
+// once, before the update sequence, and releases them at exit.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <string>
-
-#include "environment/registry.h"
 #include "platform/win32.h"
-
-extern bool RussianUi;                             // every message in Russian (true) or English
-extern bool Is64BitOs;                             // the OS description holds " 64"
-extern std::string FirstArgument;                  // first command-line word, A-Z lowered
-extern bool QuietMode;                             // decided and read by the update sequence alone
-extern DWORD Win32Platform;                        // the platform id the system reports
-extern std::unique_ptr<TRegistry> SharedRegistry;  // the one accessor of the run
+#include "shared/process_values.h"
 
 // Runs once before the update sequence; a repeated call does nothing until
 // ReleaseProcessEnvironment has ended that life.
@@ -21,9 +11,3 @@ void InitProcessEnvironment();
 void ReleaseProcessEnvironment();
 
 bool IsRussianLocale(LCID locale);
-
-// The process's pseudo-random generator (a 32-bit linear congruential one).
-void SeedRandom(std::uint32_t seed);
-std::uint32_t RandomSeed();
-// A uniform draw from 0 to range - 1.
-std::uint32_t RandomBelow(std::uint32_t range);

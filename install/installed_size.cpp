@@ -2,10 +2,11 @@
 
 #include <vector>
 
-#include "environment/install_target.h"
-#include "environment/process_environment.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
+#include "runtime/text.h"
+#include "shared/install_environment.h"
+#include "shared/process_values.h"
 
 std::int64_t FolderSizeKb(const std::string& folder) {
     if (folder.empty()) return -1;

@@ -1,10 +1,10 @@
 #include "messages/lang_unit.h"
 
-#include "environment/install_target.h"
-#include "environment/process_environment.h"
 #include "messages/messages.h"
 #include "runtime/text.h"
 #include "runtime/text_reader.h"
+#include "shared/install_environment.h"
+#include "shared/process_values.h"
 
 namespace LangUnit {
 

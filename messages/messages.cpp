@@ -1,7 +1,7 @@
 #include "messages/messages.h"
 
-#include "driver/update_package.h"
-#include "environment/process_environment.h"
+#include "shared/process_values.h"
+#include "shared/update_package.h"
 
 const char* const RussianQuestionCaption = "Резонный вопрос";
 const char* const EnglishQuestionCaption = "Sound question";

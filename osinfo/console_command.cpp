@@ -4,11 +4,11 @@
 #include <optional>
 #include <vector>
 
-#include "environment/install_target.h"
-#include "environment/process_environment.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
+#include "runtime/random.h"
+#include "runtime/text.h"
 
 namespace {
 

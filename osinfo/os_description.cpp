@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <optional>
 
-#include "environment/process_environment.h"
-#include "environment/registry.h"
 #include "osinfo/console_command.h"
 #include "platform/system_library.h"
 #include "platform/win32.h"
 #include "runtime/exception.h"
 #include "runtime/text.h"
+#include "shared/process_values.h"
+#include "shared/registry.h"
 
 namespace {
 

@@ -38,3 +38,7 @@ std::string HexUpper(unsigned value, int digits) {
     if (int(text.size()) < digits) text.insert(0, std::size_t(digits) - text.size(), '0');
     return UpperAscii(text);
 }
+
+void AddTrailingBackslash(std::string& path) {
+    if (!path.empty() && path.back() != '\\') path += '\\';
+}

@@ -11,8 +11,10 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 start=$SECONDS
 
-# Unformatted code fails before anything is built.
+# Unformatted code, a name outside the scheme or an include that reaches
+# up a layer fails before anything is built.
 bash scripts/check_format.sh
+python3 scripts/check_layers.py
 
 # One probe: its answer, then why.
 mapfile -t probe < <(python3 scripts/host32.py --explain)

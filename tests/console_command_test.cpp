@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "environment/process_environment.h"
+#include "runtime/random.h"
 #include "tests/demo_pc.h"
 
 namespace {

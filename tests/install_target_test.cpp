@@ -2,6 +2,7 @@
 // paths, the fallback to Program Files, the folder of an UninstallString, and
 // the errors that stop discovery.
 #include "environment/install_target.h"
+#include "runtime/text.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "runtime/exception.h"
+#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {

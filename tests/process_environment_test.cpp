@@ -1,6 +1,7 @@
 // The start-up facts: language from the locale, the first command-line word,
 // the generator seed, and the shared registry accessor's life.
 #include "environment/process_environment.h"
+#include "runtime/random.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "environment/registry.h"
+#include "shared/registry.h"
 
 #include <vector>
 

@@ -1,0 +1,29 @@
+"""Which includes the layer check refuses."""
+import unittest
+
+import check_layers
+
+
+class CheckLayers(unittest.TestCase):
+    def test_cases(self):
+        cases = [
+            # (folder of the file, its include, refused)
+            ("driver", "install/embedded_file.h", False),
+            ("install", "shared/registry.h", False),
+            ("messages", "runtime/text.h", False),
+            ("osinfo", "osinfo/console_command.h", False),
+            ("osinfo", "environment/process_environment.h", True),  # up
+            ("messages", "driver/update_sequence.h", True),         # up, two layers
+            ("messages", "osinfo/os_description.h", True),          # sideways
+            ("shared", "messages/messages.h", True),
+            ("platform", "runtime/exception.h", True),
+            ("runtime", "tests/demo_pc.h", False),  # not a product folder
+        ]
+        for folder, include, refused in cases:
+            with self.subTest(folder=folder, include=include):
+                found = check_layers.problems_in(folder, '#include "%s"\n#include <string>\n' % include)
+                self.assertEqual(bool(found), refused, found)
+
+
+if __name__ == "__main__":
+    unittest.main()

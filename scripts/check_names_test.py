@@ -1,0 +1,40 @@
+"""What the naming check flags and what it lets pass."""
+import unittest
+from pathlib import Path
+
+import check_names
+
+
+class CheckNames(unittest.TestCase):
+    def flagged(self, code):
+        return [p.split(": ", 1)[1] for p in check_names.problems_in(Path("x.cpp"), code)]
+
+    def test_cases(self):
+        cases = [
+            # (code, what is flagged)
+            ("constexpr int kRetries = 3;", ["constant kRetries"]),
+            ("use(kRetries);", ["constant kRetries"]),
+            ("constexpr int Retries = 3;", []),
+            ("std::uint32_t slot_size = 0;", ["slot_size"]),
+            ("const std::vector<int>& item_list{};", ["item_list"]),
+            ("static int hash_blocks(const char* data, int block_count) {", ["hash_blocks", "block_count"]),
+            ("int slotSize = 0;", []),
+            ("HANDLE handle_ = nullptr;", []),
+            ("return std::all_of(a, b, c);", []),
+            ("return find_first(x);", []),
+            ("values.push_back(x);", []),
+            ("auto n = std::min<std::uint64_t>(a, b);", []),
+            ("// constexpr int kOld = 1; int old_name = 2;", []),
+            ('Show("kName and some_name = 1;");', []),
+            ("#define some_macro(x) x", []),
+        ]
+        for code, expected in cases:
+            with self.subTest(code=code):
+                found = self.flagged(code)
+                self.assertEqual(len(found), len(expected), found)
+                for problem, name in zip(found, expected):
+                    self.assertIn(name, problem)
+
+
+if __name__ == "__main__":
+    unittest.main()
