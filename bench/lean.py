@@ -34,9 +34,9 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
 import winehost  # noqa: E402
-from bench import (APP_DIR, APP_DIR_IN_PREFIX, UNINSTALL_KEY, OLD_DATA, UNINSTALLER_BYTES, MIB,  # noqa: E402
-                   PRIVATE_ALLOWANCE, BenchFailed, log, machine_facts, map_breakdown, parse_pairs,
-                   pe_imports, pe_sections, sha256_file)
+from common import (APP_DIR, APP_DIR_IN_PREFIX, UNINSTALL_KEY, OLD_DATA, UNINSTALLER_BYTES,  # noqa: E402
+                    PRIVATE_ALLOWANCE, BenchFailed, log, parse_pairs, sha256_file)
+from report import machine_facts, map_breakdown, pe_imports, pe_sections  # noqa: E402
 
 BENCH_DIR = "C:\\bench\\"
 GUI = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll")

@@ -14,7 +14,6 @@
 
 #include "driver/app_instance.h"
 #include "driver/main_app.h"
-#include "shared/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
@@ -22,6 +21,7 @@
 #include "install/installed_size.h"
 #include "install/self_check.h"
 #include "platform/win32.h"
+#include "shared/update_package.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <new>
 #include <string>
 
-#include "shared/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"
 #include "platform/system_library.h"
 #include "platform/win32.h"
 #include "runtime/exception.h"
+#include "shared/update_package.h"
 
 // A release build names its version (cmake -DLEXOMIR_PACKAGE_VERSION=N).
 #ifndef LEXOMIR_PACKAGE_VERSION

@@ -14,6 +14,7 @@ start=$SECONDS
 # Unformatted code, a name outside the scheme or an include that reaches
 # up a layer fails before anything is built.
 bash scripts/check_format.sh
+python3 scripts/check_names.py
 python3 scripts/check_layers.py
 
 # One probe: its answer, then why.

@@ -39,8 +39,8 @@ struct Button {
     const char* name;
 };
 constexpr Button Buttons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"},
-                               {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
-                               {IDNO, "no"},       {10, "tryagain"},     {11, "continue"}};
+                              {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
+                              {IDNO, "no"},       {10, "tryagain"},     {11, "continue"}};
 constexpr int TextId = 0xFFFF;  // the static text control of a message box
 
 FILE* Output = nullptr;

@@ -200,7 +200,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int showCmd) {
         return 2;
     }
     MainWindow = CreateWindowExA(0, WindowClass, "Lexomir", WS_OVERLAPPEDWINDOW, 100, 100, 480, 320, nullptr, nullptr,
-                               instance, nullptr);
+                                 instance, nullptr);
     if (!MainWindow) {
         logEvent("window-failed", "%lu", GetLastError());
         return 2;
