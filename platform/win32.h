@@ -304,70 +304,7 @@ typedef _OVERLAPPED* LPOVERLAPPED;
 #define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225L)
 #define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
 
-// kernel32: process, errors, time
-LPSTR WINAPI GetCommandLineA();
-DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD error);
-LCID WINAPI GetUserDefaultLCID();
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
-DWORD WINAPI GetTickCount();
-void WINAPI Sleep(DWORD milliseconds);
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
-DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
-UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
-UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
-DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);
-BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
-BOOL WINAPI CloseHandle(HANDLE handle);
-
-// kernel32: files and folders
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                          DWORD flags, HANDLE templ);
-HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                          DWORD flags, HANDLE templ);
-BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
-BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
-BOOL WINAPI RemoveDirectoryA(LPCSTR name);
-BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
-BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method);
-BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
-BOOL WINAPI FlushFileBuffers(HANDLE file);
-BOOL WINAPI DeleteFileA(LPCSTR name);
-BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
-DWORD WINAPI GetFileAttributesA(LPCSTR name);
-HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
-BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
-BOOL WINAPI FindClose(HANDLE find);
-
-// kernel32: the own module, its resources, libraries, named objects
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
-DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
-HMODULE WINAPI GetModuleHandleA(LPCSTR name);
-HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
-HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
-LPVOID WINAPI LockResource(HGLOBAL data);
-DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
-BOOL WINAPI FreeResource(HGLOBAL data);
-HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
-BOOL WINAPI SetDllDirectoryA(LPCSTR path);
-// Windows 7 with its search-path update and later; looked up at run time.
-BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
-FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
-BOOL WINAPI FreeLibrary(HMODULE module);
-HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
-                                 DWORD sizeLow, LPCSTR name);
-
-// advapi32: the registry
-LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
-                               LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
-LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
-LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
-LSTATUS WINAPI RegCloseKey(HKEY key);
-
-// advapi32: the administrators' group in the process's token
+// The administrators' group, asked of the process's token.
 typedef void* PSID;
 typedef BOOL* PBOOL;
 typedef struct _SID_IDENTIFIER_AUTHORITY {
@@ -377,35 +314,6 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
     { 0, 0, 0, 0, 0, 5 }
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
-BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
-                                     DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid);
-BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember);
-PVOID WINAPI FreeSid(PSID sid);
-
-// user32
-int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
-int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language);
-int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
-int WINAPI MessageBoxExW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, WORD language);
-HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
-BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL WINAPI ShowWindow(HWND window, int command);
-BOOL WINAPI SetForegroundWindow(HWND window);
-
-// shell32
-HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show);
-
-// bcrypt: never imported; loaded from the system folder at run time.
-NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR id, LPCWSTR implementation,
-                                            ULONG flags);
-NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG size, ULONG* result,
-                                  ULONG flags);
-NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR object, ULONG objectSize,
-                                 PUCHAR secret, ULONG secretSize, ULONG flags);
-NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG size, ULONG flags);
-NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG size, ULONG flags);
-NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
-NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags);
 
 // ------------------------------------------------------------------------
 // Starting the application as the desktop user (driver/desktop_user).
@@ -455,25 +363,6 @@ typedef enum _TOKEN_TYPE { TokenPrimary = 1, TokenImpersonation } TOKEN_TYPE;
 #define ERROR_SERVICE_DISABLED 1058L
 #define ERROR_BAD_TOKEN_TYPE 1349L
 #define ERROR_BAD_LENGTH 24L
-
-// kernel32
-HANDLE WINAPI GetCurrentProcess();
-HANDLE WINAPI OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId);
-
-// user32
-HWND WINAPI GetShellWindow();
-DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
-
-// advapi32
-BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
-BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
-                                LPDWORD returned);
-BOOL WINAPI DuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES attributes,
-                             SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE newToken);
-struct _PROCESS_INFORMATION;
-BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR applicationName, LPWSTR commandLine,
-                                    DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,
-                                    LPSTARTUPINFOW startupInfo, struct _PROCESS_INFORMATION* processInformation);
 
 // ------------------------------------------------------------------------
 // Identifying the system and running a console command (osinfo/).
@@ -560,25 +449,8 @@ typedef struct _SYSTEM_INFO {
 #define VER_SUITE_STORAGE_SERVER 0x00002000
 #define VER_SUITE_COMPUTE_SERVER 0x00004000
 
-// kernel32
-BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
-                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
-                           LPPROCESS_INFORMATION processInformation);
-DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
-BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
-void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
-// Not imported: looked up in kernel32 at run time, as Windows 2000 lacks it.
-void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
-
-// user32
-int WINAPI GetSystemMetrics(int index);
-BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination);
-
 // ------------------------------------------------------------------------
 // File versions (install/version_probes), the progress window and its
-// thread (progress/, runtime/thread).
 
 struct HICON__;
 typedef HICON__* HICON;
@@ -682,12 +554,123 @@ typedef struct tagMSG {
 #define GRAY_BRUSH 2
 #define PROGRESS_CLASSA "msctls_progress32"
 
-// kernel32
+// ========================================================================
+// The functions, each under the library that exports it, each library in
+// one place. The simulated PC knows which calls load a GUI library by
+// these headings (tests/gui_libraries_test.cpp checks its table against
+// them): a GUI function goes under its own library's heading.
+
+// kernel32: errors, the process's own facts, time
+LPSTR WINAPI GetCommandLineA();
+DWORD WINAPI GetLastError();
+void WINAPI SetLastError(DWORD error);
+LCID WINAPI GetUserDefaultLCID();
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
+DWORD WINAPI GetTickCount();
+void WINAPI Sleep(DWORD milliseconds);
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
+// Not imported: looked up in kernel32 at run time, as Windows 2000 lacks it.
+void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
+
+// kernel32: files and folders
+BOOL WINAPI CloseHandle(HANDLE handle);
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templ);
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templ);
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR name);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method);
+BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI DeleteFileA(LPCSTR name);
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+DWORD WINAPI GetFileAttributesA(LPCSTR name);
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
+BOOL WINAPI FindClose(HANDLE find);
+
+// kernel32: the own module, its resources, libraries, named objects
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+LPVOID WINAPI LockResource(HGLOBAL data);
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+BOOL WINAPI FreeResource(HGLOBAL data);
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+BOOL WINAPI SetDllDirectoryA(LPCSTR path);
+// Windows 7 with its search-path update and later; looked up at run time.
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
+                                 DWORD sizeLow, LPCSTR name);
+
+// kernel32: processes, threads and events
+HANDLE WINAPI GetCurrentProcess();
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId);
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                           LPPROCESS_INFORMATION processInformation);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD threadId);
 DWORD WINAPI ResumeThread(HANDLE thread);
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
+
+// advapi32: the registry
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+                               LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+LSTATUS WINAPI RegCloseKey(HKEY key);
+
+// advapi32: tokens, and the administrators' group in them
+BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
+                                     DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid);
+BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember);
+PVOID WINAPI FreeSid(PSID sid);
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
+                                LPDWORD returned);
+BOOL WINAPI DuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES attributes,
+                             SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE newToken);
+BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR applicationName, LPWSTR commandLine,
+                                    DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,
+                                    LPSTARTUPINFOW startupInfo, struct _PROCESS_INFORMATION* processInformation);
+
+// user32: boxes, and the windows of other programs
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
+int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language);
+int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
+int WINAPI MessageBoxExW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, WORD language);
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI ShowWindow(HWND window, int command);
+BOOL WINAPI SetForegroundWindow(HWND window);
+HWND WINAPI GetShellWindow();
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
+
+// user32: the screen and OEM text
+int WINAPI GetSystemMetrics(int index);
+BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination);
 
 // user32: window classes, windows and the message loop
 HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name);
@@ -703,16 +686,31 @@ void WINAPI PostQuitMessage(int exitCode);
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
 
-// gdi32, comctl32
+// gdi32
 HGDIOBJ WINAPI GetStockObject(int object);
+
+// comctl32
 void WINAPI InitCommonControls();
 
 // shell32
+HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show);
 DWORD_PTR WINAPI SHGetFileInfoA(LPCSTR path, DWORD fileAttributes, SHFILEINFOA* info, UINT infoSize, UINT flags);
 
 // version: never imported; loaded from the system folder at run time.
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle);
 BOOL WINAPI GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data);
 BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length);
+
+// bcrypt: never imported; loaded from the system folder at run time.
+NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR id, LPCWSTR implementation,
+                                            ULONG flags);
+NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG size, ULONG* result,
+                                  ULONG flags);
+NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR object, ULONG objectSize,
+                                 PUCHAR secret, ULONG secretSize, ULONG flags);
+NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG size, ULONG flags);
+NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG size, ULONG flags);
+NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
+NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags);
 
 #endif
