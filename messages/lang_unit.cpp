@@ -130,18 +130,25 @@ std::string FallbackLine(const std::string& key) {
     return value;
 }
 
+// Continue, with a read error shown as the named file's: false then, and
+// `value` keeps what was read before the error.
+bool ContinueOrReport(TTextReader& file, const std::string& name, std::string& value) {
+    try {
+        Continue(file, value);
+    } catch (const Exception&) {
+        ReportLanguageFileError(name);
+        return false;
+    }
+    return true;
+}
+
 std::string FallbackText(const std::string& key, bool skipFirst) {
     ContinuationPending = true;
     const std::string* name = FileName(FallbackIndex());
     if (!name) return std::string();
     std::string value = FallbackLine(key) + CrLf;
     if (skipFirst) value.clear();
-    try {
-        Continue(FallbackLanguageFile, value);
-    } catch (const Exception&) {
-        ReportLanguageFileError(*name);
-        return value;
-    }
+    if (!ContinueOrReport(FallbackLanguageFile, *name, value)) return value;
     FallbackLanguageFile.Close();
     DropFinalCrLf(value);
     return value;
@@ -156,12 +163,7 @@ std::string LookupText(const std::string& key, bool skipFirst) {
         // The entry came from the current file, which stands after its first
         // line; a text that came from FallbackText is complete already.
         if (skipFirst) value.clear();
-        try {
-            Continue(CurrentLanguageFile, value);
-        } catch (const Exception&) {
-            ReportLanguageFileError(*name);
-            return value;
-        }
+        if (!ContinueOrReport(CurrentLanguageFile, *name, value)) return value;
     }
     DropFinalCrLf(value);
     return value;
