@@ -79,7 +79,12 @@ set_target_properties(LexomirUpdate PROPERTIES OUTPUT_NAME ${LEXOMIR_EXE_NAME})
 add_dependencies(LexomirUpdate payload)
 target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}>
                        -ffunction-sections -fdata-sections)
-# Unused code stays out of the file: it is a download, and most of it is payload.
+# --gc-sections drops unreferenced data, but with GNU ld for PE no code: its
+# default script keeps every .eh_frame input (KEEP), and each unwind entry
+# refers to its function, so every function with unwind information (all
+# of them, as the program throws) of each object linked stays. Which code
+# is in the file is decided by which objects and archive members the link
+# takes (docs/ARCHITECTURE.md, "Where the bytes go").
 # Sections start at 4 KiB in the file, as in memory: Wine then maps the image
 # from the file instead of reading it (28 MB of payload) into private
 # memory, which would double the run's peak beside the write buffer. It

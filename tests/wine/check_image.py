@@ -11,6 +11,12 @@ users rely on, by reading the PE file itself:
   Common Controls 6.0.0.0 and declares no list of supported systems (without
   that list Windows 8.1 and later report version 6.2, which the OS
   identification relies on);
+- it can be loaded at any address with its data not executable: ASLR
+  (dynamic base, with the base relocations it needs) and DEP (NX
+  compatible) are both declared;
+- every section starts at a 4 KiB boundary in the file, as in memory, so
+  that Wine maps the image from the file instead of reading it (28 MB of
+  payload) into private memory;
 - it carries a group icon whose icons are present;
 - resource type "COK", name "LXN", language 1049 holds the payload byte for
   byte.
@@ -27,8 +33,11 @@ IMAGE_FILE_MACHINE_I386 = 0x14C
 PE32_MAGIC = 0x10B
 PE32_PLUS_MAGIC = 0x20B
 SUBSYSTEM_WINDOWS_GUI = 2
-DIR_IMPORT, DIR_RESOURCE, DIR_SECURITY, DIR_DELAY_IMPORT = 1, 2, 4, 13
+DIR_IMPORT, DIR_RESOURCE, DIR_SECURITY, DIR_BASERELOC, DIR_DELAY_IMPORT = 1, 2, 4, 5, 13
 SCN_CNT_CODE = 0x20
+FILE_RELOCS_STRIPPED = 0x0001
+DLLCHAR_DYNAMIC_BASE, DLLCHAR_NX_COMPAT = 0x0040, 0x0100
+PAGE = 0x1000
 
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
@@ -60,6 +69,7 @@ class PeImage:
         if self.magic not in (PE32_MAGIC, PE32_PLUS_MAGIC):
             # Enough for the caller to report; nothing else is read.
             self.subsystem = None
+            self.dll_characteristics = None
             self.sections = []
             self.directories = []
             return
@@ -67,6 +77,7 @@ class PeImage:
         # and heap sizes, so its directory count and table start 16 bytes later.
         dirs = 96 if self.magic == PE32_MAGIC else 112
         self.subsystem = self._u16(self.opt_offset + 68)
+        self.dll_characteristics = self._u16(self.opt_offset + 70)
         ndirs = self._u32(self.opt_offset + dirs - 4)
         self.directories = [struct.unpack_from("<II", data, self.opt_offset + dirs + 8 * i)
                             for i in range(min(ndirs, 16))]
@@ -217,6 +228,19 @@ def check(exe_bytes, payload):
     if pe.magic != PE32_MAGIC:
         return results
     report(pe.subsystem == SUBSYSTEM_WINDOWS_GUI, "subsystem %s (Windows GUI is 2)" % pe.subsystem)
+    dllchar = pe.dll_characteristics
+    report(dllchar & DLLCHAR_DYNAMIC_BASE, "DYNAMIC_BASE (ASLR) in DllCharacteristics 0x%04x" % dllchar)
+    report(dllchar & DLLCHAR_NX_COMPAT, "NX_COMPAT (DEP) in DllCharacteristics 0x%04x" % dllchar)
+    # Without its base relocations an image with DYNAMIC_BASE still loads
+    # only at its preferred address.
+    _, reloc_size = pe.directory(DIR_BASERELOC)
+    report(not pe.characteristics & FILE_RELOCS_STRIPPED and reloc_size > 0,
+           "base relocations kept: %d bytes, relocations-stripped flag %s"
+           % (reloc_size, "set" if pe.characteristics & FILE_RELOCS_STRIPPED else "clear"))
+    unaligned = ["%s at 0x%x" % (s["name"], s["rawptr"]) for s in pe.sections
+                 if s["rawsize"] and s["rawptr"] % PAGE]
+    report(not unaligned, "every section starts at a 4 KiB boundary in the file (unaligned: %s)"
+           % (", ".join(unaligned) or "none"))
 
     try:
         dlls = pe.imported_dlls()

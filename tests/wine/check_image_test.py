@@ -96,6 +96,24 @@ def first_import_name_offset(pe):
     return pe.offset_of(name_rva)
 
 
+def set_dll_characteristics(img, pe, value):
+    return set_u16(bytearray(img), pe.opt_offset + 70, value)
+
+
+def section_header_offset(pe, name):
+    opt_size = struct.unpack_from("<H", pe.data, pe.pe_offset + 4 + 16)[0]
+    names = [s["name"] for s in pe.sections]
+    return pe.opt_offset + opt_size + 40 * names.index(name)
+
+
+def move_section_start(img, pe, name, by):
+    """The section's data said to start `by` bytes later in the file."""
+    data = bytearray(img)
+    off = section_header_offset(pe, name) + 20
+    struct.pack_into("<I", data, off, struct.unpack_from("<I", data, off)[0] + by)
+    return data
+
+
 def cases(pe, payload):
     """(name, damaged image, payload given, text the failure must contain)."""
     img = pe.data
@@ -108,6 +126,17 @@ def cases(pe, payload):
         ("machine x86-64", set_u16(bytearray(img), pe.pe_offset + 4, 0x8664), payload, "machine 0x8664"),
         ("PE32+ magic", set_u16(bytearray(img), pe.opt_offset, 0x20B), payload, "magic 0x20b"),
         ("console subsystem", set_u16(bytearray(img), pe.opt_offset + 68, 3), payload, "subsystem 3"),
+        ("no ASLR", set_dll_characteristics(img, pe, pe.dll_characteristics & ~check_image.DLLCHAR_DYNAMIC_BASE),
+         payload, "DYNAMIC_BASE"),
+        ("no DEP", set_dll_characteristics(img, pe, pe.dll_characteristics & ~check_image.DLLCHAR_NX_COMPAT),
+         payload, "NX_COMPAT"),
+        ("relocations stripped", set_u16(bytearray(img), pe.pe_offset + 4 + 18,
+                                         pe.characteristics | check_image.FILE_RELOCS_STRIPPED),
+         payload, "relocations-stripped flag set"),
+        ("no relocation table", _splice(img, pe.opt_offset + 96 + 8 * check_image.DIR_BASERELOC, b"\0" * 8),
+         payload, "base relocations kept: 0 bytes"),
+        ("resources at 512 bytes in the file", move_section_start(img, pe, ".rsrc", 0x200), payload,
+         ".rsrc at 0x"),
         ("runtime DLL import", _splice(img, imp, foreign), payload, "not Windows system DLLs"),
         # version.dll is no KnownDLL: imported, it would be looked for beside the executable first.
         ("version.dll import", _splice(img, imp, b"version.dll" + b"\0" * max(0, imp_len - 11)), payload,
