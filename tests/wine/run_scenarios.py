@@ -632,6 +632,11 @@ class Runner:
         if len(installer) != 1:
             failures.append("the loader's trace shows %d runs of the installer, not one" % len(installer))
             return
+        if self.artifacts:
+            # What the installer loaded, in order: the evidence behind this check.
+            os.makedirs(self.artifacts, exist_ok=True)
+            with open(os.path.join(self.artifacts, "libraries-%s.txt" % sc.name), "w", encoding="ascii") as f:
+                f.write("\n".join(installer[0]) + "\n")
         gui = sorted(self.GUI_LIBRARIES.intersection(installer[0]))
         if sc.shows_nothing and gui:
             failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
@@ -788,7 +793,7 @@ def main():
     ap.add_argument("--timeout", type=int, help="seconds one installer run may take "
                     "(default 60, 600 when the installer runs emulated)")
     ap.add_argument("--workdir", help="scratch folder (default: a new temporary one)")
-    ap.add_argument("--artifacts", help="folder for box records and screenshots")
+    ap.add_argument("--artifacts", help="folder for box records, the libraries the installer loaded, and screenshots")
     ap.add_argument("--keep", action="store_true", help="keep the scratch folder and prefix")
     ap.add_argument("--xvfb", action="store_true",
                     help="use a virtual X server instead of the null driver and take a screenshot of every box")
@@ -841,7 +846,7 @@ def main():
     finally:
         runner.wine.stop()
         if runner.artifacts and os.path.isdir(runner.artifacts):
-            print("box records, logs and screenshots: %s" % runner.artifacts)
+            print("box records, logs, loaded libraries and screenshots: %s" % runner.artifacts)
         if opts.keep:
             print("scratch folder kept: %s" % workdir)
         else:
