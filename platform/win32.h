@@ -246,6 +246,7 @@ typedef _OVERLAPPED* LPOVERLAPPED;
 
 #define PAGE_READWRITE 0x04
 #define CP_ACP 0
+#define CP_OEMCP 1
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 
@@ -318,6 +319,8 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
+                               LPCSTR defaultChar, BOOL* usedDefault);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
 BOOL WINAPI CloseHandle(HANDLE handle);
 
@@ -574,7 +577,6 @@ void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
 
 // user32
 int WINAPI GetSystemMetrics(int index);
-BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination);
 
 // ------------------------------------------------------------------------
 // File versions (install/version_probes), the progress window and its
