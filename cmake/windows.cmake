@@ -90,17 +90,10 @@ target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR
 # memory, which would double the run's peak beside the write buffer. It
 # costs the padding of each section in the file (docs/BENCHMARKS.md).
 target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections -Wl,--file-alignment,0x1000)
-# The GUI libraries are delay-loaded in the x86-64 build only. The i686
-# build made the same way crashed under Wine at the first call of a GUI
-# function (a box, FindWindowA), seen with the 32-bit loader emulated by
-# qemu-user; the cause is not found yet, so the shipped 32-bit installer
-# still imports them directly.
-if(LEXOMIR_TEST_BUILD_64)
-  include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
-  lexomir_delay_import_libraries(LEXOMIR_GUI_LIBS user32 gdi32 comctl32 shell32)
-else()
-  set(LEXOMIR_GUI_LIBS shell32 user32 comctl32 gdi32)
-endif()
+# The GUI libraries are delay-loaded (cmake/delay_load.cmake): a run that
+# shows no box and no window loads none of them.
+include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
+lexomir_delay_import_libraries(LEXOMIR_GUI_LIBS user32 gdi32 comctl32 shell32)
 target_link_libraries(LexomirUpdate PRIVATE lexomir_product ${LEXOMIR_GUI_LIBS})
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD

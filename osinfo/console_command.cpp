@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/files.h"
@@ -158,12 +159,21 @@ std::string AsCrLfLines(const std::string& content) {
 }
 
 std::string FromOemCodePage(const std::string& text) {
-    // Bytes below 0x80 are the same in every OEM and ANSI code page. Plain
-    // text (what "ver" prints) is taken as it is, so a run that shows
-    // nothing does not load user32 for the conversion.
+    // Bytes below 0x80 are the same in every OEM and ANSI code page.
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return text;
-    std::string converted(text.size(), '\0');
-    OemToCharA(text.c_str(), converted.data());
+    // Through Unicode, as user32's OemToCharA converts, but with kernel32
+    // alone: a quiet run on a Russian Windows, whose "ver" prints Cyrillic,
+    // then loads no GUI library either. Unconvertible text stays as it is.
+    const int size = static_cast<int>(text.size());
+    const int wideLength = MultiByteToWideChar(CP_OEMCP, 0, text.data(), size, nullptr, 0);
+    if (wideLength <= 0) return text;
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    if (MultiByteToWideChar(CP_OEMCP, 0, text.data(), size, wide.data(), wideLength) != wideLength) return text;
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return text;
+    std::string converted(static_cast<std::size_t>(length), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, converted.data(), length, nullptr, nullptr) != length)
+        return text;
     return converted;
 }
 

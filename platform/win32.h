@@ -246,6 +246,7 @@ typedef _OVERLAPPED* LPOVERLAPPED;
 
 #define PAGE_READWRITE 0x04
 #define CP_ACP 0
+#define CP_OEMCP 1
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 
@@ -574,6 +575,8 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
+                               LPCSTR defaultChar, BOOL* usedDefault);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
 // Not imported: looked up in kernel32 at run time, as Windows 2000 lacks it.
@@ -668,9 +671,8 @@ BOOL WINAPI SetForegroundWindow(HWND window);
 HWND WINAPI GetShellWindow();
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
 
-// user32: the screen and OEM text
+// user32: the screen
 int WINAPI GetSystemMetrics(int index);
-BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination);
 
 // user32: window classes, windows and the message loop
 HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name);

@@ -79,6 +79,8 @@ const CaptureCase Captures[] = {
     // The whole Cyrillic alphabet: А-Я, а-п, р-я, Ё, ё in 866 order.
     {"the Cyrillic alphabet", std::string("\x80\x81\x82\x8F\x90\x9F\xA0\xAF\xE0\xEF\xF0\xF1"),
      std::string("\xC0\xC1\xC2\xCF\xD0\xDF\xE0\xEF\xF0\xFF\xA8\xB8") + "\r\n"},
+    // Box drawing has no place in 1251: it takes the nearest shape.
+    {"box drawing", "\xB3\xC4\xDA", "\xA6\x2D\x2D\r\n"},
     {"Russian ver output",
      "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [\x82\xA5\xE0\xE1\xA8\xEF 10.0.19045.3693]\r\n",
      "\r\n\xCC\xE0\xE9\xEA\xF0\xEE\xF1\xEE\xF4\xF2 Windows [\xC2\xE5\xF0\xF1\xE8\xFF 10.0.19045.3693]\r\n"},
@@ -95,6 +97,38 @@ TEST_P(Capture, ReadsTheRedirectFileLineByLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Capture, ::testing::ValuesIn(Captures));
+
+// The conversion goes through Unicode with kernel32 alone; where a step
+// fails the text comes back as the command wrote it, and still no GUI
+// library is loaded for it.
+TEST_F(ConsoleCommand, AFailedConversionKeepsTheOemTextAndLoadsNoGuiLibrary) {
+    const std::string oem = "\x82\xA5\xE0\xE1\xA8\xEF 10.0";
+    const struct {
+        const char* function;
+        int occurrence;
+        DWORD error;
+    } steps[] = {
+        {"MultiByteToWideChar", 1, ERROR_INVALID_PARAMETER},
+        {"MultiByteToWideChar", 2, ERROR_INSUFFICIENT_BUFFER},
+        {"WideCharToMultiByte", 1, ERROR_INVALID_PARAMETER},
+        {"WideCharToMultiByte", 2, ERROR_INSUFFICIENT_BUFFER},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::string(step.function) + " call " + std::to_string(step.occurrence));
+        sim::Reset();
+        SetUp();
+        Ver().output = oem;
+        pc().Inject(step.function, step.occurrence, step.error);
+        EXPECT_EQ(RunConsoleCommand("ver"), oem + "\r\n");
+        EXPECT_EQ(pc().CallCount(step.function), step.occurrence);
+        EXPECT_TRUE(pc().delayLoads.empty());
+    }
+    sim::Reset();
+    SetUp();
+    Ver().output = oem;
+    EXPECT_EQ(RunConsoleCommand("ver"), "\xC2\xE5\xF0\xF1\xE8\xFF 10.0\r\n");
+    EXPECT_TRUE(pc().delayLoads.empty());
+}
 
 // ------------------------------------------------------------ command line
 

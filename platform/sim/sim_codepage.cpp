@@ -1,7 +1,9 @@
 // Code pages: the volume keeps names in Unicode (UTF-8 here), as NTFS keeps
 // them in UTF-16; the ANSI calls see them through the machine's ANSI code
 // page, and a character that page cannot write comes back as "?".
+#include <cstdint>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/sim/machine.h"
 
@@ -36,8 +38,39 @@ constexpr char16_t Cp1252[128] = {
     0x00F5, 0x00F6, 0x00F7, 0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,
 };
 
+// The OEM code page of Russian Windows: Cyrillic letters, box drawing and
+// a few signs.
+constexpr char16_t Cp866[128] = {
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C,
+    0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429,
+    0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F, 0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436,
+    0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514,
+    0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550,
+    0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C,
+    0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F, 0x0401, 0x0451, 0x0404, 0x0454, 0x0407,
+    0x0457, 0x040E, 0x045E, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,
+};
+// Code page 866 to 1251 as Windows converts it, through Unicode with the
+// best-fit rules of 1251: box drawing becomes the nearest ASCII or 1251
+// shape, and the Cyrillic letters move to their 1251 places. Read with
+// Cp866, it gives 1251's best fit for each character of 866.
+constexpr std::uint8_t Oem866ToAnsi1251[128] = {
+    0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF,  // 80
+    0xD0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF,  // 90
+    0xE0, 0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF,  // A0
+    0x2D, 0x2D, 0x2D, 0xA6, 0x2B, 0xA6, 0xA6, 0xAC, 0xAC, 0xA6, 0xA6, 0xAC, 0x2D, 0x2D, 0x2D, 0xAC,  // B0
+    0x4C, 0x2B, 0x54, 0x2B, 0x2D, 0x2B, 0xA6, 0xA6, 0x4C, 0xE3, 0xA6, 0x54, 0xA6, 0x3D, 0x2B, 0xA6,  // C0
+    0xA6, 0x54, 0x54, 0x4C, 0x4C, 0x2D, 0xE3, 0x2B, 0x2B, 0x2D, 0x2D, 0x2D, 0x2D, 0xA6, 0xA6, 0x2D,  // D0
+    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF,  // E0
+    0xA8, 0xB8, 0xAA, 0xBA, 0xAF, 0xBF, 0xA1, 0xA2, 0xB0, 0x95, 0xB7, 0x76, 0xB9, 0xA4, 0xA6, 0xA0,  // F0
+};
+
 const char16_t* TableOf(UINT codePage) {
     if (codePage == CP_ACP) codePage = pc().ansiCodePage;
+    if (codePage == CP_OEMCP) codePage = pc().oemCodePage;
+    if (codePage == 866) return Cp866;
     if (codePage == 1251) return Cp1251;
     if (codePage == 1252) return Cp1252;
     Unmodelled("code page " + std::to_string(codePage));
@@ -116,7 +149,8 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
     if (flags != 0 && flags != MB_ERR_INVALID_CHARS) sim::Unmodelled("MultiByteToWideChar flags");
     if (!text || length == 0 || length < -1 || size < 0 || (size > 0 && !out))
         return sim::Fail(ERROR_INVALID_PARAMETER, 0);
-    if (codePage != CP_ACP && codePage != 1251 && codePage != 1252) return sim::Fail(ERROR_INVALID_PARAMETER, 0);
+    if (codePage != CP_ACP && codePage != CP_OEMCP && codePage != 866 && codePage != 1251 && codePage != 1252)
+        return sim::Fail(ERROR_INVALID_PARAMETER, 0);
     // -1: the text is NUL-terminated, and the NUL is converted and counted too.
     const std::string bytes = length == -1 ? std::string(text, std::strlen(text) + 1) : std::string(text, length);
     const std::wstring wide = sim::Widen(bytes, codePage);
@@ -124,4 +158,29 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
     if (int(wide.size()) > size) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
     std::copy(wide.begin(), wide.end(), out);
     return int(wide.size());
+}
+
+// Without flags Windows writes a character the page lacks as its best fit
+// where the page has one, else as "?". Only 1251's best fits for the
+// characters of 866 are modelled: what the OEM conversion needs.
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
+                               LPCSTR defaultChar, BOOL* usedDefault) {
+    if (auto e = sim::pc().Enter("WideCharToMultiByte", std::to_string(codePage))) return sim::Fail(*e, 0);
+    if (flags != 0) sim::Unmodelled("WideCharToMultiByte flags");
+    if (defaultChar || usedDefault) sim::Unmodelled("WideCharToMultiByte default character");
+    if (!text || length == 0 || length < -1 || size < 0 || (size > 0 && !out))
+        return sim::Fail(ERROR_INVALID_PARAMETER, 0);
+    if (codePage == CP_ACP) codePage = sim::pc().ansiCodePage;
+    if (codePage != 1251 && codePage != 1252) return sim::Fail(ERROR_INVALID_PARAMETER, 0);
+    const std::wstring wide = length == -1 ? std::wstring(text, std::wcslen(text) + 1) : std::wstring(text, length);
+    std::string bytes = sim::Narrow(wide, codePage);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        if (bytes[i] != '?' || wide[i] == L'?' || codePage != 1251) continue;
+        for (int k = 0; k < 128; ++k)
+            if (sim::Cp866[k] == char16_t(wide[i])) bytes[i] = char(sim::Oem866ToAnsi1251[k]);
+    }
+    if (size == 0) return int(bytes.size());
+    if (int(bytes.size()) > size) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+    std::copy(bytes.begin(), bytes.end(), out);
+    return int(bytes.size());
 }

@@ -7,6 +7,10 @@ users rely on, by reading the PE file itself:
 - a PE32 image for i386 (machine 0x14c) with the GUI subsystem (2);
 - its import table names only Windows system DLLs, so the one file runs on
   a bare Windows without any runtime DLL beside it;
+- the GUI libraries (user32, gdi32, comctl32, shell32) are not in that
+  table but delay-imported, each slot of their delay IAT pointing into code
+  (the thunk that loads the library at the first call), so that a run
+  showing nothing loads none of them;
 - its manifest (resource type 24, id 1) asks for administrator elevation and
   Common Controls 6.0.0.0 and declares no list of supported systems (without
   that list Windows 8.1 and later report version 6.2, which the OS
@@ -44,6 +48,8 @@ RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "gdi32.dll",
                 "comctl32.dll", "msvcrt.dll", "ntdll.dll"}
 ALLOWED_DLL_PREFIXES = ("api-ms-win-",)
+GUI_DLLS = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll")
+DLL_NAME = re.compile(rb"[A-Za-z0-9_.-]{1,64}\.dll\Z", re.I)
 
 
 class PeError(Exception):
@@ -70,12 +76,17 @@ class PeImage:
             # Enough for the caller to report; nothing else is read.
             self.subsystem = None
             self.dll_characteristics = None
+            self.image_base = 0
             self.sections = []
             self.directories = []
             return
         # PE32+ (the 64-bit test build) has an 8-byte image base and stack
         # and heap sizes, so its directory count and table start 16 bytes later.
         dirs = 96 if self.magic == PE32_MAGIC else 112
+        if self.magic == PE32_MAGIC:
+            self.image_base = self._u32(self.opt_offset + 28)
+        else:
+            self.image_base = struct.unpack_from("<Q", data, self.opt_offset + 24)[0]
         self.subsystem = self._u16(self.opt_offset + 68)
         self.dll_characteristics = self._u16(self.opt_offset + 70)
         ndirs = self._u32(self.opt_offset + dirs - 4)
@@ -116,7 +127,7 @@ class PeImage:
         return [s for s in self.sections if s["chars"] & SCN_CNT_CODE and s["rawsize"] > 0]
 
     def imported_dlls(self):
-        """Names of the DLLs in the import and delay-import tables."""
+        """Names of the DLLs in the import table."""
         names = []
         rva, size = self.directory(DIR_IMPORT)
         if rva and size:
@@ -127,16 +138,70 @@ class PeImage:
                     break
                 names.append(self.cstring(desc[3]))
                 off += 20
+        return names
+
+    def delay_descriptors(self):
+        """The delay-import descriptors as (DLL name, IAT RVA, lookup table
+        RVA). From the data directory where the linker fills it; ld 2.40
+        leaves it empty, so the code sections, where dlltool puts its
+        descriptors, are searched too: an RVA-based descriptor (attributes 1)
+        whose name is a DLL name and whose bound-IAT, unload-IAT and time
+        fields are 0."""
+        candidates = []
         rva, size = self.directory(DIR_DELAY_IMPORT)
         if rva and size:
             off = self.offset_of(rva)
-            while True:
-                desc = struct.unpack_from("<8I", self.data, off)
-                if not any(desc):
-                    break
-                names.append(self.cstring(desc[1]))
+            while any(struct.unpack_from("<8I", self.data, off)):
+                candidates.append(off)
                 off += 32
-        return names
+        for s in self.code_sections():
+            start, end = s["rawptr"], s["rawptr"] + min(s["rawsize"], s["vsize"] or s["rawsize"])
+            at = self.data.find(b"\x01\0\0\0", start, end)
+            while at >= 0:
+                if (at - start) % 4 == 0 and at + 32 <= end:
+                    candidates.append(at)
+                at = self.data.find(b"\x01\0\0\0", at + 1, end)
+        found = []
+        for off in sorted(set(candidates)):
+            attrs, name, module, iat, lookup, bound, unload, stamp = struct.unpack_from("<8I", self.data, off)
+            if attrs != 1 or bound or unload or stamp:
+                continue
+            try:
+                at = self.offset_of(name)
+                dll = self.data[at:self.data.index(b"\0", at)]
+                if not DLL_NAME.match(dll):
+                    continue
+                self.offset_of(module)
+                self.offset_of(iat)
+                self.offset_of(lookup)
+            except (PeError, ValueError):
+                continue
+            found.append((dll.decode("latin-1"), iat, lookup))
+        return found
+
+    def delay_imports(self):
+        """{DLL name: [(function, initial value of its delay IAT slot)]}."""
+        slot = 4 if self.magic == PE32_MAGIC else 8
+        result = {}
+        for dll, iat, lookup in self.delay_descriptors():
+            functions = result.setdefault(dll, [])
+            i = 0
+            while True:
+                entry = self._slot(self.offset_of(lookup) + i * slot, slot)
+                if entry == 0:
+                    break
+                ordinal = entry >> (slot * 8 - 1)
+                function = "#%d" % (entry & 0xFFFF) if ordinal else self.cstring(entry + 2)
+                functions.append((function, self._slot(self.offset_of(iat) + i * slot, slot)))
+                i += 1
+        return result
+
+    def _slot(self, off, size):
+        return struct.unpack_from("<I" if size == 4 else "<Q", self.data, off)[0]
+
+    def in_code(self, va):
+        rva = va - self.image_base
+        return any(s["va"] <= rva < s["va"] + s["vsize"] for s in self.code_sections())
 
     def resources(self):
         """{(type, name, language): bytes}; type and name are an int id or
@@ -255,6 +320,21 @@ def check(exe_bytes, payload):
                    % (", ".join(foreign), ", ".join(dlls)))
         else:
             report(bool(dlls), "imports only system DLLs: %s" % (", ".join(dlls) or "none at all"))
+        gui = [d for d in dlls if d.lower() in GUI_DLLS]
+        report(not gui, "the import table names no GUI library (found: %s)" % (", ".join(gui) or "none"))
+        try:
+            delayed = pe.delay_imports()
+        except (PeError, struct.error, ValueError) as e:
+            report(False, "delay-import descriptors unreadable: %s" % e)
+            delayed = {}
+        delayed = {d.lower(): f for d, f in delayed.items()}
+        # Every run that shows a box calls user32; the others may go unused.
+        report("user32.dll" in delayed, "GUI libraries delay-imported: %s"
+               % (", ".join("%s (%d)" % (d, len(f)) for d, f in sorted(delayed.items())) or "none"))
+        for dll, functions in sorted(delayed.items()):
+            unbound = [f for f, value in functions if not pe.in_code(value)]
+            report(functions and not unbound, "%s: each of the %d delay IAT slots points into code "
+                   "(not: %s)" % (dll, len(functions), ", ".join(unbound) or "none"))
 
     try:
         res = pe.resources()

@@ -114,6 +114,13 @@ def move_section_start(img, pe, name, by):
     return data
 
 
+def first_delay_slot_offset(pe, dll):
+    for name, iat, _ in pe.delay_descriptors():
+        if name.lower() == dll:
+            return pe.offset_of(iat)
+    raise LookupError("no delay-import descriptor for %s" % dll)
+
+
 def cases(pe, payload):
     """(name, damaged image, payload given, text the failure must contain)."""
     img = pe.data
@@ -141,6 +148,12 @@ def cases(pe, payload):
         # version.dll is no KnownDLL: imported, it would be looked for beside the executable first.
         ("version.dll import", _splice(img, imp, b"version.dll" + b"\0" * max(0, imp_len - 11)), payload,
          "not Windows system DLLs"),
+        # Imported, user32 is loaded at start by every run, one that shows nothing too.
+        ("user32.dll import", _splice(img, imp, b"user32.dll" + b"\0" * max(0, imp_len - 10)), payload,
+         "the import table names no GUI library (found: user32.dll)"),
+        # What ld's i386 emulation made of dlltool's delay thunks: a slot linked as 0.
+        ("delay IAT slot 0", _splice(img, first_delay_slot_offset(pe, "user32.dll"), b"\0\0\0\0"), payload,
+         "user32.dll: each of the"),
         ("asInvoker manifest", replace_once(bytearray(img), b'"requireAdministrator"', b'"asInvoker"'),
          payload, "requested execution level"),
         ("old Common-Controls", replace_once(bytearray(img), b'version="6.0.0.0"', b'version="5.8.0.0"'),
