@@ -70,6 +70,20 @@ if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
   fi
 fi
 
+# A build folder configured from another checkout (an old worktree, say)
+# cannot be configured again from this one: start it afresh.
+forget_foreign_build() {
+  local dir=$1 source=$2
+  if [[ -f $dir/CMakeCache.txt ]] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$source" "$dir/CMakeCache.txt"; then
+    echo "bench: $dir was configured from another source tree; removing it"
+    rm -rf "$dir"
+  fi
+}
+forget_foreign_build "$build/windows" "$src"
+forget_foreign_build "$build/windows64" "$src"
+forget_foreign_build "$build/bench" "$src/bench"
+forget_foreign_build "$build/bench64" "$src/bench"
+
 echo "bench: building the installer from $src"
 (cd "$src" && cmake --preset windows -B "$build/windows" >/dev/null)
 cmake --build "$build/windows"
