@@ -29,6 +29,7 @@ set(LEXOMIR_PRODUCT_SOURCES
   shared/process_values.cpp
   shared/registry.cpp
   platform/admin_rights.cpp
+  platform/code_pages.cpp
   platform/files.cpp
   platform/sha256.cpp
   platform/sha256_extensions.cpp

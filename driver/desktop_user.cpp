@@ -1,5 +1,8 @@
 #include "driver/desktop_user.h"
 
+#include <optional>
+
+#include "platform/code_pages.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
 
@@ -13,16 +16,6 @@ bool IsElevated(HANDLE token, bool& elevated) {
     if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) return false;
     elevated = elevation.TokenIsElevated != 0;
     return true;
-}
-
-// A name in the system's ANSI code page, in Unicode.
-bool Widen(const std::string& text, std::wstring& wide) {
-    wide.clear();
-    if (text.empty()) return true;
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    if (length <= 0) return false;
-    wide.assign(std::size_t(length), L'\0');
-    return MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), length) == length;
 }
 
 }  // namespace
@@ -57,19 +50,21 @@ bool StartAsDesktopUser(const std::string& program, const std::string& folder) {
             nullptr, SecurityImpersonation, TokenPrimary, primary.Receive()))
         return false;
 
-    std::wstring wideProgram, wideFolder;
-    if (!Widen(program, wideProgram) || !Widen(folder, wideFolder)) return false;
-    std::wstring commandLine = L"\"" + wideProgram + L"\"";  // the program's name as its first argument, nothing else
+    // The names are in the system's ANSI code page.
+    const std::optional<std::wstring> wideProgram = ToUnicode(program, CP_ACP);
+    if (!wideProgram) return false;
+    const std::optional<std::wstring> wideFolder = ToUnicode(folder, CP_ACP);
+    if (!wideFolder) return false;
+    std::wstring commandLine = L"\"" + *wideProgram + L"\"";  // the program's name as its first argument, nothing else
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessWithTokenW(primary.Get(), 0, wideProgram.c_str(), commandLine.data(), 0, nullptr,
-                                 wideFolder.empty() ? nullptr : wideFolder.c_str(), &startup, &started))
+    if (!CreateProcessWithTokenW(primary.Get(), 0, wideProgram->c_str(), commandLine.data(), 0, nullptr,
+                                 wideFolder->empty() ? nullptr : wideFolder->c_str(), &startup, &started))
         return false;
     // The application runs on its own; nothing here waits on it.
-    TOwnedHandle(started.hThread).Close();
-    TOwnedHandle(started.hProcess).Close();
+    const TOwnedHandle process(started.hProcess), thread(started.hThread);
     return true;
 }

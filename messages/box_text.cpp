@@ -1,5 +1,7 @@
 #include "messages/box_text.h"
 
+#include "platform/code_pages.h"
+
 BoxText BoxText::SystemName(const std::string& name) {
     BoxText text;
     text.pieces_.push_back({name, CP_ACP});
@@ -14,15 +16,9 @@ BoxText& BoxText::operator+=(const BoxText& more) {
 std::optional<std::wstring> BoxText::Wide() const {
     std::wstring text;
     for (const Piece& piece : pieces_) {
-        if (piece.bytes.empty()) continue;
-        const int length =
-            MultiByteToWideChar(piece.codePage, 0, piece.bytes.data(), int(piece.bytes.size()), nullptr, 0);
-        if (length <= 0) return std::nullopt;
-        std::wstring part(std::size_t(length), L'\0');
-        if (MultiByteToWideChar(piece.codePage, 0, piece.bytes.data(), int(piece.bytes.size()), part.data(), length) !=
-            length)
-            return std::nullopt;
-        text += part;
+        const std::optional<std::wstring> part = ToUnicode(piece.bytes, piece.codePage);
+        if (!part) return std::nullopt;
+        text += *part;
     }
     return text;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_pages.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
@@ -164,17 +165,9 @@ std::string FromOemCodePage(const std::string& text) {
     // Through Unicode, as user32's OemToCharA converts, but with kernel32
     // alone: a quiet run on a Russian Windows, whose "ver" prints Cyrillic,
     // then loads no GUI library either. Unconvertible text stays as it is.
-    const int size = static_cast<int>(text.size());
-    const int wideLength = MultiByteToWideChar(CP_OEMCP, 0, text.data(), size, nullptr, 0);
-    if (wideLength <= 0) return text;
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    if (MultiByteToWideChar(CP_OEMCP, 0, text.data(), size, wide.data(), wideLength) != wideLength) return text;
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return text;
-    std::string converted(static_cast<std::size_t>(length), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, converted.data(), length, nullptr, nullptr) != length)
-        return text;
-    return converted;
+    const std::optional<std::wstring> wide = ToUnicode(text, CP_OEMCP);
+    const std::optional<std::string> converted = wide ? FromUnicode(*wide, CP_ACP) : std::nullopt;
+    return converted ? *converted : text;
 }
 
 }  // namespace

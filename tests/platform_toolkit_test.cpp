@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/code_pages.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
 #include "platform/system_library.h"
@@ -161,6 +162,32 @@ TEST_F(Toolkit, LookupFunctionFindsWhatTheLibraryExports) {
     EXPECT_EQ(GetLastError(), DWORD(ERROR_PROC_NOT_FOUND));
     pc().defaultDllDirectoriesExported = false;
     EXPECT_EQ(LookupFunction<decltype(&SetDefaultDllDirectories)>(kernel, "SetDefaultDllDirectories"), nullptr);
+}
+
+// Both ways through Unicode, asking the length first; a refused call fails
+// the whole conversion, and empty text asks nothing.
+TEST_F(Toolkit, CodePageConversions) {
+    const std::string russian = "\xCF\xF0\xE8\xE2\xE5\xF2";  // "Привет" in 1251
+    pc().ansiCodePage = 1251;
+    const std::optional<std::wstring> wide = ToUnicode(russian, CP_ACP);
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(*wide, L"\u041F\u0440\u0438\u0432\u0435\u0442");
+    EXPECT_EQ(FromUnicode(*wide, 1251), russian);
+    EXPECT_EQ(pc().CallCount("MultiByteToWideChar"), 2);
+    EXPECT_EQ(pc().CallCount("WideCharToMultiByte"), 2);
+
+    EXPECT_EQ(ToUnicode("", CP_ACP), std::wstring());
+    EXPECT_EQ(FromUnicode(L"", CP_ACP), std::string());
+    EXPECT_EQ(pc().CallCount("MultiByteToWideChar"), 2);
+
+    for (int occurrence : {1, 2}) {
+        pc().Inject("MultiByteToWideChar", occurrence, ERROR_INVALID_PARAMETER);
+        EXPECT_FALSE(ToUnicode(russian, CP_ACP)) << occurrence;
+        pc().faults.clear();
+        pc().Inject("WideCharToMultiByte", occurrence, ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_FALSE(FromUnicode(*wide, 1251)) << occurrence;
+        pc().faults.clear();
+    }
 }
 
 TEST(LittleEndian, LowByteFirstWithoutSignExtension) {
