@@ -24,7 +24,8 @@ if(NOT LEXOMIR_PACKAGE_VERSION MATCHES "^[1-9][0-9]*$" OR LEXOMIR_PACKAGE_VERSIO
   message(FATAL_ERROR "LEXOMIR_PACKAGE_VERSION must be a whole number from 1 to 65535, not '${LEXOMIR_PACKAGE_VERSION}'")
 endif()
 
-# The build runs two host programs (sample payload generator, sealing tool);
+# The build runs three host programs (sample payload generator, resource
+# layout, sealing tool);
 # they are built for this machine in a host sub-build.
 set(LEXOMIR_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
 ExternalProject_Add(host_tools
@@ -34,8 +35,10 @@ ExternalProject_Add(host_tools
              -DLEXOMIR_SOURCE_DIR=${CMAKE_SOURCE_DIR}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_payload ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_seal)
+  BUILD_BYPRODUCTS ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_payload ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_page_resources
+                   ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_seal)
 set(LEXOMIR_PAYLOAD_TOOL ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_payload)
+set(LEXOMIR_PAGE_TOOL ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_page_resources)
 set(LEXOMIR_SEAL_TOOL ${LEXOMIR_HOST_TOOLS_DIR}/lexomir_seal)
 
 set(LEXOMIR_PAYLOAD "" CACHE FILEPATH "Data file embedded as COK/LXN (empty: the generated sample)")
@@ -85,11 +88,13 @@ target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR
 # of them, as the program throws) of each object linked stays. Which code
 # is in the file is decided by which objects and archive members the link
 # takes (docs/ARCHITECTURE.md, "Where the bytes go").
-# Sections start at 4 KiB in the file, as in memory: Wine then maps the image
-# from the file instead of reading it (28 MB of payload) into private
-# memory, which would double the run's peak beside the write buffer. It
-# costs the padding of each section in the file (docs/BENCHMARKS.md).
-target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections -Wl,--file-alignment,0x1000)
+# Sections keep the linker's 512-byte alignment in the file, but the resource
+# section (28 MB of payload) is moved to a page boundary after linking: Wine
+# maps a section from the file only when it starts on a page there, and
+# reads it into private memory otherwise, which would double the run's peak
+# beside the write buffer. Aligning every section to a page would cost the
+# padding of each (docs/BENCHMARKS.md).
+target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
 # The GUI libraries are delay-loaded (cmake/delay_load.cmake): a run that
 # shows no box and no window loads none of them.
 include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
@@ -97,8 +102,9 @@ lexomir_delay_import_libraries(LEXOMIR_GUI_LIBS user32 gdi32 comctl32 shell32)
 target_link_libraries(LexomirUpdate PRIVATE lexomir_product ${LEXOMIR_GUI_LIBS})
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD
+  COMMAND ${LEXOMIR_PAGE_TOOL} $<TARGET_FILE:LexomirUpdate>
   COMMAND ${LEXOMIR_SEAL_TOOL} $<TARGET_FILE:LexomirUpdate>
-  COMMENT "Sealing ${LEXOMIR_EXE_NAME}.exe")
+  COMMENT "Placing the resources on a page and sealing ${LEXOMIR_EXE_NAME}.exe")
 
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

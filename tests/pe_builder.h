@@ -60,6 +60,7 @@ inline std::vector<Resource> DefaultResources() {
 struct ImageOptions {
     bool pe32plus = false;
     std::vector<Resource> resources = DefaultResources();
+    bool relocations = false;  // a fourth section after the resources, as linkers put .reloc
 };
 
 // File offsets of the parts of one resource in the tree.
@@ -71,6 +72,7 @@ struct Image {
     std::vector<std::uint8_t> bytes;
     std::size_t optionalHeader, checksum, security_dir, section_table;
     std::size_t code, data, rsrc, rsrc_end;  // raw data of the three sections
+    std::size_t reloc = 0;                   // and of the fourth, when asked for
     std::vector<ResourcePlace> places;       // parallel to ImageOptions::resources
 };
 
@@ -183,7 +185,11 @@ inline Image BuildImage(const ImageOptions& options = {}) {
     img.data = img.code + AlignUp(code.size(), FileAlign);
     img.rsrc = img.data + AlignUp(data.size(), FileAlign);
     img.rsrc_end = img.rsrc + AlignUp(rsrc.size(), FileAlign);
-    b.assign(img.rsrc_end, 0);
+    const std::vector<std::uint8_t> reloc = options.relocations ? Pattern(0x90, 4) : std::vector<std::uint8_t>();
+    const std::uint32_t relocRva = RsrcRva + static_cast<std::uint32_t>(AlignUp(rsrc.size(), 0x1000));
+    if (options.relocations) img.reloc = img.rsrc_end;
+    b.assign(img.rsrc_end + AlignUp(reloc.size(), FileAlign), 0);
+    std::copy(reloc.begin(), reloc.end(), b.begin() + img.rsrc_end);
     std::copy(code.begin(), code.end(), b.begin() + img.code);
     std::copy(data.begin(), data.end(), b.begin() + img.data);
     std::copy(rsrc.begin(), rsrc.end(), b.begin() + img.rsrc);
@@ -199,7 +205,8 @@ inline Image BuildImage(const ImageOptions& options = {}) {
     const std::size_t coff = Pe + 4;
     const std::size_t dirsAt = options.pe32plus ? 112 : 96;
     Put16(b, coff, options.pe32plus ? 0x8664 : 0x14C);
-    Put16(b, coff + 2, 3);
+    const std::size_t sectionCount = options.relocations ? 4 : 3;
+    Put16(b, coff + 2, static_cast<std::uint32_t>(sectionCount));
     Put32(b, coff + 4, 0x5F000000);  // TimeDateStamp
     Put16(b, coff + 16, static_cast<std::uint32_t>(dirsAt + 16 * 8));
     Put16(b, coff + 18, options.pe32plus ? 0x0022 : 0x0102);
@@ -208,7 +215,7 @@ inline Image BuildImage(const ImageOptions& options = {}) {
     Put32(b, opt + 16, 0x1000);  // AddressOfEntryPoint
     Put32(b, opt + 32, 0x1000);  // SectionAlignment
     Put32(b, opt + 36, FileAlign);
-    Put32(b, opt + 56, RsrcRva + static_cast<std::uint32_t>(AlignUp(rsrc.size(), 0x1000)));
+    Put32(b, opt + 56, relocRva + static_cast<std::uint32_t>(AlignUp(reloc.size(), 0x1000)));
     Put32(b, opt + 60, Headers);
     Put16(b, opt + 68, 2);  // GUI subsystem
     Put32(b, opt + dirsAt - 4, 16);
@@ -224,8 +231,9 @@ inline Image BuildImage(const ImageOptions& options = {}) {
         std::size_t vsize, raw;
     } sections[] = {{".text", 0x1000, code.size(), img.code},
                     {".data", 0x2000, data.size(), img.data},
-                    {".rsrc", RsrcRva, rsrc.size(), img.rsrc}};
-    for (std::size_t i = 0; i < 3; ++i) {
+                    {".rsrc", RsrcRva, rsrc.size(), img.rsrc},
+                    {".reloc", relocRva, reloc.size(), img.reloc}};
+    for (std::size_t i = 0; i < sectionCount; ++i) {
         const std::size_t at = img.section_table + 40 * i;
         std::copy_n(sections[i].name, std::char_traits<char>::length(sections[i].name), b.begin() + at);
         Put32(b, at + 8, static_cast<std::uint32_t>(sections[i].vsize));

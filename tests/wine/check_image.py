@@ -18,9 +18,9 @@ users rely on, by reading the PE file itself:
 - it can be loaded at any address with its data not executable: ASLR
   (dynamic base, with the base relocations it needs) and DEP (NX
   compatible) are both declared;
-- every section starts at a 4 KiB boundary in the file, as in memory, so
-  that Wine maps the image from the file instead of reading it (28 MB of
-  payload) into private memory;
+- the resource section starts at a 4 KiB boundary in the file, as in
+  memory, so that Wine maps it (28 MB of payload) from the file instead of
+  reading it into private memory;
 - it carries a group icon whose icons are present;
 - resource type "COK", name "LXN", language 1049 holds the payload byte for
   byte.
@@ -302,10 +302,12 @@ def check(exe_bytes, payload):
     report(not pe.characteristics & FILE_RELOCS_STRIPPED and reloc_size > 0,
            "base relocations kept: %d bytes, relocations-stripped flag %s"
            % (reloc_size, "set" if pe.characteristics & FILE_RELOCS_STRIPPED else "clear"))
-    unaligned = ["%s at 0x%x" % (s["name"], s["rawptr"]) for s in pe.sections
-                 if s["rawsize"] and s["rawptr"] % PAGE]
-    report(not unaligned, "every section starts at a 4 KiB boundary in the file (unaligned: %s)"
-           % (", ".join(unaligned) or "none"))
+    resources_rva, _ = pe.directory(DIR_RESOURCE)
+    holders = [s for s in pe.sections
+               if s["rawsize"] and s["va"] <= resources_rva < s["va"] + max(s["vsize"], s["rawsize"])]
+    report(holders and holders[0]["rawptr"] % PAGE == 0,
+           "the resource section starts at a 4 KiB boundary in the file (%s)"
+           % ("%s at 0x%x" % (holders[0]["name"], holders[0]["rawptr"]) if holders else "no section holds it"))
 
     try:
         dlls = pe.imported_dlls()
