@@ -91,13 +91,13 @@ echo "bench: building the benchmark programs"
 cmake -S "$src/bench" -B "$build/bench" -G Ninja --toolchain "$src/cmake/mingw-i686.cmake" \
       -DLEXOMIR_WINDOWS_BUILD="$build/windows" >/dev/null
 if ((lean)); then
-  # Only what is measured without a run: the 512-byte variant's size, the map.
-  cmake --build "$build/bench" --target installer_512 installer_map
+  # Only what is measured without a run: the layout variants' sizes, the map.
+  cmake --build "$build/bench" --target installer_aligned installer_512 installer_map
   (cd "$src" && cmake --preset windows64 -B "$build/windows64" >/dev/null)
   cmake --build "$build/windows64" --target LexomirUpdate lexomir_standin_app
   cmake -S "$src/bench" -B "$build/bench64" -G Ninja --toolchain "$src/cmake/mingw-x86_64.cmake" \
         -DLEXOMIR_WINDOWS_BUILD="$build/windows64" >/dev/null
-  cmake --build "$build/bench64" --target launcher floor installer_512
+  cmake --build "$build/bench64" --target launcher floor installer_aligned installer_512
 else
   cmake --build "$build/bench"
 fi
