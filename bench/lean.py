@@ -17,8 +17,10 @@ taken there is the emulator's. Measured instead:
   the same build's floor.
 
   lean.py --win32 DIR --win64 DIR --bench32 DIR --bench64 DIR --nsis EXE
-          --work DIR --doc FILE [--mem-runs N] [--host32 TEXT]
+          --work DIR --doc FILE [--chart PNG] [--mem-runs N] [--host32 TEXT]
           [--command TEXT] [--source-note TEXT]
+
+The chart (gnuplot) shows the sizes and the peak memory side by side.
 
 Python standard library only.
 """
@@ -173,6 +175,52 @@ def measure(o):
     return r
 
 
+LAYOUTS = (("as built", "installer"), ("every section at 4 KiB", "installer_aligned"),
+           ("linker default", "installer_512"))
+
+
+def write_chart(r, path, workdir):
+    size, mem = r["size"], r["memory"]
+    limit = r["payload"] + PRIVATE_ALLOWANCE
+    sizes = os.path.join(workdir, "chart_size.dat")
+    with open(sizes, "w") as out:
+        for label, name in LAYOUTS + (("NSIS", "nsis"),):
+            out.write('"%s" %.1f %d\n' % (label, size[name] / 1024, name == "nsis"))
+    memory = os.path.join(workdir, "chart_memory.dat")
+    with open(memory, "w") as out:
+        for label, name in LAYOUTS + (("floor", "floor"),):
+            out.write('"%s" %.2f %d\n' % (label, mem[name + ".exe"]["median"] / 1e6, name == "floor"))
+    script = """
+set terminal pngcairo size 1400,520 font "sans,10"
+set output '%(png)s'
+set multiplot layout 1,2
+set style fill solid 0.7 border -1
+set boxwidth 0.6
+set grid ytics
+set yrange [0:*]
+set xtics scale 0 noenhanced
+set palette defined (0 "#4a7ebb", 1 "#999999")
+set cbrange [0:1]
+unset colorbox
+set title "Size besides the payload, 32-bit installer (KiB)" noenhanced
+plot '%(sizes)s' using 0:2:3:xtic(1) with boxes lc palette notitle, \\
+     '' using 0:2:(sprintf("%%.1f", $2)) with labels offset 0,1 notitle
+set title "Peak private bytes of a quiet run, 64-bit build under wine64 (MB, median of %(runs)d)" noenhanced
+set yrange [0:%(top).1f]
+set arrow from graph 0, first %(limit).2f to graph 1, first %(limit).2f nohead lc rgb "#cc0000" dt 2
+set label "limit: payload + 8 MiB" at graph 0.02, first %(limit).2f offset 0,0.7 tc rgb "#cc0000"
+plot '%(memory)s' using 0:2:3:xtic(1) with boxes lc palette notitle, \\
+     '' using 0:2:(sprintf("%%.2f", $2)) with labels offset 0,1 notitle
+unset multiplot
+""" % {"png": path, "sizes": sizes, "memory": memory, "limit": limit / 1e6,
+       "top": max(limit, max(m["median"] for m in mem.values())) / 1e6 * 1.15,
+       "runs": mem["installer.exe"]["n"]}
+    gp = os.path.join(workdir, "chart.gp")
+    with open(gp, "w") as out:
+        out.write(script)
+    subprocess.run(["gnuplot", gp], check=True)
+
+
 def write_doc(r, o):
     lines = []
     w = lines.append
@@ -221,12 +269,15 @@ def write_doc(r, o):
     w("")
     w("| build | alignment in the file | size besides the payload (32-bit) | peak private bytes, median (64-bit, wine64) |")
     w("|---|---|---|---|")
-    for label, name in (("as built", "installer"), ("every section at 4 KiB", "installer_aligned"),
-                        ("linker default", "installer_512")):
+    for label, name in LAYOUTS:
         w("| %s | %s | %s | %.2f MB |" % (label, r["layout"][name], format(size[name], ","),
                                          mem[name + ".exe"]["median"] / 1e6))
     w("| floor (64-bit) | - | - | %.2f MB |" % (mem["floor.exe"]["median"] / 1e6))
     w("")
+    if o.chart:
+        w("![Size besides the payload and peak private bytes of the three layouts](%s)"
+          % os.path.relpath(o.chart, os.path.dirname(os.path.abspath(o.doc))))
+        w("")
     w("## Where the bytes go (32-bit, link map)")
     w("")
     w("| from | .text | .rdata | .data | .eh_frame |")
@@ -253,6 +304,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for name in ("win32", "win64", "bench32", "bench64", "nsis", "work", "doc"):
         ap.add_argument("--" + name, required=True)
+    ap.add_argument("--chart")
     ap.add_argument("--mem-runs", type=int, default=10)
     ap.add_argument("--host32", default="not natively")
     ap.add_argument("--command", default="bash bench/run.sh")
@@ -264,6 +316,9 @@ def main():
     except BenchFailed as e:
         print("bench: FAILED: %s" % e, file=sys.stderr)
         return 1
+    if o.chart:
+        write_chart(r, o.chart, o.work)
+        log("wrote %s" % o.chart)
     write_doc(r, o)
     log("wrote %s" % o.doc)
     return 0

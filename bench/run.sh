@@ -116,7 +116,7 @@ docs=$root/docs
 if ((lean)); then
   exec python3 "$src/bench/lean.py" --win32 "$build/windows" --win64 "$build/windows64" \
     --bench32 "$build/bench" --bench64 "$build/bench64" --nsis "$build/nsis_update.exe" --work "$build/work" \
-    --doc "$docs/BENCHMARKS.md" --mem-runs "$mem_runs" --host32 "$why" --command "$command" --source-note "$note"
+    --doc "$docs/BENCHMARKS.md" --chart "$docs/benchmarks.png" --mem-runs "$mem_runs" --host32 "$why" --command "$command" --source-note "$note"
 fi
 python3 "$src/bench/bench.py" \
   --win-build "$build/windows" --bench-build "$build/bench" --nsis "$build/nsis_update.exe" \
