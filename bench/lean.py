@@ -105,13 +105,10 @@ def layout(exe):
     """How the sections stand in the file: the file alignment, and whether
     the resource section (the payload) starts on a page there."""
     with open(exe, "rb") as f:
-        head = f.read(4096)
+        head = f.read(1024)
     pe = struct.unpack_from("<I", head, 0x3C)[0]
     alignment = struct.unpack_from("<I", head, pe + 24 + 36)[0]
-    count, opt_size = struct.unpack_from("<HxxxxxxxxxxxxH", head, pe + 6)
-    table = pe + 24 + opt_size
-    rsrc = [struct.unpack_from("<I", head, table + 40 * i + 20)[0] for i in range(count)
-            if head[table + 40 * i:table + 40 * i + 8].rstrip(b"\0") == b".rsrc"]
+    rsrc = [s["rawptr"] for s in pe_sections(exe) if s["name"] == ".rsrc"]
     text = "%d bytes" % alignment
     if alignment < 4096 and rsrc and rsrc[0] % 4096 == 0:
         text += ", resources moved to a 4 KiB boundary"

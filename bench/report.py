@@ -28,7 +28,8 @@ def pe_sections(path):
     out = []
     for i in range(count):
         name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-        out.append({"name": name.rstrip(b"\0").decode("latin-1"), "vsize": vsize, "rawsize": rawsize})
+        out.append({"name": name.rstrip(b"\0").decode("latin-1"), "vsize": vsize, "rawsize": rawsize,
+                    "rawptr": rawptr})
     return out
 
 
