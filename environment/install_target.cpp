@@ -1,5 +1,7 @@
 #include "environment/install_target.h"
 
+#include <algorithm>
+
 #include "environment/process_environment.h"
 #include "messages/messages.h"
 #include "platform/admin_rights.h"
@@ -30,18 +32,53 @@ std::string Expanded(const std::string& text) {
     return out;
 }
 
+bool IsVariableSet(const char* name) { return GetEnvironmentVariableA(name, nullptr, 0) != 0; }
+
+// This 32-bit process sees %ProgramFiles% and %CommonProgramFiles% as the
+// "(x86)" folders. An entry of the 64-bit view was written by a 64-bit
+// installer, for which they are the 64-bit ones: those names are read as
+// their 64-bit twins, where the system has them (Windows 7 and later).
+// Names are found the way the expansion finds them, without regard to case.
+std::string As64BitProgramWouldName(const std::string& text) {
+    static constexpr struct {
+        const char* name;
+        const char* twin;
+    } Twins[] = {{"programfiles", "ProgramW6432"}, {"commonprogramfiles", "CommonProgramW6432"}};
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t open = text.find('%', i);
+        const std::size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+        if (close == std::string::npos) break;
+        out += text.substr(i, open - i);
+        const std::string name = LowerAscii(text.substr(open + 1, close - open - 1));
+        const char* twin = nullptr;
+        for (const auto& t : Twins)
+            if (name == t.name && IsVariableSet(t.twin)) twin = t.twin;
+        if (twin) {
+            out += std::string("%") + twin + "%";
+            i = close + 1;
+        } else {
+            out += '%';  // the second % may open a name
+            i = open + 1;
+        }
+    }
+    return out + text.substr(std::min(i, text.size()));
+}
+
 // Opens an entry and takes the folder of its UninstallString. True when the
 // value exists, whether or not it names a folder. Installers often store it
-// as REG_EXPAND_SZ ("%ProgramFiles%\..."): such a value is expanded first;
-// a REG_SZ value is taken as stored.
-bool ReadUninstallFolder(TRegistry& registry, const std::string& entry, std::string& folder) {
+// as REG_EXPAND_SZ ("%ProgramFiles%\..."): such a value is expanded first,
+// as the program that wrote it would expand it (`native`: an entry of the
+// 64-bit view); a REG_SZ value is taken as stored.
+bool ReadUninstallFolder(TRegistry& registry, const std::string& entry, bool native, std::string& folder) {
     registry.SelectRoot(HKEY_LOCAL_MACHINE);
     ClosePathOnExit close(registry);
     registry.OpenPath(entry, false);
     if (!registry.HasValue("UninstallString")) return false;
     DWORD type = REG_NONE;
     std::string value = registry.ReadText("UninstallString", &type);
-    if (type == REG_EXPAND_SZ) value = Expanded(value);
+    if (type == REG_EXPAND_SZ) value = Expanded(native ? As64BitProgramWouldName(value) : value);
     if (auto f = UninstallStringFolder(value)) folder = *f;
     return true;
 }
@@ -101,11 +138,12 @@ bool DiscoverInstallTarget() {
     env.AppFolder = programFiles + UpdatePackage.AppName;
     env.UninstallEntryPath = env.UninstallKeyPath + UpdatePackage.AppName;
 
-    if (!ReadUninstallFolder(registry, env.UninstallEntryPath, env.AppFolder)) {
+    const bool nativeView = (registry.Access() & KEY_WOW64_64KEY) != 0;
+    if (!ReadUninstallFolder(registry, env.UninstallEntryPath, nativeView, env.AppFolder)) {
         const std::size_t firstBackslash = env.UninstallKeyPath.find('\\');
         const std::string wowEntry = env.UninstallKeyPath.substr(0, firstBackslash + 1) + "WOW6432Node\\" +
                                      env.UninstallKeyPath.substr(firstBackslash + 1) + UpdatePackage.AppName;
-        if (ReadUninstallFolder(registry, wowEntry, env.AppFolder)) env.UninstallEntryPath = wowEntry;
+        if (ReadUninstallFolder(registry, wowEntry, false, env.AppFolder)) env.UninstallEntryPath = wowEntry;
     }
 
     AddTrailingBackslash(env.AppFolder);

@@ -151,9 +151,9 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
         {"ProgramFilesDir unexpanded",
          [] { Set(CurrentVersion, "ProgramFilesDir", "%SystemDrive%\\PF", REG_EXPAND_SZ); },
          "%SystemDrive%\\PF\\Lexomir\\", NormalEntry, true},
-        {"UninstallString of type REG_EXPAND_SZ is expanded",
+        {"UninstallString of type REG_EXPAND_SZ is expanded, with the 64-bit folder where that is the view",
          [] { Set(NormalEntry, "UninstallString", "%ProgramFiles%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
-         "C:\\Program Files (x86)\\Lexomir\\", NormalEntry, false},
+         "C:\\Program Files\\Lexomir\\", NormalEntry, false},
         {"REG_EXPAND_SZ: a variable that is not set stays as written",
          [] { Set(NormalEntry, "UninstallString", "%NoSuchFolder%\\Lexomir\\unins000.exe", REG_EXPAND_SZ); },
          "%NoSuchFolder%\\Lexomir\\", NormalEntry, false},
@@ -184,6 +184,40 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
             EXPECT_TRUE(pc().boxes.empty());
             ExpectEveryKeyClosed();
         }
+    }
+}
+
+TEST_F(InstallTargetTest, AnEntryOfThe64BitViewExpandsProgramFilesAsA64BitProgramWould) {
+    // The installer is a 32-bit process: its own %ProgramFiles% is the
+    // "(x86)" folder, which is right only for an entry of the 32-bit view.
+    const struct {
+        const char* what;
+        const std::string* entry;
+        std::string value;
+        std::string folder;
+        bool vista = false;  // Windows Vista has no ProgramW6432 or CommonProgramW6432
+    } cases[] = {
+        {"64-bit entry", &NormalEntry, "%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files\\Lexomir\\"},
+        {"64-bit entry, any case", &NormalEntry, "\"%programFILES%\\Lexomir\\unins000.exe\" /x",
+         "C:\\Program Files\\Lexomir\\"},
+        {"64-bit entry, common files", &NormalEntry, "%CommonProgramFiles%\\Lexomir\\unins.exe",
+         "C:\\Program Files\\Common Files\\Lexomir\\"},
+        {"64-bit entry naming the 32-bit folder", &NormalEntry, "%ProgramFiles(x86)%\\Lexomir\\unins.exe",
+         "C:\\Program Files (x86)\\Lexomir\\"},
+        {"64-bit entry, a lone % first", &NormalEntry, "%%ProgramFiles%\\L\\u.exe", "%C:\\Program Files\\L\\"},
+        {"32-bit entry", &WowEntry, "%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files (x86)\\Lexomir\\"},
+        {"32-bit entry, common files", &WowEntry, "%CommonProgramFiles%\\L\\u.exe",
+         "C:\\Program Files (x86)\\Common Files\\L\\"},
+        {"64-bit entry on Windows Vista, which has no ProgramW6432: as the process expands it", &NormalEntry,
+         "%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files (x86)\\Lexomir\\", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Basic(k64BitView);
+        if (c.vista) pc().version.dwMinorVersion = 0;
+        Set(*c.entry, "UninstallString", c.value, REG_EXPAND_SZ);
+        ASSERT_TRUE(Discover(k64BitView));
+        EXPECT_EQ(InstallEnvironment.AppFolder, c.folder);
     }
 }
 
@@ -225,8 +259,9 @@ TEST_F(InstallTargetTest, TheFolderOfAnUninstallString) {
         {"D:\\Apps\\unins.exe /LOG=D:\\Temp\\u.txt", "D:\\Apps\\unins.exe /LOG=D:\\Temp\\"},
         {"D:\\Lexomir\\\\", "D:\\Lexomir\\"},  // the next-to-last backslash is the cut
         {"\\u", "\\"},
-        {"%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files (x86)\\Lexomir\\", REG_EXPAND_SZ},
-        {"\"%ProgramFiles%\\Lexomir\\unins000.exe\" /x", "C:\\Program Files (x86)\\Lexomir\\", REG_EXPAND_SZ},
+        // 32-bit Windows has one Program Files folder.
+        {"%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files\\Lexomir\\", REG_EXPAND_SZ},
+        {"\"%ProgramFiles%\\Lexomir\\unins000.exe\" /x", "C:\\Program Files\\Lexomir\\", REG_EXPAND_SZ},
         // Quoted: the folder of the quoted program, whatever follows.
         {"\"C:\\Program Files\\Lexomir\\unins000.exe\" /x", "C:\\Program Files\\Lexomir\\"},
         {"\"C:\\Program Files\\Lexomir\\unins000.exe\"", "C:\\Program Files\\Lexomir\\"},

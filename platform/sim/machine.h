@@ -320,7 +320,10 @@ public:
     DesktopShell shell;
     bool wow64 = true;  // a 32-bit process on 64-bit Windows
     OSVERSIONINFOEXA version{};
-    std::map<std::string, std::string, NameLess> environment;
+    std::map<std::string, std::string, NameLess> environment;  // set here: what the test gives
+    // A variable as the process sees it: the test's, else the system's
+    // (the Program Files folders follow the bitness of Windows and of the process).
+    std::optional<std::string> Variable(const std::string& name) const;
     std::string currentFolder = "C:\\Users\\User\\Downloads";
     std::string systemFolder = "C:\\Windows\\system32";
     std::string windowsFolder = "C:\\Windows";

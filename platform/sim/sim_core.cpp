@@ -49,11 +49,32 @@ Machine::Machine() {
     version.wProductType = 1;
     environment["Temp"] = "C:\\Users\\User\\AppData\\Local\\Temp";
     environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
-    environment["ProgramFiles"] = "C:\\Program Files (x86)";
     files.AddFolder("C:\\Windows\\system32");
     files.AddFolder("C:\\Windows\\Temp");
     files.AddFolder("C:\\Users\\User\\Downloads");
     files.AddFolder("C:\\Users\\User\\AppData\\Local\\Temp");
+}
+
+// The Program Files family as the system sets it for this 32-bit process:
+// on 64-bit Windows the plain names are the "(x86)" folders, and the
+// 64-bit ones have names of their own from Windows 7 on.
+std::optional<std::string> Machine::Variable(const std::string& name) const {
+    if (auto it = environment.find(name); it != environment.end()) return it->second;
+    const std::string native = "C:\\Program Files", x86 = "C:\\Program Files (x86)", common = "\\Common Files";
+    std::map<std::string, std::string, NameLess> system{{"ProgramFiles", native},
+                                                        {"CommonProgramFiles", native + common}};
+    if (wow64) {
+        system = {{"ProgramFiles", x86},
+                  {"ProgramFiles(x86)", x86},
+                  {"CommonProgramFiles", x86 + common},
+                  {"CommonProgramFiles(x86)", x86 + common}};
+        if (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1)) {
+            system["ProgramW6432"] = native;
+            system["CommonProgramW6432"] = native + common;
+        }
+    }
+    if (auto it = system.find(name); it != system.end()) return it->second;
+    return std::nullopt;
 }
 
 Machine& pc() {
@@ -78,9 +99,9 @@ std::string ExpandVariables(const std::string& text) {
             break;
         }
         out += text.substr(i, open - i);
-        auto it = pc().environment.find(text.substr(open + 1, close - open - 1));
-        if (close > open + 1 && it != pc().environment.end()) {
-            out += it->second;
+        const std::optional<std::string> value = pc().Variable(text.substr(open + 1, close - open - 1));
+        if (close > open + 1 && value) {
+            out += *value;
             i = close + 1;
         } else {
             out += '%';  // the second % may open a name that is set
@@ -202,12 +223,12 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     pc().Enter("GetEnvironmentVariableA", name ? name : "");
-    auto it = pc().environment.find(name ? name : "");
-    if (it == pc().environment.end()) {
+    const std::optional<std::string> variable = pc().Variable(name ? name : "");
+    if (!variable) {
         SetLastError(203);  // ERROR_ENVVAR_NOT_FOUND
         return 0;
     }
-    const std::string& value = it->second;
+    const std::string& value = *variable;
     if (!buffer || size <= value.size()) return DWORD(value.size() + 1);
     std::memcpy(buffer, value.c_str(), value.size() + 1);
     return DWORD(value.size());
