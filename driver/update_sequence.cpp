@@ -46,13 +46,6 @@ UpdateOutcome RunUpdateSequence() {
         return UpdateOutcome::NotInstalled;
     }
 
-    // The data file is in use while the application runs: ask it to quit,
-    // and give it a few seconds to let go before anything is written.
-    if (!ProbeInstanceMapping()) {
-        RequestAppQuit();
-        WaitForAppToQuit();
-    }
-
     switch (CheckOwnFile()) {
         case SelfCheckResult::Intact:
             break;
@@ -78,16 +71,30 @@ UpdateOutcome RunUpdateSequence() {
                        "Вы действительно хотите установить\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle + "?"))
         return UpdateOutcome::Declined;
 
+    // The data file is in use while the application runs. Only now that
+    // the run is about to write is it asked to quit, and given a few
+    // seconds to let go: a run that stops before this leaves it alone.
+    bool quitRequested = false;
+    if (!ProbeInstanceMapping()) {
+        RequestAppQuit();
+        WaitForAppToQuit();
+        quitRequested = true;
+    }
+
     const bool installed =
         InstallEmbeddedFile(p.DataName, p.DataExt, InstallEnvironment.AppFolder + p.DataFileName, false);
 
     ReportInstalledSize();
 
-    if (QuietMode) {
+    if (QuietMode && LowerAscii(CommandLineArgument(2)) == "runapp") {
         // A caller that asked for a restart gets its application back, even
-        // when the file could not be written: it may have been asked to quit.
-        if (LowerAscii(CommandLineArgument(2)) == "runapp") StartAppAndActivate();
-    } else if (installed && AskToStartApp()) {
+        // when the file could not be written.
+        StartAppAndActivate();
+    } else if (!installed) {
+        // Nothing was changed, yet the application was closed for it: it
+        // is started again, unless it never went.
+        if (quitRequested && ProbeInstanceMapping()) StartAppAndActivate();
+    } else if (!QuietMode && AskToStartApp()) {
         StartAppAndActivate();
     }
     return installed ? UpdateOutcome::Installed : UpdateOutcome::WriteFailed;

@@ -117,7 +117,16 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") > 0;
     if (runapp && (exitCode == 0 || exitCode == 4) && !startAttempted)
         problems.push_back("runapp, and the application was not started again");
-    if (!runapp && exitCode != 0 && startAttempted) problems.push_back("the application was started after a failure");
+    // The application is asked to quit only by a run about to write, and a
+    // run that then could not write starts again what it closed.
+    bool quitRequested = false;
+    for (const std::string& e : m.app.history) quitRequested |= e == "quit requested";
+    if (quitRequested && (exitCode == 2 || exitCode == 3))
+        problems.push_back("the application was closed by a run that wrote nothing");
+    if (exitCode == 4 && quitRequested && !m.app.running && !startAttempted)
+        problems.push_back("the application was closed for a write that failed, and not started again");
+    if (!runapp && startAttempted && exitCode != 0 && !(exitCode == 4 && quitRequested))
+        problems.push_back("the application was started after a failure");
     if (!m.handles.empty()) problems.push_back(std::to_string(m.handles.size()) + " handle(s) left open");
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
     for (const sim::BoxRecord& b : m.boxes)

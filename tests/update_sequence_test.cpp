@@ -112,12 +112,15 @@ TEST_P(UpdateSequence, FinalQuestionAnsweredNoLeavesTheApplicationStopped) {
     EXPECT_TRUE(pc().launches.empty());
 }
 
-TEST_P(UpdateSequence, ConfirmationRefusedWritesNothing) {
+TEST_P(UpdateSequence, ConfirmationRefusedWritesNothingAndLeavesTheApplicationRunning) {
+    pc().StartMainApp();
     pc().boxAnswers = {IDNO};
     EXPECT_EQ(RunInstaller(), 3);
     ExpectBoxes({Confirm(russian_)});
     EXPECT_EQ(DataFileBytes(), Old());
     EXPECT_FALSE(EstimatedSize());
+    EXPECT_FALSE(Has(pc().app.history, "quit requested"));
+    EXPECT_TRUE(pc().app.running);
 }
 
 TEST_P(UpdateSequence, ConfirmationThatCannotBeShownCountsAsNo) {
@@ -133,6 +136,13 @@ TEST_P(UpdateSequence, RunningApplicationIsAskedToQuitAndWaitedForBeforeTheWrite
     EXPECT_EQ(RunInstaller(), 0);
     EXPECT_TRUE(Has(pc().app.history, "quit requested"));
     EXPECT_FALSE(pc().app.running);
+    // Asked only once the user has said Yes.
+    std::size_t confirmed = 0, quit = 0;
+    for (std::size_t i = 0; i < pc().calls.size(); ++i) {
+        if (pc().calls[i].function.rfind("MessageBox", 0) == 0 && !confirmed) confirmed = i;
+        if (pc().calls[i].function == "PostMessageA") quit = i;
+    }
+    EXPECT_LT(confirmed, quit);
     EXPECT_EQ((std::vector<DWORD>(pc().sleeps.begin(), pc().sleeps.begin() + 3)), (std::vector<DWORD>{512, 512, 512}));
     EXPECT_EQ(DataFileBytes(), payload_);
 }
@@ -150,7 +160,26 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
         {Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
     EXPECT_EQ(DataFileBytes(), Old());
     EXPECT_TRUE(EstimatedSize()) << "the size is recorded after a failed write too";
-    EXPECT_TRUE(pc().launches.empty()) << "no final question after a failed write";
+    EXPECT_TRUE(pc().launches.empty()) << "no final question after a failed write, and no second copy";
+}
+
+TEST_P(UpdateSequence, AFailedWriteStartsAgainTheApplicationItClosed) {
+    for (const char* args : {"", "modest"}) {
+        SCOPED_TRACE(std::string("arguments [") + args + "]");
+        sim::Reset();
+        demo::Setup(pc(), payload_);
+        pc().userLocale = russian_ ? 0x0419 : 0x0409;
+        Args(args);
+        pc().StartMainApp();
+        pc().boxAnswers = {IDYES};
+        pc().files.FailWritesAfter("C:\\Program Files (x86)\\Lexomir\\~lxn.cok", 100);
+        EXPECT_EQ(RunInstaller(), 4);
+        EXPECT_EQ(DataFileBytes(), Old());
+        ASSERT_EQ(pc().launches.size(), 1u);
+        EXPECT_FALSE(pc().launches[0].elevated);
+        EXPECT_TRUE(pc().app.running);
+        EXPECT_EQ(pc().boxes.size(), std::string(args).empty() ? 2u : 1u) << "no final question";
+    }
 }
 
 TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
@@ -169,7 +198,7 @@ TEST_P(UpdateSequence, UnreadablePerUserShellFolderEndsDiscovery) {
     ExpectBoxes({Error(russian_, "No access to system registry", "Нет доступа к системному реестру")});
 }
 
-TEST_P(UpdateSequence, MissingApplicationEndsAfterTheQuitRequestAndTheSelfCheck) {
+TEST_P(UpdateSequence, MissingApplicationEndsAfterTheSelfCheckWithoutAQuitRequest) {
     pc().StartMainApp();
     pc().files.Remove("C:\\Program Files (x86)\\Lexomir\\Lexomir.exe");
     EXPECT_EQ(RunInstaller(), 2);
@@ -177,11 +206,12 @@ TEST_P(UpdateSequence, MissingApplicationEndsAfterTheQuitRequestAndTheSelfCheck)
                        "There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
                        "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
                        "Пожалуйста, сначала установите программу.")});
-    EXPECT_TRUE(Has(pc().app.history, "quit requested"));
+    EXPECT_FALSE(Has(pc().app.history, "quit requested"));
     EXPECT_GT(pc().CallCount("BCryptHashData"), 0) << "the self-check ran first";
 }
 
-TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistorted) {
+TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistortedAndLeavesTheApplicationRunning) {
+    pc().StartMainApp();
     auto image = *pc().files.Read(pc().moduleFileName);
     image[0x200] ^= 0x01;
     pc().files.AddFile(pc().moduleFileName, image);
@@ -189,6 +219,8 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistorted) {
     ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?",
                        "Файл пакета установки искажён!\r\nВирус?")});
     EXPECT_EQ(DataFileBytes(), Old());
+    EXPECT_TRUE(pc().app.running);
+    EXPECT_FALSE(Has(pc().app.history, "quit requested"));
 }
 
 TEST_P(UpdateSequence, UnreadableInstallerFileIsReportedAsSuch) {
