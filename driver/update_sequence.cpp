@@ -71,6 +71,16 @@ UpdateOutcome RunUpdateSequence() {
                        "Вы действительно хотите установить\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle + "?"))
         return UpdateOutcome::Declined;
 
+    // Another run for this application finishes first, and this one then
+    // installs the same data again. One that has been at work for a minute
+    // is left to it, application and all: this run changes nothing.
+    const std::string target = InstallEnvironment.AppFolder + p.DataFileName;
+    const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder);
+    if (!guard) {
+        ShowInstallFailure(target);
+        return UpdateOutcome::WriteFailed;
+    }
+
     // The data file is in use while the application runs. Only now that
     // the run is about to write is it asked to quit, and given a few
     // seconds to let go: a run that stops before this leaves it alone.
@@ -81,8 +91,7 @@ UpdateOutcome RunUpdateSequence() {
         quitRequested = true;
     }
 
-    const bool installed =
-        InstallEmbeddedFile(p.DataName, p.DataExt, InstallEnvironment.AppFolder + p.DataFileName, false);
+    const bool installed = InstallEmbeddedFile(p.DataName, p.DataExt, target, false);
 
     ReportInstalledSize();
 

@@ -1,8 +1,10 @@
 #include "install/embedded_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "install/version_probes.h"
 #include "messages/lang_unit.h"
@@ -12,6 +14,7 @@
 #include "platform/win32.h"
 #include "progress/progress_window.h"
 #include "runtime/exception.h"
+#include "shared/update_package.h"
 
 namespace {
 
@@ -47,6 +50,10 @@ bool CopyResource(const std::string& name, const std::string& type, ResourceCopy
 // refuse a rename or delete for a moment. Such a refusal is tried again,
 // for about a second and a half in all, before it counts as a failure.
 constexpr DWORD RetryPausesMs[] = {50, 100, 200, 400, 800};
+// How long a run waits for another run of an installer of the application
+// to finish before it gives up: installing the same data again is harmless,
+// a run that never ends is not.
+constexpr DWORD GuardWaitMs = 60000;
 
 bool MayPass(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
@@ -88,32 +95,50 @@ bool ClearTemporaryName(const std::string& temp) {
     return DeleteWithRetry(temp);
 }
 
+// The temporary file of this run: whether it made one, and which file
+// that is, so that nothing but it is ever renamed into place or deleted.
+struct Temporary {
+    std::string path;
+    bool created = false;
+    std::optional<TFileIdentity> identity;
+};
+
+// The name still stands for this run's own file. Where its identity could
+// not be read, the name is all there is to go by.
+bool StillOurs(const Temporary& temp) { return !temp.identity || NameStillHolds(temp.path, *temp.identity); }
+
 // Removes the temporary file this run made, after a failure or a No,
 // waiting briefly for a scanner that holds it. What stays is cleared by
-// the next run. Nothing is done when this run made no file there.
-void DiscardTemporary(const std::string& temp, bool created) {
-    if (created) DeleteWithRetry(temp);
+// the next run. Nothing is done when this run made no file there, or when
+// its file is no longer what the name stands for.
+void DiscardTemporary(const Temporary& temp) {
+    if (temp.created && StillOurs(temp)) DeleteWithRetry(temp.path);
 }
 
 // A new file of this process: created exclusively, so a name that someone
 // took again after the clearing is a failure rather than something to
-// write through, and checked to be a plain file with this one name.
-TOwnedFile CreateFreshFile(const std::string& path, bool& created) {
-    TOwnedFile file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+// write through, and checked to be a plain file with this one name. A
+// deleted name that a scanner still holds refuses the create for a moment
+// (Windows 7 and 8.1, FAT, exFAT and network volumes): it is tried again.
+TOwnedFile CreateFreshFile(Temporary& temp) {
+    TOwnedFile file;
+    WithBriefRetry([&] {
+        file = TOwnedFile(CreateFileA(temp.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return bool(file);
+    });
     if (!file) return file;
-    created = true;
-    if (!IsSoleNamePlainFile(file.Get())) file.Reset();
+    temp.created = true;
+    temp.identity = SoleNamePlainFile(file.Get());
+    if (!temp.identity) file.Reset();
     return file;
 }
 
 // Writes the whole buffer with one write to a fresh temporary file and
-// makes it durable before the caller renames it into place. `created`
-// tells whether a file of this run now stands at the name.
-bool WriteNewFile(const std::string& path, const ResourceCopy& copy, bool& created) {
-    created = false;
-    if (!ClearTemporaryName(path)) return false;
-    TOwnedFile file = CreateFreshFile(path, created);
+// makes it durable before the caller renames it into place.
+bool WriteNewFile(Temporary& temp, const ResourceCopy& copy) {
+    if (!ClearTemporaryName(temp.path)) return false;
+    TOwnedFile file = CreateFreshFile(temp);
     if (!file) return false;
     DWORD written = 0;
     bool ok = WriteFile(file.Get(), copy.bytes.get(), copy.size, &written, nullptr) && written == copy.size;
@@ -122,11 +147,13 @@ bool WriteNewFile(const std::string& path, const ResourceCopy& copy, bool& creat
     return ok;
 }
 
-// Moves the temporary file over the installed one. A read-only installed
-// file (files copied from a CD carry the attribute) would refuse it: the
-// attribute is cleared first, and put back when the move fails, so the
-// old file stays as it was. The new file has its own attributes.
-bool MoveIntoPlace(const std::string& temp, const std::string& target) {
+// Moves the temporary file over the installed one, only while it is still
+// the file this run wrote and flushed: never another run's, never one half
+// written. A read-only installed file (files copied from a CD carry the
+// attribute) would refuse it: the attribute is cleared first, and put back
+// when the move fails, so the old file stays as it was. The new file has
+// its own attributes.
+bool MoveIntoPlace(const Temporary& temp, const std::string& target) {
     const DWORD attributes = GetFileAttributesA(target.c_str());
     const bool readOnly =
         attributes != INVALID_FILE_ATTRIBUTES &&
@@ -137,7 +164,9 @@ bool MoveIntoPlace(const std::string& temp, const std::string& target) {
         SetFileAttributesA(target.c_str(), writable ? writable : DWORD(FILE_ATTRIBUTE_NORMAL));
     }
     const bool moved = WithBriefRetry([&] {
-        return MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        if (!StillOurs(temp)) return false;
+        return MoveFileExA(temp.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
     });
     if (!moved && readOnly) SetFileAttributesA(target.c_str(), attributes);
     return moved;
@@ -146,10 +175,10 @@ bool MoveIntoPlace(const std::string& temp, const std::string& target) {
 // The installed file is replaced in one step, so a failure at any point
 // leaves it as it was: never truncated, never half written.
 bool ReplaceFile(const std::string& target, const ResourceCopy& copy) {
-    const std::string temp = TempInstallName(target);
-    bool created = false;
-    if (WriteNewFile(temp, copy, created) && MoveIntoPlace(temp, target)) return true;
-    DiscardTemporary(temp, created);
+    Temporary temp;
+    temp.path = TempInstallName(target);
+    if (WriteNewFile(temp, copy) && MoveIntoPlace(temp, target)) return true;
+    DiscardTemporary(temp);
     return false;
 }
 
@@ -224,24 +253,24 @@ enum class Outcome { Written, Kept, Failed };
 // probed; an older one is put in place only when the user says so, with
 // the progress window out of the way of the question.
 Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& target, const ResourceCopy& copy) {
-    const std::string temp = TempInstallName(target);
-    bool created = false;
+    Temporary temp;
+    temp.path = TempInstallName(target);
     try {
-        if (!WriteNewFile(temp, copy, created)) {
-            DiscardTemporary(temp, created);
+        if (!WriteNewFile(temp, copy)) {
+            DiscardTemporary(temp);
             return Outcome::Failed;
         }
-        const VersionVerdict verdict = CompareVersions(type, temp, target);
+        const VersionVerdict verdict = CompareVersions(type, temp.path, target);
         bool replace = true;
         if (verdict.older) {
             Progress::Hide();
             replace = ConfirmOlderReplacement(target, verdict);
         }
         if (!replace) {
-            DiscardTemporary(temp, created);
+            DiscardTemporary(temp);
         } else if (!MoveIntoPlace(temp, target)) {
             // The installed file is as it was; a failure leaves the window hidden.
-            DiscardTemporary(temp, created);
+            DiscardTemporary(temp);
             return Outcome::Failed;
         }
         if (verdict.older) Progress::Show("", "");
@@ -249,7 +278,7 @@ Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& tar
     } catch (const Exception&) {
         // The progress window could not be started again. The file is in
         // place if the move was made; only the temporary one is removed.
-        DiscardTemporary(temp, created);
+        DiscardTemporary(temp);
         return Outcome::Failed;
     }
 }
@@ -279,8 +308,32 @@ bool InstallEmbeddedFile(const std::string& name, const std::string& type, const
         else
             outcome = ReplaceAfterVersionCheck(type, target, copy);
     }
-    if (outcome == Outcome::Failed)
-        ShowError("Can't install file " + BoxText::SystemName(target),
-                  "Не удается установить файл " + BoxText::SystemName(target));
+    if (outcome == Outcome::Failed) ShowInstallFailure(target);
     return outcome == Outcome::Written;
+}
+
+void ShowInstallFailure(const std::string& target) {
+    ShowError("Can't install file " + BoxText::SystemName(target),
+              "Не удается установить файл " + BoxText::SystemName(target));
+}
+
+TOwnedFile TakeInstallGuard(const std::string& folder) {
+    const std::string path = folder + "~" + UpdatePackage.AppName + "Update.lock";
+    DWORD waited = 0, pause = RetryPausesMs[0];
+    for (;;) {
+        // Held without sharing, the name is this run's alone; deleted on
+        // close, also when the process is killed, so nothing stays held.
+        // A link planted at the name is opened itself, never followed, and
+        // goes when it is closed.
+        TOwnedFile guard(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
+        if (guard && IsSoleNamePlainFile(guard.Get())) return guard;
+        if (!guard && !MayPass(GetLastError())) return guard;
+        if (waited >= GuardWaitMs) return TOwnedFile();
+        guard.Reset();
+        Sleep(pause);
+        waited += pause;
+        pause = std::min<DWORD>(pause * 2, 1000);
+    }
 }

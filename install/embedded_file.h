@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/owned_handle.h"
+
 // Writes resource `name` of type `type` to `target`. With the version check
 // off it replaces the target outright. With it on, an installed file of a
 // type whose version can be read ("pak", "3bs", "lng", "cok", "exe") is
@@ -15,6 +17,18 @@
 // file has been replaced by then.)
 bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,
                          bool versionCheck);
+
+// The report of a file that could not be installed: "Can't install file ...".
+void ShowInstallFailure(const std::string& target);
+
+// One run at a time for an installation: waits, for about a minute, until
+// no other run of an installer of this application is working in
+// `folder` (the application's folder), and returns the guard that keeps
+// others waiting while it is held. An empty handle when the wait ran out,
+// or the guard could not be taken at all. The guard is a file that only
+// an administrator can create there; it is never followed through a link
+// and is gone when its holder ends, however it ends.
+TOwnedFile TakeInstallGuard(const std::string& folder);
 
 // The temporary name beside `path`: "~" in front of its last name.
 std::string TempInstallName(const std::string& path);

@@ -14,12 +14,14 @@
 
 #include "driver/program_entry.h"
 #include "tests/demo_pc.h"
+#include "tests/second_run.h"
 
 namespace {
 
 using demo::DataFile;
 
 const std::string Temp = demo::Folder + "~lxn.cok";
+const std::string Guard = demo::Folder + "~LexomirUpdate.lock";
 
 struct Scenario {
     const char* name;
@@ -27,7 +29,11 @@ struct Scenario {
     bool appRunning;
     std::vector<int> answers;
     void (*arrange)(sim::Machine&) = nullptr;
+    bool secondRun = false;  // another run of the installer takes part (SecondExit)
 };
+
+// The exit code of the second run of a scenario that has one; -1: it did not run.
+int SecondExit = -1;
 
 const std::vector<std::uint8_t> Stale = demo::Bytes("stale, from a failed run");
 
@@ -51,6 +57,20 @@ const Scenario Scenarios[] = {
      true,
      {},
      [](sim::Machine& m) { m.shell.elevated = true; }},
+    // The second run goes first, as the first is about to take the guard:
+    // whatever the second leaves when its calls fail, the first copes.
+    {"quiet, another quiet run just before this one takes the guard",
+     "modest",
+     false,
+     {},
+     [](sim::Machine& m) {
+         m.meanwhile = [&m, started = false](const sim::CallRecord& c) mutable {
+             if (started || c.function != "CreateFileA" || c.detail != m.FullPath(Guard)) return;
+             started = true;
+             SecondExit = demo::RunSecondInstaller("LexomirUpdate.exe modest");
+         };
+     },
+     true},
 };
 
 void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
@@ -58,6 +78,7 @@ void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
     demo::Setup(sim::pc(), payload);
     sim::pc().commandLine = "LexomirUpdate.exe " + std::string(s.arguments);
     if (s.appRunning) sim::pc().StartMainApp();
+    SecondExit = -1;
     if (s.arrange) s.arrange(sim::pc());
     // Answers beyond those the run asks for are harmless; a run that asks
     // more than the scenario expects answers No.
@@ -108,6 +129,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // A file left by an earlier run may stay as it was when it could not
     // be cleared; this run leaves nothing of its own.
     if (m.files.Exists(Temp) && m.files.Read(Temp) != Stale) problems.push_back("the temporary file was left behind");
+    if (m.files.Exists(Guard)) problems.push_back("the guard was left behind");
     if (old && m.files.Node(DataFile)->attributes != sim::FileNode{}.attributes &&
         !(m.files.Node(DataFile)->attributes & FILE_ATTRIBUTE_READONLY))
         problems.push_back("the old read-only data file lost its attribute");
@@ -115,12 +137,14 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // got as far as writing, whether or not the file could be written.
     const bool runapp = std::string(s.arguments) == "modest runapp";
     const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") > 0;
-    if (runapp && (exitCode == 0 || exitCode == 4) && !startAttempted)
-        problems.push_back("runapp, and the application was not started again");
-    // The application is asked to quit only by a run about to write, and a
-    // run that then could not write starts again what it closed.
+    // (A run that could not take the guard changes nothing, the
+    // application included: it never reaches the resource.)
     bool quitRequested = false;
     for (const std::string& e : m.app.history) quitRequested |= e == "quit requested";
+    const bool wrote = (exitCode == 0 || exitCode == 4) && m.CallCount("FindResourceA") > 0;
+    if (runapp && wrote && !startAttempted) problems.push_back("runapp, and the application was not started again");
+    // The application is asked to quit only by a run about to write, and a
+    // run that then could not write starts again what it closed.
     if (quitRequested && (exitCode == 2 || exitCode == 3))
         problems.push_back("the application was closed by a run that wrote nothing");
     if (exitCode == 4 && quitRequested && !m.app.running && !startAttempted)
@@ -131,28 +155,35 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
     for (const sim::BoxRecord& b : m.boxes)
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
-    switch (exitCode) {
-        case 0:
-            if (!complete) problems.push_back("exit 0 without the new file");
-            break;
-        case 1:
-            if (!Shows("Application Error")) problems.push_back("exit 1 without the Application Error box");
-            break;
-        case 2:
-            if (!old) problems.push_back("exit 2 but the file was written");
-            if (m.boxes.empty()) problems.push_back("exit 2 without a message");
-            break;
-        case 3:
-            if (!old) problems.push_back("exit 3 but the file was written");
-            break;
-        case 4:
-            if (!old) problems.push_back("exit 4 but the file changed");
-            if (!Shows("Can't install file ") && !Shows("Не удается установить файл "))
-                problems.push_back("exit 4 without the install message");
-            break;
-        default:
-            problems.push_back("undocumented exit code " + std::to_string(exitCode));
-    }
+    // A run that wrote nothing finds the old file, or the other run's.
+    auto checkExit = [&](int code, const std::string& run, bool otherInstalled) {
+        const bool unchanged = old || (otherInstalled && complete);
+        switch (code) {
+            case 0:
+                if (!complete) problems.push_back(run + "exit 0 without the new file");
+                break;
+            case 1:
+                if (!Shows("Application Error")) problems.push_back(run + "exit 1 without the Application Error box");
+                break;
+            case 2:
+                if (!unchanged) problems.push_back(run + "exit 2 but the file was written");
+                if (m.boxes.empty()) problems.push_back(run + "exit 2 without a message");
+                break;
+            case 3:
+                if (!unchanged) problems.push_back(run + "exit 3 but the file was written");
+                break;
+            case 4:
+                if (!unchanged) problems.push_back(run + "exit 4 but the file changed");
+                if (!Shows("Can't install file ") && !Shows("Не удается установить файл "))
+                    problems.push_back(run + "exit 4 without the install message");
+                break;
+            default:
+                problems.push_back(run + "undocumented exit code " + std::to_string(code));
+        }
+    };
+    // (An unexpected error can end a run after it wrote the file.)
+    checkExit(exitCode, "", SecondExit == 0 || SecondExit == 1);
+    if (SecondExit != -1) checkExit(SecondExit, "the second run: ", exitCode == 0 || exitCode == 1);
     return problems;
 }
 

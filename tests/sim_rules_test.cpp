@@ -71,6 +71,44 @@ TEST_F(SimRules, FileCallsFollowWindows) {
              m.files.AddFileLink("C:\\link", "C:\\target");
          },
          [] { return (GetFileAttributesA("C:\\link") & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }, 0},
+        {"a file opened to be deleted on close is gone when it is closed", [](sim::Machine&) {},
+         [] {
+             HANDLE f = CreateFileA("C:\\lock", DELETE, 0, nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+             return f != INVALID_HANDLE_VALUE && CloseHandle(f) && !sim::pc().files.Exists("C:\\lock");
+         },
+         0},
+        {"opening for deletion what another holds without sharing deletion",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\lock", "");
+             m.files.HoldOpen("C:\\lock", DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+         },
+         [] {
+             return CreateFileA("C:\\lock", DELETE, FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, 0, nullptr) !=
+                    INVALID_HANDLE_VALUE;
+         },
+         ERROR_SHARING_VIOLATION},
+        {"a name deleted while another holds it stays, and cannot be created again",
+         [](sim::Machine& m) {
+             m.files.AddFile("C:\\t", "t");
+             m.files.HoldOpen("C:\\t", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+         },
+         [] {
+             return DeleteFileA("C:\\t") &&
+                    CreateFileA("C:\\t", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr) != INVALID_HANDLE_VALUE;
+         },
+         ERROR_ACCESS_DENIED},
+        {"the file information of a handle opened only to delete",
+         [](sim::Machine& m) { m.files.AddFile("C:\\lock", ""); },
+         [] {
+             HANDLE f = CreateFileA("C:\\lock", DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             BY_HANDLE_FILE_INFORMATION info;
+             const bool ok = GetFileInformationByHandle(f, &info);
+             const DWORD error = GetLastError();
+             CloseHandle(f);
+             SetLastError(error);
+             return ok;
+         },
+         ERROR_ACCESS_DENIED},
         {"writing through one hard link shows through the other",
          [](sim::Machine& m) {
              m.files.AddFile("C:\\one", "1");

@@ -118,6 +118,10 @@ struct FileNode {
     bool unlistable = false;         // FindFirstFileA inside fails with access denied
     std::string linkTarget;          // a junction or symbolic link: names below (or the file) are there
     int linkGroup = 0;               // hard links of one file share a group (0: the only name)
+    std::uint64_t id = 0;            // the file index: the file's own, whatever its name
+    // Deleted while others still hold it open, where the volume keeps the
+    // name until they let go: every open and delete is then refused.
+    bool deletePending = false;
 };
 
 // Another process holding a file open.
@@ -151,6 +155,14 @@ public:
     // Writes to this path succeed for `bytes` bytes in all, then fail with `error`.
     void FailWritesAfter(const std::string& path, std::uint64_t bytes, DWORD error = ERROR_DISK_FULL);
     std::uint64_t capacity = UINT64_MAX;  // bytes all files together may hold
+    // A deleted name goes at once even while others hold the file (NTFS on
+    // Windows 10 1903 and later); otherwise it stays until the last of them
+    // lets go (Windows 7 and 8.1, FAT, exFAT, network volumes).
+    bool posixDelete = false;
+    std::uint64_t nextId = 1;
+    // The name was closed or deleted: a pending delete is carried out when
+    // nobody holds the file any more.
+    void Settle(const std::string& normalized);
     std::uint64_t UsedBytes() const;
 
     // The model behind the API, shared by the implementation files.
@@ -406,6 +418,7 @@ public:
     // A virus scanner that opens each file written for this long after it
     // is closed, without letting others delete or rename it.
     DWORD scanHoldMs = 0;
+    bool scanSharesDelete = false;  // the scanner lets others delete what it holds
 
     // Threads, events and window classes of the installer's own process
     // (sim_threads.cpp, sim_windowing.cpp). A simulated thread is a real
@@ -437,6 +450,7 @@ public:
         std::size_t next = 0;
         DWORD processId = 0;                    // process, thread: the process it belongs to
         bool elevated = false, primary = true;  // token
+        bool deleteOnClose = false;             // file: FILE_FLAG_DELETE_ON_CLOSE
     };
     std::map<std::uintptr_t, Handle> handles;
     struct RegHandle {

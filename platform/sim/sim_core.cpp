@@ -119,8 +119,10 @@ void Machine::AddResource(const std::string& type, const std::string& name, WORD
 std::optional<DWORD> Machine::Enter(const std::string& function, const std::string& detail) {
     RunDue();
     NoteDelayLoad(function);
+    // What someone else does comes first, in the log too: another run of
+    // the installer may make calls of its own meanwhile.
+    if (meanwhile) meanwhile(CallRecord{function, detail, false});
     calls.push_back({function, detail, false});
-    if (meanwhile) meanwhile(calls.back());
     for (Fault& f : faults) {
         if (f.function != function) continue;
         if (!f.detail.empty() && detail.find(f.detail) == std::string::npos) continue;

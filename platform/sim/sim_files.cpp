@@ -136,6 +136,7 @@ void FileSystem::AddFile(const std::string& path, std::vector<std::uint8_t> data
     node.name = LastComponent(n);
     node.data = std::move(data);
     node.attributes = attributes;
+    node.id = nextId++;
 }
 
 void FileSystem::AddLink(const std::string& path, const std::string& target) {
@@ -154,6 +155,7 @@ void FileSystem::AddFileLink(const std::string& path, const std::string& target)
     node.name = LastComponent(n);
     node.linkTarget = target;
     node.attributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+    node.id = nextId++;
 }
 
 void FileSystem::AddHardLink(const std::string& path, const std::string& existing) {
@@ -236,7 +238,24 @@ int FileSystem::HoldOpen(const std::string& path, DWORD access, DWORD share) {
     return token;
 }
 
-void FileSystem::Release(int token) { external.erase(token); }
+void FileSystem::Release(int token) {
+    auto it = external.find(token);
+    if (it == external.end()) return;
+    const std::string path = it->second.path;
+    external.erase(it);
+    Settle(path);
+}
+
+void FileSystem::Settle(const std::string& normalized) {
+    auto it = nodes.find(normalized);
+    if (it == nodes.end() || !it->second.deletePending) return;
+    for (const auto& [value, h] : pc().handles)
+        if (h.kind == Machine::Handle::File && !NameLess{}(h.path, normalized) && !NameLess{}(normalized, h.path))
+            return;
+    for (const auto& [token, e] : external)
+        if (!NameLess{}(e.path, normalized) && !NameLess{}(normalized, e.path)) return;
+    nodes.erase(it);
+}
 
 std::uint64_t FileSystem::UsedBytes() const {
     std::uint64_t used = 0;
@@ -253,8 +272,10 @@ namespace {
 bool Conflicts(DWORD heldAccess, DWORD heldShare, DWORD access, DWORD share) {
     if ((access & GENERIC_READ) && !(heldShare & FILE_SHARE_READ)) return true;
     if ((access & GENERIC_WRITE) && !(heldShare & FILE_SHARE_WRITE)) return true;
+    if ((access & DELETE) && !(heldShare & FILE_SHARE_DELETE)) return true;
     if ((heldAccess & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
     if ((heldAccess & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
+    if ((heldAccess & DELETE) && !(share & FILE_SHARE_DELETE)) return true;
     return false;
 }
 
@@ -267,6 +288,24 @@ bool HeldWithoutDeleteSharing(const std::string& path) {
     for (const auto& [token, e] : pc().files.external)
         if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path) && !(e.share & FILE_SHARE_DELETE)) return true;
     return false;
+}
+
+// Held open by anyone at all.
+bool Held(const std::string& path) {
+    for (const auto& [value, h] : pc().handles)
+        if (h.kind == Machine::Handle::File && !NameLess{}(h.path, path) && !NameLess{}(path, h.path)) return true;
+    for (const auto& [token, e] : pc().files.external)
+        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path)) return true;
+    return false;
+}
+
+// A name deleted while others hold the file: gone at once, or pending
+// until they let go, as the volume does it.
+void DeleteName(const std::string& path) {
+    if (Held(path) && !pc().files.posixDelete)
+        pc().files.nodes[path].deletePending = true;
+    else
+        pc().files.nodes.erase(path);
 }
 
 // Where a path leads: the resolved full path and whether its folder exists.
@@ -328,11 +367,14 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
     const std::string full = pc().files.Normalize(name, pc().currentFolder);
     if (auto e = pc().Enter(function, full)) return Fail(*e, INVALID_HANDLE_VALUE);
     if (security || templ) Unmodelled("CreateFile with security attributes or a template");
-    if (access & ~(GENERIC_READ | GENERIC_WRITE)) Unmodelled("CreateFile access rights");
-    if (flags &
-        ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY | FILE_FLAG_OPEN_REPARSE_POINT))
+    if (access & ~DWORD(GENERIC_READ | GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES))
+        Unmodelled("CreateFile access rights");
+    if (flags & ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE))
         Unmodelled("CreateFile flags");
+    const bool deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    if (deleteOnClose && !(access & DELETE)) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     if (name.empty()) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
@@ -347,6 +389,7 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
     DWORD error = 0;
     if (t.node) {
         FileNode& node = *t.node;
+        if (node.deletePending) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (node.directory) {
             // The name is taken: CREATE_NEW says so before anything else.
             SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
@@ -354,8 +397,8 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
         }
         if (EndsWithSeparator(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
         if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
-        const bool writes =
-            (access & GENERIC_WRITE) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+        const bool writes = (access & GENERIC_WRITE) || deleteOnClose || disposition == CREATE_ALWAYS ||
+                            disposition == TRUNCATE_EXISTING;
         if (writes && (node.attributes & FILE_ATTRIBUTE_READONLY))
             return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         // Overwriting a hidden or system file must name those attributes.
@@ -381,8 +424,10 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
         FileNode& node = pc().files.nodes[t.path];
         node.name = LastComponent(t.path);
         node.attributes = (flags & kept) | FILE_ATTRIBUTE_ARCHIVE;
+        node.id = pc().files.nextId++;
     }
     Machine::Handle h{Machine::Handle::File, t.path, access, share};
+    h.deleteOnClose = deleteOnClose;
     HANDLE handle = pc().NewHandle(std::move(h));
     SetLastError(error);
     return handle;
@@ -521,10 +566,10 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     const sim::Target t = sim::Locate(raw, false);
     if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (t.node->directory || (t.node->attributes & FILE_ATTRIBUTE_READONLY))
+    if (t.node->directory || t.node->deletePending || (t.node->attributes & FILE_ATTRIBUTE_READONLY))
         return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     if (sim::HeldWithoutDeleteSharing(t.path)) return sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
-    pc().files.nodes.erase(t.path);
+    sim::DeleteName(t.path);
     return TRUE;
 }
 
@@ -542,6 +587,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     if (s.path.empty() || !s.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (!s.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (s.node->directory) sim::Unmodelled("MoveFileExA on a folder");
+    if (s.node->deletePending) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     if (sim::HeldWithoutDeleteSharing(s.path)) return sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
     const sim::Target d = sim::Locate(to, false);
     if (d.path.empty() || !d.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
@@ -550,7 +596,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return sim::Fail(ERROR_ALREADY_EXISTS, FALSE);
         // Replacing deletes the old name: refused while any handle to it
         // does not allow deletion, and for a read-only file.
-        if (d.node->directory || (d.node->attributes & FILE_ATTRIBUTE_READONLY) ||
+        if (d.node->directory || d.node->deletePending || (d.node->attributes & FILE_ATTRIBUTE_READONLY) ||
             sim::HeldWithoutDeleteSharing(d.path)) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
@@ -579,6 +625,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     }
     if (!t.node->directory && sim::EndsWithSeparator(raw))
         return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    if (t.node->deletePending) return sim::Fail(ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES);
     return t.node->attributes ? t.node->attributes : DWORD(FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -620,6 +667,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
     sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
     if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     if (!info) sim::Unmodelled("GetFileInformationByHandle without a record");
+    // It reads the file's attributes: a handle opened only to write or delete may not.
+    if (!(h->access & (GENERIC_READ | FILE_READ_ATTRIBUTES))) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     auto it = pc().files.nodes.find(h->path);
     if (it == pc().files.nodes.end()) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     std::memset(info, 0, sizeof *info);
@@ -630,6 +679,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
     info->nFileSizeHigh = DWORD(size >> 32);
     info->nFileSizeLow = DWORD(size & 0xFFFFFFFFu);
     info->nNumberOfLinks = DWORD(pc().files.LinkCount(h->path));
+    info->nFileIndexHigh = DWORD(node.id >> 32);
+    info->nFileIndexLow = DWORD(node.id & 0xFFFFFFFFu);
     return TRUE;
 }
 
@@ -693,14 +744,21 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // A scanner looks at each file written as soon as it is closed.
     if (it->second.kind == sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
-        const int token = pc().files.HoldOpen(it->second.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        const int token =
+            pc().files.HoldOpen(it->second.path, GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | (pc().scanSharesDelete ? FILE_SHARE_DELETE : 0));
         pc().At(pc().now + pc().scanHoldMs, [token] { pc().files.Release(token); });
     }
     if (it->second.kind == sim::Machine::Handle::Mapping) {
         auto obj = pc().namedObjects.find(it->second.path);
         if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);
     }
+    const sim::Machine::Handle closed = it->second;
     pc().handles.erase(it);
+    if (closed.kind == sim::Machine::Handle::File) {
+        if (closed.deleteOnClose && pc().files.nodes.count(closed.path)) sim::DeleteName(closed.path);
+        pc().files.Settle(closed.path);
+    }
     if (fault) return sim::Fail(*fault, FALSE);
     return TRUE;
 }

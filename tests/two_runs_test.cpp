@@ -1,0 +1,159 @@
+// Two runs of the installer for one installation at once: the
+// application's own updater and the user, say. The second run starts at
+// every point of the first where both reach the same things, and runs to
+// its end there; whatever the order, the data is complete, nothing of
+// either run is left behind, and neither reports a failure, unless it gave
+// up after a minute of waiting for the other.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/demo_pc.h"
+#include "tests/second_run.h"
+
+namespace {
+
+const std::string Temp = demo::Folder + "~lxn.cok";
+const std::string Guard = demo::Folder + "~LexomirUpdate.lock";
+
+// The calls where the order of two runs can matter: what touches the
+// folder, the registry, the application or the clock.
+bool Shared(const std::string& function) {
+    for (const char* f : {"CreateFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA", "SetFileAttributesA",
+                          "RemoveDirectoryA", "WriteFile", "FlushFileBuffers", "CloseHandle", "RegCreateKeyExA",
+                          "RegSetValueExA", "FindFirstFileA", "CreateFileMappingA", "PostMessageA", "Sleep"})
+        if (function == f) return true;
+    return false;
+}
+
+void Arrange(const std::vector<std::uint8_t>& payload) {
+    sim::Reset();
+    demo::Setup(sim::pc(), payload);
+    sim::pc().commandLine = "LexomirUpdate.exe modest runapp";
+    sim::pc().StartMainApp();
+}
+
+TEST(TwoRuns, WhereverTheSecondStartsBothFinishAndNothingIsLost) {
+    const std::vector<std::uint8_t> payload = demo::Payload(6000);
+    Arrange(payload);
+    ASSERT_EQ(RunInstaller(), 0);
+    const std::vector<sim::CallRecord> alone = sim::pc().calls;
+
+    int points = 0, waited = 0;
+    for (std::size_t k = 0; k < alone.size(); ++k) {
+        if (!Shared(alone[k].function)) continue;
+        ++points;
+        SCOPED_TRACE("the second run starts at call " + std::to_string(k + 1) + ", " + alone[k].function + " " +
+                     alone[k].detail);
+        Arrange(payload);
+        sim::Machine& m = sim::pc();
+        std::size_t seen = 0;
+        int second = -1;
+        bool guardHeld = false;
+        m.meanwhile = [&](const sim::CallRecord&) {
+            if (seen++ != k) return;
+            guardHeld = m.files.Exists(Guard);
+            second = demo::RunSecondInstaller("LexomirUpdate.exe modest runapp");
+        };
+        const int first = RunInstaller();
+
+        EXPECT_EQ(first, 0);
+        // Kept waiting for as long as the first holds the guard, here for
+        // ever: the second gives up after a minute, having changed nothing.
+        EXPECT_EQ(second, guardHeld ? 4 : 0);
+        waited += guardHeld;
+        EXPECT_EQ(m.files.Read(demo::DataFile), payload);
+        EXPECT_FALSE(m.files.Exists(Temp));
+        EXPECT_FALSE(m.files.Exists(Guard));
+        EXPECT_TRUE(m.handles.empty());
+        EXPECT_EQ(m.boxes.size(), guardHeld ? 1u : 0u);
+        EXPECT_TRUE(m.app.running);
+    }
+    std::cout << "[ two runs ] the second started at " << points << " points, " << waited
+              << " of them while the first held the guard\n";
+    EXPECT_GT(waited, 0);
+    EXPECT_LT(waited, points);
+}
+
+}  // namespace
+
+namespace {
+
+// The guard against what else may stand at its name, or hold it: another
+// run (another process, here), one that ended without cleaning up, a link.
+TEST(TwoRuns, TheGuardWaitsAboutAMinuteAndIsNeverFollowed) {
+    const std::vector<std::uint8_t> payload = demo::Payload(3000);
+    const std::string elsewhere = "C:\\Windows\\win.ini";
+    const struct {
+        const char* what;
+        std::function<void(sim::Machine&)> arrange;
+        int exitCode;
+    } cases[] = {
+        {"held by another run for 5 s",
+         [](sim::Machine& m) {
+             m.files.AddFile(Guard, "");
+             const int token = m.files.HoldOpen(Guard, DELETE, 0);
+             m.At(5000, [token] { sim::pc().files.Release(token); });
+         },
+         0},
+        {"held by another run for longer than a minute",
+         [](sim::Machine& m) {
+             m.files.AddFile(Guard, "");
+             m.files.HoldOpen(Guard, DELETE, 0);
+         },
+         4},
+        {"left behind by a run that ended without closing it", [](sim::Machine& m) { m.files.AddFile(Guard, ""); }, 0},
+        {"a link to another file planted at its name",
+         [elsewhere](sim::Machine& m) {
+             m.files.AddFile(elsewhere, "[fonts]");
+             m.files.AddFileLink(Guard, elsewhere);
+         },
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Arrange(payload);
+        sim::Machine& m = sim::pc();
+        c.arrange(m);
+        EXPECT_EQ(RunInstaller(), c.exitCode);
+        EXPECT_EQ(m.files.Read(demo::DataFile), c.exitCode == 0 ? payload : demo::Bytes("old data"));
+        EXPECT_TRUE(m.app.running) << "started again, or never asked to quit";
+        if (c.exitCode == 4) {
+            DWORD waited = 0;
+            for (DWORD s : m.sleeps) waited += s;
+            EXPECT_GE(waited, 60000u);
+            EXPECT_LE(waited, 62000u);
+            ASSERT_EQ(m.boxes.size(), 1u);
+            EXPECT_EQ(m.boxes[0].text, "Can't install file " + demo::DataFile);
+            EXPECT_TRUE(m.launches.empty());
+        }
+        EXPECT_EQ(m.files.Read(elsewhere).value_or(demo::Bytes("[fonts]")), demo::Bytes("[fonts]"));
+    }
+}
+
+// A deleted name that a scanner still holds stays for a moment where the
+// volume keeps it (Windows 7 and 8.1, FAT, network volumes): creating the
+// temporary file again is refused until the scanner lets go.
+TEST(TwoRuns, ALeftoverTemporaryFileAScannerHoldsIsReplacedOnceItLetsGo) {
+    const std::vector<std::uint8_t> payload = demo::Payload(3000);
+    const struct {
+        bool posixDelete;
+        DWORD scanMs;
+        int exitCode;
+    } cases[] = {{false, 300, 0}, {false, 1200, 0}, {true, 60000, 0}, {false, 60000, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.scanMs) + (c.posixDelete ? " ms, the name goes at once" : " ms"));
+        Arrange(payload);
+        sim::Machine& m = sim::pc();
+        m.files.posixDelete = c.posixDelete;
+        m.files.AddFile(Temp, demo::Bytes("left by a run that was killed"));
+        const int token = m.files.HoldOpen(Temp, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        m.At(c.scanMs, [token] { sim::pc().files.Release(token); });
+        EXPECT_EQ(RunInstaller(), c.exitCode);
+        EXPECT_EQ(m.files.Read(demo::DataFile), c.exitCode == 0 ? payload : demo::Bytes("old data"));
+    }
+}
+
+}  // namespace
