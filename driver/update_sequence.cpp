@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/win32.h"
 #include "runtime/command_line.h"
+#include "runtime/run_stages.h"
 #include "runtime/text.h"
 #include "shared/update_package.h"
 
@@ -36,6 +37,7 @@ void FillPackageConstants() {
 }
 
 UpdateOutcome RunUpdateSequence() {
+    MarkRunStage(RunStage::Sequence);
     FillPackageConstants();
     const TUpdatePackage& p = UpdatePackage;
 
@@ -53,6 +55,7 @@ UpdateOutcome RunUpdateSequence() {
         WaitForAppToQuit();
     }
 
+    MarkRunStage(RunStage::SelfCheck);
     switch (CheckOwnFile()) {
         case SelfCheckResult::Intact:
             break;
@@ -78,10 +81,13 @@ UpdateOutcome RunUpdateSequence() {
                        "Вы действительно хотите установить\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle + "?"))
         return UpdateOutcome::Declined;
 
+    MarkRunStage(RunStage::Write);
     const bool installed =
         InstallEmbeddedFile(p.DataName, p.DataExt, InstallEnvironment.AppFolder + p.DataFileName, false);
 
+    MarkRunStage(RunStage::Size);
     ReportInstalledSize();
+    MarkRunStage(RunStage::Ending);
 
     if (QuietMode) {
         // A caller that asked for a restart gets its application back, even
