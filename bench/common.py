@@ -1,5 +1,5 @@
 """What the benchmark's scripts share: the demonstration installation's
-names and sizes, the limits of the targets, and small helpers.
+names and sizes, the targets, and small helpers.
 
 Python standard library only.
 """
@@ -10,24 +10,24 @@ import statistics
 
 APP_DIR = "C:\\Program Files (x86)\\Lexomir\\"
 APP_DIR_IN_PREFIX = ("drive_c", "Program Files (x86)", "Lexomir")
-UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"
+UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"  # HKLM, 64-bit view
 BENCH_DIR = "C:\\bench\\"
 BENCH_DIR_IN_PREFIX = ("drive_c", "bench")
-TREE = "C:\\bench-tree"
-TREE_IN_PREFIX = ("drive_c", "bench-tree")
-EMPTY = "C:\\bench-empty"
-EMPTY_IN_PREFIX = ("drive_c", "bench-empty")
 UNINSTALLER_BYTES = b"MZ placeholder for the uninstaller\r\n"
 # The file an update replaces: each run starts from an older data file.
 OLD_DATA = b"LXNC\x01\xe8\x03" + b"an older data file that the update replaces\r\n" * 50
 
-TREE_FILES = 20000
-TREE_LEVELS = 10
-TREE_SEED = 8
-
 MIB = 1 << 20
-PRIVATE_ALLOWANCE = 8 * MIB
-SIZE_LIMIT = 256 * 1024
+
+# The targets, as ratios of medians taken in one run.
+DURABLE_RATIO = 1.3          # 64-bit quiet install against the durable floor
+FLOOR_RATIO = 2.0            # 64-bit quiet install against the floor
+RESIDENT_ALLOWANCE = 8 * MIB  # 64-bit peak resident memory over the durable floor's
+NSIS_RATIO = 0.6             # 32-bit quiet install against NSIS, where 32-bit code runs natively
+# Size besides the payload of the 32-bit installer: the size it had when the
+# target was set, and what later changes added on purpose (raise it only
+# with the change that adds the bytes, and say why in its commit).
+SIZE_BUDGET = 255028
 
 
 def log(text):
@@ -68,4 +68,8 @@ def parse_pairs(line):
 
 
 def stats(values):
-    return {"median": statistics.median(values), "min": min(values), "max": max(values), "n": len(values)}
+    """Median, extremes and quartiles of a list of figures."""
+    values = list(values)
+    q1, _, q3 = statistics.quantiles(values, n=4, method="inclusive") if len(values) > 1 else values * 3
+    return {"median": statistics.median(values), "min": min(values), "max": max(values), "q1": q1, "q3": q3,
+            "n": len(values)}

@@ -2,11 +2,18 @@
  * just before CreateProcess to the end of the wait (QueryPerformanceCounter),
  * the exit code, and the memory counters of GetProcessMemoryInfo.
  *
- *   launcher.exe [--poll MS] [--cwd DIR] [--out FILE] -- PROGRAM [ARGS...]
+ *   launcher.exe [--poll MS] [--cwd DIR] [--out FILE] [--delete-value KEY NAME]
+ *                [--query-dword KEY NAME] -- PROGRAM [ARGS...]
  *
  * Prints (and appends to FILE when given) one line of key=value pairs:
- *   exit=0 wall_ms=123.456 peak_ws=... peak_private=... peak_pagefile=...
- *   final_private=... samples=N counters_after_exit=0|1
+ *   exit=0 wall_ms=123.456 start_qpc=... end_qpc=... qpc_freq=... peak_ws=...
+ *   peak_private=... peak_pagefile=... final_private=... samples=N
+ *   counters_after_exit=0|1 [dword=N]
+ *
+ * --delete-value removes a value under HKEY_LOCAL_MACHINE\KEY (64-bit view)
+ * before the start, --query-dword reads one after the end (dword=-1 when
+ * there is none): the registry is prepared and checked outside the timing,
+ * without a process of its own for each.
  *
  * Without --poll the launcher only waits, so the timing is not disturbed.
  * With --poll it samples the counters every MS milliseconds while the child
@@ -60,9 +67,16 @@ static int sample(HANDLE process, Memory* m) {
     return 1;
 }
 
+static HKEY open_key(const char* key, REGSAM access) {
+    HKEY h = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, access | KEY_WOW64_64KEY, &h) != ERROR_SUCCESS) return NULL;
+    return h;
+}
+
 int main(int argc, char** argv) {
     int poll = 0;
     const char *cwd = NULL, *out = NULL;
+    const char *delete_key = NULL, *delete_name = NULL, *query_key = NULL, *query_name = NULL;
     int i = 1;
     for (; i < argc; ++i) {
         if (!strcmp(argv[i], "--poll") && i + 1 < argc)
@@ -71,14 +85,22 @@ int main(int argc, char** argv) {
             cwd = argv[++i];
         else if (!strcmp(argv[i], "--out") && i + 1 < argc)
             out = argv[++i];
-        else if (!strcmp(argv[i], "--")) {
+        else if (!strcmp(argv[i], "--delete-value") && i + 2 < argc) {
+            delete_key = argv[++i];
+            delete_name = argv[++i];
+        } else if (!strcmp(argv[i], "--query-dword") && i + 2 < argc) {
+            query_key = argv[++i];
+            query_name = argv[++i];
+        } else if (!strcmp(argv[i], "--")) {
             ++i;
             break;
         } else
             break;
     }
     if (i >= argc) {
-        fprintf(stderr, "usage: launcher [--poll MS] [--cwd DIR] [--out FILE] -- PROGRAM [ARGS...]\n");
+        fprintf(stderr,
+                "usage: launcher [--poll MS] [--cwd DIR] [--out FILE] [--delete-value KEY NAME] "
+                "[--query-dword KEY NAME] -- PROGRAM [ARGS...]\n");
         return 100;
     }
     static char cmd[32768];
@@ -93,6 +115,16 @@ int main(int argc, char** argv) {
     si.cb = sizeof si;
     Memory m;
     memset(&m, 0, sizeof m);
+
+    if (delete_key) {
+        HKEY h = open_key(delete_key, KEY_SET_VALUE);
+        LONG rc = h ? RegDeleteValueA(h, delete_name) : ERROR_FILE_NOT_FOUND;
+        if (h) RegCloseKey(h);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+            fprintf(stderr, "launcher: cannot delete %s\\%s (%ld)\n", delete_key, delete_name, rc);
+            return 102;
+        }
+    }
 
     QueryPerformanceCounter(&start);
     char stamp[32];
@@ -127,13 +159,26 @@ int main(int argc, char** argv) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 
+    char dword[32] = "";
+    if (query_key) {
+        DWORD value = 0, type = 0, size = sizeof value;
+        HKEY h = open_key(query_key, KEY_QUERY_VALUE);
+        LONG rc = h ? RegQueryValueExA(h, query_name, NULL, &type, (BYTE*)&value, &size) : ERROR_FILE_NOT_FOUND;
+        if (h) RegCloseKey(h);
+        if (rc == ERROR_SUCCESS && type == REG_DWORD)
+            snprintf(dword, sizeof dword, " dword=%lu", value);
+        else
+            snprintf(dword, sizeof dword, " dword=-1");
+    }
+
     double ms = (double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)freq.QuadPart;
-    char line[512];
+    char line[640];
     snprintf(line, sizeof line,
-             "exit=%lu wall_ms=%.3f peak_ws=%llu peak_private=%llu peak_pagefile=%llu final_private=%llu "
-             "samples=%d counters_after_exit=%d\n",
-             code, ms, (unsigned long long)m.peak_ws, (unsigned long long)m.peak_private,
-             (unsigned long long)m.peak_pagefile, (unsigned long long)m.final_private, m.samples, after_ok);
+             "exit=%lu wall_ms=%.3f start_qpc=%lld end_qpc=%lld qpc_freq=%lld peak_ws=%llu peak_private=%llu "
+             "peak_pagefile=%llu final_private=%llu samples=%d counters_after_exit=%d%s\n",
+             code, ms, (long long)start.QuadPart, (long long)end.QuadPart, (long long)freq.QuadPart,
+             (unsigned long long)m.peak_ws, (unsigned long long)m.peak_private, (unsigned long long)m.peak_pagefile,
+             (unsigned long long)m.final_private, m.samples, after_ok, dword);
     fputs(line, stdout);
     if (out) {
         FILE* f = fopen(out, "ab");

@@ -1,6 +1,5 @@
-/* Does nothing: the cost of starting and ending a process. Built twice,
- * once bare and once carrying the payload as a resource, to tell process
- * creation from the loading of a 28 MB image. */
+/* Does nothing: the cost of starting and ending a process, which every
+ * other program in the benchmark pays too. */
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command, int show) {

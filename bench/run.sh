@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# The benchmark: builds the installer, the NSIS installer and the benchmark
-# programs, measures them side by side in one warm Wine prefix and rewrites
-# docs/BENCHMARKS.md and docs/benchmarks.png. Run as root on Debian 12:
+# The benchmark: builds the installer (32-bit and the 64-bit test build), the
+# NSIS installer and the benchmark programs, measures them in one warm Wine
+# prefix (bench/bench.py) and rewrites docs/BENCHMARKS.md and
+# docs/benchmarks.png (bench/report.py). Run as root on Debian 12:
 #
 #   bash bench/run.sh [--runs N] [--mem-runs N] [--head] [--build DIR] [--try]
 #
-#   --runs N      runs of each timed figure (default 15, at least 10)
-#   --mem-runs N  runs of each memory figure (default 10, at least 10)
+#   --runs N      timed rounds, each running every program once (default 15,
+#                 at least 10)
+#   --mem-runs N  memory rounds (default 10, at least 10)
 #   --head        measure the last commit (exported to the build folder)
 #                 instead of the working tree
 #   --build DIR   build and work folder (default /tmp/lexomir-bench)
-#   --try         allow fewer runs, to try the harness; the note and chart
+#   --try         allow fewer rounds, to try the harness; the note and chart
 #                 go to DIR/trial-docs, not docs/
+#
+# The 64-bit test build is timed on every host: it runs natively under
+# wine64. The 32-bit installer is timed, against NSIS and the 32-bit floors,
+# only where the host runs 32-bit code natively (scripts/host32.py): under
+# qemu-user each of its instructions is translated, and a time taken there
+# is the emulator's.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,24 +38,18 @@ while (($#)); do
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
+started=$SECONDS
 
 # What the builds and the measurements need, installed only when missing.
 bash "$root/scripts/setup.sh" nsis gnuplot-nox
 
-# Times are measured only where the installer runs natively. Under qemu-user
-# every 32-bit instruction is translated, so a figure taken there says how
-# fast the emulator is, not the installer: none is taken, and bench/lean.py
-# measures what needs no time (size, libraries loaded, peak memory of the
-# 64-bit test build against the same build's floor).
 mapfile -t probe < <(python3 "$root/scripts/host32.py" --explain)
 host32=${probe[0]}
-lean=0
-if [[ $host32 != native ]]; then
-  lean=1
-  why="32-bit programs run $host32 here: ${probe[1]}"
-  echo "bench: $why." >&2
-  echo "bench: times measured under emulation are not times: no time is measured here. Measuring the" >&2
-  echo "       size, the libraries loaded and peak memory (64-bit test build against its floor) instead." >&2
+if [[ $host32 == native ]]; then
+  echo "bench: 32-bit programs run natively here (${probe[1]}): the 32-bit installer is timed too."
+else
+  echo "bench: 32-bit programs run $host32 here (${probe[1]}): only the 64-bit test build is timed;" >&2
+  echo "       of the 32-bit installer only what needs no run (sizes) is measured." >&2
 fi
 
 mkdir -p "$build"
@@ -79,31 +81,31 @@ forget_foreign_build() {
     rm -rf "$dir"
   fi
 }
-forget_foreign_build "$build/windows" "$src"
-forget_foreign_build "$build/windows64" "$src"
-forget_foreign_build "$build/bench" "$src/bench"
-forget_foreign_build "$build/bench64" "$src/bench"
+for dir in windows windows64; do forget_foreign_build "$build/$dir" "$src"; done
+for dir in bench bench64; do forget_foreign_build "$build/$dir" "$src/bench"; done
 
-echo "bench: building the installer from $src"
+# Two processors at most, shared with others: -j2.
+echo "bench: building the installers from $src"
 (cd "$src" && cmake --preset windows -B "$build/windows" >/dev/null)
-cmake --build "$build/windows"
+cmake --build "$build/windows" -j2 --target LexomirUpdate
+(cd "$src" && cmake --preset windows64 -B "$build/windows64" >/dev/null)
+cmake --build "$build/windows64" -j2 --target LexomirUpdate lexomir_standin_app
+
 echo "bench: building the benchmark programs"
+targets32=(installer_map installer_aligned installer_512 size_as_built)
+[[ $host32 == native ]] && targets32+=(noop floor durable_floor)
 cmake -S "$src/bench" -B "$build/bench" -G Ninja --toolchain "$src/cmake/mingw-i686.cmake" \
       -DLEXOMIR_WINDOWS_BUILD="$build/windows" >/dev/null
-if ((lean)); then
-  # Only what is measured without a run: the layout variants' sizes, the map.
-  cmake --build "$build/bench" --target installer_aligned installer_512 installer_map
-  (cd "$src" && cmake --preset windows64 -B "$build/windows64" >/dev/null)
-  cmake --build "$build/windows64" --target LexomirUpdate lexomir_standin_app
-  cmake -S "$src/bench" -B "$build/bench64" -G Ninja --toolchain "$src/cmake/mingw-x86_64.cmake" \
-        -DLEXOMIR_WINDOWS_BUILD="$build/windows64" >/dev/null
-  cmake --build "$build/bench64" --target launcher floor installer_aligned installer_512
-else
-  cmake --build "$build/bench"
-fi
+cmake --build "$build/bench" -j2 --target "${targets32[@]}"
+cmake -S "$src/bench" -B "$build/bench64" -G Ninja --toolchain "$src/cmake/mingw-x86_64.cmake" \
+      -DLEXOMIR_WINDOWS_BUILD="$build/windows64" >/dev/null
+cmake --build "$build/bench64" -j2 --target launcher noop floor durable_floor phases hashspeed \
+      installer_aligned installer_512 size_as_built
+
 echo "bench: building the NSIS installer"
 makensis -V2 -DPAYLOAD="$build/windows/payload/lxn.cok" -DOUTFILE="$build/nsis_update.exe" \
          "$src/bench/nsis/update.nsi"
+built=$((SECONDS - started))
 
 command="bash bench/run.sh"
 ((head)) && command+=" --head"
@@ -113,13 +115,11 @@ command="bash bench/run.sh"
 docs=$root/docs
 ((${#trial[@]})) && docs=$build/trial-docs && mkdir -p "$docs"
 
-if ((lean)); then
-  exec python3 "$src/bench/lean.py" --win32 "$build/windows" --win64 "$build/windows64" \
-    --bench32 "$build/bench" --bench64 "$build/bench64" --nsis "$build/nsis_update.exe" --work "$build/work" \
-    --doc "$docs/BENCHMARKS.md" --chart "$docs/benchmarks.png" --mem-runs "$mem_runs" --host32 "$why" --command "$command" --source-note "$note"
-fi
-python3 "$src/bench/bench.py" \
-  --win-build "$build/windows" --bench-build "$build/bench" --nsis "$build/nsis_update.exe" \
-  --standin "$build/windows/tests/wine/standin_app.exe" --work "$build/work" \
-  --doc "$docs/BENCHMARKS.md" --chart "$docs/benchmarks.png" \
-  --runs "$runs" --mem-runs "$mem_runs" --command "$command" --source-note "$note" "${trial[@]}"
+python3 "$src/bench/bench.py" --win32 "$build/windows" --win64 "$build/windows64" \
+  --bench32 "$build/bench" --bench64 "$build/bench64" --nsis "$build/nsis_update.exe" --work "$build/work" \
+  --host32 "$host32" --host32-why "${probe[1]}" --runs "$runs" --mem-runs "$mem_runs" \
+  --command "$command" --source-note "$note" "${trial[@]}"
+python3 "$src/bench/report.py" "$build/work/results.json" --doc "$docs/BENCHMARKS.md" \
+  --chart "$docs/benchmarks.png" --work "$build/work" --build-seconds "$built" \
+  --total-seconds $((SECONDS - started))
+echo "bench: done in $((SECONDS - started)) s (building $built s)"

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/win32.h"
 #include "runtime/command_line.h"
+#include "runtime/run_stages.h"
 #include "runtime/text.h"
 #include "shared/update_package.h"
 
@@ -36,6 +37,7 @@ void FillPackageConstants() {
 }
 
 UpdateOutcome RunUpdateSequence() {
+    MarkRunStage(RunStage::Sequence);
     FillPackageConstants();
     const TUpdatePackage& p = UpdatePackage;
 
@@ -46,6 +48,7 @@ UpdateOutcome RunUpdateSequence() {
         return UpdateOutcome::NotInstalled;
     }
 
+    MarkRunStage(RunStage::SelfCheck);
     switch (CheckOwnFile()) {
         case SelfCheckResult::Intact:
             break;
@@ -74,6 +77,7 @@ UpdateOutcome RunUpdateSequence() {
     // Another run for this application finishes first, and this one then
     // installs the same data again. One that has been at work for a minute
     // is left to it, application and all: this run changes nothing.
+    MarkRunStage(RunStage::Write);
     const std::string target = InstallEnvironment.AppFolder + p.DataFileName;
     const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder);
     if (!guard) {
@@ -93,7 +97,9 @@ UpdateOutcome RunUpdateSequence() {
 
     const bool installed = InstallEmbeddedFile(p.DataName, p.DataExt, target, false);
 
+    MarkRunStage(RunStage::Size);
     ReportInstalledSize();
+    MarkRunStage(RunStage::Ending);
 
     if (QuietMode && LowerAscii(CommandLineArgument(2)) == "runapp") {
         // A caller that asked for a restart gets its application back, even

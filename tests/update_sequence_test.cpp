@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/program_entry.h"
+#include "runtime/run_stages.h"
 #include "tests/demo_pc.h"
 
 namespace {
@@ -325,6 +326,30 @@ TEST(LibrarySearch, IsRestrictedBeforeAnyLibraryIsLoaded) {
         EXPECT_LT(restricted, firstLoad);
         EXPECT_LT(firstLoad, calls.size()) << "CNG is loaded for the self-check";
     }
+}
+
+// Each stage a benchmark build times (runtime/run_stages.h) is announced where
+// it begins: the self-check before the own file is opened, the write before
+// the data file changes, the size before the registry holds it.
+std::vector<std::string> StagesSeen;
+
+TEST(RunStages, AreAnnouncedWhereTheyBegin) {
+    sim::Reset();
+    demo::Setup(sim::pc());
+    sim::pc().commandLine = "LexomirUpdate.exe modest";
+    StagesSeen.clear();
+    RunStageListener = [](RunStage stage) {
+        std::string seen = std::to_string(int(stage));
+        for (const auto& call : sim::pc().calls)
+            if (call.function == "CreateFileW" && seen.size() == 1) seen += " opened";
+        if (sim::pc().files.Read(demo::DataFile) != demo::Bytes("old data")) seen += " written";
+        if (sim::pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize")) seen += " sized";
+        StagesSeen.push_back(seen);
+    };
+    EXPECT_EQ(RunInstaller(), 0);
+    RunStageListener = nullptr;
+    EXPECT_EQ(StagesSeen,
+              (std::vector<std::string>{"0", "1", "2 opened", "3 opened written", "4 opened written sized"}));
 }
 
 }  // namespace
