@@ -17,6 +17,7 @@ set(LEXOMIR_PRODUCT_SOURCES
   messages/box_text.cpp
   messages/lang_unit.cpp
   messages/messages.cpp
+  messages/support_log.cpp
   osinfo/console_command.cpp
   osinfo/os_description.cpp
   progress/progress_window.cpp
@@ -42,6 +43,7 @@ set(LEXOMIR_SIM_SOURCES
   platform/sim/sim_core.cpp
   platform/sim/sim_cpu.cpp
   platform/sim/sim_delay_load.cpp
+  platform/sim/sim_event_log.cpp
   platform/sim/sim_files.cpp
   platform/sim/sim_module.cpp
   platform/sim/sim_process.cpp

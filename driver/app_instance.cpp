@@ -3,6 +3,7 @@
 #include "driver/desktop_user.h"
 #include "driver/main_app.h"
 #include "environment/install_target.h"
+#include "messages/support_log.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
 #include "shared/update_package.h"
@@ -49,13 +50,20 @@ void StartAppAndActivate() {
         Sleep(512);
         marker = !ProbeInstanceMapping();
     }
-    if (!marker) return;
+    if (!marker) {
+        SupportLog::Note("application start: it was not running 4 s later");
+        return;
+    }
     HWND window = nullptr;
     for (int search = 0; search < 11 && !window; ++search) {
         Sleep(1024);
         window = FindWindowA(MainWindowClass, nullptr);
     }
-    if (!window) return;
+    if (!window) {
+        SupportLog::Note("application start: running, but its window did not appear");
+        return;
+    }
     ShowWindow(window, SW_SHOWNORMAL);
     SetForegroundWindow(window);
+    SupportLog::Note("application start: running, its window brought to the front");
 }

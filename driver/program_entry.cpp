@@ -6,8 +6,11 @@
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"
+#include "messages/messages.h"
+#include "messages/support_log.h"
 #include "platform/system_library.h"
 #include "platform/win32.h"
+#include "runtime/command_line.h"
 #include "runtime/exception.h"
 #include "shared/update_package.h"
 
@@ -20,7 +23,51 @@ namespace {
 
 // The last word on an error no stage expected: name it and end the run.
 void ShowApplicationError(const std::string& text) {
-    MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONHAND | MB_TASKMODAL);
+    SupportLog::Note("unexpected error: " + BoxText::SystemName(text));
+    constexpr UINT style = MB_OK | MB_ICONHAND | MB_TASKMODAL;
+    if (!BoxCanBeAnswered()) {
+        NoteBox(BoxText::SystemName(text), "Application Error", style, std::nullopt);
+        return;
+    }
+    NoteBox(BoxText::SystemName(text), "Application Error", style,
+            MessageBoxA(nullptr, text.c_str(), "Application Error", style));
+}
+
+std::string TwoDigits(int n) { return std::string(1, char('0' + n / 10 % 10)) + char('0' + n % 10); }
+
+// The first lines of the support log: when, which package, what it was told.
+void BeginSupportLog() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    SupportLog::Begin("Lexomir update, package version " + std::to_string(LEXOMIR_PACKAGE_VERSION) + ", " +
+                      std::to_string(t.wYear) + "-" + TwoDigits(t.wMonth) + "-" + TwoDigits(t.wDay) + " " +
+                      TwoDigits(t.wHour) + ":" + TwoDigits(t.wMinute) + ":" + TwoDigits(t.wSecond));
+    BoxText words = "command line:";
+    for (std::size_t i = 1; i <= 8 && !CommandLineArgument(i).empty(); ++i)
+        words += " " + BoxText::SystemName(CommandLineArgument(i));
+    SupportLog::Note(words);
+}
+
+int RunAndReport() {
+    try {
+        BeginSupportLog();
+        InitProcessEnvironment();
+        SupportLog::Note("Windows: " + BoxText::SystemName(OsDescriptionText));
+        UpdatePackage = TUpdatePackage{};
+        UpdatePackage.PackageTitle = "\"Тирвена\" версии ";
+        UpdatePackage.DataName = "lxn";
+        UpdatePackage.PackageVersion = LEXOMIR_PACKAGE_VERSION;
+        return static_cast<int>(RunUpdateSequence());
+    } catch (const Exception& e) {
+        std::string text = e.ClassName();
+        if (!e.Message().empty()) text += ": " + e.Message();
+        ShowApplicationError(text);
+    } catch (const std::bad_alloc&) {
+        ShowApplicationError("Out of memory");
+    } catch (...) {
+        ShowApplicationError("Unexpected error");
+    }
+    return static_cast<int>(UpdateOutcome::UnexpectedError);
 }
 
 // Releases the process environment on every ending, the unexpected ones too.
@@ -38,21 +85,11 @@ int RunInstaller() {
     // from a downloads folder where a planted DLL could wait.
     RestrictLibrarySearch();
     ReleaseOnExit release;
+    const int code = RunAndReport();
     try {
-        InitProcessEnvironment();
-        UpdatePackage = TUpdatePackage{};
-        UpdatePackage.PackageTitle = "\"Тирвена\" версии ";
-        UpdatePackage.DataName = "lxn";
-        UpdatePackage.PackageVersion = LEXOMIR_PACKAGE_VERSION;
-        return static_cast<int>(RunUpdateSequence());
-    } catch (const Exception& e) {
-        std::string text = e.ClassName();
-        if (!e.Message().empty()) text += ": " + e.Message();
-        ShowApplicationError(text);
-    } catch (const std::bad_alloc&) {
-        ShowApplicationError("Out of memory");
+        SupportLog::Write(code);
     } catch (...) {
-        ShowApplicationError("Unexpected error");
+        // A record that cannot be made changes nothing else.
     }
-    return static_cast<int>(UpdateOutcome::UnexpectedError);
+    return code;
 }

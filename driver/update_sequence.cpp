@@ -8,6 +8,7 @@
 #include "install/installed_size.h"
 #include "install/self_check.h"
 #include "messages/messages.h"
+#include "messages/support_log.h"
 #include "platform/files.h"
 #include "platform/win32.h"
 #include "runtime/command_line.h"
@@ -41,9 +42,15 @@ UpdateOutcome RunUpdateSequence() {
     FillPackageConstants();
     const TUpdatePackage& p = UpdatePackage;
 
-    if (!DiscoverInstallTarget()) return UpdateOutcome::NotInstalled;
+    if (!DiscoverInstallTarget()) {
+        SupportLog::Note("discovery: the per-user shell folders could not be read");
+        return UpdateOutcome::NotInstalled;
+    }
+    SupportLog::Note("application folder: " + BoxText::SystemName(InstallEnvironment.AppFolder) +
+                     " (uninstall entry HKLM\\" + BoxText::SystemName(InstallEnvironment.UninstallEntryPath) + ")");
 
     if (!InstallEnvironment.UserIsAdmin) {
+        SupportLog::Note("rights: not an administrator");
         ShowError("You have no right to install applications!", "У Вас нет права устанавливать программы!");
         return UpdateOutcome::NotInstalled;
     }
@@ -51,11 +58,15 @@ UpdateOutcome RunUpdateSequence() {
     MarkRunStage(RunStage::SelfCheck);
     switch (CheckOwnFile()) {
         case SelfCheckResult::Intact:
+            SupportLog::Note("self-check: the installer's file is intact");
             break;
         case SelfCheckResult::Unreadable:
+            SupportLog::Note("self-check: the installer's file could not be read, " +
+                             SupportLog::ErrorText(GetLastError()));
             ShowError("Failed to check up the package file!", "Не удаётся проверить файл пакета установки!");
             return UpdateOutcome::NotInstalled;
         case SelfCheckResult::Distorted:
+            SupportLog::Note("self-check: the installer's file has been altered");
             ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
             return UpdateOutcome::NotInstalled;
     }
@@ -63,6 +74,7 @@ UpdateOutcome RunUpdateSequence() {
     QuietMode = FirstArgument == "modest";
 
     if (!IsExistingFile(AppExecutablePath())) {
+        SupportLog::Note("application: " + BoxText::SystemName(AppExecutablePath()) + " is missing");
         ShowError("There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
                   "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
                   "Пожалуйста, сначала установите программу.");
@@ -81,6 +93,7 @@ UpdateOutcome RunUpdateSequence() {
     const std::string target = InstallEnvironment.AppFolder + p.DataFileName;
     const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder);
     if (!guard) {
+        SupportLog::Note("another run is still at work here after a minute: " + SupportLog::ErrorText(GetLastError()));
         ShowInstallFailure(target);
         return UpdateOutcome::WriteFailed;
     }
@@ -91,7 +104,8 @@ UpdateOutcome RunUpdateSequence() {
     bool quitRequested = false;
     if (!ProbeInstanceMapping()) {
         RequestAppQuit();
-        WaitForAppToQuit();
+        SupportLog::Note(WaitForAppToQuit() ? "running application: asked to quit, and it did"
+                                            : "running application: asked to quit, and still running after 4 s");
         quitRequested = true;
     }
 

@@ -39,8 +39,9 @@ void InitProcessEnvironment() {
     version.dwOSVersionInfoSize = sizeof version;
     Win32Platform = GetVersionExA(&version) ? version.dwPlatformId : 0;
 
-    // Only the flag is wanted: it picks the registry view of the run.
-    OsDescription(false);
+    // The flag picks the registry view of the run; the text goes into the
+    // support log.
+    OsDescriptionText = OsDescription(false);
 
     SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? AllAccess64 : KEY_ALL_ACCESS);
 
@@ -54,5 +55,6 @@ void ReleaseProcessEnvironment() {
     FirstArgument.clear();
     QuietMode = false;
     Win32Platform = 0;
+    OsDescriptionText.clear();
     Initialised = false;
 }

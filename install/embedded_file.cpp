@@ -9,6 +9,7 @@
 #include "install/version_probes.h"
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
+#include "messages/support_log.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
@@ -178,7 +179,9 @@ bool ReplaceFile(const std::string& target, const ResourceCopy& copy) {
     Temporary temp;
     temp.path = TempInstallName(target);
     if (WriteNewFile(temp, copy) && MoveIntoPlace(temp, target)) return true;
+    const DWORD error = GetLastError();  // why, for the support log
     DiscardTemporary(temp);
+    SetLastError(error);
     return false;
 }
 
@@ -308,7 +311,15 @@ bool InstallEmbeddedFile(const std::string& name, const std::string& type, const
         else
             outcome = ReplaceAfterVersionCheck(type, target, copy);
     }
-    if (outcome == Outcome::Failed) ShowInstallFailure(target);
+    const BoxText path = BoxText::SystemName(target);
+    if (outcome == Outcome::Written)
+        SupportLog::Note("data file: " + path + " written, " + std::to_string(copy.size) + " bytes");
+    else if (outcome == Outcome::Kept)
+        SupportLog::Note("data file: " + path + " kept, as the user chose");
+    if (outcome == Outcome::Failed) {
+        SupportLog::Note("data file: " + path + " not written, " + SupportLog::ErrorText(GetLastError()));
+        ShowInstallFailure(target);
+    }
     return outcome == Outcome::Written;
 }
 
@@ -328,7 +339,11 @@ TOwnedFile TakeInstallGuard(const std::string& folder) {
         TOwnedFile guard(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
                                      nullptr));
-        if (guard && IsSoleNamePlainFile(guard.Get())) return guard;
+        if (guard && IsSoleNamePlainFile(guard.Get())) {
+            if (waited)
+                SupportLog::Note("another run was at work here: waited " + std::to_string(waited) + " ms for it");
+            return guard;
+        }
         if (!guard && !MayPass(GetLastError())) return guard;
         if (waited >= GuardWaitMs) return TOwnedFile();
         guard.Reset();

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "messages/support_log.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
 #include "runtime/text.h"
@@ -41,5 +42,10 @@ void ReportInstalledSize() {
     ClosePathOnExit close(registry);
     registry.OpenPath(InstallEnvironment.UninstallEntryPath, true);
     const std::int64_t size = FolderSizeKb(InstallEnvironment.AppFolder);
-    if (size >= 0) registry.WriteDword("EstimatedSize", size > 0xFFFFFFFF ? 0xFFFFFFFFu : DWORD(size));
+    if (size < 0) {
+        SupportLog::Note("installed size: the application's folder is gone");
+        return;
+    }
+    registry.WriteDword("EstimatedSize", size > 0xFFFFFFFF ? 0xFFFFFFFFu : DWORD(size));
+    SupportLog::Note("installed size: " + std::to_string(size) + " KiB");
 }

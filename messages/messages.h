@@ -17,8 +17,17 @@ extern const char* const RussianQuestionCaption;
 extern const char* const EnglishQuestionCaption;
 
 // One box without an owner, in Unicode; with a language id through
-// MessageBoxEx. Returns what the box returned.
+// MessageBoxEx. Returns what the box returned. Where nobody can see it (see
+// below) no box is shown: a question counts as answered No. The support log
+// records each box and its answer.
 int ShowBox(const BoxText& text, const BoxText& caption, UINT style, std::optional<WORD> language);
+// Whether anyone can see a box of this process: not where its window
+// station is invisible, as a service's or a program's run as SYSTEM by a
+// deployment tool (session 0). There a box would wait for ever. Where it
+// cannot be told, a box is shown.
+bool BoxCanBeAnswered();
+// The support log's line for a box: its caption, its text, and the answer.
+void NoteBox(const BoxText& text, const BoxText& caption, UINT style, std::optional<int> answer);
 // One error box in the language of the run, captioned with the package title.
 void ShowError(const BoxText& englishText, const BoxText& russianText);
 // A yes/no question in the language of the run; true only for Yes.

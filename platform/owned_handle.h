@@ -99,8 +99,16 @@ struct ModuleTraits {
     static bool Close(Handle handle) { return FreeLibrary(handle) != FALSE; }
 };
 
+// Event sources registered with RegisterEventSourceW.
+struct EventSourceTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle handle) { return DeregisterEventSource(handle) != FALSE; }
+};
+
 using TOwnedHandle = TOwned<KernelObjectTraits>;
 using TOwnedFile = TOwned<FileTraits>;
 using TOwnedFind = TOwned<FindTraits>;
 using TOwnedKey = TOwned<KeyTraits>;
 using TOwnedModule = TOwned<ModuleTraits>;
+using TOwnedEventSource = TOwned<EventSourceTraits>;

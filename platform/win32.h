@@ -558,6 +558,37 @@ typedef struct tagMSG {
 #define GRAY_BRUSH 2
 #define PROGRESS_CLASSA "msctls_progress32"
 
+// ------------------------------------------------------------------------
+// Who can see a box (the process's window station), the support log (the
+// Application event log) and the local time it is stamped with.
+
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS;
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+#define EVENTLOG_SUCCESS 0x0000
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+
 // ========================================================================
 // The functions, each under the library that exports it, each library in
 // one place. The simulated PC knows which calls load a GUI library by
@@ -584,6 +615,7 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
 // Not imported: looked up in kernel32 at run time, as Windows 2000 lacks it.
 void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
 
 // kernel32: files and folders
 BOOL WINAPI CloseHandle(HANDLE handle);
@@ -662,6 +694,12 @@ BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR appl
                                     DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,
                                     LPSTARTUPINFOW startupInfo, struct _PROCESS_INFORMATION* processInformation);
 
+// advapi32: the event log
+HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source);
+BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID user, WORD stringCount,
+                         DWORD dataSize, LPCWSTR* strings, LPVOID data);
+BOOL WINAPI DeregisterEventSource(HANDLE eventLog);
+
 // user32: boxes, and the windows of other programs
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language);
@@ -673,6 +711,8 @@ BOOL WINAPI ShowWindow(HWND window, int command);
 BOOL WINAPI SetForegroundWindow(HWND window);
 HWND WINAPI GetShellWindow();
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
+HWINSTA WINAPI GetProcessWindowStation();
+BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed);
 
 // user32: the screen
 int WINAPI GetSystemMetrics(int index);

@@ -10,6 +10,7 @@ bool Is64BitOs = false;
 std::string FirstArgument;
 bool QuietMode = false;
 DWORD Win32Platform = 0;
+std::string OsDescriptionText;
 std::unique_ptr<TRegistry> SharedRegistry;
 
 TUpdatePackage UpdatePackage;

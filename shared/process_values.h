@@ -15,4 +15,5 @@ extern bool Is64BitOs;                             // the OS description holds "
 extern std::string FirstArgument;                  // first command-line word, A-Z lowered
 extern bool QuietMode;                             // decided and read by the update sequence alone
 extern DWORD Win32Platform;                        // the platform id the system reports
+extern std::string OsDescriptionText;              // the Windows the run found, for the support log
 extern std::unique_ptr<TRegistry> SharedRegistry;  // the one accessor of the run

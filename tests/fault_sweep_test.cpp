@@ -52,6 +52,11 @@ const Scenario Scenarios[] = {
      true,
      {},
      [](sim::Machine& m) { m.files.Node(demo::DataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
+    {"interactive, where nobody can see a box (session 0)",
+     "",
+     true,
+     {IDYES, IDYES},
+     [](sim::Machine& m) { m.windowStationVisible = false; }},
     {"quiet with runapp, the shell elevated too",
      "modest runapp",
      true,
@@ -112,9 +117,18 @@ bool Known(const sim::BoxRecord& box) {
     return false;
 }
 
+// A message the user saw, or, where nobody could, that the support log
+// records as not shown.
 bool Shows(const std::string& start) {
     for (const sim::BoxRecord& b : sim::pc().boxes)
         if (b.text.rfind(start, 0) == 0 || b.caption == start) return true;
+    for (const sim::Machine::EventRecord& r : sim::pc().eventLog)
+        for (const std::wstring& line : r.strings) {
+            const std::string narrow = sim::Narrow(line, 1251);
+            if (narrow.find("\": " + start) != std::string::npos ||
+                narrow.find("\"" + start + "\"") != std::string::npos)
+                return true;
+        }
     return false;
 }
 
@@ -151,6 +165,32 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         problems.push_back("the application was closed for a write that failed, and not started again");
     if (!runapp && startAttempted && exitCode != 0 && !(exitCode == 4 && quitRequested))
         problems.push_back("the application was started after a failure");
+    // (Where the window station cannot be asked about, a box is shown.)
+    bool stationUnknown = false;
+    for (const sim::CallRecord& c : m.calls)
+        stationUnknown |=
+            c.faulted && (c.function == "GetProcessWindowStation" || c.function == "GetUserObjectInformationW");
+    if (!m.windowStationVisible && !stationUnknown && !m.boxes.empty())
+        problems.push_back("a box was shown where nobody can answer it");
+    // Each run leaves one record in the event log, ending with its exit
+    // code, unless the log itself failed.
+    bool logFailed = false;
+    for (const sim::CallRecord& c : m.calls)
+        logFailed |= c.faulted && (c.function == "RegisterEventSourceW" || c.function == "ReportEventW");
+    const std::size_t runs = SecondExit == -1 ? 1 : 2;
+    if (!logFailed && m.eventLog.size() != runs)
+        problems.push_back(std::to_string(m.eventLog.size()) + " event log records for " + std::to_string(runs) +
+                           " run(s)");
+    if (!m.eventLog.empty()) {
+        const sim::Machine::EventRecord& record = m.eventLog.back();
+        if (!logFailed && (record.id != DWORD(1000 + exitCode) || record.strings.empty() ||
+                           record.strings.back() != L"exit code " + std::to_wstring(exitCode)))
+            problems.push_back("the event log record does not end with this run's exit code");
+        std::size_t longest = 0;
+        for (const std::wstring& line : record.strings) longest = std::max(longest, line.size());
+        if (record.source != L"LexomirUpdate" || record.strings.size() > 48 || longest > 400)
+            problems.push_back("the event log record is not the installer's, or too long");
+    }
     if (!m.handles.empty()) problems.push_back(std::to_string(m.handles.size()) + " handle(s) left open");
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
     for (const sim::BoxRecord& b : m.boxes)
@@ -167,7 +207,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
                 break;
             case 2:
                 if (!unchanged) problems.push_back(run + "exit 2 but the file was written");
-                if (m.boxes.empty()) problems.push_back(run + "exit 2 without a message");
+                if (!Shows("")) problems.push_back(run + "exit 2 without a message");
                 break;
             case 3:
                 if (!unchanged) problems.push_back(run + "exit 3 but the file was written");

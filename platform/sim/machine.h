@@ -330,6 +330,10 @@ public:
     bool impersonatePrivilege = true;   // SeImpersonatePrivilege, held by elevated administrators
     bool secondaryLogonRunning = true;  // the service behind CreateProcessWithTokenW
     DesktopShell shell;
+    // The window station of the process can be seen: false for a service or
+    // a program run as SYSTEM by a deployment tool (session 0), where a box
+    // waits for an answer nobody can give.
+    bool windowStationVisible = true;
     bool wow64 = true;  // a 32-bit process on 64-bit Windows
     OSVERSIONINFOEXA version{};
     std::map<std::string, std::string, NameLess> environment;  // set here: what the test gives
@@ -374,6 +378,19 @@ public:
 
     Registry registry;
     FileSystem files;
+
+    // The Application event log: the records reported, by source. With the
+    // event log service stopped, registering a source fails.
+    struct EventRecord {
+        std::wstring source;
+        WORD type = 0;
+        DWORD id = 0;
+        std::vector<std::wstring> strings;
+    };
+    std::vector<EventRecord> eventLog;
+    bool eventLogRunning = true;
+    // The local time the clock starts from (tests see it advance with Sleep).
+    SYSTEMTIME localTime{2026, 12, 4, 10, 9, 30, 0, 0};
 
     // Boxes: answers are taken in order for question boxes; a box that only
     // has an OK button is answered IDOK when no answer is queued.
@@ -442,7 +459,7 @@ public:
 
     // Implementation details shared by the API files.
     struct Handle {
-        enum Kind { File, Find, Mapping, Process, Thread, Event, Token } kind;
+        enum Kind { File, Find, Mapping, Process, Thread, Event, Token, EventSource } kind;
         std::string path;  // file: normalized path; mapping: object name; process: program
         DWORD access = 0, share = 0;
         std::uint64_t position = 0;

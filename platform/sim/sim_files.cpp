@@ -740,7 +740,8 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     // A failing close still closes: the handle is gone either way.
     const std::optional<DWORD> fault = pc().Enter("CloseHandle", "");
     auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find)
+    if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find ||
+        it->second.kind == sim::Machine::Handle::EventSource)
         return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // A scanner looks at each file written as soon as it is closed.
     if (it->second.kind == sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {

@@ -1,5 +1,7 @@
 // Message boxes, windows, the shell, named objects and the simulated main
 // application that the installer deals with as a running program.
+#include <cstring>
+
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -102,6 +104,24 @@ int WINAPI MessageBoxExW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, 
     const std::wstring t = text ? text : L"", c = caption ? caption : L"";
     if (auto e = pc().Enter("MessageBoxExW", sim::Narrow(t, 1251))) return sim::Fail(*e, 0);
     return sim::ShowBox("MessageBoxExW", owner, t, c, style, language);
+}
+
+// The process's window station: a pseudo handle, never to be closed.
+HWINSTA WINAPI GetProcessWindowStation() {
+    if (auto e = pc().Enter("GetProcessWindowStation", "")) return sim::Fail(*e, HWINSTA(nullptr));
+    return reinterpret_cast<HWINSTA>(std::uintptr_t(0x3C));
+}
+
+BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) {
+    if (auto e = pc().Enter("GetUserObjectInformationW", std::to_string(index))) return sim::Fail(*e, FALSE);
+    if (object != reinterpret_cast<HANDLE>(std::uintptr_t(0x3C))) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (index != UOI_FLAGS) sim::Unmodelled("GetUserObjectInformationW other than UOI_FLAGS");
+    if (needed) *needed = sizeof(USEROBJECTFLAGS);
+    if (!info || size < sizeof(USEROBJECTFLAGS)) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    USEROBJECTFLAGS flags{};
+    flags.dwFlags = pc().windowStationVisible ? WSF_VISIBLE : 0;
+    std::memcpy(info, &flags, sizeof flags);
+    return TRUE;
 }
 
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {

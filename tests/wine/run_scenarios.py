@@ -35,6 +35,9 @@ import winehost  # noqa: E402
 
 APP_DIR = "C:\\Program Files (x86)\\Lexomir\\"
 APP_DIR_IN_PREFIX = ("drive_c", "Program Files (x86)", "Lexomir")
+# Where a 64-bit installer puts the application.
+NATIVE_APP_DIR = "C:\\Program Files\\Lexomir\\"
+NATIVE_APP_DIR_IN_PREFIX = ("drive_c", "Program Files", "Lexomir")
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"
 UNINSTALL_STRING = APP_DIR + "unins000.exe"
 DATA_FILE = APP_DIR + "lxn.cok"
@@ -45,6 +48,7 @@ STAGING_IN_PREFIX = ("drive_c", "lexotest")
 CYRILLIC_STAGING_DIR = "C:\\Загрузки\\"
 CYRILLIC_STAGING_IN_PREFIX = ("drive_c", "Загрузки")
 TEMP_FILE = "~lxn.cok"
+GUARD_FILE = "~LexomirUpdate.lock"
 
 # What the installer shows, as its user reads it; compared as CP1251 bytes.
 EN_TITLE = "Lexomir update"
@@ -105,7 +109,8 @@ class Scenario:
     exit_code: int
     data: str                      # "payload", "absent" or "unchanged" (the old file stays)
     size_view: Optional[str]       # "64" or "32": the view that must hold EstimatedSize; None: no view
-    entry: str = "normal"          # "normal" (64-bit view), "wow" (32-bit view only), "quoted"
+    entry: str = "normal"          # "normal" (64-bit view), "wow" (32-bit view only), "quoted", "expand",
+                                   # "expand_pf" (%ProgramFiles%\..., 64-bit view, in the native folder)
     app_installed: bool = True     # Lexomir.exe present in the folder
     app_running: bool = False      # the stand-in is running when the installer starts
     old_data: bool = False         # an older lxn.cok is there before the run
@@ -117,6 +122,7 @@ class Scenario:
     stale_temp: bool = False       # a read-only ~lxn.cok left by an earlier run is there
     shows_nothing: bool = False    # no box, no window, nothing started: no GUI library may load
     app_left_running: bool = False  # the run ends before writing: the running stand-in is not asked to quit
+    twins: int = 0                 # rounds of two installers started together, each checked as the scenario says
     note: str = ""
 
 
@@ -182,6 +188,15 @@ SCENARIOS = [
              [], 0, "payload", "64",
              entry="expand",
              note="%SystemDrive%\\Program Files (x86)\\... stored as REG_EXPAND_SZ is expanded"),
+    Scenario("expand_sz_64bit_program_files", "en", ["modest"],
+             [], 0, "payload", "64",
+             entry="expand_pf",
+             note="%ProgramFiles%\\Lexomir\\unins000.exe as REG_EXPAND_SZ in the 64-bit view is the 64-bit folder "
+                  "C:\\Program Files\\Lexomir\\, although this 32-bit process's own %ProgramFiles% is the (x86) one"),
+    Scenario("two_quiet_runs_at_once", "en", ["modest"],
+             [], 0, "payload", "64",
+             old_data=True, twins=5,
+             note="the application's updater and the user start it together: one waits for the other"),
     Scenario("read_only_data_and_stale_temp", "en", ["modest", "runapp"],
              [], 0, "payload", "64",
              old_data=True, old_data_readonly=True, stale_temp=True, app_started=True,
@@ -196,7 +211,8 @@ SCENARIOS = [
 # install that shows nothing (and so loads no GUI library), a box in each
 # language, the Russian one being the altered-file check. The whole table
 # runs on the 64-bit test build there.
-SMOKE = ("quiet_runapp_running", "quiet_capitals", "missing_app_en", "distorted_installer_ru")
+SMOKE = ("quiet_runapp_running", "quiet_capitals", "missing_app_en", "distorted_installer_ru",
+         "expand_sz_64bit_program_files")
 
 
 def win_path(unix_path):
@@ -333,6 +349,7 @@ class Runner:
         self.workdir = workdir
         self.wine = Wine(os.path.join(workdir, "prefix"), opts.in_xvfb, opts.verbose)
         self.app_dir = os.path.join(self.wine.prefix, *APP_DIR_IN_PREFIX)
+        self.app_dir_win = APP_DIR
         self.staging = os.path.join(self.wine.prefix, *STAGING_IN_PREFIX)
         self.cyrillic_staging = os.path.join(self.wine.prefix, *CYRILLIC_STAGING_IN_PREFIX)
         self.log_path = os.path.join(workdir, "standin.log")
@@ -381,7 +398,11 @@ class Runner:
 
     def reset(self, sc):
         self.wine.stop()
-        shutil.rmtree(self.app_dir, ignore_errors=True)
+        for where in (APP_DIR_IN_PREFIX, NATIVE_APP_DIR_IN_PREFIX):
+            shutil.rmtree(os.path.join(self.wine.prefix, *where), ignore_errors=True)
+        native = sc.entry == "expand_pf"
+        self.app_dir = os.path.join(self.wine.prefix, *(NATIVE_APP_DIR_IN_PREFIX if native else APP_DIR_IN_PREFIX))
+        self.app_dir_win = NATIVE_APP_DIR if native else APP_DIR
         shutil.rmtree(self.staging, ignore_errors=True)
         shutil.rmtree(self.cyrillic_staging, ignore_errors=True)
         os.makedirs(self.app_dir)
@@ -416,8 +437,9 @@ class Runner:
             "wow": (UNINSTALL_STRING, "/reg:32"),
             "quoted": ('"%s" /x' % UNINSTALL_STRING, "/reg:64"),
             "expand": ("%SystemDrive%" + UNINSTALL_STRING[2:], "/reg:64"),
+            "expand_pf": ("%ProgramFiles%\\Lexomir\\unins000.exe", "/reg:64"),
         }[sc.entry]
-        kind = "REG_EXPAND_SZ" if sc.entry == "expand" else "REG_SZ"
+        kind = "REG_EXPAND_SZ" if sc.entry.startswith("expand") else "REG_SZ"
         self.wine.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/t", kind, "/d", value, "/f", view)
         got = self.query_value("UninstallString", view)
         if got != value:
@@ -461,7 +483,7 @@ class Runner:
 
     def start_standin(self, env, args, ready_event):
         before = {pid for pid, _, _, _ in self.read_log()}
-        proc = self.wine.popen([winehost.loader(self.opts.standin), APP_DIR + "Lexomir.exe"] + args, env=env)
+        proc = self.wine.popen([winehost.loader(self.opts.standin), self.app_dir_win + "Lexomir.exe"] + args, env=env)
         events = self.wait_log(lambda ev: any(pid not in before and e == ready_event for pid, _, e, _ in ev), 20)
         pids = {pid for pid, _, e, _ in events if pid not in before and e == ready_event}
         if not pids:
@@ -488,6 +510,11 @@ class Runner:
                 proc, holder_pid = self.start_standin(env, ["--holder"], "holding")
                 background.append(proc)
             known_pids = {pid for pid, _, _, _ in self.read_log()}
+            if sc.twins:
+                failures += self.run_twins(sc, env)
+                installer_seconds = 0.0
+                self.check_size(sc, failures)
+                return failures, detail, installer_seconds
 
             stage_dir = CYRILLIC_STAGING_DIR if sc.cyrillic_staging else STAGING_DIR
             record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
@@ -524,6 +551,53 @@ class Runner:
                 except subprocess.TimeoutExpired:
                     proc.kill()
         return failures, detail, installer_seconds
+
+    def run_twins(self, sc, env):
+        """Rounds of two installers started at the same moment, each through
+        a box driver of its own: both end as the scenario says, with no box,
+        and the data and the folder are checked after each round."""
+        failures = []
+        e = dict(self.wine.env)
+        e.update(env)
+        e["WINEDEBUG"] = "-all"
+        for round_no in range(1, sc.twins + 1):
+            with open(os.path.join(self.app_dir, "lxn.cok"), "wb") as f:
+                f.write(OLD_DATA)
+            runs = []
+            for twin in (1, 2):
+                record = os.path.join(self.workdir, "boxes-%s-%d-%d.jsonl" % (sc.name, round_no, twin))
+                if os.path.exists(record):
+                    os.remove(record)
+                argv = [winehost.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
+                        win_path(record), "--answers", "-", "--timeout", str(self.opts.timeout),
+                        "--cwd", STAGING_DIR, "--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
+                runs.append((twin, record, subprocess.Popen(argv, env=e, stdin=subprocess.DEVNULL,
+                                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
+            round_failures = []
+            for twin, record, proc in runs:
+                try:
+                    proc.wait(timeout=self.opts.timeout + 60)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    round_failures.append("run %d: the box driver did not end" % twin)
+                    continue
+                records = []
+                if os.path.exists(record):
+                    with open(record, encoding="ascii") as f:
+                        records = [json.loads(line) for line in f if line.strip()]
+                boxes = [r for r in records if r["event"] == "box"]
+                end = next((r for r in records if r["event"] == "exit"), None)
+                if boxes:
+                    round_failures.append("run %d showed %d box(es): %s" % (twin, len(boxes), [
+                        show_bytes(bytes.fromhex(b["text_hex"])) for b in boxes]))
+                if end is None or end["code"] != sc.exit_code:
+                    round_failures.append("run %d: exit %s, expected %d" % (
+                        twin, "none" if end is None else end["code"], sc.exit_code))
+            self.check_data(sc, round_failures)
+            failures += ["round %d: %s" % (round_no, f) for f in round_failures]
+            print("    round %d of %d: %s" % (round_no, sc.twins, "both exit %d" % sc.exit_code if not round_failures
+                                                 else "%d problem(s)" % len(round_failures)), flush=True)
+        return failures
 
     def keep_artifact(self, path, name):
         if self.artifacts:
@@ -650,8 +724,9 @@ class Runner:
             failures.append("a run that shows a box did not load user32.dll (loaded: %s)" % ", ".join(installer[0]))
 
     def check_data(self, sc, failures):
-        if os.path.lexists(os.path.join(self.app_dir, TEMP_FILE)):
-            failures.append("%s was left in the application's folder" % TEMP_FILE)
+        for leftover in (TEMP_FILE, GUARD_FILE):
+            if os.path.lexists(os.path.join(self.app_dir, leftover)):
+                failures.append("%s was left in the application's folder" % leftover)
         path = os.path.join(self.app_dir, "lxn.cok")
         exists = os.path.isfile(path)
         if sc.data == "absent":
@@ -726,7 +801,7 @@ class Runner:
         if "quit" in names:
             failures.append("the started application quit again: %s" % names)
         started = next((d for e, d in by_pid[new[0]] if e == "started"), "")
-        if "cwd=" + APP_DIR.rstrip("\\") not in started:
+        if "cwd=" + self.app_dir_win.rstrip("\\") not in started:
             failures.append("the application was started in another folder: %s" % started)
 
     # ---- the whole run ------------------------------------------------------------

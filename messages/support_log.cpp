@@ -1,0 +1,82 @@
+#include "messages/support_log.h"
+
+#include <vector>
+
+#include "platform/owned_handle.h"
+
+namespace {
+
+// Bounds of one record: a run has about twenty facts to tell.
+constexpr std::size_t MaxLines = 48;
+constexpr std::size_t MaxLineCharacters = 400;
+constexpr DWORD FirstEventId = 1000;
+
+std::vector<BoxText>& Lines() {
+    static std::vector<BoxText> lines;
+    return lines;
+}
+
+std::size_t& LeftOut() {
+    static std::size_t leftOut = 0;
+    return leftOut;
+}
+
+// A line as the event log takes it: on one line, and not too long.
+std::wstring Flattened(const BoxText& line) {
+    std::wstring text;
+    if (const std::optional<std::wstring> wide = line.Wide()) {
+        text = *wide;
+    } else {
+        // Where a conversion fails the line is still told, but for the
+        // letters beyond ASCII.
+        for (unsigned char c : line.Bytes()) text += c < 0x80 ? wchar_t(c) : L'?';
+    }
+    std::wstring flat;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool lineBreak = text[i] == L'\r' || text[i] == L'\n';
+        if (lineBreak && text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        flat += lineBreak ? L' ' : text[i];
+    }
+    text = flat;
+    if (text.size() > MaxLineCharacters) text = text.substr(0, MaxLineCharacters - 3) + L"...";
+    return text;
+}
+
+}  // namespace
+
+namespace SupportLog {
+
+void Begin(const BoxText& firstLine) {
+    Lines().assign(1, firstLine);
+    LeftOut() = 0;
+}
+
+void Note(const BoxText& line) {
+    if (Lines().size() < MaxLines - 2)  // room for the count of the rest, and the exit code
+        Lines().push_back(line);
+    else
+        ++LeftOut();
+}
+
+std::string ErrorText(DWORD error) { return "error " + std::to_string(error); }
+
+void Write(int exitCode) {
+    if (LeftOut()) Lines().push_back(std::to_string(LeftOut()) + " more lines left out");
+    Lines().push_back("exit code " + std::to_string(exitCode));
+    std::vector<std::wstring> text;
+    for (const BoxText& line : Lines()) text.push_back(Flattened(line));
+    Lines().clear();
+    LeftOut() = 0;
+    std::vector<LPCWSTR> strings;
+    for (const std::wstring& line : text) strings.push_back(line.c_str());
+
+    const WORD type = exitCode == 0   ? EVENTLOG_INFORMATION_TYPE
+                      : exitCode == 3 ? EVENTLOG_WARNING_TYPE
+                                      : EVENTLOG_ERROR_TYPE;
+    const TOwnedEventSource source(RegisterEventSourceW(nullptr, L"LexomirUpdate"));
+    if (source)
+        ReportEventW(source.Get(), type, 0, FirstEventId + DWORD(exitCode), nullptr, WORD(strings.size()), 0,
+                     strings.data(), nullptr);
+}
+
+}  // namespace SupportLog

@@ -1,0 +1,30 @@
+// A short record of each run for whoever supports the installation: a
+// quiet run started by another program leaves an exit code and nothing
+// else to tell why it failed. Each line is one fact: what was run, on what
+// Windows, each stage reached with its outcome and Windows error code, the
+// boxes shown and how they were answered, and the exit code.
+//
+// The record is appended to the Windows Application event log as one
+// event of source "LexomirUpdate": an administrator finds it there, a
+// standard user can neither plant a link in its way nor fill a disk with
+// it, and Windows keeps the log to its size. It holds nothing personal but
+// paths. A record that cannot be written changes nothing else in the run.
+#pragma once
+
+#include <string>
+
+#include "messages/box_text.h"
+
+namespace SupportLog {
+
+// A new record, with its first line: whatever an earlier run noted goes.
+void Begin(const BoxText& firstLine);
+// One line of the record; its pieces keep their code pages, as a box's do.
+void Note(const BoxText& line);
+// The record so far, ended with the exit code, appended to the event log
+// (event id 1000 + the exit code), and forgotten.
+void Write(int exitCode);
+// The Windows error code as the record writes it: "error 5".
+std::string ErrorText(DWORD error);
+
+}  // namespace SupportLog
