@@ -375,8 +375,9 @@ class Runner:
             # installer's restore and SetForegroundWindow bring it forward.
             "LEXOMIR_STANDIN_OPTIONS": "--minimized",
             # The loader's trace, with process ids: which libraries the
-            # installer itself loaded (the box driver loads its own).
-            "WINEDEBUG": "+pid,+loaddll",
+            # installer itself loaded (the box driver loads its own); and
+            # Wine's event log, which is its debug channel.
+            "WINEDEBUG": "+pid,+loaddll,+eventlog",
         }
 
     def distorted_copy(self):
@@ -538,6 +539,7 @@ class Runner:
 
             self.check_driver(sc, records, driver_rc, driver_out, failures)
             self.check_libraries(sc, driver_out, failures)
+            self.check_support_log(sc, driver_out, failures)
             self.check_data(sc, failures)
             self.check_size(sc, failures)
             self.check_app(sc, running_pid, holder_pid, known_pids, failures)
@@ -722,6 +724,38 @@ class Runner:
             failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
         if sc.boxes and "user32.dll" not in gui:
             failures.append("a run that shows a box did not load user32.dll (loaded: %s)" % ", ".join(installer[0]))
+
+    EVENT = re.compile(r'^([0-9a-f]+):[0-9a-f]+:(?:trace|warn|err):eventlog:ReportEventW L"(.*)"(\.\.\.)?$', re.M)
+
+    @staticmethod
+    def unescape(text):
+        """A string as Wine's debug output writes it: backslash escapes, and \\uXXXX or \\xXX for the rest."""
+        simple = {"\\": "\\", '"': '"', "r": "\r", "n": "\n", "t": "\t"}
+
+        def one(m):
+            code = m.group(1)
+            return chr(int(code[1:], 16)) if len(code) > 1 else simple.get(code, code)
+        return re.sub(r'\\(u[0-9a-fA-F]{4}|x[0-9a-fA-F]{2}|.)', one, text)
+
+    def check_support_log(self, sc, trace, failures):
+        """Each run appends one record to the Application event log, which
+        Wine writes to its debug channel line by line: the record starts
+        with the package version and ends with the run's exit code."""
+        installer = [pid for pid, path in self.LOADED.findall(trace)
+                     if path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower() == "lexomirupdate.exe"]
+        lines = [self.unescape(text) + (cut or "") for pid, text, cut in self.EVENT.findall(trace)
+                 if pid in installer]
+        if not lines:
+            failures.append("the installer left no record in the event log (Wine's eventlog channel)")
+            return
+        if not lines[0].startswith("Lexomir update, package version 1001, "):
+            failures.append("the support log record starts %r" % lines[0])
+        if lines[-1] != "exit code %d" % sc.exit_code:
+            failures.append("the support log record ends %r, not with exit code %d" % (lines[-1], sc.exit_code))
+        if self.artifacts:
+            os.makedirs(self.artifacts, exist_ok=True)
+            with open(os.path.join(self.artifacts, "eventlog-%s.txt" % sc.name), "w", encoding="utf-8") as f:
+                f.write("\n".join(lines) + "\n")
 
     def check_data(self, sc, failures):
         for leftover in (TEMP_FILE, GUARD_FILE):
