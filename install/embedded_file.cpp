@@ -1,9 +1,6 @@
 #include "install/embedded_file.h"
 
 #include <algorithm>
-#include <cstring>
-#include <memory>
-#include <new>
 #include <optional>
 
 #include "install/version_probes.h"
@@ -19,33 +16,40 @@
 
 namespace {
 
-// The resource bytes, copied out of the module image.
-struct ResourceCopy {
-    std::unique_ptr<unsigned char[]> bytes;
-    DWORD size = 0;
-};
+// The resource's bytes where the loader put them with the image: the file
+// is written straight from there, with no copy, and the resource is let go
+// as soon as that write is done.
+class TLockedResource {
+public:
+    TLockedResource() = default;
+    TLockedResource(const TLockedResource&) = delete;
+    TLockedResource& operator=(const TLockedResource&) = delete;
+    ~TLockedResource() { Release(); }
 
-bool CopyResource(const std::string& name, const std::string& type, ResourceCopy& copy) {
-    HRSRC resource = FindResourceA(nullptr, name.c_str(), type.c_str());
-    if (!resource) return false;
-    HGLOBAL loaded = LoadResource(nullptr, resource);
-    if (!loaded) return false;
-    const void* data = LockResource(loaded);
-    // 0 is both an empty resource and a failure; only the error tells.
-    SetLastError(ERROR_SUCCESS);
-    const DWORD size = SizeofResource(nullptr, resource);
-    bool ok = data != nullptr && (size != 0 || GetLastError() == ERROR_SUCCESS);
-    if (ok) {
-        copy.bytes.reset(new (std::nothrow) unsigned char[size ? size : 1]);
-        ok = copy.bytes != nullptr;
-        if (ok) {
-            std::memcpy(copy.bytes.get(), data, size);
-            copy.size = size;
-        }
+    bool Lock(const std::string& name, const std::string& type) {
+        HRSRC resource = FindResourceA(nullptr, name.c_str(), type.c_str());
+        if (!resource) return false;
+        loaded_ = LoadResource(nullptr, resource);
+        if (!loaded_) return false;
+        data_ = LockResource(loaded_);
+        // 0 is both an empty resource and a failure; only the error tells.
+        SetLastError(ERROR_SUCCESS);
+        size_ = SizeofResource(nullptr, resource);
+        return data_ != nullptr && (size_ != 0 || GetLastError() == ERROR_SUCCESS);
     }
-    FreeResource(loaded);
-    return ok;
-}
+    const void* Data() const { return data_; }
+    DWORD Size() const { return size_; }
+    void Release() {
+        if (loaded_) FreeResource(loaded_);
+        loaded_ = nullptr;
+        data_ = nullptr;
+    }
+
+private:
+    HGLOBAL loaded_ = nullptr;
+    const void* data_ = nullptr;
+    DWORD size_ = 0;
+};
 
 // A scanner that opens each fresh file, or a backup or indexing tool, can
 // refuse a rename or delete for a moment. Such a refusal is tried again,
@@ -137,12 +141,13 @@ TOwnedFile CreateFreshFile(Temporary& temp) {
 
 // Writes the whole buffer with one write to a fresh temporary file and
 // makes it durable before the caller renames it into place.
-bool WriteNewFile(Temporary& temp, const ResourceCopy& copy) {
+bool WriteNewFile(Temporary& temp, TLockedResource& resource) {
     if (!ClearTemporaryName(temp.path)) return false;
     TOwnedFile file = CreateFreshFile(temp);
     if (!file) return false;
     DWORD written = 0;
-    bool ok = WriteFile(file.Get(), copy.bytes.get(), copy.size, &written, nullptr) && written == copy.size;
+    bool ok = WriteFile(file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
+    resource.Release();
     ok = ok && FlushFileBuffers(file.Get());
     ok = file.Close() && ok;
     return ok;
@@ -175,10 +180,10 @@ bool MoveIntoPlace(const Temporary& temp, const std::string& target) {
 
 // The installed file is replaced in one step, so a failure at any point
 // leaves it as it was: never truncated, never half written.
-bool ReplaceFile(const std::string& target, const ResourceCopy& copy) {
+bool ReplaceFile(const std::string& target, TLockedResource& resource) {
     Temporary temp;
     temp.path = TempInstallName(target);
-    if (WriteNewFile(temp, copy) && MoveIntoPlace(temp, target)) return true;
+    if (WriteNewFile(temp, resource) && MoveIntoPlace(temp, target)) return true;
     const DWORD error = GetLastError();  // why, for the support log
     DiscardTemporary(temp);
     SetLastError(error);
@@ -255,11 +260,11 @@ enum class Outcome { Written, Kept, Failed };
 // The new data goes beside the installed file first, so that both can be
 // probed; an older one is put in place only when the user says so, with
 // the progress window out of the way of the question.
-Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& target, const ResourceCopy& copy) {
+Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& target, TLockedResource& resource) {
     Temporary temp;
     temp.path = TempInstallName(target);
     try {
-        if (!WriteNewFile(temp, copy)) {
+        if (!WriteNewFile(temp, resource)) {
             DiscardTemporary(temp);
             return Outcome::Failed;
         }
@@ -301,19 +306,19 @@ std::string TempInstallName(const std::string& path) {
 
 bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,
                          bool versionCheck) {
-    ResourceCopy copy;
+    TLockedResource resource;
     Outcome outcome = Outcome::Failed;
-    if (CopyResource(name, type, copy)) {
+    if (resource.Lock(name, type)) {
         // Without a check, without an installed file or without a way to read
         // its version, the file is simply replaced.
         if (!versionCheck || !IsExistingFile(target) || !HasVersionProbe(type))
-            outcome = ReplaceFile(target, copy) ? Outcome::Written : Outcome::Failed;
+            outcome = ReplaceFile(target, resource) ? Outcome::Written : Outcome::Failed;
         else
-            outcome = ReplaceAfterVersionCheck(type, target, copy);
+            outcome = ReplaceAfterVersionCheck(type, target, resource);
     }
     const BoxText path = BoxText::SystemName(target);
     if (outcome == Outcome::Written)
-        SupportLog::Note("data file: " + path + " written, " + std::to_string(copy.size) + " bytes");
+        SupportLog::Note("data file: " + path + " written, " + std::to_string(resource.Size()) + " bytes");
     else if (outcome == Outcome::Kept)
         SupportLog::Note("data file: " + path + " kept, as the user chose");
     if (outcome == Outcome::Failed) {

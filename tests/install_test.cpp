@@ -64,9 +64,21 @@ TEST_F(EmbeddedFile, WritesTheResourceByteForByteOverTheOldFile) {
     EXPECT_EQ(pc().files.Read(DataFile), payload_);
     EXPECT_FALSE(pc().files.Exists(Temp));
     EXPECT_TRUE(pc().boxes.empty());
-    EXPECT_EQ(pc().CallCount("WriteFile"), 1) << "one buffer, one write";
+    EXPECT_EQ(pc().CallCount("WriteFile"), 1) << "one write";
+    EXPECT_EQ(pc().writesFromResources, std::vector<std::string>{pc().FullPath(Temp)})
+        << "written straight from the resource, not from a copy";
     EXPECT_EQ(pc().CallCount("FlushFileBuffers"), 1);
     EXPECT_TRUE(pc().handles.empty());
+    // The resource is let go as soon as it is written, before the flush.
+    std::size_t written = 0, freed = 0, flushed = 0;
+    for (std::size_t i = 0; i < pc().calls.size(); ++i) {
+        const std::string& f = pc().calls[i].function;
+        if (f == "WriteFile") written = i;
+        if (f == "FreeResource") freed = i;
+        if (f == "FlushFileBuffers") flushed = i;
+    }
+    EXPECT_LT(written, freed);
+    EXPECT_LT(freed, flushed);
 }
 
 TEST_F(EmbeddedFile, LowerCaseNamesFindTheUpperCaseResource) {

@@ -354,6 +354,9 @@ public:
         std::vector<std::uint8_t> data;
     };
     std::vector<Resource> resources;
+    // The files written straight from a resource's bytes (the buffer given
+    // to WriteFile lay inside one), in order.
+    std::vector<std::string> writesFromResources;
     void AddResource(const std::string& type, const std::string& name, WORD language, std::vector<std::uint8_t> data);
     std::set<std::string, NameLess> missingLibraries;  // system DLLs that fail to load
     bool systemSearchFlagSupported = true;             // LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 7 needs an update)

@@ -481,6 +481,10 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     if (written) *written = 0;
     if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     if (!(h->access & GENERIC_WRITE)) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    const auto* from = static_cast<const std::uint8_t*>(buffer);
+    for (const sim::Machine::Resource& r : pc().resources)
+        if (!r.data.empty() && from >= r.data.data() && from < r.data.data() + r.data.size())
+            pc().writesFromResources.push_back(h->path);
     std::vector<std::uint8_t>& data = pc().files.nodes[h->path].data;
     std::uint64_t accept = size;
     DWORD error = 0;
