@@ -69,6 +69,13 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
          [] { Args("modest runapp"); },
          0,
          {"user32.dll"}},
+        {"quiet run that has another user's shell start the application: COM's libraries, no shell32",
+         [] {
+             Args("modest runapp");
+             sim::pc().shell.otherUser = true;
+         },
+         0,
+         {"user32.dll", "ole32.dll", "oleaut32.dll"}},
         {"quiet run that starts the application the plain way, the shell elevated too",
          [] {
              Args("modest runapp");
