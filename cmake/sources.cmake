@@ -49,6 +49,7 @@ set(LEXOMIR_SIM_SOURCES
   platform/sim/sim_process.cpp
   platform/sim/sim_registry.cpp
   platform/sim/sim_security.cpp
+  platform/sim/sim_shell.cpp
   platform/sim/sim_threads.cpp
   platform/sim/sim_user.cpp
   platform/sim/sim_version.cpp

@@ -95,11 +95,13 @@ target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR
 # beside the write buffer. Aligning every section to a page would cost the
 # padding of each (docs/BENCHMARKS.md).
 target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
-# The GUI libraries are delay-loaded (cmake/delay_load.cmake): a run that
-# shows no box and no window loads none of them.
+# The GUI libraries, and COM's for having the desktop shell start the
+# application, are delay-loaded (cmake/delay_load.cmake): a run that shows
+# no box and no window and starts nothing loads none of them. The COM
+# identifiers come from MinGW's static uuid library.
 include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
-lexomir_delay_import_libraries(LEXOMIR_GUI_LIBS user32 gdi32 comctl32 shell32)
-target_link_libraries(LexomirUpdate PRIVATE lexomir_product ${LEXOMIR_GUI_LIBS})
+lexomir_delay_import_libraries(LEXOMIR_GUI_LIBS user32 gdi32 comctl32 shell32 ole32 oleaut32)
+target_link_libraries(LexomirUpdate PRIVATE lexomir_product ${LEXOMIR_GUI_LIBS} uuid)
 # The integrity digest is written into the linked file, so it is the last step.
 add_custom_command(TARGET LexomirUpdate POST_BUILD
   COMMAND ${LEXOMIR_PAGE_TOOL} $<TARGET_FILE:LexomirUpdate>

@@ -34,13 +34,15 @@ bool WaitForAppToQuit() {
 // The installer runs elevated; the application must not. Started with an
 // administrator's token, it would keep its settings in another profile,
 // refuse drag and drop from Explorer, and run elevated whatever a user
-// without rights put beside it in its folder. Where the desktop user's
-// token cannot be had (no shell, the shell elevated too, this process not
-// elevated), it is started the plain way.
+// without rights put beside it in its folder; its file dialogs would run
+// anything elevated. It is started the plain way only where that raises
+// nothing (this process not elevated, the shell elevated too), and not at
+// all where no way to the desktop user's unelevated token is left: the
+// waits then run out quietly, as for any start that fails.
 void StartApp() {
     SetCurrentDirectoryA(InstallEnvironment.AppFolder.c_str());
-    if (StartAsDesktopUser(AppExecutablePath(), InstallEnvironment.AppFolder)) return;
-    ShellExecuteA(nullptr, "open", AppExecutablePath().c_str(), "", "", SW_SHOWNORMAL);
+    if (StartAsDesktopUser(AppExecutablePath(), InstallEnvironment.AppFolder) == TDesktopStart::AsThisUser)
+        ShellExecuteA(nullptr, "open", AppExecutablePath().c_str(), "", "", SW_SHOWNORMAL);
 }
 
 void StartAppAndActivate() {

@@ -106,9 +106,33 @@ struct EventSourceTraits {
     static bool Close(Handle handle) { return DeregisterEventSource(handle) != FALSE; }
 };
 
+// COM interfaces this program was handed, and the strings it allocated
+// for COM.
+template <typename Interface>
+struct ComTraits {
+    using Handle = Interface*;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle handle) {
+        handle->Release();
+        return true;
+    }
+};
+struct BstrTraits {
+    using Handle = BSTR;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle handle) {
+        SysFreeString(handle);
+        return true;
+    }
+};
+
 using TOwnedHandle = TOwned<KernelObjectTraits>;
 using TOwnedFile = TOwned<FileTraits>;
 using TOwnedFind = TOwned<FindTraits>;
 using TOwnedKey = TOwned<KeyTraits>;
 using TOwnedModule = TOwned<ModuleTraits>;
 using TOwnedEventSource = TOwned<EventSourceTraits>;
+
+template <typename Interface>
+using TOwnedCom = TOwned<ComTraits<Interface>>;
+using TOwnedBstr = TOwned<BstrTraits>;

@@ -14,6 +14,9 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <exdisp.h>
+#include <shldisp.h>
+#include <servprov.h>
 #include <bcrypt.h>
 #include <commctrl.h>
 // clang-format on
@@ -367,6 +370,81 @@ typedef enum _TOKEN_TYPE { TokenPrimary = 1, TokenImpersonation } TOKEN_TYPE;
 #define ERROR_SERVICE_DISABLED 1058L
 #define ERROR_BAD_TOKEN_TYPE 1349L
 #define ERROR_BAD_LENGTH 24L
+
+// ------------------------------------------------------------------------
+// Having the desktop shell start the application (driver/desktop_user):
+// COM and the shell's automation objects, with only the methods the
+// installer calls.
+
+typedef LONG HRESULT;
+typedef WCHAR OLECHAR;
+typedef OLECHAR* BSTR;
+typedef WORD VARTYPE;
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID, IID, CLSID;
+typedef const GUID& REFGUID;
+typedef const IID& REFIID;
+typedef const CLSID& REFCLSID;
+
+typedef struct tagVARIANT {
+    VARTYPE vt;
+    WORD wReserved1, wReserved2, wReserved3;
+    union {
+        LONG lVal;
+        BSTR bstrVal;
+    };
+} VARIANT;
+#define V_VT(v) ((v)->vt)
+#define V_I4(v) ((v)->lVal)
+#define V_BSTR(v) ((v)->bstrVal)
+#define VT_EMPTY 0
+#define VT_I4 3
+#define VT_BSTR 8
+
+#define S_OK ((HRESULT)0L)
+#define S_FALSE ((HRESULT)1L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define COINIT_APARTMENTTHREADED 0x2
+#define COINIT_DISABLE_OLE1DDE 0x4
+#define CLSCTX_LOCAL_SERVER 0x4
+#define CSIDL_DESKTOP 0x0000
+#define SWC_DESKTOP 0x8
+#define SWFO_NEEDDISPATCH 0x1
+#define SVGIO_BACKGROUND 0x00000000
+
+struct IUnknown {
+    virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
+    virtual ULONG Release() = 0;
+};
+struct IDispatch : IUnknown {};
+struct IShellWindows : IDispatch {
+    virtual HRESULT FindWindowSW(VARIANT* location, VARIANT* root, int windowClass, long* window, int options,
+                                 IDispatch** found) = 0;
+};
+struct IServiceProvider : IUnknown {
+    virtual HRESULT QueryService(REFGUID service, REFIID riid, void** object) = 0;
+};
+struct IShellView : IUnknown {
+    virtual HRESULT GetItemObject(UINT item, REFIID riid, void** object) = 0;
+};
+struct IShellBrowser : IUnknown {
+    virtual HRESULT QueryActiveShellView(IShellView** view) = 0;
+};
+struct IShellFolderViewDual : IDispatch {
+    virtual HRESULT get_Application(IDispatch** application) = 0;
+};
+struct IShellDispatch2 : IDispatch {
+    virtual HRESULT ShellExecute(BSTR file, VARIANT arguments, VARIANT directory, VARIANT operation, VARIANT show) = 0;
+};
+extern const CLSID CLSID_ShellWindows;
+extern const GUID SID_STopLevelBrowser;
+extern const IID IID_IDispatch, IID_IShellWindows, IID_IServiceProvider, IID_IShellBrowser, IID_IShellFolderViewDual,
+    IID_IShellDispatch2;
 
 // ------------------------------------------------------------------------
 // Identifying the system and running a console command (osinfo/).
@@ -736,6 +814,15 @@ HGDIOBJ WINAPI GetStockObject(int object);
 
 // comctl32
 void WINAPI InitCommonControls();
+
+// ole32: COM, for the desktop shell's automation objects
+HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD flags);
+HRESULT WINAPI CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID riid, LPVOID* object);
+void WINAPI CoUninitialize();
+
+// oleaut32: the strings COM passes
+BSTR WINAPI SysAllocString(const OLECHAR* text);
+void WINAPI SysFreeString(BSTR text);
 
 // shell32
 HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show);

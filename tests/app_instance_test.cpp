@@ -79,52 +79,56 @@ TEST_F(AppInstance, WaitForQuitProbesEvery512msUpToEightTimes) {
     }
 }
 
-// From an elevated installer the application starts with the desktop
-// user's own token, taken from the shell's process; where that cannot be
-// done it starts the plain way, elevated like the installer.
+// From an elevated installer the application starts as the desktop user:
+// with the shell's token, or else by the shell itself through its
+// automation objects. The plain way only where it raises nothing, and
+// nothing at all where no route is left.
 TEST_F(AppInstance, StartRunsTheExecutableFromItsFolderAsTheDesktopUser) {
+    const std::string token = "CreateProcessWithTokenW", shell = "IShellDispatch2::ShellExecute",
+                      plain = "ShellExecuteA", none;
     const struct {
         const char* what;
         void (*arrange)(sim::Machine&);
-        bool asDesktopUser;
+        const std::string& function;
     } cases[] = {
-        {"elevated installer, unelevated shell", [](sim::Machine&) {}, true},
-        {"the shell runs elevated (UAC off)", [](sim::Machine& m) { m.shell.elevated = true; }, false},
-        {"no shell", [](sim::Machine& m) { m.shell.running = false; }, false},
-        {"the installer is not elevated", [](sim::Machine& m) { m.elevated = false; }, false},
-        {"Windows XP: no elevation at all", [](sim::Machine& m) { m.version.dwMajorVersion = 5; }, false},
-        {"the secondary logon service is off", [](sim::Machine& m) { m.secondaryLogonRunning = false; }, false},
-        {"no impersonation privilege", [](sim::Machine& m) { m.impersonatePrivilege = false; }, false},
-        {"the shell's process cannot be opened",
-         [](sim::Machine& m) { m.Inject("OpenProcess", 1, ERROR_ACCESS_DENIED); }, false},
-        {"its token cannot be opened", [](sim::Machine& m) { m.Inject("OpenProcessToken", 2, ERROR_ACCESS_DENIED); },
-         false},
+        {"elevated installer, unelevated shell", [](sim::Machine&) {}, token},
+        {"the shell runs elevated (UAC off)", [](sim::Machine& m) { m.shell.elevated = true; }, plain},
+        {"the installer is not elevated", [](sim::Machine& m) { m.elevated = false; }, plain},
+        {"Windows XP: no elevation at all", [](sim::Machine& m) { m.version.dwMajorVersion = 5; }, plain},
+        {"its own elevation cannot be asked: taken as elevated",
+         [](sim::Machine& m) { m.Inject("GetTokenInformation", 1, ERROR_ACCESS_DENIED); }, token},
+        {"no shell", [](sim::Machine& m) { m.shell.running = false; }, none},
+        {"another user's shell", [](sim::Machine& m) { m.shell.otherUser = true; }, shell},
+        {"the secondary logon service is disabled", [](sim::Machine& m) { m.secondaryLogonRunning = false; }, shell},
+        {"no impersonation privilege", [](sim::Machine& m) { m.impersonatePrivilege = false; }, shell},
+        {"the shell's token cannot be opened",
+         [](sim::Machine& m) { m.Inject("OpenProcessToken", 2, ERROR_ACCESS_DENIED); }, shell},
         {"its token cannot be copied",
-         [](sim::Machine& m) { m.Inject("DuplicateTokenEx", 1, ERROR_NOT_ENOUGH_MEMORY); }, false},
+         [](sim::Machine& m) { m.Inject("DuplicateTokenEx", 1, ERROR_NOT_ENOUGH_MEMORY); }, shell},
+        {"another user's shell, whose objects cannot be reached",
+         [](sim::Machine& m) {
+             m.shell.otherUser = true;
+             m.Inject("CoCreateInstance", 1, ERROR_ACCESS_DENIED);
+         },
+         none},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         c.arrange(pc());
         StartApp();
-        ASSERT_EQ(pc().launches.size(), 1u);
+        EXPECT_TRUE(pc().handles.empty() && pc().comObjects.empty() && pc().strings.empty() && !pc().comInitialized)
+            << "a handle, COM object, string or apartment left behind";
+        EXPECT_EQ(pc().launches.size(), c.function.empty() ? 0u : 1u);
+        if (c.function.empty() || pc().launches.size() != 1) continue;
         const sim::ShellExecuteRecord& l = pc().launches[0];
-        if (c.asDesktopUser) {
-            EXPECT_EQ(l.function, "CreateProcessWithTokenW");
-            EXPECT_EQ(l.file, demo::Folder + "Lexomir.exe");
-            EXPECT_EQ(l.parameters, "\"" + demo::Folder + "Lexomir.exe\"") << "the program's name, nothing else";
-            EXPECT_EQ(l.directory, demo::Folder);
-            EXPECT_FALSE(l.elevated);
-        } else {
-            EXPECT_EQ(l.function, "ShellExecuteA");
-            EXPECT_EQ(l.verb, "open");
-            EXPECT_EQ(l.file, demo::Folder + "Lexomir.exe");
-            EXPECT_EQ(l.parameters, "");
-            EXPECT_EQ(l.directory, "");
-        }
+        EXPECT_EQ(l.function, c.function);
+        EXPECT_EQ(l.file, demo::Folder + "Lexomir.exe");
+        EXPECT_EQ(l.parameters, c.function == token ? "\"" + l.file + "\"" : "") << "the program's name, nothing else";
+        EXPECT_EQ(l.directory, c.function == plain ? "" : demo::Folder);
+        EXPECT_EQ(l.elevated, c.function == plain && pc().elevated);
         EXPECT_EQ(l.show, SW_SHOWNORMAL);
         EXPECT_EQ(l.currentFolder, "C:\\Program Files (x86)\\Lexomir");
-        EXPECT_TRUE(pc().handles.empty()) << "a process or token handle left open";
     }
 }
 

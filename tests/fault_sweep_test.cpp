@@ -76,6 +76,17 @@ const Scenario Scenarios[] = {
          };
      },
      true},
+    {"quiet with runapp, another user's shell",
+     "modest runapp",
+     true,
+     {},
+     [](sim::Machine& m) { m.shell.otherUser = true; }},
+    {"quiet with runapp, no shell", "modest runapp", true, {}, [](sim::Machine& m) { m.shell.running = false; }},
+    {"quiet with runapp, the secondary logon service disabled",
+     "modest runapp",
+     false,
+     {},
+     [](sim::Machine& m) { m.secondaryLogonRunning = false; }},
 };
 
 void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
@@ -148,20 +159,33 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         !(m.files.Node(DataFile)->attributes & FILE_ATTRIBUTE_READONLY))
         problems.push_back("the old read-only data file lost its attribute");
     // "runapp": the caller gets its application back whenever the run
-    // got as far as writing, whether or not the file could be written.
+    // got as far as writing, whether or not the file could be written;
+    // unless no route to the desktop user's unelevated token was left: the
+    // last one, the shell's automation objects, found no shell or failed.
     const bool runapp = std::string(s.arguments) == "modest runapp";
-    const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") > 0;
+    const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") +
+                                    m.CallCount("IShellDispatch2::ShellExecute") >
+                                0;
+    bool lastRouteFailed = false, throughShell = false;
+    for (const sim::CallRecord& c : m.calls) {
+        throughShell |= c.function == "CoInitializeEx";
+        lastRouteFailed |= throughShell && (c.faulted || !m.shell.running);
+    }
     // (A run that could not take the guard changes nothing, the
     // application included: it never reaches the resource.)
     bool quitRequested = false;
     for (const std::string& e : m.app.history) quitRequested |= e == "quit requested";
     const bool wrote = (exitCode == 0 || exitCode == 4) && m.CallCount("FindResourceA") > 0;
-    if (runapp && wrote && !startAttempted) problems.push_back("runapp, and the application was not started again");
+    if (runapp && wrote && !startAttempted && !lastRouteFailed)
+        problems.push_back("runapp, and the application was not started again");
+    // Nothing runs elevated that the user at the desktop does not run so.
+    for (const sim::ShellExecuteRecord& l : m.launches)
+        if (l.elevated && !m.shell.elevated) problems.push_back("the application was started elevated: " + l.function);
     // The application is asked to quit only by a run about to write, and a
     // run that then could not write starts again what it closed.
     if (quitRequested && (exitCode == 2 || exitCode == 3))
         problems.push_back("the application was closed by a run that wrote nothing");
-    if (exitCode == 4 && quitRequested && !m.app.running && !startAttempted)
+    if (exitCode == 4 && quitRequested && !m.app.running && !startAttempted && !lastRouteFailed)
         problems.push_back("the application was closed for a write that failed, and not started again");
     if (!runapp && startAttempted && exitCode != 0 && !(exitCode == 4 && quitRequested))
         problems.push_back("the application was started after a failure");
@@ -192,6 +216,8 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
             problems.push_back("the event log record is not the installer's, or too long");
     }
     if (!m.handles.empty()) problems.push_back(std::to_string(m.handles.size()) + " handle(s) left open");
+    if (!m.comObjects.empty() || !m.strings.empty() || m.comInitialized)
+        problems.push_back("a COM object, string or apartment was left behind");
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
     for (const sim::BoxRecord& b : m.boxes)
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
@@ -240,11 +266,12 @@ std::vector<DWORD> ErrorsFor(const std::string& function) {
     return {ERROR_ACCESS_DENIED};
 }
 
-// The calls that clean up after a failure: made to fail as well, while
-// the first failure is being handled.
+// The calls that clean up after a failure, or take another way: made to
+// fail as well, while the first failure is being handled.
 bool CleansUp(const std::string& function) {
-    for (const char* f : {"DeleteFileA", "RemoveDirectoryA", "SetFileAttributesA", "MoveFileExA", "CloseHandle",
-                          "RegCloseKey", "FindClose", "GetFileAttributesA", "ShellExecuteA"})
+    for (const char* f :
+         {"DeleteFileA", "RemoveDirectoryA", "SetFileAttributesA", "MoveFileExA", "CloseHandle", "RegCloseKey",
+          "FindClose", "GetFileAttributesA", "ShellExecuteA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         if (function == f) return true;
     return false;
 }
@@ -336,10 +363,10 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
     EXPECT_GT(tally.single, 100);
     EXPECT_GT(tally.second, 100);
     const std::set<std::string>& functions = tally.functions;
-    for (const char* f :
-         {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA", "RegOpenKeyExA",
-          "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA", "CreateProcessWithTokenW",
-          "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA", "BCryptHashData", "FindFirstFileA"})
+    for (const char* f : {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA", "RegOpenKeyExA",
+                          "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
+                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA",
+                          "BCryptHashData", "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
 }
 

@@ -69,6 +69,13 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
          [] { Args("modest runapp"); },
          0,
          {"user32.dll"}},
+        {"quiet run that has another user's shell start the application: COM's libraries, no shell32",
+         [] {
+             Args("modest runapp");
+             sim::pc().shell.otherUser = true;
+         },
+         0,
+         {"user32.dll", "ole32.dll", "oleaut32.dll"}},
         {"quiet run that starts the application the plain way, the shell elevated too",
          [] {
              Args("modest runapp");
@@ -97,14 +104,16 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
 }
 
 // The simulated PC can only tell a delay load when it knows the library of
-// every GUI function the seam declares: a function added to win32.h under
-// user32, gdi32, comctl32 or shell32 must be added to its table too.
+// every delay-loaded function the seam declares: a function added to
+// win32.h under user32, gdi32, comctl32, shell32, ole32 or oleaut32 must be
+// added to its table too.
 TEST(GuiLibrariesTable, EveryGuiFunctionOfTheSeamIsKnown) {
     std::string header = __FILE__;
     header = header.substr(0, header.rfind("tests/")) + "platform/win32.h";
     std::ifstream in(header);
     ASSERT_TRUE(in) << header;
-    const std::regex section(R"(^// (user32|gdi32|comctl32|shell32|[a-z]))");
+    const std::regex section(R"(^// [a-z])");
+    const std::regex delayed(R"(^// (user32|gdi32|comctl32|shell32|ole32|oleaut32)\b)");
     const std::regex declaration(R"(WINAPI (\w+)\()");
     std::string line, libraries;
     bool inSimulatedPart = false;
@@ -114,9 +123,7 @@ TEST(GuiLibrariesTable, EveryGuiFunctionOfTheSeamIsKnown) {
         std::smatch m;
         if (std::regex_search(line, m, section)) libraries = line;
         if (!inSimulatedPart || !std::regex_search(line, m, declaration)) continue;
-        const bool gui =
-            libraries.find("user32") != std::string::npos || libraries.find("gdi32") != std::string::npos ||
-            libraries.find("comctl32") != std::string::npos || libraries.find("shell32") != std::string::npos;
+        const bool gui = std::regex_search(libraries, delayed);
         const std::string library = sim::DelayLoadedLibrary(m[1]);
         if (gui) {
             ++checked;

@@ -246,8 +246,10 @@ struct MainApp {
     std::vector<int> heldTokens;
 };
 
-// One start of a program by the installer: ShellExecuteA, or
-// CreateProcessWithTokenW with the desktop user's token.
+// One start of a program by the installer: ShellExecuteA,
+// CreateProcessWithTokenW with the desktop user's token, or the desktop
+// shell's IShellDispatch2::ShellExecute (sim_shell.cpp), which starts it
+// with the shell's token.
 struct ShellExecuteRecord {
     std::string verb, file, parameters, directory, currentFolder;
     int show = 0;
@@ -258,10 +260,13 @@ struct ShellExecuteRecord {
 
 // The desktop shell the user logged on to (sim_security.cpp): its window,
 // its process, and whether its token is elevated (UAC off, or the shell
-// restarted as administrator).
+// restarted as administrator). Another user's shell (an administrator
+// elevated the installer for a standard user) does not let the installer
+// open its process; its automation objects still answer (sim_shell.cpp).
 struct DesktopShell {
     bool running = true;
     bool elevated = false;
+    bool otherUser = false;
     DWORD processId = 0x0B70;
     HWND window = nullptr;  // made on first use
 };
@@ -328,12 +333,17 @@ public:
     // have no elevation to ask about.
     bool elevated = true;
     bool impersonatePrivilege = true;   // SeImpersonatePrivilege, held by elevated administrators
-    bool secondaryLogonRunning = true;  // the service behind CreateProcessWithTokenW
+    bool secondaryLogonRunning = true;  // the service behind CreateProcessWithTokenW; false: disabled
     DesktopShell shell;
     // The window station of the process can be seen: false for a service or
     // a program run as SYSTEM by a deployment tool (session 0), where a box
     // waits for an answer nobody can give.
     bool windowStationVisible = true;
+    // COM on the installer's thread (sim_shell.cpp): its initialisations
+    // not yet undone, the objects and strings handed out and not yet
+    // released.
+    int comInitialized = 0;
+    std::set<const void*> comObjects, strings;
     bool wow64 = true;  // a 32-bit process on 64-bit Windows
     OSVERSIONINFOEXA version{};
     std::map<std::string, std::string, NameLess> environment;  // set here: what the test gives

@@ -1,7 +1,7 @@
-// The executable delay-loads its GUI libraries: a library is loaded at the
-// first call of one of its functions, with the library search as the
-// process has set it by then. Every function of these libraries that the
-// installer uses is listed here.
+// The executable delay-loads its GUI libraries and COM's (ole32,
+// oleaut32): a library is loaded at the first call of one of its
+// functions, with the library search as the process has set it by then.
+// Every function of these libraries that the installer uses is listed here.
 #include <map>
 
 #include "platform/sim/machine.h"
@@ -42,6 +42,11 @@ const std::map<std::string, std::string>& LibraryOf() {
         {"InitCommonControls", "comctl32.dll"},
         {"ShellExecuteA", "shell32.dll"},
         {"SHGetFileInfoA", "shell32.dll"},
+        {"CoInitializeEx", "ole32.dll"},
+        {"CoCreateInstance", "ole32.dll"},
+        {"CoUninitialize", "ole32.dll"},
+        {"SysAllocString", "oleaut32.dll"},
+        {"SysFreeString", "oleaut32.dll"},
     };
     return *table;
 }

@@ -60,7 +60,8 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId) {
     if (access & PROCESS_QUERY_LIMITED_INFORMATION && !sim::IsVistaOrLater())
         return sim::Fail(ERROR_ACCESS_DENIED, HANDLE(nullptr));
     if (!pc().shell.running || processId != pc().shell.processId)
-        return sim::Fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));  // no such process
+        return sim::Fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));                    // no such process
+    if (pc().shell.otherUser) return sim::Fail(ERROR_ACCESS_DENIED, HANDLE(nullptr));  // its DACL names its user
     sim::Machine::Handle h{sim::Machine::Handle::Process, "desktop shell", access, 0};
     h.processId = processId;
     return pc().NewHandle(std::move(h));

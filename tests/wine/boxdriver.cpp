@@ -2,7 +2,11 @@
 // each one and answers it from a script, the way a user at the screen would.
 //
 //   boxdriver --out FILE --answers LIST [--timeout SEC] [--snap-dir DIR]
-//             [--cwd DIR] -- PROGRAM [ARG...]
+//             [--cwd DIR] [--wait-shell] -- PROGRAM [ARG...]
+//
+// With --wait-shell, before it starts PROGRAM it waits for the desktop
+// shell's automation objects to answer (up to 3 s) and records how long
+// that took.
 //
 // LIST is comma-separated: yes, no, ok, cancel, or leave (record the box and
 // do not touch it); "-" or an empty list means no box is expected. Every
@@ -23,7 +27,9 @@
 // windows.h comes first: the other SDK headers need it.
 #include <windows.h>
 
+#include <exdisp.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -150,10 +156,38 @@ void touch(const std::string& p) {
     if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
 }
 
+// As on a PC, the desktop shell is up before the installer runs: Wine
+// starts its explorer with the first program on the desktop, and the
+// shell's automation objects answer a moment later. Waits up to 3 s;
+// returns the milliseconds waited, or -1 when the desktop never answered.
+long waitForShell() {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return -1;
+    const DWORD start = GetTickCount();
+    long waited = -1;
+    while (waited < 0 && GetTickCount() - start < 3000) {
+        IShellWindows* windows = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                       reinterpret_cast<void**>(&windows)))) {
+            VARIANT desktop = {}, none = {};
+            desktop.vt = VT_I4;
+            desktop.lVal = CSIDL_DESKTOP;
+            long window = 0;
+            IDispatch* found = nullptr;
+            if (windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &found) == S_OK)
+                waited = long(GetTickCount() - start);
+            if (found) found->Release();
+            windows->Release();
+        }
+        if (waited < 0) Sleep(100);
+    }
+    CoUninitialize();
+    return waited;
+}
+
 int usage() {
     std::fprintf(stderr,
                  "usage: boxdriver --out FILE --answers LIST [--timeout SEC] [--snap-dir DIR] "
-                 "[--cwd DIR] -- PROGRAM [ARG...]\n");
+                 "[--cwd DIR] [--wait-shell] -- PROGRAM [ARG...]\n");
     return 64;
 }
 
@@ -162,12 +196,17 @@ int usage() {
 int main(int argc, char** argv) {
     std::string outPath, answerList, snapDir, cwd;  // cwd: only to tell that one is given
     double timeoutSeconds = 60;
+    bool shell = false;
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--") {
             ++i;
             break;
+        }
+        if (a == "--wait-shell") {
+            shell = true;
+            continue;
         }
         if (i + 1 >= argc) return usage();
         if (a == "--out")
@@ -242,6 +281,10 @@ int main(int argc, char** argv) {
         if (std::string(argv[k]) == "--cwd") wideCwd = wideArgv[k + 1];
     const std::wstring program = wideArgv[i];
     LocalFree(wideArgv);
+    if (shell) {
+        std::snprintf(buf, sizeof buf, "{\"event\":\"shell\",\"waited_ms\":%ld}", waitForShell());
+        emit(buf);
+    }
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};

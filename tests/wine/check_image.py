@@ -7,10 +7,10 @@ users rely on, by reading the PE file itself:
 - a PE32 image for i386 (machine 0x14c) with the GUI subsystem (2);
 - its import table names only Windows system DLLs, so the one file runs on
   a bare Windows without any runtime DLL beside it;
-- the GUI libraries (user32, gdi32, comctl32, shell32) are not in that
-  table but delay-imported, each slot of their delay IAT pointing into code
-  (the thunk that loads the library at the first call), so that a run
-  showing nothing loads none of them;
+- the GUI libraries (user32, gdi32, comctl32, shell32) and COM's (ole32,
+  oleaut32) are not in that table but delay-imported, each slot of their
+  delay IAT pointing into code (the thunk that loads the library at the
+  first call), so that a run showing and starting nothing loads none of them;
 - its manifest (resource type 24, id 1) asks for administrator elevation and
   Common Controls 6.0.0.0 and declares no list of supported systems (without
   that list Windows 8.1 and later report version 6.2, which the OS
@@ -46,9 +46,9 @@ PAGE = 0x1000
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "gdi32.dll",
-                "comctl32.dll", "msvcrt.dll", "ntdll.dll"}
+                "comctl32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "ntdll.dll"}
 ALLOWED_DLL_PREFIXES = ("api-ms-win-",)
-GUI_DLLS = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll")
+GUI_DLLS = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll")
 DLL_NAME = re.compile(rb"[A-Za-z0-9_.-]{1,64}\.dll\Z", re.I)
 
 

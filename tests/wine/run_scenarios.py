@@ -202,7 +202,7 @@ SCENARIOS = [
              old_data=True, old_data_readonly=True, stale_temp=True, app_started=True,
              note="Wine replaces read-only files where Windows refuses, so this only shows that they still "
                   "install and that the leftover is cleared; the refusals are proven on the simulated PC. "
-                  "The application is started as the desktop user, or the plain way where Wine cannot"),
+                  "The application is started by Wine's desktop shell, through its automation objects"),
 ]
 
 
@@ -313,6 +313,10 @@ class Wine:
         # any X server; under Xvfb the normal X11 driver is used.
         self.reg("add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d",
                  "x11" if self.xvfb else "null", "/f")
+        # Every program on one desktop with Wine's shell, as on a PC: an
+        # elevated installer has the shell start the application.
+        self.reg("add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "shell", "/f")
+        self.reg("add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "shell", "/d", "1024x768", "/f")
         self.run(winehost.tool("winecfg") + ["-v", "win10"])
         self.run(["wineserver", "-w"], timeout=120)
 
@@ -353,6 +357,13 @@ class Runner:
         self.staging = os.path.join(self.wine.prefix, *STAGING_IN_PREFIX)
         self.cyrillic_staging = os.path.join(self.wine.prefix, *CYRILLIC_STAGING_IN_PREFIX)
         self.log_path = os.path.join(workdir, "standin.log")
+        # The stand-in's settings are in every Wine process's environment:
+        # an instance the desktop shell starts has the shell's, not the
+        # installer's. The log lives outside the application's folder, whose
+        # size the installer measures. Every instance starts minimized and
+        # inactive: only the installer's restore and SetForegroundWindow
+        # bring it forward.
+        self.wine.env.update(LEXOMIR_STANDIN_LOG=win_path(self.log_path), LEXOMIR_STANDIN_OPTIONS="--minimized")
         # Box records, logs and screenshots are kept only when asked for
         # (screenshots are the point of --xvfb, so they default to a folder).
         self.artifacts = opts.artifacts or (os.path.abspath("wine-artifacts") if opts.in_xvfb else None)
@@ -368,12 +379,6 @@ class Runner:
         return {
             "LC_ALL": lc_all,
             "LANG": lc_all,
-            # The log lives outside the application's folder, whose size the
-            # installer measures.
-            "LEXOMIR_STANDIN_LOG": win_path(self.log_path),
-            # Every instance starts minimized and inactive: only the
-            # installer's restore and SetForegroundWindow bring it forward.
-            "LEXOMIR_STANDIN_OPTIONS": "--minimized",
             # The loader's trace, with process ids: which libraries the
             # installer itself loaded (the box driver loads its own); and
             # Wine's event log, which is its debug channel.
@@ -492,6 +497,25 @@ class Runner:
                                  % (" ".join(args) or "no arguments", ready_event, self.format_log(events)))
         return proc, pids.pop()
 
+    def ensure_shell(self, env):
+        """Wine's explorer now and then comes up without serving the shell's
+        windows, and stays so for the whole session. A restart needs them, so
+        the session is made persistent and kept only once its shell answers."""
+        record = os.path.join(self.workdir, "shell.jsonl")
+        for session in range(1, 6):
+            self.wine.run(["wineserver", "-p"], check=False)
+            self.wine.run([winehost.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
+                           win_path(record), "--answers", "-", "--wait-shell", "--",
+                           "C:\\windows\\system32\\hostname.exe"],
+                          env=env, check=False)
+            with open(record, encoding="ascii") as f:
+                if any(json.loads(line).get("waited_ms", -1) >= 0 for line in f if line.strip()):
+                    if session > 1:
+                        print("    (Wine's shell answered in session %d)" % session, flush=True)
+                    return
+            self.wine.stop()
+        raise ScenarioFailed("setup: Wine's desktop shell did not serve its windows in 5 sessions")
+
     @staticmethod
     def format_log(events):
         return "\n".join("    %d %d %s %s" % e for e in events) or "    (empty)"
@@ -504,6 +528,8 @@ class Runner:
         background = []
         running_pid = holder_pid = None
         try:
+            if sc.app_started:
+                self.ensure_shell(env)
             if sc.app_running:
                 proc, running_pid = self.start_standin(env, [], "ready")
                 background.append(proc)
@@ -700,13 +726,15 @@ class Runner:
         if not failures and driver_rc != 0:
             failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
 
-    GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll"}
+    GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
     LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\S+ Loaded L"([^"]*)"', re.M)
 
     def check_libraries(self, sc, trace, failures):
-        """The GUI libraries are delay-loaded: a run that shows nothing loads
-        none of them, and a run that shows a box loads user32 (which shows
-        the trace is read right)."""
+        """The GUI libraries and COM's are delay-loaded: a run that shows
+        nothing loads none of them, and a run that shows a box loads user32
+        (which shows the trace is read right). Wine runs everything elevated
+        and shows no shell window, so a restart is the desktop shell's, through
+        COM."""
         by_process = {}
         for pid, path in self.LOADED.findall(trace):
             by_process.setdefault(pid, []).append(path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower())
@@ -724,6 +752,9 @@ class Runner:
             failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
         if sc.boxes and "user32.dll" not in gui:
             failures.append("a run that shows a box did not load user32.dll (loaded: %s)" % ", ".join(installer[0]))
+        if sc.app_started and "ole32.dll" not in gui:
+            failures.append("the application was started, but not through the shell (loaded: %s)"
+                            % ", ".join(installer[0]))
 
     EVENT = re.compile(r'^([0-9a-f]+):[0-9a-f]+:(?:trace|warn|err):eventlog:ReportEventW L"(.*)"(\.\.\.)?$', re.M)
 
