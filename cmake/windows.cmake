@@ -54,6 +54,18 @@ else()
 endif()
 add_custom_target(payload DEPENDS ${LEXOMIR_PAYLOAD_FILE})
 
+# The publisher's details in the version resource (Explorer's Properties).
+set(LEXOMIR_COMPANY_NAME "" CACHE STRING "CompanyName in the installer's version resource (UTF-8)")
+set(LEXOMIR_COPYRIGHT "" CACHE STRING "LegalCopyright in the installer's version resource (UTF-8)")
+foreach(field COMPANY_NAME COPYRIGHT)
+  if(LEXOMIR_${field} MATCHES "[\r\n\t]")
+    message(FATAL_ERROR "LEXOMIR_${field} must be one line of text")
+  endif()
+  # A resource script string: a backslash starts an escape, a quote is doubled.
+  string(REPLACE "\\" "\\\\" LEXOMIR_RC_${field} "${LEXOMIR_${field}}")
+  string(REPLACE "\"" "\"\"" LEXOMIR_RC_${field} "${LEXOMIR_RC_${field}}")
+endforeach()
+
 set(LEXOMIR_MANIFEST ${CMAKE_BINARY_DIR}/LexomirUpdate.manifest)
 configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.manifest.in ${LEXOMIR_MANIFEST} @ONLY)
 set(LEXOMIR_RC ${CMAKE_BINARY_DIR}/LexomirUpdate.rc)
@@ -109,10 +121,13 @@ add_custom_command(TARGET LexomirUpdate POST_BUILD
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 # What is shipped: the 32-bit image. The 64-bit test build is not checked.
+# What the build was given for the version resource, for the image checks.
+set(LEXOMIR_IMAGE_DETAILS --package-version ${LEXOMIR_PACKAGE_VERSION} "--company=${LEXOMIR_COMPANY_NAME}"
+    "--copyright=${LEXOMIR_COPYRIGHT}")
 if(NOT LEXOMIR_TEST_BUILD_64)
   add_test(NAME image_properties
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/check_image.py
-            $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE})
+            $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE} ${LEXOMIR_IMAGE_DETAILS})
   set_tests_properties(image_properties PROPERTIES LABELS image)
 endif()
 

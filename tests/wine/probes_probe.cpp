@@ -4,6 +4,13 @@
 //
 //   probes_probe version FILE [EXPECTED] FileVersionString(FILE) == EXPECTED
 //                                         (none: empty text)
+//   probes_probe details FILE N [COMPANY [COPYRIGHT]]
+//                                         the version resource of the built
+//                                         installer as version.dll reads it
+//                                         (GetFileVersionInfoW, VerQueryValueW):
+//                                         both tables and every field, printed
+//                                         and compared with what the build
+//                                         was given; and FileVersionString
 //   probes_probe window                  Show, Hide and Show again, and what
 //                                         the window looks like from outside
 //                                         its thread: found by its class,
@@ -19,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -126,6 +134,73 @@ int Window() {
     return failures;
 }
 
+std::wstring Wide(const std::string& text, UINT codePage) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), wide.data(), int(wide.size())));
+    return wide;
+}
+
+// For the console: Russian text in code page 1251, as probes_wine.py reads it.
+std::string Narrow(const std::wstring& text) {
+    std::string narrow(text.size() * 2, '\0');
+    narrow.resize(WideCharToMultiByte(1251, 0, text.data(), int(text.size()), narrow.data(), int(narrow.size()),
+                                      nullptr, nullptr));
+    return narrow;
+}
+
+int Details(const char* path, const std::string& number, const std::string& company, const std::string& copyright) {
+    const std::wstring file = Wide(path, CP_ACP);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    std::vector<std::uint8_t> block(size);
+    Check(size > 0 && GetFileVersionInfoW(file.c_str(), 0, size, block.data()),
+          "GetFileVersionInfoW reads " + std::to_string(size) + " bytes of version information");
+    if (size == 0) return failures;
+    const std::string dotted = "1.0.0." + number;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    const DWORD n = DWORD(std::stoul(number));
+    Check(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && length == sizeof *fixed &&
+              fixed->dwFileVersionMS == 0x10000 && fixed->dwFileVersionLS == n &&
+              fixed->dwProductVersionMS == 0x10000 && fixed->dwProductVersionLS == n,
+          "the fixed part says file and product version " + dotted);
+    WORD* pairs = nullptr;
+    Check(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &length) &&
+              length == 8 && pairs[0] == 0x0419 && pairs[1] == 1251 && pairs[2] == 0x0409 && pairs[3] == 1252,
+          "translations: Russian 0x0419 in code page 1251, then English 0x0409 in 1252");
+    const struct {
+        const wchar_t* table;
+        std::string description;
+    } tables[] = {{L"041904E3", "Обновление программы \"Лексомир\""}, {L"040904E4", "Lexomir update"}};
+    for (const auto& t : tables) {
+        const struct {
+            const wchar_t* name;
+            std::wstring value;
+        } fields[] = {
+            {L"CompanyName", Wide(company, CP_ACP)},
+            {L"FileDescription", Wide(t.description, 1251)},
+            {L"FileVersion", Wide(dotted, CP_ACP)},
+            {L"InternalName", L"LexomirUpdate"},
+            {L"LegalCopyright", Wide(copyright, CP_ACP)},
+            {L"OriginalFilename", L"LexomirUpdate.exe"},
+            {L"ProductName", L"Lexomir"},
+            {L"ProductVersion", Wide(dotted, CP_ACP)},
+        };
+        for (const auto& f : fields) {
+            const std::wstring query = std::wstring(L"\\StringFileInfo\\") + t.table + L"\\" + f.name;
+            wchar_t* text = nullptr;
+            const bool found = VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length);
+            const std::wstring value = found && text ? std::wstring(text, wcsnlen(text, length)) : L"";
+            Check(found && value == f.value, Narrow(query) + " = \"" + Narrow(value) + "\"" +
+                                                 (found ? "" : " (not found)") +
+                                                 (value == f.value ? "" : ", expected \"" + Narrow(f.value) + "\""));
+        }
+    }
+    const std::string probed = FileVersionString(path);
+    Check(probed == dotted, "the installer's own probe, FileVersionString, reads \"" + probed + "\"");
+    return failures;
+}
+
 std::string Hex(const std::uint8_t* bytes, std::size_t n) {
     std::string text;
     char two[3];
@@ -210,8 +285,12 @@ int main(int argc, char** argv) {
               std::string("FileVersionString(") + argv[2] + ") = \"" + version + "\", expected \"" + expected + "\"");
         return failures;
     }
+    if (command == "details" && argc >= 4 && argc <= 6)
+        return Details(argv[2], argv[3], argc > 4 ? argv[4] : "", argc > 5 ? argv[5] : "");
     if (command == "window" && argc == 2) return Window();
     if (command == "hash" && argc == 4) return Hash(argv[2], std::string(argv[3]) == "yes");
-    std::fprintf(stderr, "usage: probes_probe version FILE [EXPECTED] | window | hash FILE yes|no\n");
+    std::fprintf(stderr,
+                 "usage: probes_probe version FILE [EXPECTED] | details FILE N [COMPANY [COPYRIGHT]] | window | "
+                 "hash FILE yes|no\n");
     return 99;
 }
