@@ -76,6 +76,8 @@ set_source_files_properties(${LEXOMIR_RC} PROPERTIES
 set(LEXOMIR_WINDOWS_DEFINES WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT
     LEXOMIR_PACKAGE_VERSION=${LEXOMIR_PACKAGE_VERSION})
 set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
+# Source names the compiler keeps (__FILE__) are relative to the checkout.
+set(LEXOMIR_PATH_FLAGS -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
 # The product, compiled once: the installer and the Wine probes link it.
 # Each function in a section of its own, so that the link drops what the
@@ -83,7 +85,7 @@ set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
 add_library(lexomir_product STATIC ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_WINDOWS_LIB_SOURCES})
 target_include_directories(lexomir_product PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(lexomir_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
-target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
+target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS} ${LEXOMIR_PATH_FLAGS}
                        -ffunction-sections -fdata-sections)
 # Only advapi32 here: the executable names how it takes the GUI libraries
 # (delay-loaded or not), the probes take them directly.
@@ -91,9 +93,10 @@ target_link_libraries(lexomir_product PUBLIC advapi32)
 
 add_executable(LexomirUpdate WIN32 ${LEXOMIR_WINDOWS_EXE_SOURCES} ${LEXOMIR_RC})
 set_target_properties(LexomirUpdate PROPERTIES OUTPUT_NAME ${LEXOMIR_EXE_NAME})
-add_dependencies(LexomirUpdate payload)
-target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}>
-                       -ffunction-sections -fdata-sections)
+# The layout and sealing tools run after the link, whichever payload.
+add_dependencies(LexomirUpdate payload host_tools)
+target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
+                       ${LEXOMIR_PATH_FLAGS}> -ffunction-sections -fdata-sections)
 # --gc-sections drops unreferenced data, but with GNU ld for PE no code: its
 # default script keeps every .eh_frame input (KEEP), and each unwind entry
 # refers to its function, so every function with unwind information (all
@@ -106,7 +109,10 @@ target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR
 # reads it into private memory otherwise, which would double the run's peak
 # beside the write buffer. Aligning every section to a page would cost the
 # padding of each (docs/BENCHMARKS.md).
-target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
+# Two builds of one commit, payload and options give the same bytes
+# wherever and whenever they run: no link time in the header, and no
+# build folder in what the compiler keeps (tests/wine/reproducible_build.py).
+target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 # The GUI libraries are delay-loaded (cmake/delay_load.cmake): a run that
 # shows no box and no window loads none of them.
 include(${CMAKE_SOURCE_DIR}/cmake/delay_load.cmake)
