@@ -10,9 +10,10 @@ users rely on, by reading the PE file itself:
   (the thunk that loads the library at the first call), so that a run
   showing nothing loads none of them;
 - its manifest (resource type 24, id 1) asks for administrator elevation and
-  Common Controls 6.0.0.0 and declares no list of supported systems (without
-  that list Windows 8.1 and later report version 6.2, which the OS
-  identification relies on);
+  Common Controls 6.0.0.0, declares per-monitor DPI awareness (so Windows
+  draws the boxes at the screen's resolution instead of stretching them)
+  and no list of supported systems (without that list Windows 8.1 and later
+  report version 6.2, which the OS identification relies on);
 - it can be loaded at any address with its data not executable: ASLR
   (dynamic base, with the base relocations it needs) and DEP (NX
   compatible) are both declared;
@@ -51,6 +52,9 @@ SCN_CNT_CODE = 0x20
 FILE_RELOCS_STRIPPED = 0x0001
 DLLCHAR_DYNAMIC_BASE, DLLCHAR_NX_COMPAT = 0x0040, 0x0100
 PAGE = 0x1000
+
+DPI_SETTINGS = (("dpiAware", "http://schemas.microsoft.com/SMI/2005/WindowsSettings", "true/pm"),
+                ("dpiAwareness", "http://schemas.microsoft.com/SMI/2016/WindowsSettings", "PerMonitorV2, PerMonitor"))
 
 RT_ICON, RT_RCDATA, RT_VERSION, RT_GROUP_ICON, RT_MANIFEST = 3, 10, 16, 14, 24
 
@@ -390,6 +394,12 @@ def check_manifest(manifest):
     cc = [el.get("version") for el in root.iter()
           if local_name(el.tag) == "assemblyIdentity" and el.get("name") == "Microsoft.Windows.Common-Controls"]
     report(cc == ["6.0.0.0"], "manifest Common-Controls dependency version %s (want 6.0.0.0)" % (cc or "none"))
+    # Windows 10 1607 and later read dpiAwareness, the earlier ones dpiAware:
+    # per monitor (v2 where there is one), system-wide on Windows 7 and 8.
+    for name, namespace, want in DPI_SETTINGS:
+        found = [(el.tag, (el.text or "").strip()) for el in root.iter() if local_name(el.tag) == name]
+        report(found == [("{%s}%s" % (namespace, name), want)],
+               "manifest %s %s (want %r in %s)" % (name, [text for _, text in found] or "none", want, namespace))
     supported = [el for el in root.iter() if local_name(el.tag).lower() == "supportedos"]
     raw_mention = re.search(rb"supportedOS", manifest, re.IGNORECASE)
     report(not supported and not raw_mention,

@@ -255,6 +255,12 @@ def manifest_cases(manifest):
          "requested execution level none"),
         ("no Common-Controls", manifest.replace(b"Microsoft.Windows.Common-Controls", b"Microsoft.Windows.Common-Kontrols"),
          "Common-Controls dependency version none"),
+        ("only system DPI aware", manifest.replace(b">true/pm<", b">true<"), "manifest dpiAware ['true']"),
+        ("per-monitor v1 only", manifest.replace(b">PerMonitorV2, PerMonitor<", b">PerMonitor<"),
+         "manifest dpiAwareness ['PerMonitor']"),
+        ("no DPI awareness", manifest.replace(b"<dpiAwareness", b"<dpiAwarenesz").replace(b"</dpiAwareness", b"</dpiAwarenesz"),
+         "manifest dpiAwareness none"),
+        ("dpiAwareness in the 2005 namespace", manifest.replace(b"SMI/2016/", b"SMI/2005/"), "dpiAwareness"),
     ]
 
 

@@ -40,12 +40,23 @@ add_test(NAME wine_probes_prefix_removed COMMAND ${LEXOMIR_PROBES_RUNNER} --remo
 set_tests_properties(wine_probes_prefix PROPERTIES FIXTURES_SETUP wine_probes_prefix)
 set_tests_properties(wine_probes_prefix_removed PROPERTIES FIXTURES_CLEANUP wine_probes_prefix)
 
+# The progress window at 192 dpi, in a prefix of its own whose screen says so.
+set(LEXOMIR_PROBES_PREFIX_192 ${CMAKE_CURRENT_BINARY_DIR}/probes_prefix_192)
+add_test(NAME wine_probes_prefix_192 COMMAND ${LEXOMIR_PROBES_RUNNER} --make-prefix ${LEXOMIR_PROBES_PREFIX_192} --dpi 192)
+add_test(NAME wine_probes_prefix_192_removed COMMAND ${LEXOMIR_PROBES_RUNNER} --remove-prefix ${LEXOMIR_PROBES_PREFIX_192})
+set_tests_properties(wine_probes_prefix_192 PROPERTIES FIXTURES_SETUP wine_probes_prefix_192)
+set_tests_properties(wine_probes_prefix_192_removed PROPERTIES FIXTURES_CLEANUP wine_probes_prefix_192)
+add_test(NAME wine_probes_progress_window_192dpi
+  COMMAND ${LEXOMIR_PROBES_RUNNER} --prefix ${LEXOMIR_PROBES_PREFIX_192} --cwd ${LEXOMIR_PROBES_DIR} --
+          $<TARGET_FILE:lexomir_probes_probe> window 192)
+set_tests_properties(wine_probes_progress_window_192dpi PROPERTIES FIXTURES_REQUIRED wine_probes_prefix_192)
+
 add_test(NAME wine_probes_file_version
   COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> version $<TARGET_FILE_NAME:lexomir_version_helper> 1.2.3.4)
 add_test(NAME wine_probes_file_version_text_file
   COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> version readme.txt)
 add_test(NAME wine_probes_progress_window
-  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> window)
+  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> window 96)
 # The built installer's version resource as version.dll reads it.
 add_test(NAME wine_probes_version_details
   COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> details Z:$<TARGET_FILE:LexomirUpdate>
@@ -66,6 +77,7 @@ add_test(NAME wine_probes_hash
 set_tests_properties(wine_probes_file_version wine_probes_file_version_text_file wine_probes_progress_window
   wine_probes_hash wine_probes_version_details PROPERTIES FIXTURES_REQUIRED wine_probes_prefix)
 
-set_tests_properties(wine_probes_prefix wine_probes_prefix_removed wine_probes_file_version
+set_tests_properties(wine_probes_prefix wine_probes_prefix_removed wine_probes_prefix_192 wine_probes_prefix_192_removed
+  wine_probes_progress_window_192dpi wine_probes_file_version
   wine_probes_file_version_text_file wine_probes_progress_window wine_probes_hash wine_probes_version_details
   PROPERTIES LABELS wine TIMEOUT 900 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)

@@ -11,10 +11,11 @@
 //                                         both tables and every field, printed
 //                                         and compared with what the build
 //                                         was given; and FileVersionString
-//   probes_probe window                  Show, Hide and Show again, and what
+//   probes_probe window [DPI]            Show, Hide and Show again, and what
 //                                         the window looks like from outside
 //                                         its thread: found by its class,
-//                                         title, size, place, children
+//                                         title, size, place, children, all
+//                                         scaled to the screen's DPI (96)
 //   probes_probe hash FILE yes|no        the processor's SHA extensions are
 //                                         (yes) or are not (no) chosen, and
 //                                         they agree with CNG on FILE: whole,
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -76,14 +78,20 @@ RECT ClientPlace(HWND child, HWND parent) {
     return r;
 }
 
+// The screen's DPI, which the window is laid out for (one monitor: the
+// system's); its sizes at 96 dpi scaled to it.
+int Dpi = 96;
+int AtDpi(int value) { return MulDiv(value, Dpi, 96); }
+
 void CheckShown(HWND window, const std::string& title, const std::string& line, const char* when) {
-    const std::string at = std::string(" (") + when + ")";
+    const std::string at = std::string(" (") + when + ", " + std::to_string(Dpi) + " dpi)";
     Check(IsWindowVisible(window) != FALSE, "the window is visible" + at);
     Check(Text(window) == title, "title \"" + Text(window) + "\" is \"" + title + "\"" + at);
     RECT r;
     GetWindowRect(window, &r);
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - 408) / 2, top = (GetSystemMetrics(SM_CYSCREEN) - 76) / 2;
-    RECT expected = {left, top, left + 408, top + 76};
+    const int width = AtDpi(408), height = AtDpi(76);
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    RECT expected = {left, top, left + width, top + height};
     Check(EqualRect(&r, &expected) != FALSE, "outer rectangle " + Rect(r) + " is " + Rect(expected) + at);
     Check((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, "always on top" + at);
     std::vector<HWND> children;
@@ -96,13 +104,21 @@ void CheckShown(HWND window, const std::string& title, const std::string& line, 
     Check(SameNoCase(ClassOf(bar), PROGRESS_CLASSA), "a child of class " + ClassOf(bar) + at);
     Check(Text(label) == line, "text line \"" + Text(label) + "\" is \"" + line + "\"" + at);
     const RECT labelPlace = ClientPlace(label, window), barPlace = ClientPlace(bar, window);
-    const RECT labelExpected = {2, 2, 2 + 399, 2 + 20}, barExpected = {2, 24, 2 + 400, 24 + 20};
+    const RECT labelExpected = {AtDpi(2), AtDpi(2), AtDpi(2) + AtDpi(399), AtDpi(2) + AtDpi(20)};
+    const RECT barExpected = {AtDpi(2), AtDpi(24), AtDpi(2) + AtDpi(400), AtDpi(24) + AtDpi(20)};
     Check(EqualRect(&labelPlace, &labelExpected) != FALSE, "label at " + Rect(labelPlace) + at);
     Check(EqualRect(&barPlace, &barExpected) != FALSE, "bar at " + Rect(barPlace) + at);
     Check(SendMessageA(bar, PBM_GETPOS, 0, 0) == 0, "the bar shows no progress" + at);
 }
 
-int Window() {
+int Window(int dpi) {
+    // DPI-aware, as the installer's manifest declares (the probe has none,
+    // and Wine 8 lacks the per-monitor call).
+    Check(SetProcessDPIAware() != FALSE, "the probe is DPI-aware");
+    HDC screen = GetDC(nullptr);
+    Dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    Check(Dpi == dpi, "the screen has " + std::to_string(Dpi) + " dpi, as the prefix says");
     Check(FindWindowA(Progress::WindowClassName, nullptr) == nullptr, "no progress window before Show");
     Progress::Hide();
     Progress::SetText("lost");
@@ -287,10 +303,10 @@ int main(int argc, char** argv) {
     }
     if (command == "details" && argc >= 4 && argc <= 6)
         return Details(argv[2], argv[3], argc > 4 ? argv[4] : "", argc > 5 ? argv[5] : "");
-    if (command == "window" && argc == 2) return Window();
+    if (command == "window" && (argc == 2 || argc == 3)) return Window(argc == 3 ? std::atoi(argv[2]) : 96);
     if (command == "hash" && argc == 4) return Hash(argv[2], std::string(argv[3]) == "yes");
     std::fprintf(stderr,
-                 "usage: probes_probe version FILE [EXPECTED] | details FILE N [COMPANY [COPYRIGHT]] | window | "
+                 "usage: probes_probe version FILE [EXPECTED] | details FILE N [COMPANY [COPYRIGHT]] | window [DPI] | "
                  "hash FILE yes|no\n");
     return 99;
 }
