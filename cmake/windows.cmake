@@ -93,8 +93,10 @@ target_link_libraries(lexomir_product PUBLIC advapi32)
 
 add_executable(LexomirUpdate WIN32 ${LEXOMIR_WINDOWS_EXE_SOURCES} ${LEXOMIR_RC})
 set_target_properties(LexomirUpdate PROPERTIES OUTPUT_NAME ${LEXOMIR_EXE_NAME})
-# The layout and sealing tools run after the link, whichever payload.
+# The layout and sealing tools run after the link, whichever payload; a
+# changed tool links the installer anew.
 add_dependencies(LexomirUpdate payload host_tools)
+set_target_properties(LexomirUpdate PROPERTIES LINK_DEPENDS "${LEXOMIR_PAGE_TOOL};${LEXOMIR_SEAL_TOOL}")
 target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
                        ${LEXOMIR_PATH_FLAGS}> -ffunction-sections -fdata-sections)
 # --gc-sections drops unreferenced data, but with GNU ld for PE no code: its

@@ -29,7 +29,9 @@ users rely on, by reading the PE file itself:
   the product, file names and the publisher's details, and nothing else;
 - the seal (RCDATA "LXSEAL") holds the SHA-256 of the whole file less the
   bytes signing rewrites and the slot itself, computed here on its own, so
-  the version resource is covered like everything else.
+  the version resource is covered like everything else;
+- the header checksum is that of the file, so that removing a signature
+  (which computes it anew) gives back these very bytes.
 
   check_image.py EXE PAYLOAD --package-version N [--company TEXT] [--copyright TEXT]
 
@@ -37,6 +39,7 @@ Prints one line per check; exits 1 when any check fails, 2 when the files
 cannot be read at all. The PE reader is also used by run_scenarios.py.
 """
 import argparse
+import array
 import hashlib
 import re
 import struct
@@ -364,6 +367,18 @@ def seal_digest(pe, slot_offset):
     return digest.digest()
 
 
+def pe_checksum(data, field):
+    """The header checksum as Windows computes it: 16-bit words added with
+    end-around carry, the field itself as 0, plus the file's length."""
+    words = array.array("H", data[:field] + b"\0\0\0\0" + data[field + 4:] + b"\0" * (len(data) % 2))
+    if sys.byteorder == "big":
+        words.byteswap()
+    total = sum(words)
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(data)) & 0xFFFFFFFF
+
+
 def first_difference(a, b):
     for i, (x, y) in enumerate(zip(a, b)):
         if x != y:
@@ -520,6 +535,9 @@ def check(exe_bytes, payload, details):
         actual = seal_digest(pe, slots[0][0])
         report(stored == actual, "the seal covers the whole file but the signing fields and itself: "
                "stored %s, computed %s" % (stored.hex(), actual.hex()))
+    field = pe.opt_offset + 64
+    stored_sum, actual_sum = struct.unpack_from("<I", exe_bytes, field)[0], pe_checksum(exe_bytes, field)
+    report(stored_sum == actual_sum, "header checksum 0x%08x (the file's: 0x%08x)" % (stored_sum, actual_sum))
     return results
 
 

@@ -220,6 +220,9 @@ def cases(pe, payload, details):
         ("a version byte changed after sealing", _flip(img, file_date), payload, details,
          "the seal covers the whole file"),
         ("seal slot emptied", seal_emptied(pe), payload, details, "stored 0000"),
+        # Signing rewrites the checksum, so the seal leaves it out; only its own check can tell.
+        ("checksum off by one", _splice(img, pe.opt_offset + 64, struct.pack(
+            "<I", struct.unpack_from("<I", img, pe.opt_offset + 64)[0] + 1)), payload, details, "header checksum"),
     ]
 
 
