@@ -245,9 +245,10 @@ class ScenarioFailed(Exception):
 
 
 class Wine:
-    def __init__(self, prefix, xvfb, verbose):
+    def __init__(self, prefix, xvfb, verbose, dpi=None):
         self.prefix = prefix
         self.xvfb = xvfb
+        self.dpi = dpi
         self.verbose = verbose
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all")
@@ -291,6 +292,9 @@ class Wine:
         # any X server; under Xvfb the normal X11 driver is used.
         self.reg("add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d",
                  "x11" if self.xvfb else "null", "/f")
+        if self.dpi:
+            self.reg("add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                     "/d", str(self.dpi), "/f")
         self.run(winehost.tool("winecfg") + ["-v", "win10"])
         self.run(["wineserver", "-w"], timeout=120)
 
@@ -325,7 +329,7 @@ class Runner:
     def __init__(self, opts, workdir):
         self.opts = opts
         self.workdir = workdir
-        self.wine = Wine(os.path.join(workdir, "prefix"), opts.in_xvfb, opts.verbose)
+        self.wine = Wine(os.path.join(workdir, "prefix"), opts.in_xvfb, opts.verbose, opts.dpi)
         self.app_dir = os.path.join(self.wine.prefix, *APP_DIR_IN_PREFIX)
         self.staging = os.path.join(self.wine.prefix, *STAGING_IN_PREFIX)
         self.cyrillic_staging = os.path.join(self.wine.prefix, *CYRILLIC_STAGING_IN_PREFIX)
@@ -798,6 +802,7 @@ def main():
     ap.add_argument("--xvfb", action="store_true",
                     help="use a virtual X server instead of the null driver and take a screenshot of every box")
     ap.add_argument("--in-xvfb", action="store_true", help=argparse.SUPPRESS)
+    ap.add_argument("--dpi", type=int, help="the screen's DPI in the prefix (LogPixels; Wine's default is 96)")
     ap.add_argument("-v", "--verbose", action="store_true", help="print every Wine command")
     opts = ap.parse_args()
 
