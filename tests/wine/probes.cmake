@@ -60,7 +60,7 @@ add_test(NAME wine_probes_progress_window
 # The built installer's version resource as version.dll reads it.
 add_test(NAME wine_probes_version_details
   COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> details Z:$<TARGET_FILE:LexomirUpdate>
-          ${LEXOMIR_PACKAGE_VERSION} "${LEXOMIR_COMPANY_NAME}" "${LEXOMIR_COPYRIGHT}")
+          ${LEXOMIR_EXE_NAME} ${LEXOMIR_PACKAGE_VERSION} "${LEXOMIR_COMPANY_NAME}" "${LEXOMIR_COPYRIGHT}")
 # The self-check's hash on the built installer: the processor's SHA
 # extensions against CNG, and the choice between them against what Linux
 # says of this processor (its flags name the same CPUID bits).

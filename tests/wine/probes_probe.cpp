@@ -4,7 +4,7 @@
 //
 //   probes_probe version FILE [EXPECTED] FileVersionString(FILE) == EXPECTED
 //                                         (none: empty text)
-//   probes_probe details FILE N [COMPANY [COPYRIGHT]]
+//   probes_probe details FILE NAME N [COMPANY [COPYRIGHT]]
 //                                         the version resource of the built
 //                                         installer as version.dll reads it
 //                                         (GetFileVersionInfoW, VerQueryValueW):
@@ -164,7 +164,8 @@ std::string Narrow(const std::wstring& text) {
     return narrow;
 }
 
-int Details(const char* path, const std::string& number, const std::string& company, const std::string& copyright) {
+int Details(const char* path, const std::string& name, const std::string& number, const std::string& company,
+            const std::string& copyright) {
     const std::wstring file = Wide(path, CP_ACP);
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
@@ -196,9 +197,9 @@ int Details(const char* path, const std::string& number, const std::string& comp
             {L"CompanyName", Wide(company, CP_ACP)},
             {L"FileDescription", Wide(t.description, 1251)},
             {L"FileVersion", Wide(dotted, CP_ACP)},
-            {L"InternalName", L"LexomirUpdate"},
+            {L"InternalName", Wide(name, CP_ACP)},
             {L"LegalCopyright", Wide(copyright, CP_ACP)},
-            {L"OriginalFilename", L"LexomirUpdate.exe"},
+            {L"OriginalFilename", Wide(name + ".exe", CP_ACP)},
             {L"ProductName", L"Lexomir"},
             {L"ProductVersion", Wide(dotted, CP_ACP)},
         };
@@ -301,12 +302,13 @@ int main(int argc, char** argv) {
               std::string("FileVersionString(") + argv[2] + ") = \"" + version + "\", expected \"" + expected + "\"");
         return failures;
     }
-    if (command == "details" && argc >= 4 && argc <= 6)
-        return Details(argv[2], argv[3], argc > 4 ? argv[4] : "", argc > 5 ? argv[5] : "");
+    if (command == "details" && argc >= 5 && argc <= 7)
+        return Details(argv[2], argv[3], argv[4], argc > 5 ? argv[5] : "", argc > 6 ? argv[6] : "");
     if (command == "window" && (argc == 2 || argc == 3)) return Window(argc == 3 ? std::atoi(argv[2]) : 96);
     if (command == "hash" && argc == 4) return Hash(argv[2], std::string(argv[3]) == "yes");
-    std::fprintf(stderr,
-                 "usage: probes_probe version FILE [EXPECTED] | details FILE N [COMPANY [COPYRIGHT]] | window [DPI] | "
-                 "hash FILE yes|no\n");
+    std::fprintf(
+        stderr,
+        "usage: probes_probe version FILE [EXPECTED] | details FILE NAME N [COMPANY [COPYRIGHT]] | window [DPI] | "
+        "hash FILE yes|no\n");
     return 99;
 }
