@@ -54,6 +54,18 @@ else()
 endif()
 add_custom_target(payload DEPENDS ${LEXOMIR_PAYLOAD_FILE})
 
+# The publisher's details in the version resource (Explorer's Properties).
+set(LEXOMIR_COMPANY_NAME "" CACHE STRING "CompanyName in the installer's version resource (UTF-8)")
+set(LEXOMIR_COPYRIGHT "" CACHE STRING "LegalCopyright in the installer's version resource (UTF-8)")
+foreach(field COMPANY_NAME COPYRIGHT)
+  if(LEXOMIR_${field} MATCHES "[\r\n\t]")
+    message(FATAL_ERROR "LEXOMIR_${field} must be one line of text")
+  endif()
+  # A resource script string: a backslash starts an escape, a quote is doubled.
+  string(REPLACE "\\" "\\\\" LEXOMIR_RC_${field} "${LEXOMIR_${field}}")
+  string(REPLACE "\"" "\"\"" LEXOMIR_RC_${field} "${LEXOMIR_RC_${field}}")
+endforeach()
+
 set(LEXOMIR_MANIFEST ${CMAKE_BINARY_DIR}/LexomirUpdate.manifest)
 configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.manifest.in ${LEXOMIR_MANIFEST} @ONLY)
 set(LEXOMIR_RC ${CMAKE_BINARY_DIR}/LexomirUpdate.rc)
@@ -64,6 +76,8 @@ set_source_files_properties(${LEXOMIR_RC} PROPERTIES
 set(LEXOMIR_WINDOWS_DEFINES WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT
     LEXOMIR_PACKAGE_VERSION=${LEXOMIR_PACKAGE_VERSION})
 set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
+# Source names the compiler keeps (__FILE__) are relative to the checkout.
+set(LEXOMIR_PATH_FLAGS -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
 # The product, compiled once: the installer and the Wine probes link it.
 # Each function in a section of its own, so that the link drops what the
@@ -71,7 +85,7 @@ set(LEXOMIR_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows)
 add_library(lexomir_product STATIC ${LEXOMIR_PRODUCT_SOURCES} ${LEXOMIR_WINDOWS_LIB_SOURCES})
 target_include_directories(lexomir_product PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(lexomir_product PUBLIC ${LEXOMIR_WINDOWS_DEFINES})
-target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
+target_compile_options(lexomir_product PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS} ${LEXOMIR_PATH_FLAGS}
                        -ffunction-sections -fdata-sections)
 # Only advapi32 here: the executable names how it takes the GUI libraries
 # (delay-loaded or not), the probes take them directly.
@@ -79,9 +93,12 @@ target_link_libraries(lexomir_product PUBLIC advapi32)
 
 add_executable(LexomirUpdate WIN32 ${LEXOMIR_WINDOWS_EXE_SOURCES} ${LEXOMIR_RC})
 set_target_properties(LexomirUpdate PROPERTIES OUTPUT_NAME ${LEXOMIR_EXE_NAME})
-add_dependencies(LexomirUpdate payload)
-target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}>
-                       -ffunction-sections -fdata-sections)
+# The layout and sealing tools run after the link, whichever payload; a
+# changed tool links the installer anew.
+add_dependencies(LexomirUpdate payload host_tools)
+set_target_properties(LexomirUpdate PROPERTIES LINK_DEPENDS "${LEXOMIR_PAGE_TOOL};${LEXOMIR_SEAL_TOOL}")
+target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS}
+                       ${LEXOMIR_PATH_FLAGS}> -ffunction-sections -fdata-sections)
 # --gc-sections drops unreferenced data, but with GNU ld for PE no code: its
 # default script keeps every .eh_frame input (KEEP), and each unwind entry
 # refers to its function, so every function with unwind information (all
@@ -94,7 +111,10 @@ target_compile_options(LexomirUpdate PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LEXOMIR
 # reads it into private memory otherwise, which would double the run's peak
 # beside the write buffer. Aligning every section to a page would cost the
 # padding of each (docs/BENCHMARKS.md).
-target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections)
+# Two builds of one commit, payload and options give the same bytes
+# wherever and whenever they run: no link time in the header, and no
+# build folder in what the compiler keeps (tests/wine/reproducible_build.py).
+target_link_options(LexomirUpdate PRIVATE ${LEXOMIR_STATIC_LINK} -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 # The GUI libraries, and COM's for having the desktop shell start the
 # application, are delay-loaded (cmake/delay_load.cmake): a run that shows
 # no box and no window and starts nothing loads none of them. The COM
@@ -111,10 +131,13 @@ add_custom_command(TARGET LexomirUpdate POST_BUILD
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 # What is shipped: the 32-bit image. The 64-bit test build is not checked.
+# What the build was given for the version resource, for the image checks.
+set(LEXOMIR_IMAGE_DETAILS --package-version ${LEXOMIR_PACKAGE_VERSION} "--company=${LEXOMIR_COMPANY_NAME}"
+    "--copyright=${LEXOMIR_COPYRIGHT}")
 if(NOT LEXOMIR_TEST_BUILD_64)
   add_test(NAME image_properties
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/check_image.py
-            $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE})
+            $<TARGET_FILE:LexomirUpdate> ${LEXOMIR_PAYLOAD_FILE} ${LEXOMIR_IMAGE_DETAILS})
   set_tests_properties(image_properties PROPERTIES LABELS image)
 endif()
 

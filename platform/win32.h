@@ -24,6 +24,10 @@
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
+#if WINVER < 0x0605
+// Windows 10 version 1607 and later; looked up at run time.
+extern "C" __declspec(dllimport) UINT WINAPI GetDpiForWindow(HWND window);
+#endif
 #ifndef NT_SUCCESS
 #define NT_SUCCESS(s) (((NTSTATUS)(s)) >= 0)
 #endif
@@ -667,6 +671,47 @@ typedef struct _SYSTEMTIME {
 #define EVENTLOG_INFORMATION_TYPE 0x0004
 #define RPC_S_SERVER_UNAVAILABLE 1722L
 
+// The progress window's scale: the screen's and the window's DPI, and the
+// system font at another DPI.
+struct HDC__;
+typedef HDC__* HDC;
+struct HFONT__;
+typedef HFONT__* HFONT;
+
+typedef struct tagRECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT;
+
+#define LF_FACESIZE 32
+typedef struct tagLOGFONTA {
+    LONG lfHeight;
+    LONG lfWidth;
+    LONG lfEscapement;
+    LONG lfOrientation;
+    LONG lfWeight;
+    BYTE lfItalic;
+    BYTE lfUnderline;
+    BYTE lfStrikeOut;
+    BYTE lfCharSet;
+    BYTE lfOutPrecision;
+    BYTE lfClipPrecision;
+    BYTE lfQuality;
+    BYTE lfPitchAndFamily;
+    CHAR lfFaceName[LF_FACESIZE];
+} LOGFONTA;
+
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define WM_SETFONT 0x0030
+#define WM_DPICHANGED 0x02E0
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+#define LOGPIXELSY 90
+#define SYSTEM_FONT 13
+#define USER_DEFAULT_SCREEN_DPI 96
+
 // ========================================================================
 // The functions, each under the library that exports it, each library in
 // one place. The simulated PC knows which calls load a GUI library by
@@ -681,6 +726,7 @@ LCID WINAPI GetUserDefaultLCID();
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 DWORD WINAPI GetTickCount();
 void WINAPI Sleep(DWORD milliseconds);
+int WINAPI MulDiv(int number, int numerator, int denominator);
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
@@ -794,6 +840,10 @@ BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, PVOID info, DWOR
 
 // user32: the screen
 int WINAPI GetSystemMetrics(int index);
+HDC WINAPI GetDC(HWND window);
+int WINAPI ReleaseDC(HWND window, HDC dc);
+// Windows 10 version 1607 and later; looked up at run time.
+UINT WINAPI GetDpiForWindow(HWND window);
 
 // user32: window classes, windows and the message loop
 HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name);
@@ -808,9 +858,14 @@ LRESULT WINAPI DispatchMessageA(const MSG* message);
 void WINAPI PostQuitMessage(int exitCode);
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // gdi32
 HGDIOBJ WINAPI GetStockObject(int object);
+int WINAPI GetDeviceCaps(HDC dc, int index);
+int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer);
+HFONT WINAPI CreateFontIndirectA(const LOGFONTA* font);
+BOOL WINAPI DeleteObject(HGDIOBJ object);
 
 // comctl32
 void WINAPI InitCommonControls();

@@ -1,23 +1,35 @@
 #include "progress/progress_window.h"
 
 #include <atomic>
+#include <utility>
 
 #include "platform/owned_handle.h"
+#include "platform/system_library.h"
 
 namespace {
 
 // Shared with the window thread. The caller writes the texts before it
 // starts the thread and then waits until the thread has made the window;
 // the thread writes the handles and the place before it sets the flag and
-// reports. So whoever sees the flag set may use the handles.
+// reports. So whoever sees the flag set may use the handles. The place is
+// the window thread's to change again when the window's DPI changes.
 std::string CaptionText;
 std::string LineText;
 std::atomic<bool> WindowCreated{false};
 HWND MainWindow = nullptr;
 HWND Label = nullptr;
 HWND Bar = nullptr;  // kept, never used: nothing moves the bar
-int Left = 0;
-int Top = 0;
+std::atomic<int> Left{0};
+std::atomic<int> Top{0};
+std::atomic<int> Width{Progress::WindowWidth};
+std::atomic<int> Height{Progress::WindowHeight};
+
+// The window thread's own: the DPI the system font is made for, the DPI
+// the window is laid out for, and the system font scaled to that DPI when
+// the two differ.
+UINT SystemDpi = USER_DEFAULT_SCREEN_DPI;
+UINT WindowDpi = USER_DEFAULT_SCREEN_DPI;
+HFONT ScaledFont = nullptr;
 
 constexpr DWORD ClassStyle = CS_VREDRAW | CS_HREDRAW | CS_NOCLOSE;                 // 0x203
 constexpr DWORD ExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_STATICEDGE;  // 0x20009
@@ -25,19 +37,90 @@ constexpr DWORD Style = WS_DLGFRAME;                 // overlapped: no system me
 constexpr DWORD LabelStyle = WS_CHILD | WS_VISIBLE;  // 0x50000000
 constexpr DWORD BarStyle = WS_CHILD | WS_VISIBLE | WS_THICKFRAME;  // 0x50040000
 
+// The children's places at 96 dpi; the label is one pixel narrower than the bar.
+struct TPlace {
+    int x, y, width, height;
+};
+constexpr TPlace LabelPlace{2, 2, 399, 20};
+constexpr TPlace BarPlace{2, 24, 400, 20};
+
 // Half, rounded down.
 int HalfDown(int value) { return value >= 0 ? value / 2 : -((1 - value) / 2); }
 
+// A length at `from` dpi, at `to` dpi, rounded to the nearest pixel.
+int Scaled(int value, UINT to, UINT from = USER_DEFAULT_SCREEN_DPI) { return MulDiv(value, int(to), int(from)); }
+
+// Windows draws a DPI-aware program's windows unscaled, so the window
+// scales itself: its size at `dpi`, centred on the screen.
+void PlaceFor(UINT dpi) {
+    WindowDpi = dpi;
+    Width = Scaled(Progress::WindowWidth, dpi);
+    Height = Scaled(Progress::WindowHeight, dpi);
+    Left = HalfDown(GetSystemMetrics(SM_CXSCREEN) - Width);
+    Top = HalfDown(GetSystemMetrics(SM_CYSCREEN) - Height);
+}
+
+// The system DPI: the primary screen's when the user logged on.
+UINT ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? UINT(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The DPI of the window's monitor, which Windows 10 version 1607 and later
+// can tell; before, every window is drawn at the system DPI. user32 is
+// loaded: the window thread has called it.
+UINT MonitorDpi(HWND window) {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    const auto dpiForWindow = user32 ? LookupFunction<decltype(&GetDpiForWindow)>(user32, "GetDpiForWindow") : nullptr;
+    const UINT dpi = dpiForWindow ? dpiForWindow(window) : 0;
+    return dpi ? dpi : SystemDpi;
+}
+
+// The label keeps the system font, as it always had, at the system DPI;
+// on a monitor of another DPI it gets a copy scaled to it.
+void UseFontFor(UINT dpi) {
+    HFONT font = nullptr;
+    LOGFONTA system;
+    if (dpi != SystemDpi && GetObjectA(GetStockObject(SYSTEM_FONT), sizeof system, &system) == sizeof system) {
+        system.lfHeight = Scaled(system.lfHeight, dpi, SystemDpi);
+        system.lfWidth = Scaled(system.lfWidth, dpi, SystemDpi);
+        font = CreateFontIndirectA(&system);
+    }
+    if (!font && !ScaledFont) return;
+    SendMessageA(Label, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);  // none: the system font
+    if (ScaledFont) DeleteObject(ScaledFont);
+    ScaledFont = font;
+}
+
+// Lays the window out anew for `dpi`, at `corner` or centred.
+void Rescale(HWND window, UINT dpi, const RECT* corner) {
+    PlaceFor(dpi);
+    constexpr UINT Flags = SWP_NOZORDER | SWP_NOACTIVATE;
+    SetWindowPos(window, nullptr, corner ? int(corner->left) : Left.load(), corner ? int(corner->top) : Top.load(),
+                 Width, Height, Flags);
+    for (const auto& [child, place] : {std::pair{Label, LabelPlace}, std::pair{Bar, BarPlace}})
+        SetWindowPos(child, nullptr, Scaled(place.x, dpi), Scaled(place.y, dpi), Scaled(place.width, dpi),
+                     Scaled(place.height, dpi), Flags);
+    UseFontFor(dpi);
+}
+
+HWND CreateChild(HWND parent, const char* className, const char* text, DWORD style, const TPlace& place) {
+    return CreateWindowExA(0, className, text, style, Scaled(place.x, WindowDpi), Scaled(place.y, WindowDpi),
+                           Scaled(place.width, WindowDpi), Scaled(place.height, WindowDpi), parent, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+}
+
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE: {
-            HINSTANCE instance = GetModuleHandleA(nullptr);
-            // The label is one pixel narrower than the bar.
-            Label = CreateWindowExA(0, "STATIC", LineText.c_str(), LabelStyle, 2, 2, 399, 20, window, nullptr, instance,
-                                    nullptr);
-            Bar = CreateWindowExA(0, PROGRESS_CLASSA, "", BarStyle, 2, 24, 400, 20, window, nullptr, instance, nullptr);
+        case WM_CREATE:
+            Label = CreateChild(window, "STATIC", LineText.c_str(), LabelStyle, LabelPlace);
+            Bar = CreateChild(window, PROGRESS_CLASSA, "", BarStyle, BarPlace);
             return 0;
-        }
+        case WM_DPICHANGED:  // moved to a monitor of another DPI, or its DPI changed
+            Rescale(window, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -64,8 +147,8 @@ void TSetupForm::Execute() {
     FreeOnTerminate = true;
     {
         ReadyOnExit ready(ready_);
-        Left = HalfDown(GetSystemMetrics(SM_CXSCREEN) - Progress::WindowWidth);
-        Top = HalfDown(GetSystemMetrics(SM_CYSCREEN) - Progress::WindowHeight);
+        SystemDpi = ScreenDpi();
+        PlaceFor(SystemDpi);
         InitCommonControls();
 
         HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -86,10 +169,11 @@ void TSetupForm::Execute() {
         if (!RegisterClassExA(&windowClass)) return;
 
         // The procedure makes the label and the bar while this call runs.
-        MainWindow =
-            CreateWindowExA(ExStyle, Progress::WindowClassName, CaptionText.c_str(), Style, Left, Top,
-                            Progress::WindowWidth, Progress::WindowHeight, nullptr, nullptr, instance, nullptr);
+        MainWindow = CreateWindowExA(ExStyle, Progress::WindowClassName, CaptionText.c_str(), Style, Left, Top, Width,
+                                     Height, nullptr, nullptr, instance, nullptr);
         WindowCreated = true;
+        // Per monitor, the window's DPI can differ from the system's.
+        if (const UINT dpi = MonitorDpi(MainWindow); dpi != WindowDpi) Rescale(MainWindow, dpi, nullptr);
         ShowWindow(MainWindow, SW_SHOWNORMAL);
     }
     MSG message;
@@ -105,7 +189,7 @@ void Show(const std::string& caption, const std::string& text) {
     if (WindowCreated) {
         SetCaption(caption);
         SetText(text);
-        SetWindowPos(MainWindow, HWND_TOPMOST, Left, Top, WindowWidth, WindowHeight, SWP_SHOWWINDOW);
+        SetWindowPos(MainWindow, HWND_TOPMOST, Left, Top, Width, Height, SWP_SHOWWINDOW);
         return;
     }
     CaptionText = caption;
@@ -117,7 +201,7 @@ void Show(const std::string& caption, const std::string& text) {
         throw EThread("Cannot wait for the progress window: " + std::to_string(GetLastError()));
 }
 
-void Hide() { SetWindowPos(MainWindow, HWND_TOPMOST, Left, Top, WindowWidth, WindowHeight, SWP_HIDEWINDOW); }
+void Hide() { SetWindowPos(MainWindow, HWND_TOPMOST, Left, Top, Width, Height, SWP_HIDEWINDOW); }
 
 void SetCaption(const std::string& caption) {
     if (WindowCreated)
@@ -132,6 +216,10 @@ void ForgetWindowForTests() {
     WindowCreated = false;
     MainWindow = Label = Bar = nullptr;
     Left = Top = 0;
+    Width = WindowWidth;
+    Height = WindowHeight;
+    SystemDpi = WindowDpi = USER_DEFAULT_SCREEN_DPI;
+    ScaledFont = nullptr;
     CaptionText.clear();
     LineText.clear();
 }

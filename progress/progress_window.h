@@ -1,7 +1,8 @@
 // The progress window: a small always-on-top window with a title, one line
 // of text and a progress bar, centred on the screen. It runs on a thread of
 // its own, with its own message loop, so it keeps being drawn while the
-// caller is busy. One window per process; nothing moves the bar.
+// caller is busy. One window per process; nothing moves the bar. Its sizes
+// and font follow the DPI of its monitor; at 96 dpi it is 408 x 76 pixels.
 //
 // The operations may be called whether or not a window exists, from the
 // thread that calls Show (the main thread); they change the window through
@@ -16,7 +17,7 @@
 
 namespace Progress {
 
-inline constexpr int WindowWidth = 408;  // outer size of the main window
+inline constexpr int WindowWidth = 408;  // outer size of the main window at 96 dpi
 inline constexpr int WindowHeight = 76;
 inline constexpr char WindowClassName[] = "PlainWindow";
 

@@ -19,9 +19,14 @@ shots=$(mktemp -d)
 python3 tests/wine/run_scenarios.py --installer $b/LexomirUpdate.exe --standin $helpers/standin_app.exe \
   --boxdriver $helpers/boxdriver.exe --payload $b/payload/lxn.cok --xvfb --artifacts "$shots" "${emulated[@]}" \
   interactive_ru_yes_then_no cyrillic_downloads_en missing_app_en
+# The confirmation once more on a screen of 192 dpi (Wine's LogPixels).
+python3 tests/wine/run_scenarios.py --installer $b/LexomirUpdate.exe --standin $helpers/standin_app.exe \
+  --boxdriver $helpers/boxdriver.exe --payload $b/payload/lxn.cok --xvfb --dpi 192 --artifacts "$shots/192" \
+  "${emulated[@]}" interactive_ru_yes_then_no
 for pair in interactive_ru_yes_then_no-box-0:confirm-ru cyrillic_downloads_en-box-0:confirm-en \
             interactive_ru_yes_then_no-box-1:final-question cyrillic_downloads_en-box-1:final-question-en \
-            missing_app_en-box-0:error-missing-app; do
-  convert "$shots/${pair%%:*}.png" -trim +repage -bordercolor black -border 8 "docs/${pair##*:}.png"
+            missing_app_en-box-0:error-missing-app 192/interactive_ru_yes_then_no-box-0:confirm-ru-192dpi; do
+  # -strip: no dates in the files, so a picture that shows the same is the same file.
+  convert "$shots/${pair%%:*}.png" -trim +repage -bordercolor black -border 8 -strip "docs/${pair##*:}.png"
 done
 rm -rf "$shots"

@@ -18,7 +18,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libssl-dev python3
           g++-mingw-w64-i686 binutils-mingw-w64-i686
           g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-          wine wine32:i386 wine64 osslsigncode
+          wine wine32:i386 wine64 osslsigncode faketime
           clang clang-format libclang-rt-14-dev locales xvfb xauth x11-apps imagemagick "$@")
 
 export DEBIAN_FRONTEND=noninteractive

@@ -260,4 +260,122 @@ TEST_F(ProgressWindow, TheThreadStillRunsWhenTheTestEnds) {
     EXPECT_EQ(Main().text, "C");
 }
 
+// Sizes, places and the label's font against the window's DPI, checked the
+// same way after every step: the window thread did the work, the screen's
+// DC was given back, and the one font made, if any, is the label's.
+class ProgressWindowDpi : public ProgressWindow {
+protected:
+    struct TLook {
+        std::vector<int> main, label, bar;
+        LONG fontHeight;  // 0: the system font
+    };
+    void ExpectLook(const TLook& want, const std::string& step) {
+        const sim::WindowState& main = Main();
+        EXPECT_EQ((std::vector<int>{main.x, main.y, main.width, main.height}), want.main) << step;
+        const sim::WindowState& label = Child("STATIC");
+        const sim::WindowState& bar = Child("msctls_progress32");
+        EXPECT_EQ((std::vector<int>{label.x, label.y, label.width, label.height}), want.label) << step;
+        EXPECT_EQ((std::vector<int>{bar.x, bar.y, bar.width, bar.height}), want.bar) << step;
+        EXPECT_EQ(pc().screenDcs, 0) << step;
+        if (want.fontHeight == 0) {
+            EXPECT_EQ(label.font, nullptr) << step;
+            EXPECT_TRUE(pc().fonts.empty()) << step;
+        } else {
+            ASSERT_EQ(pc().fonts.size(), 1u) << step;
+            ASSERT_EQ(pc().fonts.count(label.font), 1u) << step;
+            const LOGFONTA& font = pc().fonts[label.font];
+            EXPECT_EQ(font.lfHeight, want.fontHeight) << step;
+            EXPECT_EQ(std::string(font.lfFaceName), "System") << step;
+            EXPECT_EQ(font.lfWeight, 700) << step;
+        }
+        for (const sim::WindowState* w : {&main, &label})
+            for (int thread : w->receivedOn) EXPECT_EQ(thread, main.thread) << step;
+    }
+};
+
+TEST_F(ProgressWindowDpi, SizesAndFontFollowTheMonitorsDpi) {
+    const struct {
+        const char* what;
+        UINT systemDpi, monitorDpi;
+        bool perMonitor;  // user32 tells a window's DPI (Windows 10 version 1607 and later)
+        TLook look;
+    } cases[] = {
+        {"96 dpi: as it always was", 96, 96, true, {{308, 346, 408, 76}, {2, 2, 399, 20}, {2, 24, 400, 20}, 0}},
+        {"192 dpi", 192, 192, true, {{104, 308, 816, 152}, {4, 4, 798, 40}, {4, 48, 800, 40}, 0}},
+        {"144 dpi, halves rounded up", 144, 144, true, {{206, 327, 612, 114}, {3, 3, 599, 30}, {3, 36, 600, 30}, 0}},
+        {"a 192-dpi monitor on a 96-dpi system",
+         96,
+         192,
+         true,
+         {{104, 308, 816, 152}, {4, 4, 798, 40}, {4, 48, 800, 40}, 32}},
+        {"a 96-dpi monitor on a 192-dpi system",
+         192,
+         96,
+         true,
+         {{308, 346, 408, 76}, {2, 2, 399, 20}, {2, 24, 400, 20}, 16}},
+        {"Windows 8: the system DPI for every window",
+         120,
+         192,
+         false,
+         {{257, 336, 510, 95}, {3, 3, 499, 25}, {3, 30, 500, 25}, 0}},
+    };
+    for (const auto& c : cases) {
+        sim::Reset();
+        Progress::ForgetWindowForTests();
+        pc().systemDpi = c.systemDpi;
+        pc().monitorDpi = c.monitorDpi;
+        pc().dpiForWindowExported = c.perMonitor;
+        Progress::Show("Caption", "Text");
+        ExpectLook(c.look, c.what);
+        Progress::Hide();
+        Progress::Show("Caption", "Text");
+        ExpectLook(c.look, std::string(c.what) + ", shown again");
+        EXPECT_EQ(pc().CallCount("SendMessageA"), c.look.fontHeight ? 1 : 0) << c.what;
+    }
+}
+
+TEST_F(ProgressWindowDpi, MovingBetweenMonitorsScalesItAgain) {
+    Progress::Show("Caption", "Text");
+    HWND window = Find("PlainWindow");
+    const struct {
+        UINT dpi;
+        RECT suggested;
+        TLook look;
+    } moves[] = {
+        {192, {1500, 40, 2316, 192}, {{1500, 40, 816, 152}, {4, 4, 798, 40}, {4, 48, 800, 40}, 32}},
+        {144, {1600, 50, 2212, 164}, {{1600, 50, 612, 114}, {3, 3, 599, 30}, {3, 36, 600, 30}, 24}},
+        {96, {300, 300, 708, 376}, {{300, 300, 408, 76}, {2, 2, 399, 20}, {2, 24, 400, 20}, 0}},
+    };
+    for (const auto& move : moves) {
+        sim::ChangeDpi(window, move.dpi, move.suggested);
+        ExpectLook(move.look, "moved to " + std::to_string(move.dpi) + " dpi");
+        // Show puts it back in the middle, at the size for its DPI.
+        Progress::Show("Caption", "Text");
+        TLook centred = move.look;
+        centred.main[0] = (1024 - centred.main[2]) / 2;
+        centred.main[1] = (768 - centred.main[3]) / 2;
+        ExpectLook(centred, "shown again at " + std::to_string(move.dpi) + " dpi");
+    }
+}
+
+TEST_F(ProgressWindowDpi, WhatFailsLeavesTheSystemFontOrTheSystemDpi) {
+    const struct {
+        const char* function;
+        TLook look;
+    } cases[] = {
+        {"CreateFontIndirectA", {{104, 308, 816, 152}, {4, 4, 798, 40}, {4, 48, 800, 40}, 0}},
+        {"GetDpiForWindow", {{308, 346, 408, 76}, {2, 2, 399, 20}, {2, 24, 400, 20}, 0}},
+        // No screen DPI: 96 is assumed, and the monitor's is taken as it comes.
+        {"GetDC", {{104, 308, 816, 152}, {4, 4, 798, 40}, {4, 48, 800, 40}, 32}},
+    };
+    for (const auto& c : cases) {
+        sim::Reset();
+        Progress::ForgetWindowForTests();
+        pc().monitorDpi = 192;
+        pc().Inject(c.function, 0, ERROR_NOT_ENOUGH_MEMORY);
+        Progress::Show("Caption", "Text");
+        ExpectLook(c.look, std::string(c.function) + " fails");
+    }
+}
+
 }  // namespace

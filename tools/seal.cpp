@@ -8,15 +8,20 @@
 // file that cannot be read or holds no digest slot.
 //
 // Sealing must come after linking and before Authenticode signing; signing
-// afterwards leaves the seal valid.
+// afterwards leaves the seal valid. Sealing also writes the header checksum
+// of the finished file, which the seal leaves out as signing rewrites it:
+// with a valid one, removing a signature gives back the sealed file byte
+// for byte (osslsigncode remove-signature computes it the same way).
 #include <openssl/evp.h>
 
 #include <sys/types.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "install/pe_image.h"
 
@@ -86,6 +91,27 @@ std::string Hex(const pe::Digest& d) {
         s += Digits[b & 15];
     }
     return s;
+}
+
+// The PE header checksum, as Windows (CheckSumMappedFile) and signing
+// tools compute it: the file's 16-bit little-endian words added with
+// end-around carry, the checksum field counted as 0, plus the file's length.
+bool ComputeChecksum(FileSource& file, std::uint64_t fieldOffset, std::uint32_t& out) {
+    std::vector<std::uint8_t> buffer(pe::HashChunkSize);  // even: no word straddles two reads
+    std::uint32_t sum = 0;
+    for (std::uint64_t at = 0; at < file.Size();) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.Size() - at));
+        if (!file.ReadAt(at, buffer.data(), n)) return false;
+        for (std::size_t i = 0; i < n; i += 2) {
+            const std::uint64_t offset = at + i;
+            if (offset >= fieldOffset && offset < fieldOffset + pe::ChecksumSize) continue;
+            sum += buffer[i] | (i + 1 < n ? buffer[i + 1] << 8 : 0);
+            sum = (sum & 0xFFFF) + (sum >> 16);
+        }
+        at += n;
+    }
+    out = sum + static_cast<std::uint32_t>(file.Size());
+    return true;
 }
 
 int Usage() {
@@ -175,14 +201,28 @@ int SealOpenFile(const char* path, std::FILE* f) {
         return ExitError;
     }
 
+    std::uint32_t checksum = 0;
+    std::uint8_t field[pe::ChecksumSize];
+    FileSource whole(f);
+    if (!ComputeChecksum(whole, layout.checksumOffset, checksum)) {
+        std::fprintf(stderr, "lexomir_seal: %s: cannot read the file for its checksum\n", path);
+        return ExitError;
+    }
+    for (std::size_t i = 0; i < sizeof field; ++i) field[i] = static_cast<std::uint8_t>(checksum >> (8 * i));
+    if (fseeko(f, static_cast<off_t>(layout.checksumOffset), SEEK_SET) != 0 ||
+        std::fwrite(field, 1, sizeof field, f) != sizeof field || std::fflush(f) != 0) {
+        std::fprintf(stderr, "lexomir_seal: %s: cannot write the checksum: %s\n", path, std::strerror(errno));
+        return ExitError;
+    }
+
     FileSource check(f);
     Sha256 recheck;
     if (pe::CheckSeal(check, recheck) != pe::SealStatus::Intact) {
         std::fprintf(stderr, "lexomir_seal: %s: the digest written does not verify\n", path);
         return ExitError;
     }
-    std::printf("%s: sealed, slot at file offset 0x%llx, SHA-256 %s\n", path,
-                static_cast<unsigned long long>(layout.slotOffset), Hex(digest).c_str());
+    std::printf("%s: sealed, slot at file offset 0x%llx, SHA-256 %s, checksum 0x%08x\n", path,
+                static_cast<unsigned long long>(layout.slotOffset), Hex(digest).c_str(), checksum);
     return ExitOk;
 }
 

@@ -215,8 +215,10 @@ struct WindowState {
     HMENU menu = nullptr;
     HINSTANCE instance = nullptr;
     bool topmost = false;
-    std::vector<UINT> received;   // messages its procedure was given, in order
-    std::vector<int> receivedOn;  // the thread that ran the procedure for each
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;  // of its monitor; a child's is its parent's
+    HFONT font = nullptr;                // a control's, from WM_SETFONT; none: the system font
+    std::vector<UINT> received;          // messages its procedure was given, in order
+    std::vector<int> receivedOn;         // the thread that ran the procedure for each
 };
 
 // A class registered with RegisterClassExA, as it was given.
@@ -456,6 +458,15 @@ public:
     // at their waits, so a run is as deterministic as one without threads.
     std::map<std::string, WindowClass, NameLess> windowClasses;
     bool commonControls = false;  // InitCommonControls has registered its classes
+    // The system DPI (the screen's at logon: GetDeviceCaps, the size of the
+    // stock system font) and the DPI of the monitor the installer's windows
+    // open on. The installer is per-monitor aware, so a window's DPI is its
+    // monitor's; user32 of Windows 10 version 1607 and later tells it.
+    UINT systemDpi = USER_DEFAULT_SCREEN_DPI;
+    UINT monitorDpi = USER_DEFAULT_SCREEN_DPI;
+    bool dpiForWindowExported = true;
+    int screenDcs = 0;                // GetDC(nullptr) not yet released
+    std::map<HFONT, LOGFONTA> fonts;  // made by CreateFontIndirectA and not deleted
     struct Threading;
     std::shared_ptr<Threading> threading;
 
@@ -515,5 +526,9 @@ inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr
 void StartMainAppIfItIs(const std::string& path);
 // WaitForSingleObject on an event handle (sim_threads.cpp).
 DWORD WaitForEvent(HANDLE event, DWORD milliseconds);
+// A window of the installer moves to a monitor of another DPI (or its
+// monitor's DPI changes): it and its children take the DPI, and its thread
+// is sent WM_DPICHANGED with the place Windows suggests (sim_windowing.cpp).
+void ChangeDpi(HWND window, UINT dpi, RECT suggested);
 
 }  // namespace sim

@@ -195,6 +195,16 @@ DWORD WINAPI GetTickCount() {
     return pc().tickBase + pc().now;
 }
 
+// Rounds half away from zero; -1 for a zero divisor or a result beyond 32 bits.
+int WINAPI MulDiv(int number, int numerator, int denominator) {
+    pc().Enter("MulDiv", "");
+    if (denominator == 0) return -1;
+    const long long product = static_cast<long long>(number) * numerator * (denominator < 0 ? -1 : 1);
+    const long long divisor = denominator < 0 ? -static_cast<long long>(denominator) : denominator;
+    const long long result = (product + (product < 0 ? -1 : 1) * (divisor / 2)) / divisor;
+    return result > 2147483647LL || result < -2147483647LL ? -1 : static_cast<int>(result);
+}
+
 void WINAPI Sleep(DWORD milliseconds) {
     sim::Machine& m = pc();
     m.Enter("Sleep", std::to_string(milliseconds));

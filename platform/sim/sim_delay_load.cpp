@@ -10,6 +10,8 @@ namespace sim {
 
 namespace {
 
+// GetDpiForWindow is looked up in user32 once a call has loaded it, never
+// delay-loaded; it is listed as user32's all the same.
 // Never destroyed: a simulated thread that outlives its test (the progress
 // window's) still enters the simulation while the process exits.
 const std::map<std::string, std::string>& LibraryOf() {
@@ -38,7 +40,15 @@ const std::map<std::string, std::string>& LibraryOf() {
         {"SetWindowPos", "user32.dll"},
         {"GetProcessWindowStation", "user32.dll"},
         {"GetUserObjectInformationW", "user32.dll"},
+        {"GetDC", "user32.dll"},
+        {"ReleaseDC", "user32.dll"},
+        {"SendMessageA", "user32.dll"},
+        {"GetDpiForWindow", "user32.dll"},
         {"GetStockObject", "gdi32.dll"},
+        {"GetDeviceCaps", "gdi32.dll"},
+        {"GetObjectA", "gdi32.dll"},
+        {"CreateFontIndirectA", "gdi32.dll"},
+        {"DeleteObject", "gdi32.dll"},
         {"InitCommonControls", "comctl32.dll"},
         {"ShellExecuteA", "shell32.dll"},
         {"SHGetFileInfoA", "shell32.dll"},

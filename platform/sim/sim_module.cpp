@@ -15,6 +15,14 @@ const HMODULE Kernel32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7B000000));
 const HMODULE Bcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
 const HMODULE Version = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
 const HMODULE Advapi32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7E000000));
+const HMODULE User32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7A000000));
+
+// A delay-loaded library is in the process once a call has brought it in.
+bool Loaded(const std::string& library) {
+    for (const Machine::DelayLoad& load : pc().delayLoads)
+        if (load.library == library) return true;
+    return false;
+}
 constexpr std::uintptr_t ResourceBase = 0x5000;
 const std::uint8_t Empty[1] = {0};
 
@@ -85,6 +93,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::Kernel32;
     // Imported by the installer, so always loaded; it looks nothing up there.
     if (sim::UpperAscii(name) == "ADVAPI32.DLL" || sim::UpperAscii(name) == "ADVAPI32") return sim::Advapi32;
+    if (sim::UpperAscii(name) == "USER32.DLL" && sim::Loaded("user32.dll")) return sim::User32;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -174,6 +183,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "GetFileVersionInfoSizeA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeA);
         if (n == "GetFileVersionInfoA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoA);
         if (n == "VerQueryValueA") return reinterpret_cast<FARPROC>(&VerQueryValueA);
+    } else if (module == sim::User32) {
+        // Windows 10 version 1607 and later.
+        if (n == "GetDpiForWindow" && pc().dpiForWindowExported) return reinterpret_cast<FARPROC>(&GetDpiForWindow);
     } else if (module == sim::Advapi32) {
     } else if (module == sim::Kernel32) {
         // Windows XP and later export it; Windows 2000 does not.

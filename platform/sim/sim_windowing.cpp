@@ -14,7 +14,13 @@
 //
 // The system classes "STATIC" (always) and "msctls_progress32" (once
 // InitCommonControls has been called, as comctl32 registers it) are
-// provided; neither reacts to anything but its text.
+// provided; neither reacts to anything but its text and its font.
+//
+// The screen's device context answers only for its DPI; fonts are the stock
+// system font, made for the system DPI, and those made from a description.
+// A window's DPI is its monitor's (the installer is per-monitor aware):
+// ChangeDpi moves one to a monitor of another DPI and sends WM_DPICHANGED.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/sim/sim_threads.h"
@@ -24,6 +30,22 @@ namespace sim {
 namespace {
 
 const HCURSOR ArrowCursor = reinterpret_cast<HCURSOR>(std::uintptr_t(0x10003));
+const HDC ScreenDc = reinterpret_cast<HDC>(std::uintptr_t(0x01010050));
+
+HGDIOBJ StockObject(int object) { return reinterpret_cast<HGDIOBJ>(std::uintptr_t(0x01900010 + 4 * object)); }
+
+// The stock system font as GetObjectA describes it: "System", bold, 16 by
+// 7 pixels at 96 dpi, in the character set of the ANSI code page.
+LOGFONTA SystemFont() {
+    LOGFONTA font{};
+    font.lfHeight = LONG(16 * pc().systemDpi / USER_DEFAULT_SCREEN_DPI);
+    font.lfWidth = LONG(7 * pc().systemDpi / USER_DEFAULT_SCREEN_DPI);
+    font.lfWeight = 700;
+    font.lfCharSet = pc().ansiCodePage == 1251 ? 204 : 0;
+    font.lfPitchAndFamily = 34;
+    std::strcpy(font.lfFaceName, "System");
+    return font;
+}
 
 std::string ResourceName(LPCSTR id) {
     if (IsIntResource(id)) return "#" + std::to_string(reinterpret_cast<std::uintptr_t>(id));
@@ -59,8 +81,12 @@ LRESULT OnOwnerThread(const WindowState& state, const std::function<LRESULT()>& 
     return sent->result;
 }
 
-// The procedure of the system classes: a text, nothing else.
+// The procedure of the system classes: a text and a font, nothing else.
 LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETFONT) {
+        LiveWindow(window)->font = reinterpret_cast<HFONT>(wParam);
+        return 0;
+    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -109,7 +135,69 @@ HGDIOBJ WINAPI GetStockObject(int object) {
     pc().Enter("GetStockObject", std::to_string(object));
     // WHITE_BRUSH (0) to DC_PEN (19); 9 was never assigned.
     if (object < 0 || object > 19 || object == 9) return nullptr;
-    return reinterpret_cast<HGDIOBJ>(std::uintptr_t(0x01900010 + 4 * object));
+    return sim::StockObject(object);
+}
+
+HDC WINAPI GetDC(HWND window) {
+    if (pc().Enter("GetDC", "")) return nullptr;  // fails without an error code
+    if (window) sim::Unmodelled("GetDC of a window");
+    ++pc().screenDcs;
+    return sim::ScreenDc;
+}
+
+int WINAPI ReleaseDC(HWND window, HDC dc) {
+    pc().Enter("ReleaseDC", "");
+    if (window || dc != sim::ScreenDc || pc().screenDcs == 0) return 0;
+    --pc().screenDcs;
+    return 1;
+}
+
+int WINAPI GetDeviceCaps(HDC dc, int index) {
+    pc().Enter("GetDeviceCaps", std::to_string(index));
+    if (dc != sim::ScreenDc || pc().screenDcs == 0) return 0;
+    if (index != LOGPIXELSY) sim::Unmodelled("GetDeviceCaps other than LOGPIXELSY");
+    return int(pc().systemDpi);
+}
+
+UINT WINAPI GetDpiForWindow(HWND window) {
+    if (auto e = pc().Enter("GetDpiForWindow", "")) return sim::Fail(*e, 0u);
+    if (!pc().dpiForWindowExported) sim::Unmodelled("GetDpiForWindow called where it does not exist");
+    const sim::WindowState* state = sim::LiveWindow(window);
+    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, 0u);
+    return state->dpi;
+}
+
+// A short buffer gets the description's first bytes, as on Windows.
+int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer) {
+    pc().Enter("GetObjectA", "");
+    LOGFONTA font;
+    if (object == sim::StockObject(SYSTEM_FONT)) {
+        font = sim::SystemFont();
+    } else if (auto made = pc().fonts.find(static_cast<HFONT>(object)); made != pc().fonts.end()) {
+        font = made->second;
+    } else {
+        sim::Unmodelled("GetObjectA of anything but a font");
+        return 0;
+    }
+    if (!buffer) return int(sizeof font);
+    const int copied = size < int(sizeof font) ? std::max(size, 0) : int(sizeof font);
+    std::memcpy(buffer, &font, std::size_t(copied));
+    return copied;
+}
+
+HFONT WINAPI CreateFontIndirectA(const LOGFONTA* font) {
+    if (pc().Enter("CreateFontIndirectA", font ? font->lfFaceName : "")) return nullptr;
+    if (!font) return nullptr;
+    HFONT made = reinterpret_cast<HFONT>(std::uintptr_t(0x010A0000) + 4 * pc().calls.size());
+    pc().fonts[made] = *font;
+    return made;
+}
+
+// Deleting a stock object does nothing and succeeds.
+BOOL WINAPI DeleteObject(HGDIOBJ object) {
+    pc().Enter("DeleteObject", "");
+    if (object == sim::StockObject(SYSTEM_FONT)) return TRUE;
+    return pc().fonts.erase(static_cast<HFONT>(object)) ? TRUE : FALSE;
 }
 
 void WINAPI InitCommonControls() {
@@ -166,6 +254,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     state.menu = menu;
     state.instance = module;
     state.topmost = (exStyle & WS_EX_TOPMOST) != 0;
+    state.dpi = parent ? sim::LiveWindow(parent)->dpi : m.monitorDpi;
 
     CREATESTRUCTA create{parameter, module, menu,        parent,     height,    width,
                          y,         x,      LONG(style), windowName, className, exStyle};
@@ -277,8 +366,11 @@ BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
     sim::WindowState* state = sim::LiveWindow(window);
     if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     if (!state->procedure) sim::Unmodelled("SetWindowPos on a window of another process");
-    if (insertAfter != HWND_TOPMOST || (flags != SWP_SHOWWINDOW && flags != SWP_HIDEWINDOW))
-        sim::Unmodelled("SetWindowPos other than to the top, shown or hidden");
+    // To the top and shown or hidden, or only a new place and size (the
+    // z-order kept, so insertAfter is ignored).
+    const bool placeOnly = flags == (SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!placeOnly && (insertAfter != HWND_TOPMOST || (flags != SWP_SHOWWINDOW && flags != SWP_HIDEWINDOW)))
+        sim::Unmodelled("SetWindowPos other than to the top, shown or hidden, or a new place");
     return sim::OnOwnerThread(*state, [=] {
                sim::WindowState* w = sim::LiveWindow(window);
                if (!w) return LRESULT(FALSE);
@@ -286,8 +378,30 @@ BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
                w->y = y;
                w->width = width;
                w->height = height;
+               if (placeOnly) return LRESULT(TRUE);
                w->topmost = true;
                w->showState = (flags & SWP_HIDEWINDOW) ? SW_HIDE : SW_SHOWNORMAL;
                return LRESULT(TRUE);
            }) != 0;
+}
+
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (auto e = pc().Enter("SendMessageA", std::to_string(message))) return sim::Fail(*e, 0);
+    sim::WindowState* state = sim::LiveWindow(window);
+    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, 0);
+    if (!state->procedure) sim::Unmodelled("SendMessageA to a window of another process");
+    if (message != WM_SETFONT) sim::Unmodelled("SendMessageA of message " + std::to_string(message));
+    return sim::OnOwnerThread(*state, [=] { return sim::Deliver(window, message, wParam, lParam); });
+}
+
+void sim::ChangeDpi(HWND window, UINT dpi, RECT suggested) {
+    WindowState* state = LiveWindow(window);
+    if (!state || state->parent) Unmodelled("ChangeDpi of anything but a live top-level window");
+    state->dpi = dpi;
+    for (auto& [child, childState] : pc().windows)
+        if (childState.parent == window) childState.dpi = dpi;
+    OnOwnerThread(*state, [=] {
+        RECT place = suggested;  // the procedure may read it until it returns
+        return Deliver(window, WM_DPICHANGED, (WPARAM(dpi) << 16) | dpi, reinterpret_cast<LPARAM>(&place));
+    });
 }

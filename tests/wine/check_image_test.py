@@ -4,8 +4,11 @@ from the built installer (which must pass), every case below damages one
 property of a copy in memory and expects the checker to fail with the
 matching message.
 
-  check_image_test.py EXE PAYLOAD
+  check_image_test.py EXE PAYLOAD --package-version N [--company TEXT] [--copyright TEXT]
+
+The options say what the build was given, as for check_image.py.
 """
+import argparse
 import os
 import struct
 import sys
@@ -121,15 +124,36 @@ def first_delay_slot_offset(pe, dll):
     raise LookupError("no delay-import descriptor for %s" % dll)
 
 
-def cases(pe, payload):
-    """(name, damaged image, payload given, text the failure must contain)."""
+def version_place(pe):
+    places = [p for (t, n, _), p in pe.resource_places().items() if t == check_image.RT_VERSION and n == 1]
+    if len(places) != 1:
+        raise LookupError("no version resource")
+    return places[0]
+
+
+def in_version(pe, old, new):
+    """The image with `old` replaced by `new` (as long) inside the version resource."""
+    off, size = version_place(pe)
+    at = pe.data.find(old, off, off + size)
+    if at < 0:
+        raise LookupError("%r not in the version resource" % old)
+    return _splice(pe.data, at, new)
+
+
+def utf16(text):
+    return text.encode("utf-16-le")
+
+
+def cases(pe, payload, details):
+    """(name, damaged image, payload given, details given, text the failure
+    must contain)."""
     img = pe.data
     pay_at = payload_offset(pe, payload)
     middle = len(payload) // 2
     imp = first_import_name_offset(pe)
     imp_len = img.index(b"\0", imp) - imp
     foreign = b"libgcc" + b"_" * max(0, imp_len - 10) + b".dll"
-    return [
+    damaged = [
         ("machine x86-64", set_u16(bytearray(img), pe.pe_offset + 4, 0x8664), payload, "machine 0x8664"),
         ("PE32+ magic", set_u16(bytearray(img), pe.opt_offset, 0x20B), payload, "magic 0x20b"),
         ("console subsystem", set_u16(bytearray(img), pe.opt_offset + 68, 3), payload, "subsystem 3"),
@@ -169,6 +193,42 @@ def cases(pe, payload):
         ("payload file one byte longer", bytes(img), payload + b"\0", "differs from the payload"),
         ("not a PE file", b"MZ" + b"\0" * 62, payload, "not a readable PE image"),
     ]
+    same = [(name, image, given, details, expect) for name, image, given, expect in damaged]
+    other_version = dict(details, version=details["version"] % 65535 + 1)
+    translations = struct.pack("<4H", 0x0419, 1251, 0x0409, 1252)
+    version_off, _ = version_place(pe)
+    # dwFileDateMS, the fixed part's twelfth word (the part starts 40 bytes
+    # into VS_VERSION_INFO): the version check does not read it, so only the
+    # seal can notice it.
+    file_date = version_off + 40 + 11 * 4
+    return same + [
+        ("no version resource", retag_type(pe, bytearray(img), check_image.RT_VERSION, 17), payload, details,
+         "version resource type 16 id 1: 0 found"),
+        ("built with another version", img, payload, other_version, "version fixed part"),
+        ("built with a company name", img, payload, dict(details, company=details["company"] + "Somebody"),
+         "CompanyName"),
+        ("built with a copyright", img, payload, dict(details, copyright=details["copyright"] + "(c) Somebody"),
+         "LegalCopyright"),
+        ("English description changed", in_version(pe, utf16("Lexomir update"), utf16("Lexomir apdate")), payload,
+         details, "version table 040904E4: FileDescription"),
+        ("Russian description changed", in_version(pe, utf16("программы"), utf16("програмны")), payload, details,
+         "version table 041904E3: FileDescription"),
+        ("Russian table relabelled Unicode", in_version(pe, utf16("041904E3"), utf16("041904B0")), payload,
+         details, "version string tables 041904B0"),
+        ("translations in the other order", in_version(pe, translations, translations[4:] + translations[:4]),
+         payload, details, "version translations 0x0409/1252, 0x0419/1251"),
+        ("a version byte changed after sealing", _flip(img, file_date), payload, details,
+         "the seal covers the whole file"),
+        ("seal slot emptied", seal_emptied(pe), payload, details, "stored 0000"),
+        # Signing rewrites the checksum, so the seal leaves it out; only its own check can tell.
+        ("checksum off by one", _splice(img, pe.opt_offset + 64, struct.pack(
+            "<I", struct.unpack_from("<I", img, pe.opt_offset + 64)[0] + 1)), payload, details, "header checksum"),
+    ]
+
+
+def seal_emptied(pe):
+    places = [p for (t, n, _), p in pe.resource_places().items() if t == check_image.RT_RCDATA and n == "LXSEAL"]
+    return _splice(pe.data, places[0][0], b"\0" * 32)
 
 
 def _splice(img, off, new):
@@ -198,25 +258,36 @@ def manifest_cases(manifest):
          "requested execution level none"),
         ("no Common-Controls", manifest.replace(b"Microsoft.Windows.Common-Controls", b"Microsoft.Windows.Common-Kontrols"),
          "Common-Controls dependency version none"),
+        ("only system DPI aware", manifest.replace(b">true/pm<", b">true<"), "manifest dpiAware ['true']"),
+        ("per-monitor v1 only", manifest.replace(b">PerMonitorV2, PerMonitor<", b">PerMonitor<"),
+         "manifest dpiAwareness ['PerMonitor']"),
+        ("no DPI awareness", manifest.replace(b"<dpiAwareness", b"<dpiAwarenesz").replace(b"</dpiAwareness", b"</dpiAwarenesz"),
+         "manifest dpiAwareness none"),
+        ("dpiAwareness in the 2005 namespace", manifest.replace(b"SMI/2016/", b"SMI/2005/"), "dpiAwareness"),
     ]
 
 
 def main(argv):
-    if len(argv) != 3:
-        print("usage: check_image_test.py EXE PAYLOAD", file=sys.stderr)
-        return 2
-    with open(argv[1], "rb") as f:
+    ap = argparse.ArgumentParser(description="Shows that check_image.py notices each fault.")
+    ap.add_argument("exe")
+    ap.add_argument("payload")
+    ap.add_argument("--package-version", type=int, required=True)
+    ap.add_argument("--company", default="")
+    ap.add_argument("--copyright", default="")
+    opts = ap.parse_args(argv[1:])
+    details = {"version": opts.package_version, "company": opts.company, "copyright": opts.copyright}
+    with open(opts.exe, "rb") as f:
         image = f.read()
-    with open(argv[2], "rb") as f:
+    with open(opts.payload, "rb") as f:
         payload = f.read()
-    baseline = [m for ok, m in check_image.check(image, payload) if not ok]
+    baseline = [m for ok, m in check_image.check(image, payload, details) if not ok]
     if baseline:
         print("FAIL the undamaged image does not pass, so the cases prove nothing: %s" % "; ".join(baseline))
         return 1
     pe = PeImage(image)
     passed = failed = 0
-    for name, damaged, given_payload, expect in cases(pe, payload):
-        failures = [m for ok, m in check_image.check(bytes(damaged), given_payload) if not ok]
+    for name, damaged, given_payload, given_details, expect in cases(pe, payload, details):
+        failures = [m for ok, m in check_image.check(bytes(damaged), given_payload, given_details) if not ok]
         hit = [m for m in failures if expect in m]
         if hit:
             passed += 1

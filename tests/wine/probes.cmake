@@ -10,7 +10,7 @@
 add_executable(lexomir_probes_probe ${CMAKE_CURRENT_LIST_DIR}/probes_probe.cpp)
 set_target_properties(lexomir_probes_probe PROPERTIES OUTPUT_NAME probes_probe)
 target_compile_options(lexomir_probes_probe PRIVATE ${LEXOMIR_CHARSET_FLAGS} ${LEXOMIR_WARNING_FLAGS})
-target_link_libraries(lexomir_probes_probe PRIVATE lexomir_product user32 shell32 comctl32 gdi32)
+target_link_libraries(lexomir_probes_probe PRIVATE lexomir_product user32 shell32 comctl32 gdi32 version)
 target_link_options(lexomir_probes_probe PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 
 add_executable(lexomir_version_helper WIN32 ${CMAKE_CURRENT_LIST_DIR}/version_helper.cpp
@@ -40,12 +40,27 @@ add_test(NAME wine_probes_prefix_removed COMMAND ${LEXOMIR_PROBES_RUNNER} --remo
 set_tests_properties(wine_probes_prefix PROPERTIES FIXTURES_SETUP wine_probes_prefix)
 set_tests_properties(wine_probes_prefix_removed PROPERTIES FIXTURES_CLEANUP wine_probes_prefix)
 
+# The progress window at 192 dpi, in a prefix of its own whose screen says so.
+set(LEXOMIR_PROBES_PREFIX_192 ${CMAKE_CURRENT_BINARY_DIR}/probes_prefix_192)
+add_test(NAME wine_probes_prefix_192 COMMAND ${LEXOMIR_PROBES_RUNNER} --make-prefix ${LEXOMIR_PROBES_PREFIX_192} --dpi 192)
+add_test(NAME wine_probes_prefix_192_removed COMMAND ${LEXOMIR_PROBES_RUNNER} --remove-prefix ${LEXOMIR_PROBES_PREFIX_192})
+set_tests_properties(wine_probes_prefix_192 PROPERTIES FIXTURES_SETUP wine_probes_prefix_192)
+set_tests_properties(wine_probes_prefix_192_removed PROPERTIES FIXTURES_CLEANUP wine_probes_prefix_192)
+add_test(NAME wine_probes_progress_window_192dpi
+  COMMAND ${LEXOMIR_PROBES_RUNNER} --prefix ${LEXOMIR_PROBES_PREFIX_192} --cwd ${LEXOMIR_PROBES_DIR} --
+          $<TARGET_FILE:lexomir_probes_probe> window 192)
+set_tests_properties(wine_probes_progress_window_192dpi PROPERTIES FIXTURES_REQUIRED wine_probes_prefix_192)
+
 add_test(NAME wine_probes_file_version
   COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> version $<TARGET_FILE_NAME:lexomir_version_helper> 1.2.3.4)
 add_test(NAME wine_probes_file_version_text_file
   COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> version readme.txt)
 add_test(NAME wine_probes_progress_window
-  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> window)
+  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> window 96)
+# The built installer's version resource as version.dll reads it.
+add_test(NAME wine_probes_version_details
+  COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> details Z:$<TARGET_FILE:LexomirUpdate>
+          ${LEXOMIR_EXE_NAME} ${LEXOMIR_PACKAGE_VERSION} "${LEXOMIR_COMPANY_NAME}" "${LEXOMIR_COPYRIGHT}")
 # The self-check's hash on the built installer: the processor's SHA
 # extensions against CNG, and the choice between them against what Linux
 # says of this processor (its flags name the same CPUID bits).
@@ -60,8 +75,9 @@ endif()
 add_test(NAME wine_probes_hash
   COMMAND ${LEXOMIR_PROBES_RUN} $<TARGET_FILE:lexomir_probes_probe> hash Z:$<TARGET_FILE:LexomirUpdate> ${LEXOMIR_HOST_SHA})
 set_tests_properties(wine_probes_file_version wine_probes_file_version_text_file wine_probes_progress_window
-  wine_probes_hash PROPERTIES FIXTURES_REQUIRED wine_probes_prefix)
+  wine_probes_hash wine_probes_version_details PROPERTIES FIXTURES_REQUIRED wine_probes_prefix)
 
-set_tests_properties(wine_probes_prefix wine_probes_prefix_removed wine_probes_file_version
-  wine_probes_file_version_text_file wine_probes_progress_window wine_probes_hash
+set_tests_properties(wine_probes_prefix wine_probes_prefix_removed wine_probes_prefix_192 wine_probes_prefix_192_removed
+  wine_probes_progress_window_192dpi wine_probes_file_version
+  wine_probes_file_version_text_file wine_probes_progress_window wine_probes_hash wine_probes_version_details
   PROPERTIES LABELS wine TIMEOUT 900 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)

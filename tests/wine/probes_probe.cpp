@@ -4,10 +4,18 @@
 //
 //   probes_probe version FILE [EXPECTED] FileVersionString(FILE) == EXPECTED
 //                                         (none: empty text)
-//   probes_probe window                  Show, Hide and Show again, and what
+//   probes_probe details FILE NAME N [COMPANY [COPYRIGHT]]
+//                                         the version resource of the built
+//                                         installer as version.dll reads it
+//                                         (GetFileVersionInfoW, VerQueryValueW):
+//                                         both tables and every field, printed
+//                                         and compared with what the build
+//                                         was given; and FileVersionString
+//   probes_probe window [DPI]            Show, Hide and Show again, and what
 //                                         the window looks like from outside
 //                                         its thread: found by its class,
-//                                         title, size, place, children
+//                                         title, size, place, children, all
+//                                         scaled to the screen's DPI (96)
 //   probes_probe hash FILE yes|no        the processor's SHA extensions are
 //                                         (yes) or are not (no) chosen, and
 //                                         they agree with CNG on FILE: whole,
@@ -19,6 +27,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -68,14 +78,20 @@ RECT ClientPlace(HWND child, HWND parent) {
     return r;
 }
 
+// The screen's DPI, which the window is laid out for (one monitor: the
+// system's); its sizes at 96 dpi scaled to it.
+int Dpi = 96;
+int AtDpi(int value) { return MulDiv(value, Dpi, 96); }
+
 void CheckShown(HWND window, const std::string& title, const std::string& line, const char* when) {
-    const std::string at = std::string(" (") + when + ")";
+    const std::string at = std::string(" (") + when + ", " + std::to_string(Dpi) + " dpi)";
     Check(IsWindowVisible(window) != FALSE, "the window is visible" + at);
     Check(Text(window) == title, "title \"" + Text(window) + "\" is \"" + title + "\"" + at);
     RECT r;
     GetWindowRect(window, &r);
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - 408) / 2, top = (GetSystemMetrics(SM_CYSCREEN) - 76) / 2;
-    RECT expected = {left, top, left + 408, top + 76};
+    const int width = AtDpi(408), height = AtDpi(76);
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    RECT expected = {left, top, left + width, top + height};
     Check(EqualRect(&r, &expected) != FALSE, "outer rectangle " + Rect(r) + " is " + Rect(expected) + at);
     Check((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, "always on top" + at);
     std::vector<HWND> children;
@@ -88,13 +104,21 @@ void CheckShown(HWND window, const std::string& title, const std::string& line, 
     Check(SameNoCase(ClassOf(bar), PROGRESS_CLASSA), "a child of class " + ClassOf(bar) + at);
     Check(Text(label) == line, "text line \"" + Text(label) + "\" is \"" + line + "\"" + at);
     const RECT labelPlace = ClientPlace(label, window), barPlace = ClientPlace(bar, window);
-    const RECT labelExpected = {2, 2, 2 + 399, 2 + 20}, barExpected = {2, 24, 2 + 400, 24 + 20};
+    const RECT labelExpected = {AtDpi(2), AtDpi(2), AtDpi(2) + AtDpi(399), AtDpi(2) + AtDpi(20)};
+    const RECT barExpected = {AtDpi(2), AtDpi(24), AtDpi(2) + AtDpi(400), AtDpi(24) + AtDpi(20)};
     Check(EqualRect(&labelPlace, &labelExpected) != FALSE, "label at " + Rect(labelPlace) + at);
     Check(EqualRect(&barPlace, &barExpected) != FALSE, "bar at " + Rect(barPlace) + at);
     Check(SendMessageA(bar, PBM_GETPOS, 0, 0) == 0, "the bar shows no progress" + at);
 }
 
-int Window() {
+int Window(int dpi) {
+    // DPI-aware, as the installer's manifest declares (the probe has none,
+    // and Wine 8 lacks the per-monitor call).
+    Check(SetProcessDPIAware() != FALSE, "the probe is DPI-aware");
+    HDC screen = GetDC(nullptr);
+    Dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    Check(Dpi == dpi, "the screen has " + std::to_string(Dpi) + " dpi, as the prefix says");
     Check(FindWindowA(Progress::WindowClassName, nullptr) == nullptr, "no progress window before Show");
     Progress::Hide();
     Progress::SetText("lost");
@@ -123,6 +147,74 @@ int Window() {
     Progress::Show("Second", "two");
     CheckShown(window, "Second", "two", "Show on a shown window");
     Check(FindWindowA("PlainWindow", nullptr) == window, "still the one window");
+    return failures;
+}
+
+std::wstring Wide(const std::string& text, UINT codePage) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), wide.data(), int(wide.size())));
+    return wide;
+}
+
+// For the console: Russian text in code page 1251, as probes_wine.py reads it.
+std::string Narrow(const std::wstring& text) {
+    std::string narrow(text.size() * 2, '\0');
+    narrow.resize(WideCharToMultiByte(1251, 0, text.data(), int(text.size()), narrow.data(), int(narrow.size()),
+                                      nullptr, nullptr));
+    return narrow;
+}
+
+int Details(const char* path, const std::string& name, const std::string& number, const std::string& company,
+            const std::string& copyright) {
+    const std::wstring file = Wide(path, CP_ACP);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    std::vector<std::uint8_t> block(size);
+    Check(size > 0 && GetFileVersionInfoW(file.c_str(), 0, size, block.data()),
+          "GetFileVersionInfoW reads " + std::to_string(size) + " bytes of version information");
+    if (size == 0) return failures;
+    const std::string dotted = "1.0.0." + number;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    const DWORD n = DWORD(std::stoul(number));
+    Check(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && length == sizeof *fixed &&
+              fixed->dwFileVersionMS == 0x10000 && fixed->dwFileVersionLS == n &&
+              fixed->dwProductVersionMS == 0x10000 && fixed->dwProductVersionLS == n,
+          "the fixed part says file and product version " + dotted);
+    WORD* pairs = nullptr;
+    Check(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &length) &&
+              length == 8 && pairs[0] == 0x0419 && pairs[1] == 1251 && pairs[2] == 0x0409 && pairs[3] == 1252,
+          "translations: Russian 0x0419 in code page 1251, then English 0x0409 in 1252");
+    const struct {
+        const wchar_t* table;
+        std::string description;
+    } tables[] = {{L"041904E3", "Обновление программы \"Лексомир\""}, {L"040904E4", "Lexomir update"}};
+    for (const auto& t : tables) {
+        const struct {
+            const wchar_t* name;
+            std::wstring value;
+        } fields[] = {
+            {L"CompanyName", Wide(company, CP_ACP)},
+            {L"FileDescription", Wide(t.description, 1251)},
+            {L"FileVersion", Wide(dotted, CP_ACP)},
+            {L"InternalName", Wide(name, CP_ACP)},
+            {L"LegalCopyright", Wide(copyright, CP_ACP)},
+            {L"OriginalFilename", Wide(name + ".exe", CP_ACP)},
+            {L"ProductName", L"Lexomir"},
+            {L"ProductVersion", Wide(dotted, CP_ACP)},
+        };
+        for (const auto& f : fields) {
+            const std::wstring query = std::wstring(L"\\StringFileInfo\\") + t.table + L"\\" + f.name;
+            wchar_t* text = nullptr;
+            const bool found = VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length);
+            const std::wstring value = found && text ? std::wstring(text, wcsnlen(text, length)) : L"";
+            Check(found && value == f.value, Narrow(query) + " = \"" + Narrow(value) + "\"" +
+                                                 (found ? "" : " (not found)") +
+                                                 (value == f.value ? "" : ", expected \"" + Narrow(f.value) + "\""));
+        }
+    }
+    const std::string probed = FileVersionString(path);
+    Check(probed == dotted, "the installer's own probe, FileVersionString, reads \"" + probed + "\"");
     return failures;
 }
 
@@ -210,8 +302,13 @@ int main(int argc, char** argv) {
               std::string("FileVersionString(") + argv[2] + ") = \"" + version + "\", expected \"" + expected + "\"");
         return failures;
     }
-    if (command == "window" && argc == 2) return Window();
+    if (command == "details" && argc >= 5 && argc <= 7)
+        return Details(argv[2], argv[3], argv[4], argc > 5 ? argv[5] : "", argc > 6 ? argv[6] : "");
+    if (command == "window" && (argc == 2 || argc == 3)) return Window(argc == 3 ? std::atoi(argv[2]) : 96);
     if (command == "hash" && argc == 4) return Hash(argv[2], std::string(argv[3]) == "yes");
-    std::fprintf(stderr, "usage: probes_probe version FILE [EXPECTED] | window | hash FILE yes|no\n");
+    std::fprintf(
+        stderr,
+        "usage: probes_probe version FILE [EXPECTED] | details FILE NAME N [COMPANY [COPYRIGHT]] | window [DPI] | "
+        "hash FILE yes|no\n");
     return 99;
 }

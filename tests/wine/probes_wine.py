@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs probes_probe under Wine, in a prefix of its own.
 
-  probes_wine.py --make-prefix DIR          a fresh win64 prefix, null graphics driver
+  probes_wine.py --make-prefix DIR [--dpi N]
+                                            a fresh win64 prefix, null graphics driver,
+                                            the screen at N dpi (LogPixels; default 96)
   probes_wine.py --prefix DIR [--cwd D] -- PROGRAM ARG...
                                             runs PROGRAM in it; passes when it exits 0
                                             and printed no FAIL line
@@ -28,12 +30,14 @@ def environment(prefix):
     return env
 
 
-def make_prefix(prefix):
+def make_prefix(prefix, dpi):
     shutil.rmtree(prefix, ignore_errors=True)
     env = environment(prefix)
     winehost.new_prefix(prefix)
-    subprocess.run(winehost.tool("reg") + ["add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"],
-                   env=env, check=True, capture_output=True, timeout=120)
+    for key, value in (("HKCU\\Software\\Wine\\Drivers", ["/v", "Graphics", "/d", "null"]),
+                       ("HKCU\\Control Panel\\Desktop", ["/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi)])):
+        subprocess.run(winehost.tool("reg") + ["add", key, *value, "/f"], env=env, check=True, capture_output=True,
+                       timeout=120)
     subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     return 0
 
@@ -69,13 +73,14 @@ def remove_prefix(prefix):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--make-prefix")
+    parser.add_argument("--dpi", type=int, default=96)
     parser.add_argument("--remove-prefix")
     parser.add_argument("--prefix")
     parser.add_argument("--cwd")
     parser.add_argument("command", nargs="*")
     args = parser.parse_args()
     if args.make_prefix:
-        return make_prefix(args.make_prefix)
+        return make_prefix(args.make_prefix, args.dpi)
     if args.remove_prefix:
         return remove_prefix(args.remove_prefix)
     if args.prefix and args.command:

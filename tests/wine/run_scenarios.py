@@ -267,9 +267,10 @@ class ScenarioFailed(Exception):
 
 
 class Wine:
-    def __init__(self, prefix, xvfb, verbose):
+    def __init__(self, prefix, xvfb, verbose, dpi=None):
         self.prefix = prefix
         self.xvfb = xvfb
+        self.dpi = dpi
         self.verbose = verbose
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all")
@@ -317,6 +318,9 @@ class Wine:
         # elevated installer has the shell start the application.
         self.reg("add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "shell", "/f")
         self.reg("add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "shell", "/d", "1024x768", "/f")
+        if self.dpi:
+            self.reg("add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                     "/d", str(self.dpi), "/f")
         self.run(winehost.tool("winecfg") + ["-v", "win10"])
         self.run(["wineserver", "-w"], timeout=120)
 
@@ -351,7 +355,7 @@ class Runner:
     def __init__(self, opts, workdir):
         self.opts = opts
         self.workdir = workdir
-        self.wine = Wine(os.path.join(workdir, "prefix"), opts.in_xvfb, opts.verbose)
+        self.wine = Wine(os.path.join(workdir, "prefix"), opts.in_xvfb, opts.verbose, opts.dpi)
         self.app_dir = os.path.join(self.wine.prefix, *APP_DIR_IN_PREFIX)
         self.app_dir_win = APP_DIR
         self.staging = os.path.join(self.wine.prefix, *STAGING_IN_PREFIX)
@@ -946,6 +950,7 @@ def main():
     ap.add_argument("--xvfb", action="store_true",
                     help="use a virtual X server instead of the null driver and take a screenshot of every box")
     ap.add_argument("--in-xvfb", action="store_true", help=argparse.SUPPRESS)
+    ap.add_argument("--dpi", type=int, help="the screen's DPI in the prefix (LogPixels; Wine's default is 96)")
     ap.add_argument("-v", "--verbose", action="store_true", help="print every Wine command")
     opts = ap.parse_args()
 
