@@ -783,7 +783,7 @@ class Runner:
         if not lines:
             failures.append("the installer left no record in the event log (Wine's eventlog channel)")
             return
-        if not lines[0].startswith("Lexomir update, package version 1001, "):
+        if not re.fullmatch(r"Lexomir update, package version \d+, \d{4}-\d\d-\d\d \d\d:\d\d:\d\d", lines[0]):
             failures.append("the support log record starts %r" % lines[0])
         if lines[-1] != "exit code %d" % sc.exit_code:
             failures.append("the support log record ends %r, not with exit code %d" % (lines[-1], sc.exit_code))
