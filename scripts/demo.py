@@ -33,7 +33,7 @@ def main():
         standin=os.path.join(helpers, "standin_app.exe"),
         boxdriver=os.path.join(helpers, "boxdriver.exe"),
         payload=os.path.join(build, "payload", "lxn.cok"),
-        timeout=60 if native else 600, in_xvfb=False, verbose=False, keep=False,
+        timeout=60 if native else 600, in_xvfb=False, verbose=False, keep=False, dpi=None,
         artifacts=os.path.join(workdir, "artifacts"))
     for name in ("installer", "standin", "boxdriver", "payload"):
         if not os.path.isfile(getattr(opts, name)):
