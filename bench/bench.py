@@ -26,16 +26,17 @@ import datetime
 import json
 import os
 import random
-import re
 import sys
 import time
 
-from common import (BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, sha256_file, stats, win_path)  # noqa: E402
-from image_facts import layout, map_breakdown, pe_imports, pe_sections  # noqa: E402
+from common import BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, stats  # noqa: E402
+from image_facts import layout, map_breakdown, map_included_by, map_inputs, pe_imports  # noqa: E402
 from prefix import WINE64, Prefix  # noqa: E402
 
-GUI = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll")
-LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\S+ Loaded L"([^"]*)"', re.M)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from winexe.digest import sha256_file  # noqa: E402
+from winexe.pe import PeImage  # noqa: E402
+from winexe.wine import loaded_libraries, win_path  # noqa: E402
 
 # name: (program in C:\bench, arguments, writes the data file, stores EstimatedSize)
 CONTENDERS64 = {
@@ -208,10 +209,14 @@ class Bench:
         # The benchmark's own links of the installer's objects must give the installer.
         r["size"]["as_built32"] = os.path.getsize(os.path.join(o.bench32, "size_as_built.exe")) - payload32
         r["size"]["as_built64"] = os.path.getsize(os.path.join(o.bench64, "size_as_built.exe")) - payload32
-        r["layout"] = {n: layout(p) for n, p in variants.items()}
-        r["sections"] = pe_sections(installer32)
-        r["imports32"] = pe_imports(installer32)
-        r["map"] = map_breakdown(os.path.join(o.bench32, "installer.map"))
+        images = {n: PeImage.of_file(p) for n, p in variants.items()}
+        r["layout"] = {n: layout(pe) for n, pe in images.items()}
+        r["sections"] = images["installer"].sections
+        r["imports32"] = pe_imports(images["installer"])
+        link_map = os.path.join(o.bench32, "installer.map")
+        r["map"] = map_breakdown(link_map)
+        r["inputs"] = map_inputs(link_map)
+        r["included_by"] = map_included_by(link_map)
 
     # ---- what needs a run ------------------------------------------------------------------
     def programs(self):
@@ -240,10 +245,7 @@ class Bench:
         r = self.prefix.launch(program, args, env={"WINEDEBUG": "+pid,+loaddll"}, size_value=True)
         if int(r["exit"]) != 0:
             raise BenchFailed("the traced run exited with %d" % int(r["exit"]))
-        by_process = {}
-        for pid, path in LOADED.findall(r["output"]):
-            by_process.setdefault(pid, []).append(path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower())
-        runs = [names for names in by_process.values() if names and names[0] == program]
+        runs = [names for names in loaded_libraries(r["output"]).values() if names[0] == program]
         if len(runs) != 1:
             raise BenchFailed("the loader's trace shows %d runs of the installer" % len(runs))
         self.r["libraries"] = runs[0]

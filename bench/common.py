@@ -1,21 +1,14 @@
-"""What the benchmark's scripts share: the demonstration installation's
-names and sizes, the targets, and small helpers.
+"""What the benchmark's scripts share: where its programs stand in the
+prefix, the targets, and small helpers. The installation they update is
+winexe/installation.py's, as in the Wine tests.
 
 Python standard library only.
 """
-import hashlib
-import os
 import statistics
 
 
-APP_DIR = "C:\\Program Files (x86)\\Lexomir\\"
-APP_DIR_IN_PREFIX = ("drive_c", "Program Files (x86)", "Lexomir")
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"  # HKLM, 64-bit view
 BENCH_DIR = "C:\\bench\\"
 BENCH_DIR_IN_PREFIX = ("drive_c", "bench")
-UNINSTALLER_BYTES = b"MZ placeholder for the uninstaller\r\n"
-# The file an update replaces: each run starts from an older data file.
-OLD_DATA = b"LXNC\x01\xe8\x03" + b"an older data file that the update replaces\r\n" * 50
 
 MIB = 1 << 20
 
@@ -32,18 +25,6 @@ SIZE_BUDGET = 255028
 
 def log(text):
     print("bench: " + text, flush=True)
-
-
-def win_path(unix_path):
-    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
-
-
-def sha256_file(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
 
 
 def loadavg():

@@ -12,26 +12,25 @@ Python standard library only.
 """
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
-import winehost  # noqa: E402
-from common import (APP_DIR, APP_DIR_IN_PREFIX, BENCH_DIR, BENCH_DIR_IN_PREFIX, OLD_DATA,  # noqa: E402
-                    UNINSTALL_KEY, UNINSTALLER_BYTES, BenchFailed, parse_pairs, sha256_file)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from common import BENCH_DIR, BENCH_DIR_IN_PREFIX, BenchFailed, parse_pairs  # noqa: E402
+from winexe import wine  # noqa: E402
+from winexe.digest import sha256_file  # noqa: E402
+from winexe.installation import (APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALL_KEY,  # noqa: E402
+                                 UNINSTALLER_BYTES)
 
-WINE64 = winehost.WINE64
+WINE64 = wine.WINE64
 
 
 class Prefix:
     def __init__(self, work, standin, programs):
         self.path = os.path.join(work, "prefix")
-        winehost.new_prefix(self.path)
-        self.env = winehost.base_env(self.path)
-        reg = winehost.tool("reg")
+        wine.new_prefix(self.path)
+        self.env = wine.base_env(self.path)
+        reg = wine.tool("reg")
         self.run(reg + ["add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"])
         self.app_dir = os.path.join(self.path, *APP_DIR_IN_PREFIX)
         os.makedirs(self.app_dir, exist_ok=True)
@@ -52,16 +51,10 @@ class Prefix:
     def run(self, args, env=None, check=True):
         e = dict(self.env)
         e.update(env or {})
-        # Output to a file, never a pipe: the wineserver and programs started
-        # inside Wine inherit it and would hold a pipe open.
-        with tempfile.TemporaryFile() as out:
-            p = subprocess.run(args, env=e, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                               timeout=600)
-            out.seek(0)
-            text = out.read().decode("utf-8", errors="replace")
+        p = wine.run_logged(args, e, 600)
         if check and p.returncode != 0:
-            raise BenchFailed("failed (%d): %s\n%s" % (p.returncode, " ".join(args), text[-3000:]))
-        return p.returncode, text
+            raise BenchFailed("failed (%d): %s\n%s" % (p.returncode, " ".join(args), p.stdout[-3000:]))
+        return p.returncode, p.stdout
 
     def reset(self):
         """An older data file and nothing of an earlier run: no temporary
@@ -78,7 +71,7 @@ class Prefix:
         """One run of C:\\bench\\PROGRAM through the launcher: its figures
         (bench/launcher.c), and with size_value EstimatedSize deleted before
         and read after (dword)."""
-        cmd = [winehost.WINE64, BENCH_DIR + "launcher.exe"]
+        cmd = [wine.WINE64, BENCH_DIR + "launcher.exe"]
         if poll:
             cmd += ["--poll", str(poll)]
         if size_value:
@@ -93,7 +86,7 @@ class Prefix:
 
     def direct(self, program, args):
         """The output of C:\\bench\\PROGRAM run without the launcher."""
-        return self.run([winehost.WINE64, BENCH_DIR + program] + list(args))[1]
+        return self.run([wine.WINE64, BENCH_DIR + program] + list(args))[1]
 
     def check_data(self, label, size, sha):
         p = os.path.join(self.app_dir, "lxn.cok")

@@ -14,8 +14,10 @@ import os
 import subprocess
 import sys
 
-from common import (APP_DIR, DURABLE_RATIO, FLOOR_RATIO, MIB, NSIS_RATIO, RESIDENT_ALLOWANCE,  # noqa: E402
-                    SIZE_BUDGET, UNINSTALL_KEY)
+from common import DURABLE_RATIO, FLOOR_RATIO, MIB, NSIS_RATIO, RESIDENT_ALLOWANCE, SIZE_BUDGET  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from winexe.installation import APP_DIR, UNINSTALL_KEY  # noqa: E402
 
 GUI = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll")
 SHORT = {"durable": "durable floor", "nsis": "NSIS", "phases": "phase build", "noop": "no-op"}

@@ -6,7 +6,6 @@ and how long each phase took.
 
   demo.py BUILD_DIR
 """
-import hashlib
 import json
 import os
 import sys
@@ -15,9 +14,11 @@ import time
 import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
 import run_scenarios as rs  # noqa: E402
-import winehost  # noqa: E402
+from winexe import wine  # noqa: E402
+from winexe.digest import sha256_file  # noqa: E402
 
 
 def main():
@@ -26,7 +27,7 @@ def main():
     # Always the real 32-bit installer. Where the host cannot run 32-bit
     # code natively it runs emulated, and only it: the helpers are the
     # 64-bit ones the build made for that case.
-    native = winehost.host_kind() == "native"
+    native = wine.host_kind() == "native"
     helpers = os.path.join(build, "tests", "wine") if native else os.path.join(build, "helpers64")
     opts = types.SimpleNamespace(
         installer=os.path.join(build, "LexomirUpdate.exe"),
@@ -38,10 +39,10 @@ def main():
     for name in ("installer", "standin", "boxdriver", "payload"):
         if not os.path.isfile(getattr(opts, name)):
             raise SystemExit("missing %s: %s (build the windows preset first)" % (name, getattr(opts, name)))
-    if winehost.host_kind() == "none":
+    if wine.host_kind() == "none":
         raise SystemExit("this host runs no 32-bit programs and has no emulator registered for them: "
                          "run bash scripts/setup.sh, which registers qemu-user")
-    how = winehost.how(opts.installer)
+    how = wine.how(opts.installer)
     print("LexomirUpdate.exe runs here as: " + how)
     if not native:
         print("This host cannot run 32-bit code natively: the installer runs emulated by qemu-user, "
@@ -82,8 +83,7 @@ def main():
         print("    %s: %s" % (bytes.fromhex(b["caption_hex"]).decode("cp1251"),
                               bytes.fromhex(b["text_hex"]).decode("cp1251").replace("\r\n", " / ")))
     if os.path.isfile(data):
-        with open(data, "rb") as f:
-            digest = hashlib.sha256(f.read()).hexdigest()
+        digest = sha256_file(data)
         print("  data file:      C:\\Program Files (x86)\\Lexomir\\lxn.cok, %d bytes, SHA-256 %s"
               % (os.path.getsize(data), digest))
         print("                  %s the payload" % ("equals" if digest == runner.payload_sha else "DIFFERS FROM"))

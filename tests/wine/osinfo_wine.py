@@ -28,8 +28,8 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import winehost  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from winexe import wine  # noqa: E402
 
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"
 APP_DIR = "C:\\Lexomir\\"
@@ -56,11 +56,11 @@ class Run:
 
     def tool(self, *args):
         """One of Wine's own programs (reg, winecfg)."""
-        return self.wine(*winehost.tool(args[0], self.arch), *args[1:])
+        return self.wine(*wine.tool(args[0], self.arch), *args[1:])
 
     def start(self, program, *args, cwd=None, timeout=120):
         """PROGRAM (a Unix path, for its machine type) started as ARGS[0]."""
-        return self.wine(winehost.loader(program), *args, cwd=cwd, timeout=timeout)
+        return self.wine(wine.loader(program), *args, cwd=cwd, timeout=timeout)
 
     def path(self, *parts):
         return os.path.join(self.prefix, *parts)
@@ -72,10 +72,10 @@ class Run:
 
     def make_prefix(self):
         if self.arch == "win64":
-            winehost.new_prefix(self.prefix)
+            wine.new_prefix(self.prefix)
             self.tool("winecfg", "-v", "win10")
         else:
-            winehost.boot(self.prefix, "win32")
+            wine.boot(self.prefix, "win32")
 
     def reg(self, *args):
         view = ["/reg:64"] if self.arch == "win64" else []
@@ -134,15 +134,15 @@ def main():
 
     programs = (args.probe, args.canary, args.installer)
     for program in programs:
-        print("%s: %s" % (os.path.basename(program), winehost.how(program)))
-    if args.arch == "win32" and winehost.host_kind() != "native":
-        winehost.skip("a 32-bit Wine prefix runs only where the host runs 32-bit code natively "
-                      "(this host: %s)" % winehost.host_kind())
-    if not all(winehost.runs_natively(p) for p in programs):
-        winehost.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs these checks "
-                      "(ctest --preset windows64)" % winehost.host_kind())
-    if args.arch == "win32" and any(winehost.pe_machine(p) == "x64" for p in programs):
-        winehost.skip("64-bit programs do not run in a 32-bit prefix")
+        print("%s: %s" % (os.path.basename(program), wine.how(program)))
+    if args.arch == "win32" and wine.host_kind() != "native":
+        wine.skip("a 32-bit Wine prefix runs only where the host runs 32-bit code natively "
+                      "(this host: %s)" % wine.host_kind())
+    if not all(wine.runs_natively(p) for p in programs):
+        wine.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs these checks "
+                      "(ctest --preset windows64)" % wine.host_kind())
+    if args.arch == "win32" and any(wine.pe_machine(p) == "x64" for p in programs):
+        wine.skip("64-bit programs do not run in a 32-bit prefix")
 
     workdir = tempfile.mkdtemp(prefix="lexomir-osinfo-")
     run = Run(args.arch, workdir)

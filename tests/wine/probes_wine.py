@@ -18,8 +18,8 @@ import shutil
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import winehost  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from winexe import wine  # noqa: E402
 
 
 def environment(prefix):
@@ -33,23 +33,23 @@ def environment(prefix):
 def make_prefix(prefix, dpi):
     shutil.rmtree(prefix, ignore_errors=True)
     env = environment(prefix)
-    winehost.new_prefix(prefix)
+    wine.new_prefix(prefix)
     for key, value in (("HKCU\\Software\\Wine\\Drivers", ["/v", "Graphics", "/d", "null"]),
                        ("HKCU\\Control Panel\\Desktop", ["/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi)])):
-        subprocess.run(winehost.tool("reg") + ["add", key, *value, "/f"], env=env, check=True, capture_output=True,
+        subprocess.run(wine.tool("reg") + ["add", key, *value, "/f"], env=env, check=True, capture_output=True,
                        timeout=120)
     subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     return 0
 
 
 def run(prefix, cwd, command):
-    print("%s: %s" % (os.path.basename(command[0]), winehost.how(command[0])), flush=True)
-    if not winehost.runs_natively(command[0]):
-        winehost.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs this probe "
-                      "(ctest --preset windows64)" % winehost.host_kind())
+    print("%s: %s" % (os.path.basename(command[0]), wine.how(command[0])), flush=True)
+    if not wine.runs_natively(command[0]):
+        wine.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs this probe "
+                      "(ctest --preset windows64)" % wine.host_kind())
     env = environment(prefix)
     try:
-        result = subprocess.run([winehost.loader(command[0]), *command], cwd=cwd, env=env, capture_output=True, timeout=120)
+        result = subprocess.run([wine.loader(command[0]), *command], cwd=cwd, env=env, capture_output=True, timeout=120)
     finally:
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     output = result.stdout.decode("cp1251", "replace")

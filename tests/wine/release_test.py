@@ -25,8 +25,8 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-from check_image import DIR_SECURITY, PeImage  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", ".."))
+from winexe.pe import DIR_SECURITY, HEADER_PAGE, PeImage  # noqa: E402
 
 VERSION = "1003"
 
@@ -146,7 +146,7 @@ def main():
                            ("installer digest", digest), ("signer", "signed by CN=Lexomir release test"),
                            ("commit", "commit " + commit)):
             check(text in note, "the note gives the %s: %s" % (what, text))
-        offset, size = PeImage(image[:4096]).directory(DIR_SECURITY)
+        offset, size = PeImage(image[:HEADER_PAGE]).directory(DIR_SECURITY)
         check(size and offset + size == len(image), "a certificate table of %d bytes ends the file" % size)
         verified = subprocess.run(["osslsigncode", "verify", "-in", installer, "-CAfile", cert],
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)

@@ -33,9 +33,10 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", ".."))
 sys.path.insert(0, HERE)
 import check_image  # noqa: E402
-from check_image import PeImage  # noqa: E402
+from winexe.pe import PeImage  # noqa: E402
 
 VERSION = "4242"
 COMPANY = 'ООО "Лексомир\\Тест"'

@@ -29,18 +29,19 @@ import time
 from dataclasses import dataclass
 from typing import List, Optional, Tuple
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_image import PeImage  # noqa: E402
-import winehost  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", ".."))
+from winexe import installation, wine  # noqa: E402
+from winexe.digest import sha256_file  # noqa: E402
+from winexe.installation import APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALLER_BYTES  # noqa: E402
+from winexe.pe import PeImage  # noqa: E402
+from winexe.wine import win_path  # noqa: E402
 
-APP_DIR = "C:\\Program Files (x86)\\Lexomir\\"
-APP_DIR_IN_PREFIX = ("drive_c", "Program Files (x86)", "Lexomir")
 # Where a 64-bit installer puts the application.
 NATIVE_APP_DIR = "C:\\Program Files\\Lexomir\\"
 NATIVE_APP_DIR_IN_PREFIX = ("drive_c", "Program Files", "Lexomir")
-UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir"
+UNINSTALL_KEY = "HKLM\\" + installation.UNINSTALL_KEY
 UNINSTALL_STRING = APP_DIR + "unins000.exe"
-DATA_FILE = APP_DIR + "lxn.cok"
 STAGING_DIR = "C:\\lexotest\\"
 STAGING_IN_PREFIX = ("drive_c", "lexotest")
 # A downloads folder whose name code page 1252 cannot write (a Cyrillic
@@ -49,6 +50,16 @@ CYRILLIC_STAGING_DIR = "C:\\Загрузки\\"
 CYRILLIC_STAGING_IN_PREFIX = ("drive_c", "Загрузки")
 TEMP_FILE = "~lxn.cok"
 GUARD_FILE = "~LexomirUpdate.lock"
+
+# What Wine labels the buttons with. A box asked for in Russian gets Russian
+# labels whatever the locale; otherwise they follow the locale. That makes
+# the language identifier of a box visible in an English locale.
+BUTTON_LABELS = {
+    False: {"yes": "&Yes", "no": "&No", "ok": "OK", "cancel": "Cancel"},
+    True: {"yes": "&Да", "no": "&Нет", "ok": "ОК", "cancel": "Отмена"},
+}
+
+DATA_FILE = APP_DIR + "lxn.cok"
 
 # What the installer shows, as its user reads it; compared as CP1251 bytes.
 EN_TITLE = "Lexomir update"
@@ -75,8 +86,6 @@ LOCALES = {
     "ru": ("ru_RU.UTF-8", 0x419, 1251),
 }
 
-OLD_DATA = b"LXNC\x01\xe8\x03" + b"an older data file that the update replaces\r\n" * 50
-
 
 @dataclass
 class Box:
@@ -89,15 +98,6 @@ class Box:
 
 def error_box(caption, text, russian=False):
     return Box(caption, text, ("ok",), "ok", russian)
-
-
-# What Wine labels the buttons with. A box asked for in Russian gets Russian
-# labels whatever the locale; otherwise they follow the locale. That makes
-# the language identifier of a box visible in an English locale.
-BUTTON_LABELS = {
-    False: {"yes": "&Yes", "no": "&No", "ok": "OK", "cancel": "Cancel"},
-    True: {"yes": "&Да", "no": "&Нет", "ok": "ОК", "cancel": "Отмена"},
-}
 
 
 @dataclass
@@ -215,11 +215,6 @@ SMOKE = ("quiet_runapp_running", "quiet_capitals", "missing_app_en", "distorted_
          "expand_sz_64bit_program_files")
 
 
-def win_path(unix_path):
-    """The Z: drive of a Wine prefix maps the Unix root."""
-    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
-
-
 def cp1251(text):
     return text.encode("cp1251")
 
@@ -243,14 +238,6 @@ def describe_difference(what, expected, got):
                show_bytes(got[lo:at + 12]), got[at:at + 8].hex() or "end"))
 
 
-def sha256_file(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
-
-
 def folder_size_kib(path):
     total = 0
     for root, _, files in os.walk(path):
@@ -272,9 +259,7 @@ class Wine:
         self.xvfb = xvfb
         self.dpi = dpi
         self.verbose = verbose
-        self.env = dict(os.environ)
-        self.env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all")
-        self.env.pop("WINELOADER", None)
+        self.env = wine.base_env(prefix)
 
     def run(self, args, timeout=120, env=None, check=True):
         e = dict(self.env)
@@ -282,14 +267,7 @@ class Wine:
             e.update(env)
         if self.verbose:
             print("  $ " + " ".join(args), flush=True)
-        # Output goes to a file, never a pipe: programs started inside Wine
-        # (the application the installer launches, wineserver) inherit the
-        # handles and would keep a pipe open long after the command ended.
-        with tempfile.TemporaryFile() as out:
-            p = subprocess.run(args, env=e, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                               timeout=timeout)
-            out.seek(0)
-            p.stdout = out.read().decode("utf-8", errors="replace")
+        p = wine.run_logged(args, e, timeout)
         if check and p.returncode != 0:
             raise ScenarioFailed("command failed (%d): %s\n%s" % (p.returncode, " ".join(args), p.stdout))
         return p
@@ -302,14 +280,14 @@ class Wine:
                                 stderr=subprocess.DEVNULL)
 
     def reg(self, *args, check=True):
-        return self.run(winehost.tool("reg") + list(args), check=check)
+        return self.run(wine.tool("reg") + list(args), check=check)
 
     def stop(self):
         self.run(["wineserver", "-k"], check=False, timeout=60)
         self.run(["wineserver", "-w"], check=False, timeout=60)
 
     def create_prefix(self):
-        winehost.new_prefix(self.prefix)
+        wine.new_prefix(self.prefix)
         # The null driver keeps windows and message boxes working without
         # any X server; under Xvfb the normal X11 driver is used.
         self.reg("add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d",
@@ -321,7 +299,7 @@ class Wine:
         if self.dpi:
             self.reg("add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
                      "/d", str(self.dpi), "/f")
-        self.run(winehost.tool("winecfg") + ["-v", "win10"])
+        self.run(wine.tool("winecfg") + ["-v", "win10"])
         self.run(["wineserver", "-w"], timeout=120)
 
 
@@ -371,8 +349,7 @@ class Runner:
         # Box records, logs and screenshots are kept only when asked for
         # (screenshots are the point of --xvfb, so they default to a folder).
         self.artifacts = opts.artifacts or (os.path.abspath("wine-artifacts") if opts.in_xvfb else None)
-        with open(opts.payload, "rb") as f:
-            self.payload_sha = hashlib.sha256(f.read()).hexdigest()
+        self.payload_sha = sha256_file(opts.payload)
         self.old_sha = hashlib.sha256(OLD_DATA).hexdigest()
         with open(opts.installer, "rb") as f:
             self.installer_bytes = f.read()
@@ -423,7 +400,7 @@ class Runner:
         if sc.app_installed:
             shutil.copyfile(self.opts.standin, os.path.join(self.app_dir, "Lexomir.exe"))
         with open(os.path.join(self.app_dir, "unins000.exe"), "wb") as f:
-            f.write(b"MZ placeholder for the uninstaller\r\n")
+            f.write(UNINSTALLER_BYTES)
         if sc.old_data:
             with open(os.path.join(self.app_dir, "lxn.cok"), "wb") as f:
                 f.write(OLD_DATA)
@@ -493,7 +470,7 @@ class Runner:
 
     def start_standin(self, env, args, ready_event):
         before = {pid for pid, _, _, _ in self.read_log()}
-        proc = self.wine.popen([winehost.loader(self.opts.standin), self.app_dir_win + "Lexomir.exe"] + args, env=env)
+        proc = self.wine.popen([wine.loader(self.opts.standin), self.app_dir_win + "Lexomir.exe"] + args, env=env)
         events = self.wait_log(lambda ev: any(pid not in before and e == ready_event for pid, _, e, _ in ev), 20)
         pids = {pid for pid, _, e, _ in events if pid not in before and e == ready_event}
         if not pids:
@@ -508,7 +485,7 @@ class Runner:
         record = os.path.join(self.workdir, "shell.jsonl")
         for session in range(1, 6):
             self.wine.run(["wineserver", "-p"], check=False)
-            self.wine.run([winehost.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
+            self.wine.run([wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
                            win_path(record), "--answers", "-", "--wait-shell", "--",
                            "C:\\windows\\system32\\hostname.exe"],
                           env=env, check=False)
@@ -550,7 +527,7 @@ class Runner:
             stage_dir = CYRILLIC_STAGING_DIR if sc.cyrillic_staging else STAGING_DIR
             record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
             snap_dir = None
-            driver = [winehost.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record_unix),
+            driver = [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record_unix),
                       "--answers", ",".join(b.answer for b in sc.boxes) or "-",
                       "--timeout", str(self.opts.timeout), "--cwd", stage_dir]
             if self.opts.in_xvfb:
@@ -600,7 +577,7 @@ class Runner:
                 record = os.path.join(self.workdir, "boxes-%s-%d-%d.jsonl" % (sc.name, round_no, twin))
                 if os.path.exists(record):
                     os.remove(record)
-                argv = [winehost.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
+                argv = [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
                         win_path(record), "--answers", "-", "--timeout", str(self.opts.timeout),
                         "--cwd", STAGING_DIR, "--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
                 runs.append((twin, record, subprocess.Popen(argv, env=e, stdin=subprocess.DEVNULL,
@@ -731,7 +708,6 @@ class Runner:
             failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
 
     GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
-    LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\S+ Loaded L"([^"]*)"', re.M)
 
     def check_libraries(self, sc, trace, failures):
         """The GUI libraries and COM's are delay-loaded: a run that shows
@@ -739,10 +715,7 @@ class Runner:
         (which shows the trace is read right). Wine runs everything elevated
         and shows no shell window, so a restart is the desktop shell's, through
         COM."""
-        by_process = {}
-        for pid, path in self.LOADED.findall(trace):
-            by_process.setdefault(pid, []).append(path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower())
-        installer = [names for names in by_process.values() if names and names[0] == "lexomirupdate.exe"]
+        installer = [names for names in wine.loaded_libraries(trace).values() if names[0] == "lexomirupdate.exe"]
         if len(installer) != 1:
             failures.append("the loader's trace shows %d runs of the installer, not one" % len(installer))
             return
@@ -776,8 +749,7 @@ class Runner:
         """Each run appends one record to the Application event log, which
         Wine writes to its debug channel line by line: the record starts
         with the package version and ends with the run's exit code."""
-        installer = [pid for pid, path in self.LOADED.findall(trace)
-                     if path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower() == "lexomirupdate.exe"]
+        installer = [pid for pid, names in wine.loaded_libraries(trace).items() if "lexomirupdate.exe" in names]
         lines = [self.unescape(text) + (cut or "") for pid, text, cut in self.EVENT.findall(trace)
                  if pid in installer]
         if not lines:
@@ -880,8 +852,8 @@ class Runner:
         print(locale_note, flush=True)
         for role in ("installer", "standin", "boxdriver"):
             path = getattr(self.opts, role)
-            print("%-9s %s: %s" % (role, os.path.basename(path), winehost.how(path)), flush=True)
-        ran = "%s, %s" % (os.path.basename(self.opts.installer), winehost.how(self.opts.installer))
+            print("%-9s %s: %s" % (role, os.path.basename(path), wine.how(path)), flush=True)
+        ran = "%s, %s" % (os.path.basename(self.opts.installer), wine.how(self.opts.installer))
         t0 = time.time()
         self.wine.create_prefix()
         print("prefix ready in %.1f s: %s" % (time.time() - t0, self.wine.prefix), flush=True)
@@ -967,20 +939,20 @@ def main():
     if not scenarios:
         print("no scenario selected")
         return 1
-    for tool in ("wine", "wineserver", "wineboot", winehost.WINE64):
+    for tool in ("wine", "wineserver", "wineboot", wine.WINE64):
         if not shutil.which(tool):
             print("%s not found: Wine 8 (wine, wine32:i386, wine64) is needed" % tool)
             return 1
-    if not winehost.runs_natively(opts.installer):
+    if not wine.runs_natively(opts.installer):
         if not opts.allow_emulated:
-            winehost.skip("this host runs no 32-bit code natively (%s); the whole table runs on the 64-bit "
+            wine.skip("this host runs no 32-bit code natively (%s); the whole table runs on the 64-bit "
                           "test build (ctest --preset windows64) and a smoke set on this executable "
-                          "(wine_smoke_emulated)" % winehost.host_kind())
-        if not winehost.runs_at_all(opts.installer):
-            winehost.skip("this host runs no 32-bit code and has no emulator registered for it "
+                          "(wine_smoke_emulated)" % wine.host_kind())
+        if not wine.runs_at_all(opts.installer):
+            wine.skip("this host runs no 32-bit code and has no emulator registered for it "
                           "(bash scripts/setup.sh registers qemu-user)")
     if opts.timeout is None:
-        opts.timeout = 60 if winehost.runs_natively(opts.installer) else 600
+        opts.timeout = 60 if wine.runs_natively(opts.installer) else 600
 
     if opts.xvfb and not opts.in_xvfb:
         for tool in ("xvfb-run", "import"):

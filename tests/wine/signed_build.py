@@ -21,17 +21,16 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-import winehost  # noqa: E402
-from check_image import DIR_SECURITY, PeImage  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", ".."))
+from winexe import wine  # noqa: E402
+from winexe.pe import DIR_SECURITY, PeImage  # noqa: E402
 
 SCENARIOS = ("quiet_capitals", "distorted_installer")
 
 
 def security_directory(path):
     """(offset, size) of the certificate table named by the PE header."""
-    with open(path, "rb") as f:
-        return PeImage(f.read(4096)).directory(DIR_SECURITY)
+    return PeImage.of_file(path, headers_only=True).directory(DIR_SECURITY)
 
 
 def main():
@@ -43,9 +42,9 @@ def main():
         if not shutil.which(tool):
             print("%s not found (bash scripts/setup.sh installs it)" % tool)
             return 1
-    if not winehost.runs_natively(opts.installer):
-        winehost.skip("this host runs no 32-bit code natively (%s); the 64-bit test build is signed and run "
-                      "instead (ctest --preset windows64)" % winehost.host_kind())
+    if not wine.runs_natively(opts.installer):
+        wine.skip("this host runs no 32-bit code natively (%s); the 64-bit test build is signed and run "
+                      "instead (ctest --preset windows64)" % wine.host_kind())
 
     work = tempfile.mkdtemp(prefix="lexomir-signed-")
     try:

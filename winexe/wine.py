@@ -1,4 +1,5 @@
-"""How this host runs the Windows programs of the tests under Wine.
+"""How this host runs Windows programs under Wine, for the tests, the
+benchmark and the scripts.
 
 Some hosts run 32-bit x86 code natively, others not at all, and on those
 qemu-user may be registered to run it emulated, about a hundred times
@@ -17,16 +18,17 @@ Python standard library only.
 """
 import fcntl
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+from .pe import IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_I386, PeImage
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import host32  # noqa: E402
-from check_image import PeImage  # noqa: E402
 
 WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "wine"
@@ -45,9 +47,8 @@ def host_kind():
 
 def pe_machine(path):
     """'x86' or 'x64' from a PE file's header (its first page holds it)."""
-    with open(path, "rb") as f:
-        machine = PeImage(f.read(4096)).machine
-    return {0x14C: "x86", 0x8664: "x64"}.get(machine, "machine 0x%x" % machine)
+    machine = PeImage.of_file(path, headers_only=True).machine
+    return {IMAGE_FILE_MACHINE_I386: "x86", IMAGE_FILE_MACHINE_AMD64: "x64"}.get(machine, "machine 0x%x" % machine)
 
 
 def loader(path):
@@ -79,6 +80,11 @@ def skip(reason):
     sys.exit(SKIP_CODE)
 
 
+def win_path(unix_path):
+    """The Z: drive of a Wine prefix maps the Unix root."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
 def base_env(prefix, arch="win64"):
     env = dict(os.environ)
     env.update(WINEPREFIX=prefix, WINEARCH=arch, WINEDEBUG="-all")
@@ -89,6 +95,32 @@ def base_env(prefix, arch="win64"):
 def tool(name, arch="win64"):
     """Command that runs one of Wine's own programs (reg, wineboot, ...)."""
     return [WINE64 if arch == "win64" else WINE32, name]
+
+
+def run_logged(args, env, timeout):
+    """Runs a command to its end, its output (stderr too) in a temporary file,
+    never a pipe: the wineserver and the programs started inside Wine (an
+    application the installer starts) inherit the handles and would keep a
+    pipe open long after the command ended. The output is in .stdout."""
+    with tempfile.TemporaryFile() as out:
+        p = subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                           timeout=timeout)
+        out.seek(0)
+        p.stdout = out.read().decode("utf-8", errors="replace")
+    return p
+
+
+LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\S+ Loaded L"([^"]*)"', re.M)
+
+
+def loaded_libraries(trace):
+    """{process id: the file names it loaded, lower case, in order} from the
+    loader's trace (WINEDEBUG=+pid,+loaddll); a process's own executable
+    comes first."""
+    by_process = {}
+    for pid, path in LOADED.findall(trace):
+        by_process.setdefault(pid, []).append(path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower())
+    return by_process
 
 
 def wine_version():
