@@ -17,6 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
 import run_scenarios as rs  # noqa: E402
+from scenarios import SCENARIOS  # noqa: E402
 from winexe import wine  # noqa: E402
 from winexe.digest import sha256_file  # noqa: E402
 
@@ -47,7 +48,7 @@ def main():
     if not native:
         print("This host cannot run 32-bit code natively: the installer runs emulated by qemu-user, "
               "about a hundred times slower than on Windows (a few minutes in all).", flush=True)
-    scenario = next(s for s in rs.SCENARIOS if s.name == "quiet_runapp_running")
+    scenario = next(s for s in SCENARIOS if s.name == "quiet_runapp_running")
     runner = rs.Runner(opts, workdir)
     phases = []
 
