@@ -19,6 +19,10 @@ file left, and for the installers the EstimatedSize value. A failed check
 stops the benchmark: figures of a run that did not do the job are never
 used.
 
+What needs no run is read from the files (image_facts.py): the sizes, the
+sections and imports, and from the link map the bytes of each input and
+why the linker took each library member, for the size's growth.
+
 Python standard library only.
 """
 import argparse

@@ -16,6 +16,8 @@ start=$SECONDS
 bash scripts/check_format.sh
 python3 scripts/check_names.py
 python3 scripts/check_layers.py
+# How the benchmark accounts for the installer's growth in size.
+(cd bench && python3 -m unittest size_growth_test)
 
 # One probe: its answer, then why.
 mapfile -t probe < <(python3 scripts/host32.py --explain)
