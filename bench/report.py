@@ -23,7 +23,9 @@ from common import DURABLE_RATIO, FLOOR_RATIO, MIB, NSIS_RATIO, RESIDENT_ALLOWAN
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from winexe.installation import APP_DIR, UNINSTALL_KEY  # noqa: E402
 
-GUI = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll")
+# What a quiet run must not load: the GUI libraries, and COM's, which only
+# a start through the desktop shell needs.
+GUI = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll")
 SHORT = {"durable": "durable floor", "nsis": "NSIS", "phases": "phase build", "noop": "no-op"}
 
 LABELS64 = {"installer": "installer: `LexomirUpdate-x64-test.exe modest`",
@@ -130,7 +132,7 @@ def targets(r, grown):
     imported = sorted(set(GUI).intersection(d.lower() for d in r["imports32"]))
     rows.append(("no GUI library loaded by a quiet run",
                  "64-bit build: %s; the 32-bit installer imports %s"
-                 % (", ".join(loaded) or "none of user32, gdi32, comctl32, shell32",
+                 % (", ".join(loaded) or "none of " + ", ".join(name[:-4] for name in GUI),
                     ", ".join(imported) or "none of them"),
                  verdict(not loaded and not imported)))
     return rows
