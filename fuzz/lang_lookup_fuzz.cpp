@@ -7,7 +7,7 @@
 
 #include "environment/install_target.h"
 #include "messages/lang_unit.h"
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "osinfo/os_description.h"
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

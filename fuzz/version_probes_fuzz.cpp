@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "install/version_probes.h"
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace {
 // The simulation reads only 32-bit version resources; an input that leads

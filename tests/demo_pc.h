@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/machine.h"
 #include "tests/pe_builder.h"
+#include "tests/sim/machine.h"
 
 namespace demo {
 

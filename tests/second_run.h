@@ -11,9 +11,9 @@
 
 #include "driver/program_entry.h"
 #include "environment/process_environment.h"
-#include "platform/sim/machine.h"
 #include "shared/install_environment.h"
 #include "shared/update_package.h"
+#include "tests/sim/machine.h"
 
 namespace demo {
 

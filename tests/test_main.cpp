@@ -2,7 +2,7 @@
 // that made it instead of aborting the whole run.
 #include <gtest/gtest.h>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace {
 void FailTest(const std::string& what) { ADD_FAILURE() << "simulated PC: not modelled: " << what; }

@@ -2,7 +2,7 @@
 // application that the installer deals with as a running program.
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

@@ -13,7 +13,7 @@
 // When the machine goes away, a thread still waiting for a message gets the
 // quit message, so its loop ends as it would end on WM_QUIT and its object
 // is freed; a thread waiting for anything else is unwound where it waits.
-#include "platform/sim/sim_threads.h"
+#include "tests/sim/sim_threads.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

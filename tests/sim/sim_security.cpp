@@ -5,7 +5,7 @@
 // enabled (userIsAdmin).
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

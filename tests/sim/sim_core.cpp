@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

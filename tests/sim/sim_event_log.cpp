@@ -1,6 +1,6 @@
 // The Application event log, as the installer's support record reaches it,
 // and the local time the record is stamped with.
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 using sim::pc;
 

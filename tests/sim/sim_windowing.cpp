@@ -23,7 +23,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/sim_threads.h"
+#include "tests/sim/sim_threads.h"
 
 namespace sim {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

@@ -2,7 +2,7 @@
 // view that a 32-bit process on 64-bit Windows gets for HKLM\Software.
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

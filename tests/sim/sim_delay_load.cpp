@@ -4,7 +4,7 @@
 // Every function of these libraries that the installer uses is listed here.
 #include <map>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

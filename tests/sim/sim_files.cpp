@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 

@@ -2,7 +2,7 @@
 // description reads: system info, metrics, and the OEM-to-ANSI conversion.
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace sim {
 
