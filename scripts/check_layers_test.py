@@ -29,6 +29,22 @@ class CheckLayers(unittest.TestCase):
                 found = check_layers.problems_in(folder, '#include "%s"\n#include <string>\n' % include)
                 self.assertEqual(bool(found), refused, found)
 
+    def test_cycles(self):
+        texts = {
+            "a/x.h": '#include "a/y.h"\n',
+            "a/y.h": '#include "z.h"\n#include <string>\n',  # from its own folder
+            "a/z.h": '#include "a/x.h"\n',
+            "b/p.cpp": '#include "a/x.h"\n#include "b/p.cpp"\n',  # includes itself
+            "c/q.h": '#include "a/z.h"\n#include "missing/r.h"\n',
+        }
+        graph = check_layers.include_graph(texts)
+        self.assertEqual(graph["a/y.h"], {"a/z.h"})
+        self.assertEqual(check_layers.cycles(graph), [["a/x.h", "a/y.h", "a/z.h"], ["b/p.cpp"]])
+        self.assertEqual(check_layers.cycles(check_layers.folder_graph(graph)), [])
+        texts["a/z.h"] += '#include "c/q.h"\n'
+        folders = check_layers.folder_graph(check_layers.include_graph(texts))
+        self.assertEqual(check_layers.cycles(folders), [["a", "c"]])
+
 
 if __name__ == "__main__":
     unittest.main()
