@@ -95,7 +95,17 @@ TEST(PlaceResourcesOnPage, RefusesWhatItCannotMoveSafelyAndChangesNothing) {
         {"no resources", [&](Image& i) { Put32(i.bytes, dirs + 2 * 8, 0); }, "no resources"},
         {"resources outside every section", [&](Image& i) { Put32(i.bytes, dirs + 2 * 8, 0x70000); },
          "holds the resource directory"},
-        {"section table past the end", [&](Image& i) { Put16(i.bytes, opt - 20 + 2, 0x7000); }, "section table"},
+        {"no sections", [&](Image& i) { Put16(i.bytes, opt - 20 + 2, 0); }, "no sections"},
+        {"more sections than a linker writes", [&](Image& i) { Put16(i.bytes, opt - 20 + 2, 0x7000); },
+         "more sections"},
+        {"four data directories", [&](Image& i) { Put32(i.bytes, dirs - 4, 4); }, "data directories"},
+        {"section table past the end", [&](Image& i) { i.bytes.resize(table + 60); }, "section table"},
+        {"certificate table over the resources",
+         [&](Image& i) {
+             Put32(i.bytes, dirs + 4 * 8, static_cast<std::uint32_t>(plain.rsrc));
+             Put32(i.bytes, dirs + 4 * 8 + 4, static_cast<std::uint32_t>(i.bytes.size() - plain.rsrc));
+         },
+         "overlaps the sections"},
         {"resource bytes past the end", [&](Image& i) { i.bytes.resize(plain.rsrc + 16); }, "past the end of the file"},
         {"file alignment not dividing a page", [&](Image& i) { Put32(i.bytes, opt + 36, 0x300); }, "file alignment"},
         {"a section overlapping the resources' start",
