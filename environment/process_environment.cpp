@@ -41,7 +41,9 @@ void InitProcessEnvironment() {
 
     // The flag picks the registry view of the run; the text goes into the
     // support log.
-    OsDescriptionText = OsDescription(false);
+    const TOsDescription os = OsDescription(false);
+    Is64BitOs = os.Is64Bit;
+    OsDescriptionText = os.Text;
 
     SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? AllAccess64 : KEY_ALL_ACCESS);
 

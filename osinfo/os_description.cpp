@@ -10,7 +10,6 @@
 #include "platform/win32.h"
 #include "runtime/exception.h"
 #include "runtime/text.h"
-#include "shared/process_values.h"
 #include "shared/registry.h"
 
 namespace {
@@ -309,10 +308,10 @@ std::string JoinDescription(const WindowsNameParts& parts, bool includeVersion) 
     return text;
 }
 
-std::string OsDescription(bool includeVersion) {
+TOsDescription OsDescription(bool includeVersion) {
     WindowsNameParts parts;
-    if (!GetWindowsNameParts(parts, includeVersion ? VersionTextUse::Shown : VersionTextUse::Unused)) return "unknown";
+    if (!GetWindowsNameParts(parts, includeVersion ? VersionTextUse::Shown : VersionTextUse::Unused))
+        return {"unknown", false};
     const std::string text = JoinDescription(parts, includeVersion);
-    Is64BitOs = text.find(" 64") != std::string::npos;
-    return text;
+    return {text, text.find(" 64") != std::string::npos};
 }

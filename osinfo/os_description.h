@@ -1,6 +1,7 @@
 // A readable description of the running Windows, such as "Microsoft Windows
-// XP Professional Service Pack 3" or "Windows 10 Pro 64-bit"; computing it
-// sets Is64BitOs, which picks the registry view of the run.
+// XP Professional Service Pack 3" or "Windows 10 Pro 64-bit", and whether it
+// names a 64-bit Windows, which the start-up keeps to pick the registry view
+// of the run.
 #pragma once
 
 #include <string>
@@ -23,6 +24,9 @@ bool GetWindowsNameParts(WindowsNameParts& parts, VersionTextUse use = VersionTe
 // blank, then the service-pack text when it is not blank, joined by blanks.
 std::string JoinDescription(const WindowsNameParts& parts, bool includeVersion);
 
-// "unknown" when the system cannot be identified; Is64BitOs then keeps its
-// value. Otherwise Is64BitOs becomes whether the text holds " 64".
-std::string OsDescription(bool includeVersion);
+struct TOsDescription {
+    std::string Text;      // "unknown" when the system cannot be identified
+    bool Is64Bit = false;  // the text holds " 64"; never for "unknown"
+};
+
+TOsDescription OsDescription(bool includeVersion);

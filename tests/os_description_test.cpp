@@ -420,9 +420,7 @@ protected:
         demo::SimTest::SetUp();
         Arrange(pc(), GetParam());
         SeedRandom(1);
-        Is64BitOs = !Expect64(GetParam());  // every call must set it
     }
-    void TearDown() override { Is64BitOs = false; }
     void ExpectNothingLeftOpen() {
         EXPECT_TRUE(pc().regHandles.empty()) << "a registry key is still open";
         EXPECT_TRUE(pc().handles.empty()) << "a handle is still open";
@@ -430,22 +428,25 @@ protected:
 };
 
 TEST_P(OsDescriptionTest, ShortForm) {
-    EXPECT_EQ(OsDescription(false), GetParam().shortForm);
-    EXPECT_EQ(Is64BitOs, Expect64(GetParam()));
+    const TOsDescription os = OsDescription(false);
+    EXPECT_EQ(os.Text, GetParam().shortForm);
+    EXPECT_EQ(os.Is64Bit, Expect64(GetParam()));
     ExpectNothingLeftOpen();
 }
 
 TEST_P(OsDescriptionTest, LongForm) {
-    EXPECT_EQ(OsDescription(true), GetParam().longForm);
-    EXPECT_EQ(Is64BitOs, std::strstr(GetParam().longForm, " 64") != nullptr);
+    const TOsDescription os = OsDescription(true);
+    EXPECT_EQ(os.Text, GetParam().longForm);
+    EXPECT_EQ(os.Is64Bit, std::strstr(GetParam().longForm, " 64") != nullptr);
     ExpectNothingLeftOpen();
 }
 
 // The short form skips "ver" where ProductName decides the name; it must
 // come out exactly as when "ver" runs and its output is dropped.
 TEST_P(OsDescriptionTest, ShortFormIsTheSameWithAndWithoutVer) {
-    const std::string skipping = OsDescription(false);
-    const bool skipping64 = Is64BitOs;
+    const TOsDescription skippingOs = OsDescription(false);
+    const std::string& skipping = skippingOs.Text;
+    const bool skipping64 = skippingOs.Is64Bit;
     const int skippingStarts = pc().CallCount("CreateProcessA");
 
     sim::Reset();
@@ -483,21 +484,17 @@ const UnknownCase Unknown[] = {
 
 class UnknownSystem : public demo::SimTest, public ::testing::WithParamInterface<UnknownCase> {};
 
-TEST_P(UnknownSystem, IsUnknownAndLeavesTheFlagAlone) {
-    for (bool before : {false, true}) {
-        SCOPED_TRACE(before);
-        sim::Reset();
-        pc().version.dwPlatformId = GetParam().platform;
-        if (GetParam().queriesFail) pc().Inject("GetVersionExA", 0, ERROR_INVALID_PARAMETER);
-        Is64BitOs = before;
-        EXPECT_EQ(OsDescription(false), "unknown");
-        EXPECT_EQ(OsDescription(true), "unknown");
-        EXPECT_EQ(Is64BitOs, before);
-        WindowsNameParts parts{"x", "y", "z"};
-        EXPECT_FALSE(GetWindowsNameParts(parts));
-        EXPECT_TRUE(pc().processes.empty());
+TEST_P(UnknownSystem, IsUnknownAndNot64Bit) {
+    pc().version.dwPlatformId = GetParam().platform;
+    if (GetParam().queriesFail) pc().Inject("GetVersionExA", 0, ERROR_INVALID_PARAMETER);
+    for (bool includeVersion : {false, true}) {
+        const TOsDescription os = OsDescription(includeVersion);
+        EXPECT_EQ(os.Text, "unknown");
+        EXPECT_FALSE(os.Is64Bit);
     }
-    Is64BitOs = false;
+    WindowsNameParts parts{"x", "y", "z"};
+    EXPECT_FALSE(GetWindowsNameParts(parts));
+    EXPECT_TRUE(pc().processes.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnknownSystem, ::testing::ValuesIn(Unknown));
