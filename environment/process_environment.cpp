@@ -1,7 +1,7 @@
 #include "environment/process_environment.h"
 
-#include "osinfo/os_description.h"
 #include "runtime/command_line.h"
+#include "runtime/exception.h"
 #include "runtime/random.h"
 #include "runtime/text.h"
 
@@ -23,6 +23,33 @@ bool IsRussianLocale(LCID locale) {
     return false;
 }
 
+bool TMachineRegistryReader::KeyOpens(const std::string& path, REGSAM access) {
+    TRegistry registry(access);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    return registry.OpenPath(path, false);
+}
+
+std::optional<std::string> TMachineRegistryReader::ReadText(const std::string& path, const std::string& name,
+                                                            REGSAM access) {
+    TRegistry registry(access);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    if (!registry.OpenPath(path, false)) return std::nullopt;
+    ClosePathOnExit close(registry);
+    if (!registry.HasValue(name)) return std::nullopt;
+    try {
+        return registry.ReadText(name);
+    } catch (const ERegistryException&) {
+        return std::nullopt;
+    }
+}
+
+bool TMachineRegistryReader::ReadBytes(const std::string& path, const std::string& name, REGSAM access, DWORD limit,
+                                       DWORD& type, std::string& bytes) {
+    TRegistry registry(access);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    return registry.OpenPath(path, false) && registry.ReadBytes(name, limit, type, bytes);
+}
+
 void InitProcessEnvironment() {
     if (Initialised) return;
     Initialised = true;
@@ -41,7 +68,8 @@ void InitProcessEnvironment() {
 
     // The flag picks the registry view of the run; the text goes into the
     // support log.
-    const TOsDescription os = OsDescription(false);
+    TMachineRegistryReader registry;
+    const TOsDescription os = OsDescription(false, registry);
     Is64BitOs = os.Is64Bit;
     OsDescriptionText = os.Text;
 

@@ -2,6 +2,10 @@
 // once, before the update sequence, and releases them at exit.
 #pragma once
 
+#include <optional>
+#include <string>
+
+#include "osinfo/os_description.h"
 #include "platform/win32.h"
 #include "shared/process_values.h"
 
@@ -11,3 +15,13 @@ void InitProcessEnvironment();
 void ReleaseProcessEnvironment();
 
 bool IsRussianLocale(LCID locale);
+
+// The OS description's reads, each through a TRegistry of its own, made
+// with the access it asks for and closed when the read ends.
+class TMachineRegistryReader final : public TMachineRegistry {
+public:
+    bool KeyOpens(const std::string& path, REGSAM access) override;
+    std::optional<std::string> ReadText(const std::string& path, const std::string& name, REGSAM access) override;
+    bool ReadBytes(const std::string& path, const std::string& name, REGSAM access, DWORD limit, DWORD& type,
+                   std::string& bytes) override;
+};

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "environment/process_environment.h"
 #include "osinfo/os_description.h"
 #include "tests/sim/machine.h"
 
@@ -19,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.version.wProductType = (pick & 2) ? 1 : 3;
     m.AddInterpreter().commands["ver"].output.assign(reinterpret_cast<const char*>(data + 1), size - 1);
     WindowsNameParts parts;
-    if (!GetWindowsNameParts(parts, VersionTextUse::Shown)) __builtin_trap();
+    TMachineRegistryReader registry;
+    if (!GetWindowsNameParts(parts, registry, VersionTextUse::Shown)) __builtin_trap();
     if (parts.name.rfind("Microsoft Windows ", 0) != 0) __builtin_trap();
     return 0;
 }

@@ -425,17 +425,19 @@ protected:
         EXPECT_TRUE(pc().regHandles.empty()) << "a registry key is still open";
         EXPECT_TRUE(pc().handles.empty()) << "a handle is still open";
     }
+
+    TMachineRegistryReader registry_;
 };
 
 TEST_P(OsDescriptionTest, ShortForm) {
-    const TOsDescription os = OsDescription(false);
+    const TOsDescription os = OsDescription(false, registry_);
     EXPECT_EQ(os.Text, GetParam().shortForm);
     EXPECT_EQ(os.Is64Bit, Expect64(GetParam()));
     ExpectNothingLeftOpen();
 }
 
 TEST_P(OsDescriptionTest, LongForm) {
-    const TOsDescription os = OsDescription(true);
+    const TOsDescription os = OsDescription(true, registry_);
     EXPECT_EQ(os.Text, GetParam().longForm);
     EXPECT_EQ(os.Is64Bit, std::strstr(GetParam().longForm, " 64") != nullptr);
     ExpectNothingLeftOpen();
@@ -444,7 +446,7 @@ TEST_P(OsDescriptionTest, LongForm) {
 // The short form skips "ver" where ProductName decides the name; it must
 // come out exactly as when "ver" runs and its output is dropped.
 TEST_P(OsDescriptionTest, ShortFormIsTheSameWithAndWithoutVer) {
-    const TOsDescription skippingOs = OsDescription(false);
+    const TOsDescription skippingOs = OsDescription(false, registry_);
     const std::string& skipping = skippingOs.Text;
     const bool skipping64 = skippingOs.Is64Bit;
     const int skippingStarts = pc().CallCount("CreateProcessA");
@@ -452,7 +454,7 @@ TEST_P(OsDescriptionTest, ShortFormIsTheSameWithAndWithoutVer) {
     sim::Reset();
     Arrange(pc(), GetParam());
     WindowsNameParts parts;
-    ASSERT_TRUE(GetWindowsNameParts(parts, VersionTextUse::Shown));
+    ASSERT_TRUE(GetWindowsNameParts(parts, registry_, VersionTextUse::Shown));
     const std::string running = JoinDescription(parts, false);
     const int runningStarts = pc().CallCount("CreateProcessA");
 
@@ -482,18 +484,21 @@ const UnknownCase Unknown[] = {
     {"both version queries fail", VER_PLATFORM_WIN32_NT, true},
 };
 
-class UnknownSystem : public demo::SimTest, public ::testing::WithParamInterface<UnknownCase> {};
+class UnknownSystem : public demo::SimTest, public ::testing::WithParamInterface<UnknownCase> {
+protected:
+    TMachineRegistryReader registry_;
+};
 
 TEST_P(UnknownSystem, IsUnknownAndNot64Bit) {
     pc().version.dwPlatformId = GetParam().platform;
     if (GetParam().queriesFail) pc().Inject("GetVersionExA", 0, ERROR_INVALID_PARAMETER);
     for (bool includeVersion : {false, true}) {
-        const TOsDescription os = OsDescription(includeVersion);
+        const TOsDescription os = OsDescription(includeVersion, registry_);
         EXPECT_EQ(os.Text, "unknown");
         EXPECT_FALSE(os.Is64Bit);
     }
     WindowsNameParts parts{"x", "y", "z"};
-    EXPECT_FALSE(GetWindowsNameParts(parts));
+    EXPECT_FALSE(GetWindowsNameParts(parts, registry_));
     EXPECT_TRUE(pc().processes.empty());
 }
 

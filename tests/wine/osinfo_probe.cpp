@@ -46,8 +46,9 @@ int main() {
     char comspec[MAX_PATH] = {};
     const DWORD comspecLength = GetEnvironmentVariableA("ComSpec", comspec, MAX_PATH);
 
-    Line("short", OsDescription(false).Text);
-    Line("long", OsDescription(true).Text);
+    TMachineRegistryReader registry;
+    Line("short", OsDescription(false, registry).Text);
+    Line("long", OsDescription(true, registry).Text);
     Line("is64", startupIs64 ? "true" : "false");
     Line("shared_registry_access", access);
     Line("ver", RunConsoleCommand("ver"));
