@@ -75,6 +75,7 @@ struct ReleaseOnExit {
     ~ReleaseOnExit() {
         ReleaseProcessEnvironment();
         LangUnit::ReleaseLangUnit();  // closes the language file
+        SetMessageSettings({});
     }
 };
 

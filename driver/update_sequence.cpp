@@ -37,15 +37,22 @@ void FillPackageConstants() {
     p.VersionedTitle = p.PackageTitle + std::to_string(p.PackageVersion);
 }
 
+void GiveMessageSettings() {
+    SetMessageSettings(
+        {RussianUi, UpdatePackage.RussianTitle, UpdatePackage.EnglishTitle, InstallEnvironment.AppFolder});
+}
+
 UpdateOutcome RunUpdateSequence() {
     MarkRunStage(RunStage::Sequence);
     FillPackageConstants();
+    GiveMessageSettings();
     const TUpdatePackage& p = UpdatePackage;
 
     if (!DiscoverInstallTarget()) {
         SupportLog::Note("discovery: the per-user shell folders could not be read");
         return UpdateOutcome::NotInstalled;
     }
+    GiveMessageSettings();  // the application's folder, now found
     SupportLog::Note("application folder: " + BoxText::SystemName(InstallEnvironment.AppFolder) +
                      " (uninstall entry HKLM\\" + BoxText::SystemName(InstallEnvironment.UninstallEntryPath) + ")");
 

@@ -13,4 +13,8 @@ enum class UpdateOutcome : int {
 // Fills the package constants that the program entry does not.
 void FillPackageConstants();
 
+// Gives the boxes what they take from the run as it stands: the start-up's
+// language, the package's captions and the application's folder.
+void GiveMessageSettings();
+
 UpdateOutcome RunUpdateSequence();

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "environment/install_target.h"
 #include "messages/lang_unit.h"
+#include "messages/messages.h"
 #include "tests/sim/machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::Reset();
     sim::pc().files.AddFile("C:\\App\\language\\current.lng", current);
     sim::pc().files.AddFile("C:\\App\\language\\fallback.lng", fallback);
-    InstallEnvironment.AppFolder = "C:\\App\\";
+    SetMessageSettings({.AppFolder = "C:\\App\\"});
     LangUnit::SelectLanguage({"current.lng", "fallback.lng"}, 0, 0x0407, 1, 1, "C:\\App\\language\\current.lng");
     for (const char* key : {"k", "soundquest", "olderfilever", "langver"}) {
         const std::string line = LangUnit::LookupLine(key);

@@ -47,6 +47,7 @@ protected:
         RussianUi = false;
         InstallEnvironment = TInstallEnvironment{};
         InstallEnvironment.AppFolder = Folder;
+        GiveMessageSettings();
         LangUnit::ReleaseLangUnit();
         Progress::ForgetWindowForTests();
         pc().files.AddFolder(Folder);
@@ -255,6 +256,7 @@ TEST_F(Replace, WithoutAQuestionTheWindowIsLeftAlone) {
 
 TEST_F(Replace, TheQuestionInRussian) {
     RussianUi = true;
+    GiveMessageSettings();
     const std::string target = Folder + "item.exe";
     const std::vector<std::uint8_t> installed = Exe("2.0.0.0");
     pc().boxAnswers.push_back(IDYES);

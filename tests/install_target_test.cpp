@@ -74,6 +74,7 @@ protected:
         // Until the OS is identified the shared accessor keeps the default
         // mask; a 64-bit Windows then gets the 64-bit view.
         if (view.access != SharedRegistry->Access()) SharedRegistry = std::make_unique<TRegistry>(view.access);
+        GiveMessageSettings();
         return DiscoverInstallTarget();
     }
 

@@ -46,6 +46,7 @@ protected:
         InitProcessEnvironment();
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
+        GiveMessageSettings();
     }
     void TearDown() override { ReleaseProcessEnvironment(); }
     bool Install(const std::string& target = DataFile) { return InstallEmbeddedFile("lxn", "cok", target, false); }
@@ -149,6 +150,7 @@ TEST_F(EmbeddedFile, RussianFailureText) {
     ReleaseProcessEnvironment();
     pc().userLocale = 0x0419;
     InitProcessEnvironment();
+    GiveMessageSettings();
     pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(Install());
     ASSERT_EQ(pc().boxes.size(), 1u);
@@ -239,6 +241,7 @@ protected:
         InitProcessEnvironment();
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
+        GiveMessageSettings();
     }
     void TearDown() override { ReleaseProcessEnvironment(); }
 };

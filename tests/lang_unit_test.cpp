@@ -57,6 +57,7 @@ protected:
         RussianUi = false;
         InstallEnvironment = TInstallEnvironment{};
         InstallEnvironment.AppFolder = App;
+        GiveMessageSettings();
         pc().files.AddFolder(Languages);
     }
     void TearDown() override { LangUnit::ReleaseLangUnit(); }
@@ -144,8 +145,10 @@ TEST_F(LangUnitTest, AnEmptyOrMissingEntryComesFromTheFallbackFile) {
         Select(c.current, "[k]\nfrom english\n", "[k]\nиз русского\n");
         EXPECT_EQ(LangUnit::LookupLine("k"), "from english");
         RussianUi = true;
+        GiveMessageSettings();
         EXPECT_EQ(LangUnit::LookupLine("k"), "из русского");
         RussianUi = false;
+        GiveMessageSettings();
         EXPECT_TRUE(pc().boxes.empty());
     }
 }
@@ -258,6 +261,7 @@ TEST_F(LangUnitTest, TheErrorBoxIsInTheLanguageOfTheRun) {
     Select("");
     pc().files.Remove(Current);
     RussianUi = true;
+    GiveMessageSettings();
     LangUnit::LookupLine("k");
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");

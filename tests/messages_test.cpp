@@ -42,6 +42,7 @@ protected:
         pc().userLocale = russian ? 0x0419 : 0x0409;
         InitProcessEnvironment();
         ASSERT_EQ(RussianUi, russian);
+        GiveMessageSettings();
     }
 };
 

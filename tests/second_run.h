@@ -11,6 +11,7 @@
 
 #include "driver/program_entry.h"
 #include "environment/process_environment.h"
+#include "messages/messages.h"
 #include "shared/install_environment.h"
 #include "shared/update_package.h"
 #include "tests/sim/machine.h"
@@ -26,6 +27,7 @@ inline int RunSecondInstaller(const std::string& commandLine) {
     std::unique_ptr<TRegistry> registry = std::move(SharedRegistry);
     const TUpdatePackage package = UpdatePackage;
     const TInstallEnvironment environment = InstallEnvironment;
+    const TMessageSettings messages = MessageSettings();
     auto meanwhile = std::move(m.meanwhile);
     m.meanwhile = nullptr;
     const std::string firstCommandLine = std::exchange(m.commandLine, commandLine);
@@ -43,6 +45,7 @@ inline int RunSecondInstaller(const std::string& commandLine) {
     SharedRegistry = std::move(registry);
     UpdatePackage = package;
     InstallEnvironment = environment;
+    SetMessageSettings(messages);
     return code;
 }
 

@@ -119,6 +119,7 @@ protected:
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
         RussianUi = false;
+        GiveMessageSettings();
     }
     const std::string Folder = "C:\\Data\\";
 };
@@ -222,6 +223,7 @@ TEST_F(Probes, AnUnreadableLngFileIsReportedInTheLanguageOfTheRun) {
     for (const bool russian : {false, true}) {
         pc().boxes.clear();
         RussianUi = russian;
+        GiveMessageSettings();
         pc().files.AddFile(path, "[langver]\n3\n");
         pc().files.HoldOpen(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
         EXPECT_EQ(ProbeLngVersion(path), 0);
