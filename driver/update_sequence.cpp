@@ -48,7 +48,7 @@ UpdateOutcome RunUpdateSequence() {
     GiveMessageSettings();
     const TUpdatePackage& p = UpdatePackage;
 
-    if (!DiscoverInstallTarget()) {
+    if (!DiscoverInstallTarget(p.AppName)) {
         SupportLog::Note("discovery: the per-user shell folders could not be read");
         return UpdateOutcome::NotInstalled;
     }
@@ -98,7 +98,7 @@ UpdateOutcome RunUpdateSequence() {
     // is left to it, application and all: this run changes nothing.
     MarkRunStage(RunStage::Write);
     const std::string target = InstallEnvironment.AppFolder + p.DataFileName;
-    const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder);
+    const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
         SupportLog::Note("another run is still at work here after a minute: " + SupportLog::ErrorText(GetLastError()));
         ShowInstallFailure(target);

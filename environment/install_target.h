@@ -12,6 +12,7 @@
 // path. Nothing when there is no such backslash.
 std::optional<std::string> UninstallStringFolder(const std::string& value);
 
-// Fills InstallEnvironment. False: the registry message has been shown and
-// the run must stop.
-bool DiscoverInstallTarget();
+// Fills InstallEnvironment for the application `appName`, the name of its
+// folder and of its uninstall entry. False: the registry message has been
+// shown and the run must stop.
+bool DiscoverInstallTarget(const std::string& appName);

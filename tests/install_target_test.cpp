@@ -75,7 +75,7 @@ protected:
         // mask; a 64-bit Windows then gets the 64-bit view.
         if (view.access != SharedRegistry->Access()) SharedRegistry = std::make_unique<TRegistry>(view.access);
         GiveMessageSettings();
-        return DiscoverInstallTarget();
+        return DiscoverInstallTarget("Lexomir");
     }
 
     bool Opened(const std::string& logicalPath) {

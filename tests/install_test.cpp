@@ -248,7 +248,7 @@ protected:
 
 TEST_F(ReportSize, WritesTheFolderSizeIntoTheEntryDiscoveryUsed) {
     pc().registry.SetDword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize", 999999);
-    ASSERT_TRUE(DiscoverInstallTarget());
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     ReportInstalledSize();
     // Lexomir.exe 2048 + unins000.exe 1024 + "old data" 8 bytes.
     EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"), 3u);
@@ -266,7 +266,7 @@ TEST_F(ReportSize, EntryFoundOnlyUnderWow6432NodeOnA32BitSystemGetsTheValue) {
     pc().registry.SetString(HKEY_LOCAL_MACHINE, wow, "UninstallString", demo::Folder + "unins000.exe");
     ReleaseProcessEnvironment();
     InitProcessEnvironment();
-    ASSERT_TRUE(DiscoverInstallTarget());
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     ReportInstalledSize();
     EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, wow, "EstimatedSize"), 3u);
     EXPECT_FALSE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::Entry64));
@@ -283,14 +283,14 @@ TEST_F(ReportSize, MissingFolderStillCreatesTheKeyButWritesNothing) {
 }
 
 TEST_F(ReportSize, SizesBeyond32BitsAreCapped) {
-    ASSERT_TRUE(DiscoverInstallTarget());
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     pc().files.Node(demo::DataFile)->reportedSize = 5ull << 40;  // 5 TiB
     ReportInstalledSize();
     EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"), 0xFFFFFFFFu);
 }
 
 TEST_F(ReportSize, AFailedWriteRaisesAndClosesTheKey) {
-    ASSERT_TRUE(DiscoverInstallTarget());
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     pc().userIsAdmin = false;  // the create-open fails, so no key is open
     EXPECT_THROW(ReportInstalledSize(), ERegistryException);
     EXPECT_TRUE(pc().regHandles.empty());
