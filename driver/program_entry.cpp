@@ -76,6 +76,7 @@ struct ReleaseOnExit {
         ReleaseProcessEnvironment();
         LangUnit::ReleaseLangUnit();  // closes the language file
         SetMessageSettings({});
+        QuietMode = false;
     }
 };
 

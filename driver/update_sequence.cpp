@@ -16,6 +16,9 @@
 #include "runtime/text.h"
 #include "shared/update_package.h"
 
+bool QuietMode = false;
+TUpdatePackage UpdatePackage;
+
 namespace {
 
 bool AskToStartApp() {

@@ -10,6 +10,9 @@ enum class UpdateOutcome : int {
     WriteFailed = 4,      // the data file could not be written
 };
 
+// "modest": no questions. Decided and read by the update sequence alone.
+extern bool QuietMode;
+
 // Fills the package constants that the program entry does not.
 void FillPackageConstants();
 

@@ -83,7 +83,6 @@ void ReleaseProcessEnvironment() {
     RussianUi = false;
     Is64BitOs = false;
     FirstArgument.clear();
-    QuietMode = false;
     Win32Platform = 0;
     OsDescriptionText.clear();
     Initialised = false;

@@ -1,17 +1,14 @@
 // The process-wide records and flags, defined in one place. Each is filled
-// by the stage that owns it: the flags by the start-up, UpdatePackage by
-// the program entry, InstallEnvironment by the install-target discovery.
+// by the stage that owns it: the flags by the start-up, InstallEnvironment
+// by the install-target discovery.
 #include "shared/process_values.h"
 #include "shared/install_environment.h"
-#include "shared/update_package.h"
 
 bool RussianUi = false;
 bool Is64BitOs = false;
 std::string FirstArgument;
-bool QuietMode = false;
 DWORD Win32Platform = 0;
 std::string OsDescriptionText;
 std::unique_ptr<TRegistry> SharedRegistry;
 
-TUpdatePackage UpdatePackage;
 TInstallEnvironment InstallEnvironment;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_sequence.h"
 #include "runtime/command_line.h"
 #include "tests/demo_pc.h"
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "driver/program_entry.h"
+#include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/messages.h"
 #include "shared/install_environment.h"
