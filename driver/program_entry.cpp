@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"
@@ -12,7 +13,6 @@
 #include "platform/win32.h"
 #include "runtime/command_line.h"
 #include "runtime/exception.h"
-#include "shared/update_package.h"
 
 // A release build names its version (cmake -DLEXOMIR_PACKAGE_VERSION=N).
 #ifndef LEXOMIR_PACKAGE_VERSION

@@ -2,6 +2,7 @@
 
 #include "driver/app_instance.h"
 #include "driver/main_app.h"
+#include "driver/update_package.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
 #include "install/embedded_file.h"
@@ -14,7 +15,6 @@
 #include "runtime/command_line.h"
 #include "runtime/run_stages.h"
 #include "runtime/text.h"
-#include "shared/update_package.h"
 
 bool QuietMode = false;
 TUpdatePackage UpdatePackage;

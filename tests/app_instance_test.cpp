@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "driver/app_instance.h"
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {

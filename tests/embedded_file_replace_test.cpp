@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
@@ -14,7 +15,6 @@
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
 #include "progress/progress_window.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 #include "tests/version_resource.h"
 

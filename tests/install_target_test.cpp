@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "runtime/exception.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
@@ -12,7 +13,6 @@
 #include "install/installed_size.h"
 #include "install/self_check.h"
 #include "runtime/exception.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {

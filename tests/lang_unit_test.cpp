@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {

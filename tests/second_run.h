@@ -10,11 +10,11 @@
 #include <utility>
 
 #include "driver/program_entry.h"
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/messages.h"
 #include "shared/install_environment.h"
-#include "shared/update_package.h"
 #include "tests/sim/machine.h"
 
 namespace demo {

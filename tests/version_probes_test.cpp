@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "install/version_probes.h"
 #include "runtime/text_to_int.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 #include "tests/version_resource.h"
 
