@@ -27,8 +27,8 @@ set(LEXOMIR_PRODUCT_SOURCES
   runtime/text_reader.cpp
   runtime/text_to_int.cpp
   runtime/thread.cpp
-  shared/process_values.cpp
-  shared/registry.cpp
+  environment/process_values.cpp
+  environment/registry.cpp
   platform/admin_rights.cpp
   platform/code_pages.cpp
   platform/files.cpp

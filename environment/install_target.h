@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "shared/install_environment.h"
+#include "environment/install_environment.h"
 
 // The folder an UninstallString names: everything up to the last backslash
 // before its final character. A quoted value gives the folder of the quoted

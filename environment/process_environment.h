@@ -1,13 +1,13 @@
-// The start-up of the run: fixes the process-wide facts (shared/process_values.h)
+// The start-up of the run: fixes the process-wide facts (environment/process_values.h)
 // once, before the update sequence, and releases them at exit.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "environment/process_values.h"
 #include "osinfo/os_description.h"
 #include "platform/win32.h"
-#include "shared/process_values.h"
 
 // Runs once before the update sequence; a repeated call does nothing until
 // ReleaseProcessEnvironment has ended that life.

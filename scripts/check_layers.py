@@ -26,9 +26,8 @@ ROOT = Path(__file__).resolve().parent.parent
 LAYERS = [
     ["platform"],                        # the seam to Windows and the toolkit over it
     ["runtime"],                         # text, threads, exceptions, the generator
-    ["shared"],                          # what several subsystems share: records, flags, registry
     ["messages", "osinfo", "progress"],  # services the stages use
-    ["environment"],                     # start-up and install-target discovery
+    ["environment"],                     # start-up, its process-wide values, the registry, discovery
     ["install"],                         # writing the package's files
     ["driver"],                          # the run from entry to exit
 ]

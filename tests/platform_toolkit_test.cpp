@@ -6,12 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "environment/registry.h"
 #include "platform/code_pages.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
 #include "platform/system_library.h"
 #include "runtime/little_endian.h"
-#include "shared/registry.h"
 #include "tests/demo_pc.h"
 
 namespace {

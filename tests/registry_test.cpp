@@ -1,6 +1,6 @@
 // TRegistry on the simulated registry: roots, paths, opens, reads, writes,
 // the access mask of every open and the registry view it selects.
-#include "shared/registry.h"
+#include "environment/registry.h"
 
 #include <gtest/gtest.h>
 

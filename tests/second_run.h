@@ -12,9 +12,9 @@
 #include "driver/program_entry.h"
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
+#include "environment/install_environment.h"
 #include "environment/process_environment.h"
 #include "messages/messages.h"
-#include "shared/install_environment.h"
 #include "tests/sim/machine.h"
 
 namespace demo {
