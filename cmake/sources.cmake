@@ -9,6 +9,8 @@ set(LEXOMIR_PRODUCT_SOURCES
   driver/update_sequence.cpp
   environment/install_target.cpp
   environment/process_environment.cpp
+  environment/process_values.cpp
+  environment/registry.cpp
   install/embedded_file.cpp
   install/installed_size.cpp
   install/pe_image.cpp
@@ -27,8 +29,6 @@ set(LEXOMIR_PRODUCT_SOURCES
   runtime/text_reader.cpp
   runtime/text_to_int.cpp
   runtime/thread.cpp
-  environment/process_values.cpp
-  environment/registry.cpp
   platform/admin_rights.cpp
   platform/code_pages.cpp
   platform/files.cpp
