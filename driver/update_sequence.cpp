@@ -12,9 +12,7 @@
 #include "messages/support_log.h"
 #include "platform/files.h"
 #include "platform/win32.h"
-#include "runtime/command_line.h"
 #include "runtime/run_stages.h"
-#include "runtime/text.h"
 
 bool QuietMode = false;
 TUpdatePackage UpdatePackage;
@@ -125,7 +123,7 @@ UpdateOutcome RunUpdateSequence() {
     ReportInstalledSize();
     MarkRunStage(RunStage::Ending);
 
-    if (QuietMode && LowerAscii(CommandLineArgument(2)) == "runapp") {
+    if (QuietMode && SecondArgument == "runapp") {
         // A caller that asked for a restart gets its application back, even
         // when the file could not be written.
         StartAppAndActivate();

@@ -1,6 +1,5 @@
 #include "environment/process_environment.h"
 
-#include "runtime/command_line.h"
 #include "runtime/exception.h"
 #include "runtime/random.h"
 #include "runtime/text.h"
@@ -50,7 +49,7 @@ bool TMachineRegistryReader::ReadBytes(const std::string& path, const std::strin
     return registry.OpenPath(path, false) && registry.ReadBytes(name, limit, type, bytes);
 }
 
-void InitProcessEnvironment() {
+void InitProcessEnvironment(const std::vector<std::string>& commandLine) {
     if (Initialised) return;
     Initialised = true;
 
@@ -75,7 +74,9 @@ void InitProcessEnvironment() {
 
     SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? AllAccess64 : KEY_ALL_ACCESS);
 
-    FirstArgument = LowerAscii(CommandLineArgument(1));
+    auto word = [&](std::size_t index) { return index < commandLine.size() ? commandLine[index] : std::string(); };
+    FirstArgument = LowerAscii(word(1));
+    SecondArgument = LowerAscii(word(2));
 }
 
 void ReleaseProcessEnvironment() {
@@ -83,6 +84,7 @@ void ReleaseProcessEnvironment() {
     RussianUi = false;
     Is64BitOs = false;
     FirstArgument.clear();
+    SecondArgument.clear();
     Win32Platform = 0;
     OsDescriptionText.clear();
     Initialised = false;

@@ -4,14 +4,16 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "environment/process_values.h"
 #include "osinfo/os_description.h"
 #include "platform/win32.h"
 
-// Runs once before the update sequence; a repeated call does nothing until
-// ReleaseProcessEnvironment has ended that life.
-void InitProcessEnvironment();
+// Runs once before the update sequence, with the command line's words as
+// the program entry split them (the program's own name first); a repeated
+// call does nothing until ReleaseProcessEnvironment has ended that life.
+void InitProcessEnvironment(const std::vector<std::string>& commandLine);
 void ReleaseProcessEnvironment();
 
 bool IsRussianLocale(LCID locale);

@@ -7,6 +7,7 @@
 bool RussianUi = false;
 bool Is64BitOs = false;
 std::string FirstArgument;
+std::string SecondArgument;
 DWORD Win32Platform = 0;
 std::string OsDescriptionText;
 std::unique_ptr<TRegistry> SharedRegistry;

@@ -14,6 +14,7 @@
 extern bool RussianUi;                             // every message in Russian (true) or English
 extern bool Is64BitOs;                             // the OS description holds " 64"
 extern std::string FirstArgument;                  // first command-line word, A-Z lowered
+extern std::string SecondArgument;                 // second command-line word, A-Z lowered
 extern DWORD Win32Platform;                        // the platform id the system reports
 extern std::string OsDescriptionText;              // the Windows the run found, for the support log
 extern std::unique_ptr<TRegistry> SharedRegistry;  // the one accessor of the run

@@ -13,6 +13,7 @@
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
+#include "runtime/command_line.h"
 #include "runtime/exception.h"
 #include "tests/demo_pc.h"
 
@@ -70,7 +71,7 @@ protected:
 
     // Starts the process and runs discovery in the given view.
     bool Discover(const View& view) {
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         // Until the OS is identified the shared accessor keeps the default
         // mask; a 64-bit Windows then gets the 64-bit view.
         if (view.access != SharedRegistry->Access()) SharedRegistry = std::make_unique<TRegistry>(view.access);

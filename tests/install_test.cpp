@@ -12,6 +12,7 @@
 #include "install/embedded_file.h"
 #include "install/installed_size.h"
 #include "install/self_check.h"
+#include "runtime/command_line.h"
 #include "runtime/exception.h"
 #include "tests/demo_pc.h"
 
@@ -43,7 +44,7 @@ protected:
     void SetUp() override {
         demo::SimTest::SetUp();
         demo::Setup(pc(), payload_);
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
         GiveMessageSettings();
@@ -149,7 +150,7 @@ TEST_F(EmbeddedFile, MissingTargetFolderIsReportedWithTheTargetPath) {
 TEST_F(EmbeddedFile, RussianFailureText) {
     ReleaseProcessEnvironment();
     pc().userLocale = 0x0419;
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     GiveMessageSettings();
     pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(Install());
@@ -238,7 +239,7 @@ protected:
     void SetUp() override {
         demo::SimTest::SetUp();
         demo::Setup(pc());
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
         GiveMessageSettings();
@@ -265,7 +266,7 @@ TEST_F(ReportSize, EntryFoundOnlyUnderWow6432NodeOnA32BitSystemGetsTheValue) {
     pc().registry.Key(HKEY_LOCAL_MACHINE, wow);
     pc().registry.SetString(HKEY_LOCAL_MACHINE, wow, "UninstallString", demo::Folder + "unins000.exe");
     ReleaseProcessEnvironment();
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     ReportInstalledSize();
     EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, wow, "EstimatedSize"), 3u);

@@ -10,6 +10,7 @@
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
+#include "runtime/command_line.h"
 #include "tests/demo_pc.h"
 
 namespace {
@@ -40,7 +41,7 @@ protected:
     void StartIn(bool russian) {
         ReleaseProcessEnvironment();
         pc().userLocale = russian ? 0x0419 : 0x0409;
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         ASSERT_EQ(RussianUi, russian);
         GiveMessageSettings();
     }

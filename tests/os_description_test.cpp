@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "environment/process_environment.h"
+#include "runtime/command_line.h"
 #include "runtime/random.h"
 #include "tests/demo_pc.h"
 
@@ -534,7 +535,7 @@ TEST_P(Startup, TheSharedRegistryViewFollowsTheDescription) {
     if (c.productName) pc().registry.SetString(HKEY_LOCAL_MACHINE, NtCurrentVersion, "ProductName", c.productName);
     pc().AddInterpreter();
     ReleaseProcessEnvironment();
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     EXPECT_EQ(Is64BitOs, c.is64);
     ASSERT_NE(SharedRegistry, nullptr);
     EXPECT_EQ(SharedRegistry->Access(), c.is64 ? REGSAM(0xF013F) : REGSAM(0xF003F));

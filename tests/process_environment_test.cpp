@@ -27,7 +27,7 @@ protected:
     // A fresh process on the machine as it is set up now.
     void StartProcess() {
         ReleaseProcessEnvironment();
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     }
 };
 
@@ -65,30 +65,31 @@ TEST_F(ProcessEnvironmentTest, RussianOnlyForTheListedLocales) {
     }
 }
 
-TEST_F(ProcessEnvironmentTest, FirstArgumentIsTheFirstWordLoweredInAsciiOnly) {
+TEST_F(ProcessEnvironmentTest, TheFirstTwoWordsAreKeptLoweredInAsciiOnly) {
     const struct {
         const char* what;
         std::string commandLine;
-        std::string first;
+        std::string first, second;
     } cases[] = {
-        {"MODEST", Program + " MODEST", "modest"},
-        {"MODEST quoted", Program + " \"MODEST\"", "modest"},
-        {"modest and a blank quoted", Program + " \"modest \"", "modest "},
-        {"mixed case", Program + " MoDeSt runapp", "modest"},
-        {"runapp before modest", Program + " runapp modest", "runapp"},
-        {"RUNAPP lowered too", Program + " RUNAPP", "runapp"},
-        {"no arguments", Program, ""},
-        {"only blanks after the program", Program + "   \t ", ""},
-        {"empty quoted argument", Program + " \"\" modest", ""},
-        {"unquoted program name", "LexomirUpdate.exe modest", "modest"},
-        {"program path with blanks", "\"C:\\Program Files\\Update\\LexomirUpdate.exe\"", ""},
-        {"program path with blanks, an argument", "\"C:\\Program Files\\LexomirUpdate.exe\" Modest", "modest"},
-        {"no blank after the quoted program", Program + "modest", ""},
-        {"tab separated", Program + "\tMODEST", "modest"},
+        {"MODEST", Program + " MODEST", "modest", ""},
+        {"MODEST quoted", Program + " \"MODEST\"", "modest", ""},
+        {"modest and a blank quoted", Program + " \"modest \"", "modest ", ""},
+        {"mixed case", Program + " MoDeSt RunApp", "modest", "runapp"},
+        {"runapp before modest", Program + " runapp modest", "runapp", "modest"},
+        {"RUNAPP lowered too", Program + " RUNAPP", "runapp", ""},
+        {"no arguments", Program, "", ""},
+        {"only blanks after the program", Program + "   \t ", "", ""},
+        {"empty quoted argument", Program + " \"\" modest", "", "modest"},
+        {"a third word is not kept", Program + " modest \"run app\" runapp", "modest", "run app"},
+        {"unquoted program name", "LexomirUpdate.exe modest", "modest", ""},
+        {"program path with blanks", "\"C:\\Program Files\\Update\\LexomirUpdate.exe\"", "", ""},
+        {"program path with blanks, an argument", "\"C:\\Program Files\\LexomirUpdate.exe\" Modest", "modest", ""},
+        {"no blank after the quoted program", Program + "modest", "", ""},
+        {"tab separated", Program + "\tMODEST", "modest", ""},
         // Cyrillic letters (CP1251) are not lowered: МОДЕСТ stays capital.
-        {"Cyrillic capitals", Program + " \xCC\xCE\xC4\xC5\xD1\xD2", "\xCC\xCE\xC4\xC5\xD1\xD2"},
-        {"Cyrillic after Latin", Program + " AbC\xC0\xDF\xA8", "abc\xC0\xDF\xA8"},
-        {"digits and signs", Program + " /X-1_Z", "/x-1_z"},
+        {"Cyrillic capitals", Program + " \xCC\xCE\xC4\xC5\xD1\xD2", "\xCC\xCE\xC4\xC5\xD1\xD2", ""},
+        {"Cyrillic after Latin", Program + " AbC\xC0\xDF\xA8", "abc\xC0\xDF\xA8", ""},
+        {"digits and signs", Program + " /X-1_Z", "/x-1_z", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -96,6 +97,7 @@ TEST_F(ProcessEnvironmentTest, FirstArgumentIsTheFirstWordLoweredInAsciiOnly) {
         pc().commandLine = c.commandLine;
         StartProcess();
         EXPECT_EQ(FirstArgument, c.first);
+        EXPECT_EQ(SecondArgument, c.second);
         EXPECT_FALSE(QuietMode);  // decided later, by the update sequence
     }
 }
@@ -141,14 +143,6 @@ TEST_F(ProcessEnvironmentTest, SplittingTheCommandLine) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(SplitCommandLine(c.line), c.words);
     }
-}
-
-TEST_F(ProcessEnvironmentTest, CommandLineArgumentPicksAWordOfTheProcessLine) {
-    pc().commandLine = "\"C:\\Program Files\\x.exe\" one \"two three\"";
-    EXPECT_EQ(CommandLineArgument(0), "C:\\Program Files\\x.exe");
-    EXPECT_EQ(CommandLineArgument(1), "one");
-    EXPECT_EQ(CommandLineArgument(2), "two three");
-    EXPECT_EQ(CommandLineArgument(3), "");
 }
 
 TEST_F(ProcessEnvironmentTest, SeedFromThePerformanceCounterOrElseTheTickCount) {
@@ -217,7 +211,7 @@ TEST_F(ProcessEnvironmentTest, SharedRegistryOnA32BitWindows) {
 TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
     pc().userLocale = 0x0409;
     pc().commandLine = Program + " runapp";
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     TRegistry* const registry = SharedRegistry.get();
     ASSERT_NE(registry, nullptr);
     ASSERT_TRUE(registry->OpenPath("Software", true));
@@ -226,7 +220,7 @@ TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
     pc().userLocale = 0x0419;
     pc().commandLine = Program + " modest";
     pc().performanceCount = 99;
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
 
     EXPECT_FALSE(RussianUi);
     EXPECT_EQ(FirstArgument, "runapp");
@@ -238,7 +232,7 @@ TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
 TEST_F(ProcessEnvironmentTest, ReleaseDestroysTheSharedRegistryAndEndsThatLife) {
     pc().userLocale = 0x0419;
     pc().commandLine = Program + " MODEST";
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     ASSERT_NE(SharedRegistry, nullptr);
     SharedRegistry->SelectRoot(HKEY_CURRENT_USER);
     ASSERT_TRUE(SharedRegistry->OpenPath("Software\\Lexomir", true));
@@ -253,7 +247,7 @@ TEST_F(ProcessEnvironmentTest, ReleaseDestroysTheSharedRegistryAndEndsThatLife) 
     // A new life reads the machine again.
     pc().userLocale = 0x0409;
     pc().commandLine = Program;
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     EXPECT_FALSE(RussianUi);
     EXPECT_EQ(FirstArgument, "");
     ASSERT_NE(SharedRegistry, nullptr);

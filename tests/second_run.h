@@ -23,7 +23,7 @@ inline int RunSecondInstaller(const std::string& commandLine) {
     sim::Machine& m = sim::pc();
     // The first run's process, put aside.
     const bool russianUi = RussianUi, is64 = Is64BitOs, quiet = QuietMode;
-    const std::string first = FirstArgument;
+    const std::string first = FirstArgument, second = SecondArgument;
     const DWORD platform = Win32Platform;
     std::unique_ptr<TRegistry> registry = std::move(SharedRegistry);
     const TUpdatePackage package = UpdatePackage;
@@ -42,6 +42,7 @@ inline int RunSecondInstaller(const std::string& commandLine) {
     Is64BitOs = is64;
     QuietMode = quiet;
     FirstArgument = first;
+    SecondArgument = second;
     Win32Platform = platform;
     SharedRegistry = std::move(registry);
     UpdatePackage = package;
