@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t cut = input.find('\xFF');
     const std::string current = input.substr(0, cut);
     const std::string fallback = cut == std::string::npos ? std::string() : input.substr(cut + 1);
-    sim::Reset();
-    sim::pc().files.AddFile("C:\\App\\language\\current.lng", current);
-    sim::pc().files.AddFile("C:\\App\\language\\fallback.lng", fallback);
+    Sim::Reset();
+    Sim::pc().files.AddFile("C:\\App\\language\\current.lng", current);
+    Sim::pc().files.AddFile("C:\\App\\language\\fallback.lng", fallback);
     SetMessageSettings({.AppFolder = "C:\\App\\"});
     LangUnit::SelectLanguage({"current.lng", "fallback.lng"}, 0, 0x0407, 1, 1, "C:\\App\\language\\current.lng");
     for (const char* key : {"k", "soundquest", "olderfilever", "langver"}) {
@@ -30,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)formatted;
     }
     LangUnit::ReleaseLangUnit();
-    if (!sim::pc().handles.empty()) __builtin_trap();  // every reader closed at the end
+    if (!Sim::pc().handles.empty()) __builtin_trap();  // every reader closed at the end
     return 0;
 }

@@ -10,8 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    sim::Reset();
-    sim::Machine& m = sim::pc();
+    Sim::Reset();
+    Sim::Machine& m = Sim::pc();
     // The first byte picks a system whose name comes from "ver": 6.2 (8 and
     // later) or a major without a row of its own, workstation or server.
     const std::uint8_t pick = data[0];

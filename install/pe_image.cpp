@@ -6,7 +6,7 @@
 
 #include "runtime/little_endian.h"
 
-namespace pe {
+namespace PeImage {
 
 ByteSource::~ByteSource() = default;
 HashSink::~HashSink() = default;
@@ -419,4 +419,4 @@ SealStatus CheckSeal(ByteSource& file, DigestSink& hash) {
     return stored == actual ? SealStatus::Intact : SealStatus::Mismatch;
 }
 
-}  // namespace pe
+}  // namespace PeImage

@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <span>
 
-namespace pe {
+namespace PeImage {
 
 inline constexpr std::size_t DigestSize = 32;  // SHA-256
 using Digest = std::array<std::uint8_t, DigestSize>;
@@ -203,4 +203,4 @@ enum class SealStatus {
 // The whole check: locate, hash, compare. `hash` must be fresh.
 SealStatus CheckSeal(ByteSource& file, DigestSink& hash);
 
-}  // namespace pe
+}  // namespace PeImage

@@ -47,10 +47,10 @@ TEST(LangUnitSection, LinesOpenTheirEntryByTheRules) {
     for (const auto& c : cases) EXPECT_EQ(LangUnit::IsSectionLine(c.line, c.key), c.opens) << c.line << " / " << c.key;
 }
 
-class LangUnitTest : public demo::SimTest {
+class LangUnitTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         LangUnit::ReleaseLangUnit();
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
@@ -71,13 +71,13 @@ protected:
     }
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> texts;
-        for (const auto& box : sim::pc().boxes) texts.push_back(box.text);
+        for (const auto& box : Sim::pc().boxes) texts.push_back(box.text);
         return texts;
     }
     static std::string Error(const std::string& name) { return "Can't handle the language support file " + name; }
     int OpensOf(const std::string& path) const {
         int n = 0;
-        for (const auto& call : sim::pc().calls)
+        for (const auto& call : Sim::pc().calls)
             if (call.function == "CreateFileA" && call.detail == path) ++n;
         return n;
     }

@@ -367,7 +367,7 @@ const OsCase Cases[] = {
 };
 // clang-format on
 
-void Arrange(sim::Machine& m, const OsCase& c) {
+void Arrange(Sim::Machine& m, const OsCase& c) {
     m.version = OSVERSIONINFOEXA{};
     m.version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
     m.version.dwMajorVersion = c.major;
@@ -415,10 +415,10 @@ void Arrange(sim::Machine& m, const OsCase& c) {
     m.userIsAdmin = c.admin;
 }
 
-class OsDescriptionTest : public demo::SimTest, public ::testing::WithParamInterface<OsCase> {
+class OsDescriptionTest : public DemoPc::SimTest, public ::testing::WithParamInterface<OsCase> {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         Arrange(pc(), GetParam());
         SeedRandom(1);
     }
@@ -452,7 +452,7 @@ TEST_P(OsDescriptionTest, ShortFormIsTheSameWithAndWithoutVer) {
     const bool skipping64 = skippingOs.Is64Bit;
     const int skippingStarts = pc().CallCount("CreateProcessA");
 
-    sim::Reset();
+    Sim::Reset();
     Arrange(pc(), GetParam());
     WindowsNameParts parts;
     ASSERT_TRUE(GetWindowsNameParts(parts, registry_, VersionTextUse::Shown));
@@ -485,7 +485,7 @@ const UnknownCase Unknown[] = {
     {"both version queries fail", VER_PLATFORM_WIN32_NT, true},
 };
 
-class UnknownSystem : public demo::SimTest, public ::testing::WithParamInterface<UnknownCase> {
+class UnknownSystem : public DemoPc::SimTest, public ::testing::WithParamInterface<UnknownCase> {
 protected:
     TMachineRegistryReader registry_;
 };
@@ -521,7 +521,7 @@ const StartupCase Startups[] = {
     {"Windows 10 on ARM64", PROCESSOR_ARCHITECTURE_ARM64, "Windows 10 Pro", false},
 };
 
-class Startup : public demo::SimTest, public ::testing::WithParamInterface<StartupCase> {
+class Startup : public DemoPc::SimTest, public ::testing::WithParamInterface<StartupCase> {
 protected:
     void TearDown() override { ReleaseProcessEnvironment(); }
 };

@@ -17,10 +17,10 @@ namespace {
 
 const std::string Program = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
 
-class ProcessEnvironmentTest : public demo::SimTest {
+class ProcessEnvironmentTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         ReleaseProcessEnvironment();
     }
     void TearDown() override { ReleaseProcessEnvironment(); }
@@ -57,7 +57,7 @@ TEST_F(ProcessEnvironmentTest, RussianOnlyForTheListedLocales) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "locale 0x" << std::hex << c.locale);
-        sim::Reset();
+        Sim::Reset();
         pc().userLocale = c.locale;
         StartProcess();
         EXPECT_EQ(RussianUi, c.russian);
@@ -93,7 +93,7 @@ TEST_F(ProcessEnvironmentTest, TheFirstTwoWordsAreKeptLoweredInAsciiOnly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().commandLine = c.commandLine;
         StartProcess();
         EXPECT_EQ(FirstArgument, c.first);
@@ -163,7 +163,7 @@ TEST_F(ProcessEnvironmentTest, SeedFromThePerformanceCounterOrElseTheTickCount) 
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().performanceCounterWorks = c.counterWorks;
         pc().performanceCount = c.count;
         pc().tickBase = c.ticks;
@@ -215,7 +215,7 @@ TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
     TRegistry* const registry = SharedRegistry.get();
     ASSERT_NE(registry, nullptr);
     ASSERT_TRUE(registry->OpenPath("Software", true));
-    const std::vector<sim::CallRecord> callsBefore = pc().calls;
+    const std::vector<Sim::CallRecord> callsBefore = pc().calls;
 
     pc().userLocale = 0x0419;
     pc().commandLine = Program + " modest";

@@ -17,10 +17,10 @@
 #include "messages/messages.h"
 #include "tests/sim/machine.h"
 
-namespace demo {
+namespace SecondRun {
 
-inline int RunSecondInstaller(const std::string& commandLine) {
-    sim::Machine& m = sim::pc();
+inline int Run(const std::string& commandLine) {
+    Sim::Machine& m = Sim::pc();
     // The first run's process, put aside.
     const bool russianUi = RussianUi, is64 = Is64BitOs, quiet = QuietMode;
     const std::string first = FirstArgument, second = SecondArgument;
@@ -51,4 +51,4 @@ inline int RunSecondInstaller(const std::string& commandLine) {
     return code;
 }
 
-}  // namespace demo
+}  // namespace SecondRun

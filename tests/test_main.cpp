@@ -10,6 +10,6 @@ void FailTest(const std::string& what) { ADD_FAILURE() << "simulated PC: not mod
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    sim::SetUnmodelledHandler(FailTest);
+    Sim::SetUnmodelledHandler(FailTest);
     return RUN_ALL_TESTS();
 }

@@ -5,8 +5,12 @@
 
 #include "install/pe_image.h"
 
-namespace pe {
+namespace ResourcePage {
 namespace {
+
+using PeImage::Headers;
+using PeImage::Refusal;
+using PeImage::Section;
 
 void Put32(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -21,22 +25,22 @@ bool Fail(std::string& error, const char* why) {
 
 bool PlaceResourcesOnPage(std::vector<std::uint8_t>& image, std::uint32_t& moved, std::string& error) {
     moved = 0;
-    MemorySource source(image);
-    Reader in(source);
+    PeImage::MemorySource source(image);
+    PeImage::Reader in(source);
     Headers headers;
-    if (const Refusal refusal = ReadHeaders(in, headers); refusal != Refusal::None)
-        return Fail(error, RefusalText(refusal));
+    if (const Refusal refusal = PeImage::ReadHeaders(in, headers); refusal != Refusal::None)
+        return Fail(error, PeImage::RefusalText(refusal));
 
     std::uint32_t debugRva = 0, debugSize = 0, symbols = 0, fileAlignment = 0;
-    if (!ReadDirectory(in, headers, DebugDirectory, debugRva, debugSize) ||
-        !in.U32(headers.coffOffset + SymbolTableField, symbols) ||
-        !in.U32(headers.optionalOffset + FileAlignmentField, fileAlignment))
+    if (!PeImage::ReadDirectory(in, headers, PeImage::DebugDirectory, debugRva, debugSize) ||
+        !in.U32(headers.coffOffset + PeImage::SymbolTableField, symbols) ||
+        !in.U32(headers.optionalOffset + PeImage::FileAlignmentField, fileAlignment))
         return Fail(error, "the headers run past the end of the file");
     if (headers.certSize != 0)
         return Fail(error, "the image is signed: its certificate table is addressed by file offset; sign afterwards");
     if (debugSize != 0) return Fail(error, "the image has a debug directory, addressed by file offset; link with -s");
     if (symbols != 0) return Fail(error, "the image has a COFF symbol table, addressed by file offset; link with -s");
-    const Section* resources = SectionHolding(headers, headers.resourceRva, 1);
+    const Section* resources = PeImage::SectionHolding(headers, headers.resourceRva, 1);
     if (resources == nullptr) return Fail(error, "no section with file bytes holds the resource directory");
 
     const std::uint32_t start = resources->rawOffset;
@@ -61,4 +65,4 @@ bool PlaceResourcesOnPage(std::vector<std::uint8_t>& image, std::uint32_t& moved
     return true;
 }
 
-}  // namespace pe
+}  // namespace ResourcePage

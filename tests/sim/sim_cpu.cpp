@@ -2,4 +2,4 @@
 // call of the system, so it is not logged and cannot be made to fail.
 #include "tests/sim/machine.h"
 
-CpuIdentity ReadCpuIdentity() { return sim::pc().cpu; }
+CpuIdentity ReadCpuIdentity() { return Sim::pc().cpu; }

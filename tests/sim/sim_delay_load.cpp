@@ -6,7 +6,7 @@
 
 #include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -77,4 +77,4 @@ void Machine::NoteDelayLoad(const std::string& function) {
     delayLoads.push_back({library, restricted});
 }
 
-}  // namespace sim
+}  // namespace Sim
