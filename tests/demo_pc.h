@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
+#include "driver/update_sequence.h"
+#include "environment/install_environment.h"
+#include "environment/process_values.h"
 #include "tests/pe_builder.h"
 #include "tests/sim/machine.h"
 
@@ -67,6 +71,18 @@ inline void Setup(Sim::Machine& m, const std::vector<std::uint8_t>& payload = Pa
     m.app.windowClass = "TLXMainForm";
     m.app.holdsFiles = {DataFile};
     SealedInstaller(m, payload);
+}
+
+// The values a stage called by the update sequence finds, as a run has
+// them: the package's constants, the run's language, the application's
+// folder, and the boxes' settings made from them.
+inline void RunValues(bool russian, const std::string& appFolder) {
+    UpdatePackage = TUpdatePackage{};
+    FillPackageConstants();
+    RussianUi = russian;
+    InstallEnvironment = TInstallEnvironment{};
+    InstallEnvironment.AppFolder = appFolder;
+    GiveMessageSettings();
 }
 
 // Resets the machine before each test.

@@ -42,12 +42,7 @@ class Replace : public DemoPc::SimTest {
 protected:
     void SetUp() override {
         DemoPc::SimTest::SetUp();
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-        RussianUi = false;
-        InstallEnvironment = TInstallEnvironment{};
-        InstallEnvironment.AppFolder = Folder;
-        GiveMessageSettings();
+        DemoPc::RunValues(false, Folder);
         LangUnit::ReleaseLangUnit();
         Progress::ForgetWindowForTests();
         pc().files.AddFolder(Folder);

@@ -52,12 +52,7 @@ protected:
     void SetUp() override {
         DemoPc::SimTest::SetUp();
         LangUnit::ReleaseLangUnit();
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-        RussianUi = false;
-        InstallEnvironment = TInstallEnvironment{};
-        InstallEnvironment.AppFolder = App;
-        GiveMessageSettings();
+        DemoPc::RunValues(false, App);
         pc().files.AddFolder(Languages);
     }
     void TearDown() override { LangUnit::ReleaseLangUnit(); }

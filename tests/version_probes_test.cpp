@@ -116,10 +116,7 @@ protected:
     void SetUp() override {
         DemoPc::SimTest::SetUp();
         pc().files.AddFolder(Folder);
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-        RussianUi = false;
-        GiveMessageSettings();
+        DemoPc::RunValues(false, Folder);
     }
     const std::string Folder = "C:\\Data\\";
 };
