@@ -9,6 +9,8 @@ set(LEXOMIR_PRODUCT_SOURCES
   driver/update_sequence.cpp
   environment/install_target.cpp
   environment/process_environment.cpp
+  environment/process_values.cpp
+  environment/registry.cpp
   install/embedded_file.cpp
   install/installed_size.cpp
   install/pe_image.cpp
@@ -27,8 +29,6 @@ set(LEXOMIR_PRODUCT_SOURCES
   runtime/text_reader.cpp
   runtime/text_to_int.cpp
   runtime/thread.cpp
-  shared/process_values.cpp
-  shared/registry.cpp
   platform/admin_rights.cpp
   platform/code_pages.cpp
   platform/files.cpp
@@ -39,21 +39,21 @@ list(TRANSFORM LEXOMIR_PRODUCT_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 
 # The simulated PC behind the seam, for the host and fuzz builds.
 set(LEXOMIR_SIM_SOURCES
-  platform/sim/sim_codepage.cpp
-  platform/sim/sim_core.cpp
-  platform/sim/sim_cpu.cpp
-  platform/sim/sim_delay_load.cpp
-  platform/sim/sim_event_log.cpp
-  platform/sim/sim_files.cpp
-  platform/sim/sim_module.cpp
-  platform/sim/sim_process.cpp
-  platform/sim/sim_registry.cpp
-  platform/sim/sim_security.cpp
-  platform/sim/sim_shell.cpp
-  platform/sim/sim_threads.cpp
-  platform/sim/sim_user.cpp
-  platform/sim/sim_version.cpp
-  platform/sim/sim_windowing.cpp)
+  tests/sim/sim_codepage.cpp
+  tests/sim/sim_core.cpp
+  tests/sim/sim_cpu.cpp
+  tests/sim/sim_delay_load.cpp
+  tests/sim/sim_event_log.cpp
+  tests/sim/sim_files.cpp
+  tests/sim/sim_module.cpp
+  tests/sim/sim_process.cpp
+  tests/sim/sim_registry.cpp
+  tests/sim/sim_security.cpp
+  tests/sim/sim_shell.cpp
+  tests/sim/sim_threads.cpp
+  tests/sim/sim_user.cpp
+  tests/sim/sim_version.cpp
+  tests/sim/sim_windowing.cpp)
 list(TRANSFORM LEXOMIR_SIM_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 
 # The product's Windows-only pieces, in its library there.

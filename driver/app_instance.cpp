@@ -2,11 +2,11 @@
 
 #include "driver/desktop_user.h"
 #include "driver/main_app.h"
+#include "driver/update_package.h"
 #include "environment/install_target.h"
 #include "messages/support_log.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
-#include "shared/update_package.h"
 
 std::string AppExecutablePath() { return InstallEnvironment.AppFolder + UpdatePackage.AppName + ".exe"; }
 

@@ -2,7 +2,9 @@
 
 #include <new>
 #include <string>
+#include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"
@@ -12,7 +14,6 @@
 #include "platform/win32.h"
 #include "runtime/command_line.h"
 #include "runtime/exception.h"
-#include "shared/update_package.h"
 
 // A release build names its version (cmake -DLEXOMIR_PACKAGE_VERSION=N).
 #ifndef LEXOMIR_PACKAGE_VERSION
@@ -36,22 +37,26 @@ void ShowApplicationError(const std::string& text) {
 std::string TwoDigits(int n) { return std::string(1, char('0' + n / 10 % 10)) + char('0' + n % 10); }
 
 // The first lines of the support log: when, which package, what it was told.
-void BeginSupportLog() {
+void BeginSupportLog(const std::vector<std::string>& commandLine) {
     SYSTEMTIME t{};
     GetLocalTime(&t);
     SupportLog::Begin("Lexomir update, package version " + std::to_string(LEXOMIR_PACKAGE_VERSION) + ", " +
                       std::to_string(t.wYear) + "-" + TwoDigits(t.wMonth) + "-" + TwoDigits(t.wDay) + " " +
                       TwoDigits(t.wHour) + ":" + TwoDigits(t.wMinute) + ":" + TwoDigits(t.wSecond));
     BoxText words = "command line:";
-    for (std::size_t i = 1; i <= 8 && !CommandLineArgument(i).empty(); ++i)
-        words += " " + BoxText::SystemName(CommandLineArgument(i));
+    for (std::size_t i = 1; i <= 8 && i < commandLine.size() && !commandLine[i].empty(); ++i)
+        words += " " + BoxText::SystemName(commandLine[i]);
     SupportLog::Note(words);
 }
 
 int RunAndReport() {
     try {
-        BeginSupportLog();
-        InitProcessEnvironment();
+        // Split once, here: the support log's first lines and the start-up's
+        // values both come from these words.
+        const char* line = GetCommandLineA();
+        const std::vector<std::string> commandLine = SplitCommandLine(line ? line : "");
+        BeginSupportLog(commandLine);
+        InitProcessEnvironment(commandLine);
         SupportLog::Note("Windows: " + BoxText::SystemName(OsDescriptionText));
         UpdatePackage = TUpdatePackage{};
         UpdatePackage.PackageTitle = "\"Тирвена\" версии ";
@@ -75,6 +80,8 @@ struct ReleaseOnExit {
     ~ReleaseOnExit() {
         ReleaseProcessEnvironment();
         LangUnit::ReleaseLangUnit();  // closes the language file
+        SetMessageSettings({});
+        QuietMode = false;
     }
 };
 

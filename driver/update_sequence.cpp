@@ -2,6 +2,7 @@
 
 #include "driver/app_instance.h"
 #include "driver/main_app.h"
+#include "driver/update_package.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
 #include "install/embedded_file.h"
@@ -11,10 +12,10 @@
 #include "messages/support_log.h"
 #include "platform/files.h"
 #include "platform/win32.h"
-#include "runtime/command_line.h"
 #include "runtime/run_stages.h"
-#include "runtime/text.h"
-#include "shared/update_package.h"
+
+bool QuietMode = false;
+TUpdatePackage UpdatePackage;
 
 namespace {
 
@@ -37,15 +38,22 @@ void FillPackageConstants() {
     p.VersionedTitle = p.PackageTitle + std::to_string(p.PackageVersion);
 }
 
+void GiveMessageSettings() {
+    SetMessageSettings(
+        {RussianUi, UpdatePackage.RussianTitle, UpdatePackage.EnglishTitle, InstallEnvironment.AppFolder});
+}
+
 UpdateOutcome RunUpdateSequence() {
     MarkRunStage(RunStage::Sequence);
     FillPackageConstants();
+    GiveMessageSettings();
     const TUpdatePackage& p = UpdatePackage;
 
-    if (!DiscoverInstallTarget()) {
+    if (!DiscoverInstallTarget(p.AppName)) {
         SupportLog::Note("discovery: the per-user shell folders could not be read");
         return UpdateOutcome::NotInstalled;
     }
+    GiveMessageSettings();  // the application's folder, now found
     SupportLog::Note("application folder: " + BoxText::SystemName(InstallEnvironment.AppFolder) +
                      " (uninstall entry HKLM\\" + BoxText::SystemName(InstallEnvironment.UninstallEntryPath) + ")");
 
@@ -91,7 +99,7 @@ UpdateOutcome RunUpdateSequence() {
     // is left to it, application and all: this run changes nothing.
     MarkRunStage(RunStage::Write);
     const std::string target = InstallEnvironment.AppFolder + p.DataFileName;
-    const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder);
+    const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
         SupportLog::Note("another run is still at work here after a minute: " + SupportLog::ErrorText(GetLastError()));
         ShowInstallFailure(target);
@@ -115,7 +123,7 @@ UpdateOutcome RunUpdateSequence() {
     ReportInstalledSize();
     MarkRunStage(RunStage::Ending);
 
-    if (QuietMode && LowerAscii(CommandLineArgument(2)) == "runapp") {
+    if (QuietMode && SecondArgument == "runapp") {
         // A caller that asked for a restart gets its application back, even
         // when the file could not be written.
         StartAppAndActivate();

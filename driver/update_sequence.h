@@ -10,7 +10,14 @@ enum class UpdateOutcome : int {
     WriteFailed = 4,      // the data file could not be written
 };
 
+// "modest": no questions. Decided and read by the update sequence alone.
+extern bool QuietMode;
+
 // Fills the package constants that the program entry does not.
 void FillPackageConstants();
+
+// Gives the boxes what they take from the run as it stands: the start-up's
+// language, the package's captions and the application's folder.
+void GiveMessageSettings();
 
 UpdateOutcome RunUpdateSequence();

@@ -7,7 +7,6 @@
 #include "platform/admin_rights.h"
 #include "runtime/exception.h"
 #include "runtime/text.h"
-#include "shared/update_package.h"
 
 namespace {
 
@@ -98,7 +97,7 @@ std::optional<std::string> UninstallStringFolder(const std::string& value) {
     return path.substr(0, cut + 1);
 }
 
-bool DiscoverInstallTarget() {
+bool DiscoverInstallTarget(const std::string& appName) {
     TRegistry& registry = *SharedRegistry;
     TInstallEnvironment& env = InstallEnvironment;
 
@@ -135,14 +134,14 @@ bool DiscoverInstallTarget() {
     }
 
     env.UninstallKeyPath = CurrentVersion + "Uninstall\\";
-    env.AppFolder = programFiles + UpdatePackage.AppName;
-    env.UninstallEntryPath = env.UninstallKeyPath + UpdatePackage.AppName;
+    env.AppFolder = programFiles + appName;
+    env.UninstallEntryPath = env.UninstallKeyPath + appName;
 
     const bool nativeView = (registry.Access() & KEY_WOW64_64KEY) != 0;
     if (!ReadUninstallFolder(registry, env.UninstallEntryPath, nativeView, env.AppFolder)) {
         const std::size_t firstBackslash = env.UninstallKeyPath.find('\\');
         const std::string wowEntry = env.UninstallKeyPath.substr(0, firstBackslash + 1) + "WOW6432Node\\" +
-                                     env.UninstallKeyPath.substr(firstBackslash + 1) + UpdatePackage.AppName;
+                                     env.UninstallKeyPath.substr(firstBackslash + 1) + appName;
         if (ReadUninstallFolder(registry, wowEntry, false, env.AppFolder)) env.UninstallEntryPath = wowEntry;
     }
 

@@ -5,13 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "shared/install_environment.h"
+#include "environment/install_environment.h"
 
 // The folder an UninstallString names: everything up to the last backslash
 // before its final character. A quoted value gives the folder of the quoted
 // path. Nothing when there is no such backslash.
 std::optional<std::string> UninstallStringFolder(const std::string& value);
 
-// Fills InstallEnvironment. False: the registry message has been shown and
-// the run must stop.
-bool DiscoverInstallTarget();
+// Fills InstallEnvironment for the application `appName`, the name of its
+// folder and of its uninstall entry. False: the registry message has been
+// shown and the run must stop.
+bool DiscoverInstallTarget(const std::string& appName);

@@ -1,7 +1,6 @@
 #include "environment/process_environment.h"
 
-#include "osinfo/os_description.h"
-#include "runtime/command_line.h"
+#include "runtime/exception.h"
 #include "runtime/random.h"
 #include "runtime/text.h"
 
@@ -23,7 +22,34 @@ bool IsRussianLocale(LCID locale) {
     return false;
 }
 
-void InitProcessEnvironment() {
+bool TMachineRegistryReader::KeyOpens(const std::string& path, REGSAM access) {
+    TRegistry registry(access);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    return registry.OpenPath(path, false);
+}
+
+std::optional<std::string> TMachineRegistryReader::ReadText(const std::string& path, const std::string& name,
+                                                            REGSAM access) {
+    TRegistry registry(access);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    if (!registry.OpenPath(path, false)) return std::nullopt;
+    ClosePathOnExit close(registry);
+    if (!registry.HasValue(name)) return std::nullopt;
+    try {
+        return registry.ReadText(name);
+    } catch (const ERegistryException&) {
+        return std::nullopt;
+    }
+}
+
+bool TMachineRegistryReader::ReadBytes(const std::string& path, const std::string& name, REGSAM access, DWORD limit,
+                                       DWORD& type, std::string& bytes) {
+    TRegistry registry(access);
+    registry.SelectRoot(HKEY_LOCAL_MACHINE);
+    return registry.OpenPath(path, false) && registry.ReadBytes(name, limit, type, bytes);
+}
+
+void InitProcessEnvironment(const std::vector<std::string>& commandLine) {
     if (Initialised) return;
     Initialised = true;
 
@@ -41,11 +67,16 @@ void InitProcessEnvironment() {
 
     // The flag picks the registry view of the run; the text goes into the
     // support log.
-    OsDescriptionText = OsDescription(false);
+    TMachineRegistryReader registry;
+    const TOsDescription os = OsDescription(false, registry);
+    Is64BitOs = os.Is64Bit;
+    OsDescriptionText = os.Text;
 
     SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? AllAccess64 : KEY_ALL_ACCESS);
 
-    FirstArgument = LowerAscii(CommandLineArgument(1));
+    auto word = [&](std::size_t index) { return index < commandLine.size() ? commandLine[index] : std::string(); };
+    FirstArgument = LowerAscii(word(1));
+    SecondArgument = LowerAscii(word(2));
 }
 
 void ReleaseProcessEnvironment() {
@@ -53,7 +84,7 @@ void ReleaseProcessEnvironment() {
     RussianUi = false;
     Is64BitOs = false;
     FirstArgument.clear();
-    QuietMode = false;
+    SecondArgument.clear();
     Win32Platform = 0;
     OsDescriptionText.clear();
     Initialised = false;

@@ -5,19 +5,19 @@
 #include <cstdint>
 #include <string>
 
-#include "environment/install_target.h"
 #include "messages/lang_unit.h"
-#include "platform/sim/machine.h"
+#include "messages/messages.h"
+#include "tests/sim/machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     const std::size_t cut = input.find('\xFF');
     const std::string current = input.substr(0, cut);
     const std::string fallback = cut == std::string::npos ? std::string() : input.substr(cut + 1);
-    sim::Reset();
-    sim::pc().files.AddFile("C:\\App\\language\\current.lng", current);
-    sim::pc().files.AddFile("C:\\App\\language\\fallback.lng", fallback);
-    InstallEnvironment.AppFolder = "C:\\App\\";
+    Sim::Reset();
+    Sim::pc().files.AddFile("C:\\App\\language\\current.lng", current);
+    Sim::pc().files.AddFile("C:\\App\\language\\fallback.lng", fallback);
+    SetMessageSettings({.AppFolder = "C:\\App\\"});
     LangUnit::SelectLanguage({"current.lng", "fallback.lng"}, 0, 0x0407, 1, 1, "C:\\App\\language\\current.lng");
     for (const char* key : {"k", "soundquest", "olderfilever", "langver"}) {
         const std::string line = LangUnit::LookupLine(key);
@@ -30,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)formatted;
     }
     LangUnit::ReleaseLangUnit();
-    if (!sim::pc().handles.empty()) __builtin_trap();  // every reader closed at the end
+    if (!Sim::pc().handles.empty()) __builtin_trap();  // every reader closed at the end
     return 0;
 }

@@ -8,12 +8,12 @@
 #include "install/pe_image.h"
 
 namespace {
-class Sha : public pe::DigestSink {
+class Sha : public PeImage::DigestSink {
 public:
     Sha() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr); }
     ~Sha() override { EVP_MD_CTX_free(ctx_); }
     bool Update(const void* data, std::size_t len) override { return EVP_DigestUpdate(ctx_, data, len) == 1; }
-    bool Finish(pe::Digest& out) override { return EVP_DigestFinal_ex(ctx_, out.data(), nullptr) == 1; }
+    bool Finish(PeImage::Digest& out) override { return EVP_DigestFinal_ex(ctx_, out.data(), nullptr) == 1; }
 
 private:
     EVP_MD_CTX* ctx_;
@@ -21,10 +21,10 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    pe::MemorySource source({data, size});
+    PeImage::MemorySource source({data, size});
     Sha hash;
-    const pe::SealStatus status = pe::CheckSeal(source, hash);
+    const PeImage::SealStatus status = PeImage::CheckSeal(source, hash);
     // Arbitrary bytes are never a file that could not be read.
-    if (status == pe::SealStatus::Unreadable) __builtin_trap();
+    if (status == PeImage::SealStatus::Unreadable) __builtin_trap();
     return 0;
 }

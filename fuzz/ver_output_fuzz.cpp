@@ -4,13 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "environment/process_environment.h"
 #include "osinfo/os_description.h"
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    sim::Reset();
-    sim::Machine& m = sim::pc();
+    Sim::Reset();
+    Sim::Machine& m = Sim::pc();
     // The first byte picks a system whose name comes from "ver": 6.2 (8 and
     // later) or a major without a row of its own, workstation or server.
     const std::uint8_t pick = data[0];
@@ -19,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.version.wProductType = (pick & 2) ? 1 : 3;
     m.AddInterpreter().commands["ver"].output.assign(reinterpret_cast<const char*>(data + 1), size - 1);
     WindowsNameParts parts;
-    if (!GetWindowsNameParts(parts, VersionTextUse::Shown)) __builtin_trap();
+    TMachineRegistryReader registry;
+    if (!GetWindowsNameParts(parts, registry, VersionTextUse::Shown)) __builtin_trap();
     if (parts.name.rfind("Microsoft Windows ", 0) != 0) __builtin_trap();
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "install/version_probes.h"
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace {
 // The simulation reads only 32-bit version resources; an input that leads
@@ -17,12 +17,12 @@ void NoteUnmodelled(const std::string&) { unmodelled = true; }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    sim::SetUnmodelledHandler(NoteUnmodelled);
+    Sim::SetUnmodelledHandler(NoteUnmodelled);
     unmodelled = false;
-    sim::Reset();
+    Sim::Reset();
     const std::vector<std::uint8_t> bytes(data, data + size);
     for (const char* name : {"C:\\App\\f.pak", "C:\\App\\f.lng", "C:\\App\\f.exe"})
-        sim::pc().files.AddFile(name, bytes);
+        Sim::pc().files.AddFile(name, bytes);
     const std::int32_t pak = ProbePakVersion("C:\\App\\f.pak");
     const std::int32_t cok = ProbeCokVersion("C:\\App\\f.pak");
     const std::int32_t bs3 = Probe3bsVersion("C:\\App\\f.pak");
@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string version = FileVersionString("C:\\App\\f.exe");
     if (unmodelled) return -1;  // keep it out of the corpus
     if (version.size() > size) __builtin_trap();
-    if (!sim::pc().handles.empty()) __builtin_trap();
+    if (!Sim::pc().handles.empty()) __builtin_trap();
     return 0;
 }

@@ -12,7 +12,6 @@
 #include "platform/win32.h"
 #include "progress/progress_window.h"
 #include "runtime/exception.h"
-#include "shared/update_package.h"
 
 namespace {
 
@@ -333,8 +332,8 @@ void ShowInstallFailure(const std::string& target) {
               "Не удается установить файл " + BoxText::SystemName(target));
 }
 
-TOwnedFile TakeInstallGuard(const std::string& folder) {
-    const std::string path = folder + "~" + UpdatePackage.AppName + "Update.lock";
+TOwnedFile TakeInstallGuard(const std::string& folder, const std::string& appName) {
+    const std::string path = folder + "~" + appName + "Update.lock";
     DWORD waited = 0, pause = RetryPausesMs[0];
     for (;;) {
         // Held without sharing, the name is this run's alone; deleted on

@@ -2,12 +2,12 @@
 
 #include <vector>
 
+#include "environment/install_environment.h"
+#include "environment/process_values.h"
 #include "messages/support_log.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
 #include "runtime/text.h"
-#include "shared/install_environment.h"
-#include "shared/process_values.h"
 
 std::int64_t FolderSizeKb(const std::string& folder) {
     if (folder.empty()) return -1;

@@ -6,7 +6,7 @@
 
 #include "runtime/little_endian.h"
 
-namespace pe {
+namespace PeImage {
 
 ByteSource::~ByteSource() = default;
 HashSink::~HashSink() = default;
@@ -17,11 +17,26 @@ bool MemorySource::ReadAt(std::uint64_t offset, void* out, std::size_t len) {
     return true;
 }
 
+bool Reader::Bytes(std::uint64_t offset, void* out, std::size_t len) {
+    return InRange(offset, len) && source_.ReadAt(offset, out, len);
+}
+
+bool Reader::U16(std::uint64_t offset, std::uint16_t& value) {
+    unsigned char b[2];
+    if (!Bytes(offset, b, sizeof b)) return false;
+    value = ReadLittleEndian16(b);
+    return true;
+}
+
+bool Reader::U32(std::uint64_t offset, std::uint32_t& value) {
+    unsigned char b[4];
+    if (!Bytes(offset, b, sizeof b)) return false;
+    value = ReadLittleEndian32(b);
+    return true;
+}
+
 namespace {
 
-// Limits well above anything a linker produces for this program; they keep
-// a hostile file from making the walk long.
-constexpr std::uint16_t MaxSections = 96;
 constexpr std::uint32_t MaxDirectoryEntries = 4096;
 
 constexpr std::uint16_t DosMagic = 0x5A4D;         // "MZ"
@@ -31,84 +46,73 @@ constexpr std::uint16_t MagicPe32Plus = 0x20B;
 constexpr std::uint32_t DosHeaderSize = 0x40;
 constexpr std::uint32_t CoffHeaderSize = 20;
 constexpr std::uint32_t SectionHeaderSize = 40;
-constexpr std::uint32_t DirResource = 2;
-constexpr std::uint32_t DirSecurity = 4;
-constexpr std::uint32_t MaxDataDirectories = 16;
+constexpr std::uint32_t DirectoryEntrySize = 8;
+constexpr std::uint32_t ChecksumField = 64;
 constexpr std::uint32_t ResourceDirHeaderSize = 16;
 constexpr std::uint32_t ResourceEntrySize = 8;
 constexpr std::uint32_t HighBit = 0x80000000u;
 
-// Reads little-endian fields, refusing anything outside the file before the
-// source is asked for it.
-class Reader {
-public:
-    explicit Reader(ByteSource& src) : src_(src), size_(src.Size()) {}
+}  // namespace
 
-    std::uint64_t Size() const { return size_; }
-
-    bool InRange(std::uint64_t off, std::uint64_t len) const { return off <= size_ && len <= size_ - off; }
-
-    bool Bytes(std::uint64_t off, void* out, std::size_t len) {
-        return InRange(off, len) && src_.ReadAt(off, out, len);
+const char* RefusalText(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::None:
+            return "a well-formed image";
+        case Refusal::NoDosHeader:
+            return "not an executable image (no MZ header)";
+        case Refusal::NoPeSignature:
+            return "not a PE image (no PE signature)";
+        case Refusal::CoffHeaderCut:
+            return "the COFF header runs past the end of the file";
+        case Refusal::NoSections:
+            return "the image has no sections";
+        case Refusal::TooManySections:
+            return "the image has more sections than the 96 a linker writes";
+        case Refusal::OptionalHeaderCut:
+            return "the optional header runs past the end of the file";
+        case Refusal::UnknownMagic:
+            return "unknown optional header magic";
+        case Refusal::OptionalHeaderShort:
+            return "the optional header is too short";
+        case Refusal::DirectoryCount:
+            return "the image lists fewer data directories than the certificate table's or more than 16";
+        case Refusal::DirectoriesCut:
+            return "the data directories run past the optional header";
+        case Refusal::NoResources:
+            return "the image has no resources";
+        case Refusal::SectionTableCut:
+            return "the section table runs past the end of the file";
+        case Refusal::SectionDataCut:
+            return "a section's bytes run past the end of the file";
+        case Refusal::CertificateInImage:
+            return "the certificate table overlaps the sections' bytes";
+        case Refusal::CertificateNotLast:
+            return "the certificate table does not end the file";
     }
+    return "unknown refusal";
+}
 
-    bool U16(std::uint64_t off, std::uint16_t& v) {
-        unsigned char b[2];
-        if (!Bytes(off, b, sizeof b)) return false;
-        v = ReadLittleEndian16(b);
-        return true;
-    }
-
-    bool U32(std::uint64_t off, std::uint32_t& v) {
-        unsigned char b[4];
-        if (!Bytes(off, b, sizeof b)) return false;
-        v = ReadLittleEndian32(b);
-        return true;
-    }
-
-private:
-    ByteSource& src_;
-    std::uint64_t size_;
-};
-
-struct Section {
-    std::uint32_t virtualAddress = 0;
-    std::uint32_t virtualSize = 0;
-    std::uint32_t rawSize = 0;
-    std::uint32_t rawOffset = 0;
-};
-
-struct Image {
-    std::uint64_t checksumOffset = 0;
-    std::uint64_t securityDirOffset = 0;
-    std::uint64_t headersEnd = 0;  // end of the section table
-    std::uint64_t rawDataEnd = 0;  // end of the last section's file data
-    std::uint32_t resourceRva = 0;
-    std::uint32_t certOffset = 0;
-    std::uint32_t certSize = 0;
-    std::uint16_t sectionCount = 0;
-    std::array<Section, MaxSections> sections{};
-};
-
-bool ReadHeaders(Reader& r, Image& img) {
+Refusal ReadHeaders(Reader& r, Headers& img) {
     std::uint16_t dosMagic = 0;
     std::uint32_t peOffset = 0;
-    if (!r.U16(0, dosMagic) || dosMagic != DosMagic) return false;
-    if (!r.U32(0x3C, peOffset) || peOffset < DosHeaderSize) return false;
+    if (!r.U16(0, dosMagic) || dosMagic != DosMagic) return Refusal::NoDosHeader;
+    if (!r.U32(0x3C, peOffset)) return Refusal::NoDosHeader;
+    if (peOffset < DosHeaderSize) return Refusal::NoPeSignature;
 
     std::uint32_t signature = 0;
-    if (!r.U32(peOffset, signature) || signature != PeSignature) return false;
+    if (!r.U32(peOffset, signature) || signature != PeSignature) return Refusal::NoPeSignature;
 
     const std::uint64_t coff = std::uint64_t{peOffset} + 4;
     std::uint16_t sectionCount = 0;
     std::uint16_t optionalSize = 0;
-    if (!r.U16(coff + 2, sectionCount) || !r.U16(coff + 16, optionalSize)) return false;
-    if (sectionCount == 0 || sectionCount > MaxSections) return false;
+    if (!r.U16(coff + 2, sectionCount) || !r.U16(coff + 16, optionalSize)) return Refusal::CoffHeaderCut;
+    if (sectionCount == 0) return Refusal::NoSections;
+    if (sectionCount > MaxSections) return Refusal::TooManySections;
 
     const std::uint64_t opt = coff + CoffHeaderSize;
-    if (!r.InRange(opt, optionalSize)) return false;
+    if (!r.InRange(opt, optionalSize)) return Refusal::OptionalHeaderCut;
     std::uint16_t magic = 0;
-    if (!r.U16(opt, magic)) return false;
+    if (!r.U16(opt, magic)) return Refusal::OptionalHeaderCut;
     std::uint32_t dirCountAt = 0;
     std::uint32_t dirsAt = 0;
     if (magic == MagicPe32) {
@@ -118,42 +122,47 @@ bool ReadHeaders(Reader& r, Image& img) {
         dirCountAt = 108;
         dirsAt = 112;
     } else {
-        return false;
+        return Refusal::UnknownMagic;
     }
-    if (optionalSize < dirsAt) return false;
+    if (optionalSize < dirsAt) return Refusal::OptionalHeaderShort;
     std::uint32_t dirCount = 0;
-    if (!r.U32(opt + dirCountAt, dirCount)) return false;
+    if (!r.U32(opt + dirCountAt, dirCount)) return Refusal::OptionalHeaderCut;
     // A directory too short to hold the certificate entry would leave signing
     // nowhere to record the table.
-    if (dirCount <= DirSecurity || dirCount > MaxDataDirectories) return false;
-    if (optionalSize < dirsAt + dirCount * 8u) return false;
+    if (dirCount <= SecurityDirectory || dirCount > MaxDataDirectories) return Refusal::DirectoryCount;
+    if (optionalSize < dirsAt + dirCount * DirectoryEntrySize) return Refusal::DirectoriesCut;
 
-    img.checksumOffset = opt + 64;
-    const std::uint64_t dirs = opt + dirsAt;
-    std::uint32_t resourceSize = 0;
-    img.securityDirOffset = dirs + DirSecurity * 8;
-    if (!r.U32(dirs + DirResource * 8, img.resourceRva) || !r.U32(dirs + DirResource * 8 + 4, resourceSize) ||
+    img.coffOffset = coff;
+    img.optionalOffset = opt;
+    img.checksumOffset = opt + ChecksumField;
+    img.directoriesOffset = opt + dirsAt;
+    img.directoryCount = dirCount;
+    const std::uint64_t dirs = img.directoriesOffset;
+    img.securityDirOffset = dirs + SecurityDirectory * DirectoryEntrySize;
+    if (!r.U32(dirs + ResourceDirectory * DirectoryEntrySize, img.resourceRva) ||
+        !r.U32(dirs + ResourceDirectory * DirectoryEntrySize + 4, img.resourceSize) ||
         !r.U32(img.securityDirOffset, img.certOffset) || !r.U32(img.securityDirOffset + 4, img.certSize)) {
-        return false;
+        return Refusal::OptionalHeaderCut;
     }
-    if (img.resourceRva == 0 || resourceSize == 0) return false;
+    if (img.resourceRva == 0 || img.resourceSize == 0) return Refusal::NoResources;
 
     const std::uint64_t table = opt + optionalSize;
-    if (!r.InRange(table, std::uint64_t{sectionCount} * SectionHeaderSize)) return false;
+    if (!r.InRange(table, std::uint64_t{sectionCount} * SectionHeaderSize)) return Refusal::SectionTableCut;
     img.sectionCount = sectionCount;
     img.headersEnd = table + std::uint64_t{sectionCount} * SectionHeaderSize;
     img.rawDataEnd = img.headersEnd;
     for (std::uint16_t i = 0; i < sectionCount; ++i) {
         const std::uint64_t at = table + std::uint64_t{i} * SectionHeaderSize;
         Section& s = img.sections[i];
+        s.headerOffset = at;
         if (!r.U32(at + 8, s.virtualSize) || !r.U32(at + 12, s.virtualAddress) || !r.U32(at + 16, s.rawSize) ||
             !r.U32(at + 20, s.rawOffset)) {
-            return false;
+            return Refusal::SectionTableCut;
         }
         // A section whose data runs past the end of the file means the file
         // has been cut short.
         if (s.rawSize != 0) {
-            if (!r.InRange(s.rawOffset, s.rawSize)) return false;
+            if (!r.InRange(s.rawOffset, s.rawSize)) return Refusal::SectionDataCut;
             img.rawDataEnd = std::max(img.rawDataEnd, std::uint64_t{s.rawOffset} + s.rawSize);
         }
     }
@@ -161,17 +170,15 @@ bool ReadHeaders(Reader& r, Image& img) {
     // Signing appends the table after everything else; a table anywhere else
     // would let a changed part of the image escape the digest.
     if (img.certSize != 0) {
-        if (img.certOffset < img.rawDataEnd) return false;
-        if (std::uint64_t{img.certOffset} + img.certSize != r.Size()) return false;
+        if (img.certOffset < img.rawDataEnd) return Refusal::CertificateInImage;
+        if (std::uint64_t{img.certOffset} + img.certSize != r.Size()) return Refusal::CertificateNotLast;
     } else {
         img.certOffset = 0;
     }
-    return true;
+    return Refusal::None;
 }
 
-// File offset of [rva, rva + len), which must lie in the file-backed part
-// of one section.
-bool RvaToOffset(const Image& img, std::uint64_t rva, std::uint64_t len, std::uint64_t& off) {
+const Section* SectionHolding(const Headers& img, std::uint64_t rva, std::uint64_t len) {
     for (std::uint16_t i = 0; i < img.sectionCount; ++i) {
         const Section& s = img.sections[i];
         std::uint64_t backed = s.rawSize;
@@ -179,11 +186,26 @@ bool RvaToOffset(const Image& img, std::uint64_t rva, std::uint64_t len, std::ui
         if (rva < s.virtualAddress) continue;
         const std::uint64_t delta = rva - s.virtualAddress;
         if (delta >= backed || len > backed - delta) continue;
-        off = std::uint64_t{s.rawOffset} + delta;
-        return true;
+        return &s;
     }
-    return false;
+    return nullptr;
 }
+
+bool RvaToOffset(const Headers& img, std::uint64_t rva, std::uint64_t len, std::uint64_t& off) {
+    const Section* s = SectionHolding(img, rva, len);
+    if (s == nullptr) return false;
+    off = std::uint64_t{s->rawOffset} + (rva - s->virtualAddress);
+    return true;
+}
+
+bool ReadDirectory(Reader& r, const Headers& img, std::uint32_t index, std::uint32_t& rva, std::uint32_t& size) {
+    rva = size = 0;
+    if (index >= img.directoryCount) return true;
+    const std::uint64_t at = img.directoriesOffset + std::uint64_t{index} * DirectoryEntrySize;
+    return r.U32(at, rva) && r.U32(at + 4, size);
+}
+
+namespace {
 
 // One table of the resource tree, located in the file.
 struct ResourceDir {
@@ -198,7 +220,7 @@ struct ResourceEntry {
 
 class ResourceTree {
 public:
-    ResourceTree(Reader& r, const Image& img) : r_(r), img_(img) {}
+    ResourceTree(Reader& r, const Headers& img) : r_(r), img_(img) {}
 
     // Offsets inside the tree are relative to its root.
     bool Locate(std::uint32_t treeOffset, std::uint64_t len, std::uint64_t& off) {
@@ -252,13 +274,13 @@ public:
 
 private:
     Reader& r_;
-    const Image& img_;
+    const Headers& img_;
 };
 
 // Type -> name -> first language -> data entry. The walk has a fixed depth
 // and each level must be of the expected kind, so entries that point back
 // up the tree cannot make it loop.
-bool FindSlot(Reader& r, const Image& img, std::uint32_t& slotRva, std::uint32_t& slotSize) {
+bool FindSlot(Reader& r, const Headers& img, std::uint32_t& slotRva, std::uint32_t& slotSize) {
     ResourceTree tree(r, img);
     ResourceDir dir;
     ResourceEntry e;
@@ -314,8 +336,8 @@ private:
 
 bool LocateSeal(ByteSource& file, SealLayout& layout) {
     Reader r(file);
-    Image img;
-    if (!ReadHeaders(r, img)) return false;
+    Headers img;
+    if (ReadHeaders(r, img) != Refusal::None) return false;
 
     std::uint32_t slotRva = 0;
     std::uint32_t slotSize = 0;
@@ -397,4 +419,4 @@ SealStatus CheckSeal(ByteSource& file, DigestSink& hash) {
     return stored == actual ? SealStatus::Intact : SealStatus::Mismatch;
 }
 
-}  // namespace pe
+}  // namespace PeImage

@@ -1,4 +1,10 @@
-// The PE walk behind the installer's self-integrity check.
+// The one reader of PE images in this project, and the walk behind the
+// installer's self-integrity check.
+//
+// ReadHeaders finds the headers, the data directories and the section
+// table, and refuses a file that breaks a rule with the rule's own cause;
+// the installer's self-check and the build's tools (the resource move, the
+// sealing tool) all read images through it.
 //
 // The installer carries a 32-byte digest slot (RCDATA resource "LXSEAL").
 // After linking, the sealing tool hashes the whole executable file except
@@ -8,9 +14,9 @@
 // time the installer repeats the same walk over its own file and compares.
 //
 // Pure C++ over bytes, with no operating-system headers: the same code runs
-// in the host sealing tool, in the installer and under a fuzzer. Every read
-// is checked against the file size before it is made, so a truncated or
-// hostile file yields "false", never an out-of-bounds access.
+// in the host tools, in the installer and under a fuzzer. Every read is
+// checked against the file size before it is made, so a truncated or
+// hostile file yields a refusal, never an out-of-bounds access.
 #pragma once
 
 #include <array>
@@ -18,7 +24,7 @@
 #include <cstdint>
 #include <span>
 
-namespace pe {
+namespace PeImage {
 
 inline constexpr std::size_t DigestSize = 32;  // SHA-256
 using Digest = std::array<std::uint8_t, DigestSize>;
@@ -49,6 +55,103 @@ public:
 private:
     std::span<const std::uint8_t> bytes_;
 };
+
+// Reads little-endian fields, refusing anything outside the file before the
+// source is asked for it.
+class Reader {
+public:
+    explicit Reader(ByteSource& source) : source_(source), size_(source.Size()) {}
+
+    std::uint64_t Size() const { return size_; }
+    bool InRange(std::uint64_t offset, std::uint64_t len) const { return offset <= size_ && len <= size_ - offset; }
+    bool Bytes(std::uint64_t offset, void* out, std::size_t len);
+    bool U16(std::uint64_t offset, std::uint16_t& value);
+    bool U32(std::uint64_t offset, std::uint32_t& value);
+
+private:
+    ByteSource& source_;
+    std::uint64_t size_;
+};
+
+// Limits well above anything a linker produces for this program; they keep
+// a hostile file from making a walk long.
+inline constexpr std::uint16_t MaxSections = 96;
+inline constexpr std::uint32_t MaxDataDirectories = 16;
+
+// The data directories this project reads.
+inline constexpr std::uint32_t ResourceDirectory = 2;
+inline constexpr std::uint32_t SecurityDirectory = 4;
+inline constexpr std::uint32_t DebugDirectory = 6;
+
+// Fields that ReadHeaders leaves unread, from the start of their header.
+inline constexpr std::uint32_t SymbolTableField = 8;     // COFF: PointerToSymbolTable
+inline constexpr std::uint32_t FileAlignmentField = 36;  // optional header: FileAlignment
+
+struct Section {
+    std::uint64_t headerOffset = 0;  // its entry in the section table
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t virtualSize = 0;
+    std::uint32_t rawSize = 0;
+    std::uint32_t rawOffset = 0;
+};
+
+// What ReadHeaders found: file offsets of the headers and of the fields
+// that signing and the build's steps rewrite, and the section table.
+struct Headers {
+    std::uint64_t coffOffset = 0;      // the COFF file header, after "PE\0\0"
+    std::uint64_t optionalOffset = 0;  // the optional header
+    std::uint64_t checksumOffset = 0;
+    std::uint64_t directoriesOffset = 0;
+    std::uint32_t directoryCount = 0;
+    std::uint64_t securityDirOffset = 0;
+    std::uint32_t resourceRva = 0;
+    std::uint32_t resourceSize = 0;
+    std::uint32_t certOffset = 0;  // both 0 when the file carries no certificate table
+    std::uint32_t certSize = 0;
+    std::uint64_t headersEnd = 0;  // end of the section table
+    std::uint64_t rawDataEnd = 0;  // end of the last section's file data
+    std::uint16_t sectionCount = 0;
+    std::array<Section, MaxSections> sections{};
+};
+
+// Why ReadHeaders refused a file.
+enum class Refusal {
+    None,
+    NoDosHeader,
+    NoPeSignature,
+    CoffHeaderCut,
+    NoSections,
+    TooManySections,
+    OptionalHeaderCut,
+    UnknownMagic,
+    OptionalHeaderShort,
+    DirectoryCount,
+    DirectoriesCut,
+    NoResources,
+    SectionTableCut,
+    SectionDataCut,
+    CertificateInImage,
+    CertificateNotLast,
+};
+
+// The cause in words, for a tool to print.
+const char* RefusalText(Refusal refusal);
+
+// Reads the headers of a PE32 or PE32+ image that carries resources. Every
+// project image does; a signed one carries its certificate table last, after
+// every section's bytes.
+Refusal ReadHeaders(Reader& reader, Headers& headers);
+
+// The section whose file-backed bytes hold all of [rva, rva + len), or null.
+const Section* SectionHolding(const Headers& headers, std::uint64_t rva, std::uint64_t len);
+
+// The file offset of [rva, rva + len), which must lie in the file-backed
+// part of one section.
+bool RvaToOffset(const Headers& headers, std::uint64_t rva, std::uint64_t len, std::uint64_t& offset);
+
+// A data directory's entry; zeros for one the image does not list.
+bool ReadDirectory(Reader& reader, const Headers& headers, std::uint32_t index, std::uint32_t& rva,
+                   std::uint32_t& size);
 
 struct HashSink {
     virtual ~HashSink();
@@ -100,4 +203,4 @@ enum class SealStatus {
 // The whole check: locate, hash, compare. `hash` must be fresh.
 SealStatus CheckSeal(ByteSource& file, DigestSink& hash);
 
-}  // namespace pe
+}  // namespace PeImage

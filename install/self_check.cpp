@@ -11,7 +11,7 @@ namespace {
 
 // The own executable, read where the walk asks. An I/O failure is told
 // apart from a range outside the file: only the first means "unreadable".
-class OwnFile final : public pe::ByteSource {
+class OwnFile final : public PeImage::ByteSource {
 public:
     explicit OwnFile(HANDLE file) : file_(file) {
         LARGE_INTEGER size;
@@ -48,11 +48,11 @@ private:
     bool failed_ = false;
 };
 
-class CngDigest final : public pe::DigestSink {
+class CngDigest final : public PeImage::DigestSink {
 public:
     bool Begin() { return hash_.Begin(); }
     bool Update(const void* data, std::size_t len) override { return hash_.Update(data, len); }
-    bool Finish(pe::Digest& out) override { return hash_.Finish(out.data()); }
+    bool Finish(PeImage::Digest& out) override { return hash_.Finish(out.data()); }
 
 private:
     Sha256 hash_;
@@ -72,8 +72,8 @@ SelfCheckResult CheckOwnFile() {
     if (!file) return SelfCheckResult::Unreadable;
     OwnFile source(file.Get());
     CngDigest digest;
-    pe::SealStatus status = pe::SealStatus::Unreadable;
-    if (!source.Failed() && digest.Begin()) status = pe::CheckSeal(source, digest);
-    if (source.Failed() || status == pe::SealStatus::Unreadable) return SelfCheckResult::Unreadable;
-    return status == pe::SealStatus::Intact ? SelfCheckResult::Intact : SelfCheckResult::Distorted;
+    PeImage::SealStatus status = PeImage::SealStatus::Unreadable;
+    if (!source.Failed() && digest.Begin()) status = PeImage::CheckSeal(source, digest);
+    if (source.Failed() || status == PeImage::SealStatus::Unreadable) return SelfCheckResult::Unreadable;
+    return status == PeImage::SealStatus::Intact ? SelfCheckResult::Intact : SelfCheckResult::Distorted;
 }

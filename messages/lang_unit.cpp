@@ -3,8 +3,6 @@
 #include "messages/messages.h"
 #include "runtime/text.h"
 #include "runtime/text_reader.h"
-#include "shared/install_environment.h"
-#include "shared/process_values.h"
 
 namespace LangUnit {
 
@@ -33,7 +31,7 @@ const std::string* FileName(std::int32_t index) {
     return &LanguageFiles[std::size_t(index)];
 }
 
-std::int32_t FallbackIndex() { return RussianUi ? RussianFallback : EnglishFallback; }
+std::int32_t FallbackIndex() { return MessageSettings().RussianUi ? RussianFallback : EnglishFallback; }
 
 // Reads from the reader's position until the section line of `key`, then
 // its first value line. The last line of the text is examined too.
@@ -116,7 +114,7 @@ std::string FallbackLine(const std::string& key) {
     const std::string* name = FileName(FallbackIndex());
     if (!name) return value;
     try {
-        FallbackLanguageFile.Bind(InstallEnvironment.AppFolder + "language\\" + *name);
+        FallbackLanguageFile.Bind(MessageSettings().AppFolder + "language\\" + *name);
         FallbackLanguageFile.Open();
         Scan(FallbackLanguageFile, key, value);
     } catch (const Exception&) {

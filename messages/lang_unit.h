@@ -9,7 +9,8 @@
 //
 // A lookup searches the file of the selected language and, when the entry
 // is missing there or its first line is empty, a fallback file in
-// AppFolder + "language\", picked by RussianUi. No language is selected
+// AppFolder + "language\", picked by the run's language; both come from
+// the settings the boxes are given (messages.h). No language is selected
 // unless SelectLanguage is called; the installer itself never does, so its
 // questions keep their built-in texts.
 #pragma once

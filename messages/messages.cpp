@@ -2,13 +2,12 @@
 
 #include "messages/support_log.h"
 
-#include "shared/process_values.h"
-#include "shared/update_package.h"
-
 const char* const RussianQuestionCaption = "Резонный вопрос";
 const char* const EnglishQuestionCaption = "Sound question";
 
 namespace {
+
+TMessageSettings Settings;
 
 bool IsQuestion(UINT style) { return (style & MB_TYPEMASK) == MB_YESNO; }
 
@@ -24,6 +23,9 @@ int ShowVisibleBox(const BoxText& text, const BoxText& caption, UINT style, std:
 }
 
 }  // namespace
+
+void SetMessageSettings(const TMessageSettings& settings) { Settings = settings; }
+const TMessageSettings& MessageSettings() { return Settings; }
 
 bool BoxCanBeAnswered() {
     const HWINSTA station = GetProcessWindowStation();
@@ -63,15 +65,15 @@ int ShowBox(const BoxText& text, const BoxText& caption, UINT style, std::option
 }
 
 void ShowError(const BoxText& englishText, const BoxText& russianText) {
-    if (RussianUi)
-        ShowBox(russianText, UpdatePackage.RussianTitle, ErrorBoxStyle, RussianLanguageId);
+    if (Settings.RussianUi)
+        ShowBox(russianText, Settings.RussianTitle, ErrorBoxStyle, RussianLanguageId);
     else
-        ShowBox(englishText, UpdatePackage.EnglishTitle, ErrorBoxStyle, std::nullopt);
+        ShowBox(englishText, Settings.EnglishTitle, ErrorBoxStyle, std::nullopt);
 }
 
 bool ConfirmPrompt(const BoxText& englishText, const BoxText& russianText) {
     int answer;
-    if (RussianUi)
+    if (Settings.RussianUi)
         answer = ShowBox(russianText, RussianQuestionCaption, QuestionBoxStyle, RussianLanguageId);
     else
         answer = ShowBox(englishText, EnglishQuestionCaption, QuestionBoxStyle, std::nullopt);

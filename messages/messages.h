@@ -1,5 +1,5 @@
 // Bilingual message boxes. Every text exists as an English and a Russian
-// version; RussianUi picks one for the whole run. No box has an owner.
+// version; the language the run gives them picks one. No box has an owner.
 #pragma once
 
 #include <optional>
@@ -15,6 +15,19 @@ inline constexpr WORD RussianLanguageId = MAKELANGID(LANG_RUSSIAN, SUBLANG_NEUTR
 
 extern const char* const RussianQuestionCaption;
 extern const char* const EnglishQuestionCaption;
+
+// What the boxes take from the run, given by the update sequence as soon as
+// it knows each: the language the start-up chose, the error boxes' captions
+// (the package's titles), and the application's folder, under which
+// LangUnit finds its fallback files ("language\").
+struct TMessageSettings {
+    bool RussianUi = false;
+    std::string RussianTitle;
+    std::string EnglishTitle;
+    std::string AppFolder;
+};
+void SetMessageSettings(const TMessageSettings& settings);
+const TMessageSettings& MessageSettings();
 
 // One box without an owner, in Unicode; with a language id through
 // MessageBoxEx. Returns what the box returned. Where nobody can see it (see

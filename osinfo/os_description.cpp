@@ -8,10 +8,7 @@
 #include "osinfo/console_command.h"
 #include "platform/system_library.h"
 #include "platform/win32.h"
-#include "runtime/exception.h"
 #include "runtime/text.h"
-#include "shared/process_values.h"
-#include "shared/registry.h"
 
 namespace {
 
@@ -168,20 +165,12 @@ void ApplyVerOutput(const std::string& v, const Facts& f, bool onlyLastRow, Wind
     parts.versionText = Slice(v, start, Position(v, "]"));
 }
 
-// ProductName replaces the whole name when it can be read. The private
-// accessor asks for the 64-bit view, as the value lives there on 64-bit
-// Windows; a value that is not text counts as absent.
-std::optional<std::string> ReadProductName() {
-    TRegistry registry(KEY_ALL_ACCESS | KEY_WOW64_64KEY);
-    registry.SelectRoot(HKEY_LOCAL_MACHINE);
-    if (!registry.OpenPath("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", false)) return std::nullopt;
-    ClosePathOnExit close(registry);
-    if (!registry.HasValue("ProductName")) return std::nullopt;
-    try {
-        return registry.ReadText("ProductName");
-    } catch (const ERegistryException&) {
-        return std::nullopt;
-    }
+// ProductName replaces the whole name when it can be read. The read asks
+// for the 64-bit view, as the value lives there on 64-bit Windows; a value
+// that is not text counts as absent.
+std::optional<std::string> ReadProductName(TMachineRegistry& registry) {
+    return registry.ReadText("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "ProductName",
+                             KEY_ALL_ACCESS | KEY_WOW64_64KEY);
 }
 
 std::string BitnessSuffix(WORD arch) {
@@ -234,15 +223,15 @@ std::string NtEditionWord(const Facts& f) {
 
 // Systems that fill only the plain record name their edition in the
 // registry instead.
-std::string ProductOptionsWord() {
-    TRegistry registry(KEY_QUERY_VALUE);
-    registry.SelectRoot(HKEY_LOCAL_MACHINE);
-    if (!registry.OpenPath("SYSTEM\\CurrentControlSet\\Control\\ProductOptions", false)) return "";
+std::string ProductOptionsWord(TMachineRegistry& registry) {
     // One read into 256 bytes, REG_SZ only: a longer value or another type
     // names no edition, and adds nothing.
     DWORD type = 0;
     std::string stored;
-    if (!registry.ReadBytes("ProductType", 256, type, stored) || type != REG_SZ) return "";
+    if (!registry.ReadBytes("SYSTEM\\CurrentControlSet\\Control\\ProductOptions", "ProductType", KEY_QUERY_VALUE, 256,
+                            type, stored) ||
+        type != REG_SZ)
+        return "";
     const std::string text = UpperAscii(TextUpToNul(stored.data(), stored.size()));
     if (text == "WINNT") return "Workstation";
     if (text == "LANMANNT") return "Server";
@@ -250,18 +239,17 @@ std::string ProductOptionsWord() {
     return "Unknown";
 }
 
-std::string ServicePackText(const Facts& f) {
+std::string ServicePackText(const Facts& f, TMachineRegistry& registry) {
     if (f.major != 4 || f.csd != "Service Pack 6") return f.csd;
     // NT 4.0 SP6a is SP6 with this hotfix, and reports itself as SP6.
-    TRegistry registry(KEY_QUERY_VALUE);
-    registry.SelectRoot(HKEY_LOCAL_MACHINE);
-    if (!registry.OpenPath("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009", false)) return f.csd;
+    if (!registry.KeyOpens("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009", KEY_QUERY_VALUE))
+        return f.csd;
     return "Service Pack 6a";
 }
 
 }  // namespace
 
-bool GetWindowsNameParts(WindowsNameParts& parts, VersionTextUse use) {
+bool GetWindowsNameParts(WindowsNameParts& parts, TMachineRegistry& registry, VersionTextUse use) {
     parts = WindowsNameParts{};
     const std::optional<Facts> facts = ReadFacts();
     if (!facts) return false;
@@ -280,7 +268,7 @@ bool GetWindowsNameParts(WindowsNameParts& parts, VersionTextUse use) {
     // "ver" included: read it first, so that "ver" need not run when its
     // version text is not shown either.
     const bool productNamed = f.extended && f.major == 6;
-    const std::optional<std::string> productName = productNamed ? ReadProductName() : std::nullopt;
+    const std::optional<std::string> productName = productNamed ? ReadProductName(registry) : std::nullopt;
 
     if (const std::optional<std::string> word = NtVersionWord(f)) {
         parts.name += *word;
@@ -294,10 +282,10 @@ bool GetWindowsNameParts(WindowsNameParts& parts, VersionTextUse use) {
     } else if (f.extended) {
         parts.name += NtEditionWord(f);
     } else {
-        parts.name += ProductOptionsWord();
+        parts.name += ProductOptionsWord(registry);
     }
 
-    parts.servicePack = ServicePackText(f);
+    parts.servicePack = ServicePackText(f, registry);
     if (parts.versionText.empty()) parts.versionText = Format3(f.major, f.minor, f.build16);
     return true;
 }
@@ -309,10 +297,10 @@ std::string JoinDescription(const WindowsNameParts& parts, bool includeVersion) 
     return text;
 }
 
-std::string OsDescription(bool includeVersion) {
+TOsDescription OsDescription(bool includeVersion, TMachineRegistry& registry) {
     WindowsNameParts parts;
-    if (!GetWindowsNameParts(parts, includeVersion ? VersionTextUse::Shown : VersionTextUse::Unused)) return "unknown";
+    if (!GetWindowsNameParts(parts, registry, includeVersion ? VersionTextUse::Shown : VersionTextUse::Unused))
+        return {"unknown", false};
     const std::string text = JoinDescription(parts, includeVersion);
-    Is64BitOs = text.find(" 64") != std::string::npos;
-    return text;
+    return {text, text.find(" 64") != std::string::npos};
 }

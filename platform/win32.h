@@ -2,7 +2,7 @@
 //
 // Product code includes this header and nothing else of the platform. On
 // Windows it is the SDK itself; on the host it declares the same subset,
-// with the same names, values and signatures, and platform/sim implements
+// with the same names, values and signatures, and tests/sim implements
 // it as a simulated PC. A function that is not listed here is not used.
 #pragma once
 

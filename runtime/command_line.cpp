@@ -1,7 +1,5 @@
 #include "runtime/command_line.h"
 
-#include "platform/win32.h"
-
 std::vector<std::string> SplitCommandLine(std::string_view line) {
     std::vector<std::string> words;
     auto separator = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
@@ -21,10 +19,4 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
         words.push_back(std::move(word));
     }
     return words;
-}
-
-std::string CommandLineArgument(std::size_t index) {
-    const char* line = GetCommandLineA();
-    const std::vector<std::string> words = SplitCommandLine(line ? line : "");
-    return index < words.size() ? words[index] : std::string();
 }

@@ -1,7 +1,7 @@
-// Splitting of the process command line into words.
+// Splitting of the process command line into words. The program entry
+// splits it once; the start-up keeps what the run needs of it.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +11,3 @@
 // too); a stretch between double quotes belongs to one word and the quotes
 // are dropped; an unclosed quote runs to the end.
 std::vector<std::string> SplitCommandLine(std::string_view line);
-
-// Word `index` of the process's own command line (0: the program), or
-// empty when there is none.
-std::string CommandLineArgument(std::size_t index);

@@ -5,7 +5,16 @@ The product's folders stand in layers, lowest first; a file includes only
 its own folder and the layers below. So each subsystem can be read, tested
 and changed knowing only what is under it, and no two depend on each
 other. The folders of one layer do not include each other either.
-Tests, fuzz targets, tools and benchmarks stand above everything.
+
+Test support that the product's own build links on the host (the
+simulated PC) stands beside the layers: it includes only itself and the
+seam it implements, and nothing of the product includes it, nor anything
+else under tests/. Tests, fuzz targets, tools and benchmarks stand above
+everything.
+
+It also reads the whole tree's include graph, every file of the
+repository included, and fails on a cycle, between files or between the
+folders that hold them.
 """
 import re
 import subprocess
@@ -17,46 +26,149 @@ ROOT = Path(__file__).resolve().parent.parent
 LAYERS = [
     ["platform"],                        # the seam to Windows and the toolkit over it
     ["runtime"],                         # text, threads, exceptions, the generator
-    ["shared"],                          # what several subsystems share: records, flags, registry
     ["messages", "osinfo", "progress"],  # services the stages use
-    ["environment"],                     # start-up and install-target discovery
+    ["environment"],                     # start-up, its process-wide values, the registry, discovery
     ["install"],                         # writing the package's files
     ["driver"],                          # the run from entry to exit
 ]
+# Test support and the only folders each may include besides itself.
+TEST_SUPPORT = {
+    "tests/sim": ["platform"],  # the simulated PC behind the seam
+}
+TESTS = "tests"
 # The executable's entry point on Windows stands above the whole product.
 ENTRY_POINTS = {"platform/windows/winmain.cpp"}
 RANK = {folder: rank for rank, folders in enumerate(LAYERS) for folder in folders}
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.M)
+CHECKED = sorted(list(RANK) + list(TEST_SUPPORT), key=len, reverse=True)
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+/[^"]+)"', re.M)
+ANY_INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def folder_of(path):
+    """The checked folder a path stands in (the longest that holds it), or None."""
+    for folder in CHECKED:
+        if path.startswith(folder + "/"):
+            return folder
+    return None
 
 
 def problems_in(folder, text):
-    """The includes of a file in `folder` that reach up or sideways."""
+    """The folders that a file in `folder` includes against the direction."""
     found = []
     for match in INCLUDE.finditer(text):
-        target = match.group(1)
-        if target == folder or target not in RANK:
+        path = match.group(1)
+        target = folder_of(path)
+        if target == folder:
             continue
-        if RANK[target] >= RANK[folder]:
+        if folder in TEST_SUPPORT:
+            if target not in TEST_SUPPORT[folder]:
+                found.append(target or path.split("/", 1)[0])
+        elif path.startswith(TESTS + "/"):
+            found.append(target or TESTS)  # the product never includes test code
+        elif target in RANK and RANK[target] >= RANK[folder]:
             found.append(target)
     return found
 
 
+def include_graph(texts):
+    """File -> the files of the tree it includes, each include read from the
+    root or, failing that, from the including file's own folder."""
+    graph = {}
+    for name, text in texts.items():
+        here = name.rsplit("/", 1)[0] + "/" if "/" in name else ""
+        targets = set()
+        for match in ANY_INCLUDE.finditer(text):
+            for candidate in (match.group(1), here + match.group(1)):
+                if candidate in texts:
+                    targets.add(candidate)
+                    break
+        graph[name] = targets
+    return graph
+
+
+def cycles(graph):
+    """The strongly connected parts of the graph that hold a cycle, each as a
+    sorted list (Tarjan's algorithm, without recursion)."""
+    index, low, on_stack, stack, found = {}, {}, set(), [], []
+    for start in sorted(graph):
+        if start in index:
+            continue
+        work = [(start, iter(sorted(graph[start])))]
+        index[start] = low[start] = len(index)
+        stack.append(start)
+        on_stack.add(start)
+        while work:
+            node, successors = work[-1]
+            advanced = False
+            for nxt in successors:
+                if nxt not in index:
+                    index[nxt] = low[nxt] = len(index)
+                    stack.append(nxt)
+                    on_stack.add(nxt)
+                    work.append((nxt, iter(sorted(graph.get(nxt, ())))))
+                    advanced = True
+                    break
+                if nxt in on_stack:
+                    low[node] = min(low[node], index[nxt])
+            if advanced:
+                continue
+            work.pop()
+            if work:
+                low[work[-1][0]] = min(low[work[-1][0]], low[node])
+            if low[node] == index[node]:
+                part = []
+                while True:
+                    member = stack.pop()
+                    on_stack.discard(member)
+                    part.append(member)
+                    if member == node:
+                        break
+                if len(part) > 1 or node in graph.get(node, ()):
+                    found.append(sorted(part))
+    return found
+
+
+def folder_graph(graph):
+    """The same graph between the folders that hold the files."""
+    folders = {}
+    for name, targets in graph.items():
+        here = name.rsplit("/", 1)[0] if "/" in name else "."
+        edges = folders.setdefault(here, set())
+        for target in targets:
+            there = target.rsplit("/", 1)[0] if "/" in target else "."
+            if there != here:
+                edges.add(there)
+    return folders
+
+
 def main():
-    listed = subprocess.run(["git", "ls-files", "*.cpp", "*.h"], cwd=ROOT, check=True, capture_output=True,
+    listed = subprocess.run(["git", "ls-files", "*.c", "*.cpp", "*.h"], cwd=ROOT, check=True, capture_output=True,
                             text=True).stdout.split()
+    texts = {name: (ROOT / name).read_text(encoding="utf-8", errors="replace") for name in listed}
     problems = []
     for name in listed:
-        folder = name.split("/", 1)[0]
-        if folder not in RANK or name in ENTRY_POINTS:
+        folder = folder_of(name)
+        if folder is None or name in ENTRY_POINTS:
             continue
-        for target in problems_in(folder, (ROOT / name).read_text(encoding="utf-8", errors="replace")):
-            problems.append(f"{name}: includes {target}/, which is not below {folder}/")
+        for target in problems_in(folder, texts[name]):
+            where = "test support" if folder in TEST_SUPPORT else "not below " + folder + "/"
+            if folder not in TEST_SUPPORT and target.split("/")[0] == TESTS:
+                where = "test code, which the product never includes"
+            problems.append(f"{name}: includes {target}/, {where}")
+    graph = include_graph(texts)
+    for part in cycles(graph):
+        problems.append("include cycle between files: " + ", ".join(part))
+    folders = folder_graph(graph)
+    for part in cycles(folders):
+        problems.append("include cycle between folders: " + ", ".join(part))
     for problem in problems:
         print(problem, file=sys.stderr)
     if problems:
         print(f"layers: {len(problems)} include(s) against the direction", file=sys.stderr)
         return 1
-    print("layers: every product include points down")
+    edges = sum(len(targets) for targets in graph.values())
+    print("layers: every product include points down; test support stands on the seam alone")
+    print(f"layers: {len(graph)} files, {edges} includes between them, {len(folders)} folders: no cycle")
     return 0
 
 

@@ -9,20 +9,43 @@ class CheckLayers(unittest.TestCase):
         cases = [
             # (folder of the file, its include, refused)
             ("driver", "install/embedded_file.h", False),
-            ("install", "shared/registry.h", False),
+            ("install", "environment/registry.h", False),
+            ("osinfo", "environment/registry.h", True),            # up: osinfo defines what it reads
             ("messages", "runtime/text.h", False),
             ("osinfo", "osinfo/console_command.h", False),
             ("osinfo", "environment/process_environment.h", True),  # up
             ("messages", "driver/update_sequence.h", True),         # up, two layers
             ("messages", "osinfo/os_description.h", True),          # sideways
-            ("shared", "messages/messages.h", True),
+            ("messages", "driver/update_package.h", True),
+            ("environment", "install/embedded_file.h", True),
             ("platform", "runtime/exception.h", True),
-            ("runtime", "tests/demo_pc.h", False),  # not a product folder
+            ("runtime", "tests/demo_pc.h", True),        # test code
+            ("install", "tests/sim/machine.h", True),     # the simulated PC
+            ("tests/sim", "platform/win32.h", False),     # the seam it implements
+            ("tests/sim", "tests/sim/sim_threads.h", False),
+            ("tests/sim", "runtime/text.h", True),        # nothing of the product
+            ("tests/sim", "tests/demo_pc.h", True),       # nor of the tests
         ]
         for folder, include, refused in cases:
             with self.subTest(folder=folder, include=include):
                 found = check_layers.problems_in(folder, '#include "%s"\n#include <string>\n' % include)
                 self.assertEqual(bool(found), refused, found)
+
+    def test_cycles(self):
+        texts = {
+            "a/x.h": '#include "a/y.h"\n',
+            "a/y.h": '#include "z.h"\n#include <string>\n',  # from its own folder
+            "a/z.h": '#include "a/x.h"\n',
+            "b/p.cpp": '#include "a/x.h"\n#include "b/p.cpp"\n',  # includes itself
+            "c/q.h": '#include "a/z.h"\n#include "missing/r.h"\n',
+        }
+        graph = check_layers.include_graph(texts)
+        self.assertEqual(graph["a/y.h"], {"a/z.h"})
+        self.assertEqual(check_layers.cycles(graph), [["a/x.h", "a/y.h", "a/z.h"], ["b/p.cpp"]])
+        self.assertEqual(check_layers.cycles(check_layers.folder_graph(graph)), [])
+        texts["a/z.h"] += '#include "c/q.h"\n'
+        folders = check_layers.folder_graph(check_layers.include_graph(texts))
+        self.assertEqual(check_layers.cycles(folders), [["a", "c"]])
 
 
 if __name__ == "__main__":

@@ -35,6 +35,27 @@ class CheckNames(unittest.TestCase):
                 for problem, name in zip(found, expected):
                     self.assertIn(name, problem)
 
+    def test_namespaces(self):
+        cases = [
+            # (file, code, flagged)
+            ("messages/support_log.h", "namespace SupportLog {", False),  # its file
+            ("progress/progress_window.cpp", "namespace Progress {", False),  # its folder
+            ("tests/sim/sim_core.cpp", "namespace Sim {", False),
+            ("tests/sim/sim_core.cpp", "namespace sim {", True),  # lower case
+            ("tests/pe_builder.h", "namespace pe_test {", True),  # snake_case, and not its file
+            ("tests/demo_pc.h", "namespace Demo {", True),  # not named for its room
+            ("install/pe_image.cpp", "namespace PeImage {", False),
+            ("tools/resource_page.cpp", "namespace PeImage {", True),  # another file's
+            ("driver/x.cpp", "namespace {", False),
+            ("platform/windows/terminate.cpp", "namespace __gnu_cxx {", False),
+            ("tests/x_test.cpp", "using namespace PeBuilder;", False),
+            ("tests/x_test.cpp", "// namespace helpers {", False),
+        ]
+        for path, code, flagged in cases:
+            with self.subTest(path=path, code=code):
+                found = check_names.problems_in(Path(path), code)
+                self.assertEqual(bool(found), flagged, found)
+
 
 if __name__ == "__main__":
     unittest.main()

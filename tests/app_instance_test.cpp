@@ -6,21 +6,21 @@
 #include <vector>
 
 #include "driver/app_instance.h"
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {
 
-class AppInstance : public demo::SimTest {
+class AppInstance : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc());
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc());
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
-        InstallEnvironment.AppFolder = demo::Folder;
+        InstallEnvironment.AppFolder = DemoPc::Folder;
     }
     bool MarkerExists() { return pc().namedObjects.count("lexomir_memfile") != 0; }
     std::vector<DWORD> Sleeps(DWORD ms, int n, std::vector<DWORD> before = {}) {
@@ -88,25 +88,25 @@ TEST_F(AppInstance, StartRunsTheExecutableFromItsFolderAsTheDesktopUser) {
                       plain = "ShellExecuteA", none;
     const struct {
         const char* what;
-        void (*arrange)(sim::Machine&);
+        void (*arrange)(Sim::Machine&);
         const std::string& function;
     } cases[] = {
-        {"elevated installer, unelevated shell", [](sim::Machine&) {}, token},
-        {"the shell runs elevated (UAC off)", [](sim::Machine& m) { m.shell.elevated = true; }, plain},
-        {"the installer is not elevated", [](sim::Machine& m) { m.elevated = false; }, plain},
-        {"Windows XP: no elevation at all", [](sim::Machine& m) { m.version.dwMajorVersion = 5; }, plain},
+        {"elevated installer, unelevated shell", [](Sim::Machine&) {}, token},
+        {"the shell runs elevated (UAC off)", [](Sim::Machine& m) { m.shell.elevated = true; }, plain},
+        {"the installer is not elevated", [](Sim::Machine& m) { m.elevated = false; }, plain},
+        {"Windows XP: no elevation at all", [](Sim::Machine& m) { m.version.dwMajorVersion = 5; }, plain},
         {"its own elevation cannot be asked: taken as elevated",
-         [](sim::Machine& m) { m.Inject("GetTokenInformation", 1, ERROR_ACCESS_DENIED); }, token},
-        {"no shell", [](sim::Machine& m) { m.shell.running = false; }, none},
-        {"another user's shell", [](sim::Machine& m) { m.shell.otherUser = true; }, shell},
-        {"the secondary logon service is disabled", [](sim::Machine& m) { m.secondaryLogonRunning = false; }, shell},
-        {"no impersonation privilege", [](sim::Machine& m) { m.impersonatePrivilege = false; }, shell},
+         [](Sim::Machine& m) { m.Inject("GetTokenInformation", 1, ERROR_ACCESS_DENIED); }, token},
+        {"no shell", [](Sim::Machine& m) { m.shell.running = false; }, none},
+        {"another user's shell", [](Sim::Machine& m) { m.shell.otherUser = true; }, shell},
+        {"the secondary logon service is disabled", [](Sim::Machine& m) { m.secondaryLogonRunning = false; }, shell},
+        {"no impersonation privilege", [](Sim::Machine& m) { m.impersonatePrivilege = false; }, shell},
         {"the shell's token cannot be opened",
-         [](sim::Machine& m) { m.Inject("OpenProcessToken", 2, ERROR_ACCESS_DENIED); }, shell},
+         [](Sim::Machine& m) { m.Inject("OpenProcessToken", 2, ERROR_ACCESS_DENIED); }, shell},
         {"its token cannot be copied",
-         [](sim::Machine& m) { m.Inject("DuplicateTokenEx", 1, ERROR_NOT_ENOUGH_MEMORY); }, shell},
+         [](Sim::Machine& m) { m.Inject("DuplicateTokenEx", 1, ERROR_NOT_ENOUGH_MEMORY); }, shell},
         {"another user's shell, whose objects cannot be reached",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.shell.otherUser = true;
              m.Inject("CoCreateInstance", 1, ERROR_ACCESS_DENIED);
          },
@@ -121,11 +121,11 @@ TEST_F(AppInstance, StartRunsTheExecutableFromItsFolderAsTheDesktopUser) {
             << "a handle, COM object, string or apartment left behind";
         EXPECT_EQ(pc().launches.size(), c.function.empty() ? 0u : 1u);
         if (c.function.empty() || pc().launches.size() != 1) continue;
-        const sim::ShellExecuteRecord& l = pc().launches[0];
+        const Sim::ShellExecuteRecord& l = pc().launches[0];
         EXPECT_EQ(l.function, c.function);
-        EXPECT_EQ(l.file, demo::Folder + "Lexomir.exe");
+        EXPECT_EQ(l.file, DemoPc::Folder + "Lexomir.exe");
         EXPECT_EQ(l.parameters, c.function == token ? "\"" + l.file + "\"" : "") << "the program's name, nothing else";
-        EXPECT_EQ(l.directory, c.function == plain ? "" : demo::Folder);
+        EXPECT_EQ(l.directory, c.function == plain ? "" : DemoPc::Folder);
         EXPECT_EQ(l.elevated, c.function == plain && pc().elevated);
         EXPECT_EQ(l.show, SW_SHOWNORMAL);
         EXPECT_EQ(l.currentFolder, "C:\\Program Files (x86)\\Lexomir");
@@ -175,7 +175,7 @@ TEST_F(AppInstance, MinimizedWindowIsRestoredBeforeItIsBroughtToTheFront) {
 }
 
 TEST_F(AppInstance, MissingExecutableEndsQuietlyAfterTheMarkerWait) {
-    pc().files.Remove(demo::Folder + "Lexomir.exe");
+    pc().files.Remove(DemoPc::Folder + "Lexomir.exe");
     StartAppAndActivate();
     EXPECT_EQ(pc().sleeps, Sleeps(512, 8));
     EXPECT_EQ(pc().now, 4096u);

@@ -33,19 +33,19 @@ std::vector<std::string> DrawnNames(int count) {
     return names;
 }
 
-class ConsoleCommand : public demo::SimTest {
+class ConsoleCommand : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         SeedRandom(Seed);
     }
-    sim::ConsoleCommand& Ver() { return pc().AddInterpreter().commands["ver"]; }
+    Sim::ConsoleCommand& Ver() { return pc().AddInterpreter().commands["ver"]; }
 
     // Nothing of the run may outlive it.
     void ExpectNothingLeft() {
         for (const auto& [value, h] : pc().handles)
             ADD_FAILURE() << "handle left open: kind " << h.kind << " " << h.path;
-        for (const sim::ProcessRecord& p : pc().processes) {
+        for (const Sim::ProcessRecord& p : pc().processes) {
             if (p.program.empty()) continue;
             EXPECT_TRUE(p.endedAt.has_value()) << "still running: " << p.commandLine;
             if (!p.redirect.empty()) {
@@ -115,7 +115,7 @@ TEST_F(ConsoleCommand, AFailedConversionKeepsTheOemTextAndLoadsNoGuiLibrary) {
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(std::string(step.function) + " call " + std::to_string(step.occurrence));
-        sim::Reset();
+        Sim::Reset();
         SetUp();
         Ver().output = oem;
         pc().Inject(step.function, step.occurrence, step.error);
@@ -123,7 +123,7 @@ TEST_F(ConsoleCommand, AFailedConversionKeepsTheOemTextAndLoadsNoGuiLibrary) {
         EXPECT_EQ(pc().CallCount(step.function), step.occurrence);
         EXPECT_TRUE(pc().delayLoads.empty());
     }
-    sim::Reset();
+    Sim::Reset();
     SetUp();
     Ver().output = oem;
     EXPECT_EQ(RunConsoleCommand("ver"), "\xC2\xE5\xF0\xF1\xE8\xFF 10.0\r\n");
@@ -137,7 +137,7 @@ TEST_F(ConsoleCommand, StartsTheSystemInterpreterHiddenWithItsOutputInAFreshTemp
     const std::string name = DrawnNames(1)[0];
     RunConsoleCommand("ver");
     ASSERT_EQ(pc().processes.size(), 1u);
-    const sim::ProcessRecord& p = pc().processes[0];
+    const Sim::ProcessRecord& p = pc().processes[0];
     EXPECT_EQ(p.commandLine, Cmd + " /d /c ver > \"" + Temp + "\\" + name + "\"");
     EXPECT_EQ(p.program, Cmd);
     EXPECT_EQ(p.creationFlags, DWORD(0x210));
@@ -186,7 +186,7 @@ TEST_P(Placement, NamesTheInterpreterAndTheCaptureFile) {
 
     EXPECT_EQ(RunConsoleCommand("ver"), "Microsoft Windows [Version 10.0.19045.3693]\r\n");
     ASSERT_EQ(pc().processes.size(), 1u);
-    const sim::ProcessRecord& p = pc().processes[0];
+    const Sim::ProcessRecord& p = pc().processes[0];
     EXPECT_EQ(p.program, std::string(c.systemFolder) + "\\cmd.exe");
     EXPECT_EQ(p.commandLine, c.interpreterInLine + " /d /c ver > \"" + c.folder + name + "\"");
     EXPECT_EQ(p.redirect, pc().FullPath(c.folder + name));
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Placement, ::testing::ValuesIn(Placements));
 TEST_F(ConsoleCommand, NeverRunsTheProgramComSpecNames) {
     for (const char* comspec : {"C:\\Users\\User\\Downloads\\canary.exe", "C:\\Users\\User\\Downloads\\cmd.exe", ""}) {
         SCOPED_TRACE(comspec);
-        sim::Reset();
+        Sim::Reset();
         SeedRandom(Seed);
         pc().files.AddFile("C:\\Users\\User\\Downloads\\canary.exe", "MZ");
         pc().AddInterpreter("C:\\Users\\User\\Downloads\\cmd.exe").commands["ver"].output = "canary\r\n";
@@ -224,7 +224,7 @@ TEST_F(ConsoleCommand, NeverOverwritesAFileItDidNotCreate) {
     ASSERT_EQ(pc().processes.size(), 1u);
     EXPECT_EQ(pc().processes[0].redirect, Temp + "\\" + names[3]);
     EXPECT_FALSE(pc().files.Exists("C:\\Windows\\system32\\planted.dll"));
-    EXPECT_EQ(pc().files.Read(Temp + "\\" + names[0]), demo::Bytes("someone else's"));
+    EXPECT_EQ(pc().files.Read(Temp + "\\" + names[0]), DemoPc::Bytes("someone else's"));
     EXPECT_TRUE(pc().files.IsFolder(Temp + "\\" + names[1]));
     ExpectNothingLeft();
 }
@@ -234,30 +234,31 @@ TEST_F(ConsoleCommand, GivesUpAfterAnImplausibleRunOfTakenNames) {
     for (const std::string& name : DrawnNames(40)) pc().files.AddFile(Temp + "\\" + name, "taken");
     EXPECT_EQ(RunConsoleCommand("ver"), "\r\n");
     EXPECT_TRUE(pc().processes.empty());
-    for (const std::string& name : DrawnNames(40)) EXPECT_EQ(pc().files.Read(Temp + "\\" + name), demo::Bytes("taken"));
+    for (const std::string& name : DrawnNames(40))
+        EXPECT_EQ(pc().files.Read(Temp + "\\" + name), DemoPc::Bytes("taken"));
 }
 
 // ------------------------------------------------------------ what can fail
 
 struct FailureCase {
     const char* what;
-    std::function<void(sim::Machine&)> arrange;
+    std::function<void(Sim::Machine&)> arrange;
     bool attempted;  // CreateProcessA was called
     std::string result;
 };
 
 const FailureCase Failures[] = {
-    {"the interpreter is missing", [](sim::Machine& m) { m.files.Remove(Cmd); }, true, "\r\n"},
-    {"the interpreter does not start", [](sim::Machine& m) { m.Inject("CreateProcessA", 1, ERROR_BAD_EXE_FORMAT); },
+    {"the interpreter is missing", [](Sim::Machine& m) { m.files.Remove(Cmd); }, true, "\r\n"},
+    {"the interpreter does not start", [](Sim::Machine& m) { m.Inject("CreateProcessA", 1, ERROR_BAD_EXE_FORMAT); },
      true, "\r\n"},
-    {"the Temp folder does not exist", [](sim::Machine& m) { m.environment["Temp"] = "C:\\Nowhere"; }, false, "\r\n"},
+    {"the Temp folder does not exist", [](Sim::Machine& m) { m.environment["Temp"] = "C:\\Nowhere"; }, false, "\r\n"},
     {"the Temp folder denies creating files",
-     [](sim::Machine& m) { m.Inject("CreateFileA", 0, ERROR_ACCESS_DENIED, Temp); }, false, "\r\n"},
+     [](Sim::Machine& m) { m.Inject("CreateFileA", 0, ERROR_ACCESS_DENIED, Temp); }, false, "\r\n"},
     {"an unknown command prints nothing to its output",
-     [](sim::Machine& m) { m.interpreters.begin()->second.commands.clear(); }, true, "\r\n"},
-    {"the capture cannot be read back", [](sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }, true,
+     [](Sim::Machine& m) { m.interpreters.begin()->second.commands.clear(); }, true, "\r\n"},
+    {"the capture cannot be read back", [](Sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }, true,
      "\r\n"},
-    {"the capture cannot be deleted", [](sim::Machine& m) { m.Inject("DeleteFileA", 1, ERROR_ACCESS_DENIED); }, true,
+    {"the capture cannot be deleted", [](Sim::Machine& m) { m.Inject("DeleteFileA", 1, ERROR_ACCESS_DENIED); }, true,
      "\r\nMicrosoft Windows [Version 10.0.19045.3693]\r\n"},
 };
 
@@ -269,7 +270,7 @@ TEST_P(Failure, ReportsNothingAndLeavesNothingRunning) {
     EXPECT_EQ(RunConsoleCommand("ver"), GetParam().result);
     EXPECT_EQ(pc().CallCount("CreateProcessA"), GetParam().attempted ? 1 : 0);
     for (const auto& [value, h] : pc().handles) ADD_FAILURE() << "handle left open: kind " << h.kind;
-    for (const sim::ProcessRecord& p : pc().processes) {
+    for (const Sim::ProcessRecord& p : pc().processes) {
         if (!p.program.empty()) {
             EXPECT_TRUE(p.endedAt.has_value());
         }
@@ -298,13 +299,13 @@ class Timing : public ConsoleCommand, public ::testing::WithParamInterface<Timin
 
 TEST_P(Timing, WaitsAtMostTheLimitThenEndsTheCommandAndUsesWhatItWrote) {
     const TimingCase& c = GetParam();
-    sim::ConsoleCommand& ver = Ver();
+    Sim::ConsoleCommand& ver = Ver();
     ver.output = "partial\r\n";
     ver.runMs = c.runMs;
     ver.neverEnds = c.neverEnds;
     EXPECT_EQ(RunConsoleCommand("ver"), "partial\r\n");
     ASSERT_EQ(pc().processes.size(), 1u);
-    const sim::ProcessRecord& p = pc().processes[0];
+    const Sim::ProcessRecord& p = pc().processes[0];
     EXPECT_EQ(p.terminated, c.terminated);
     EXPECT_EQ(pc().CallCount("TerminateProcess"), c.terminated ? 1 : 0);
     if (c.terminated)
@@ -345,7 +346,7 @@ TEST_F(ConsoleCommand, ATempValueTheInterpreterWouldInterpretIsNotUsed) {
     for (const std::string temp : {"C:\\Users\\User\\%Elsewhere%", "C:\\Users\\A&B", "C:\\Users\\A^B", "C:\\Users\\A|B",
                                    "C:\\Users\\A<B", "C:\\Users\\A>B", "C:\\Users\\A\"B", "C:\\Users\\100%"}) {
         SCOPED_TRACE(temp);
-        sim::Reset();
+        Sim::Reset();
         Ver();
         pc().environment["Elsewhere"] = "..\\..\\Windows\\system32\\drivers";
         pc().environment["Temp"] = temp;
@@ -370,23 +371,23 @@ TEST_F(ConsoleCommand, AnExchangedCaptureFileIsNotReadThrough) {
     } cases[] = {
         {"symbolic link",
          [](const std::string& capture) {
-             sim::pc().files.Remove(capture);
-             sim::pc().files.AddFileLink(capture, "C:\\secret.txt");
+             Sim::pc().files.Remove(capture);
+             Sim::pc().files.AddFileLink(capture, "C:\\secret.txt");
          }},
         {"hard link",
          [](const std::string& capture) {
-             sim::pc().files.Remove(capture);
-             sim::pc().files.AddHardLink(capture, "C:\\secret.txt");
+             Sim::pc().files.Remove(capture);
+             Sim::pc().files.AddHardLink(capture, "C:\\secret.txt");
          }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         SeedRandom(Seed);
         Ver().meanwhile = c.swap;
         pc().files.AddFile("C:\\secret.txt", "Microsoft Windows [Version 99]\r\n");
         EXPECT_EQ(RunConsoleCommand("ver"), "\r\n");
-        EXPECT_EQ(pc().files.Read("C:\\secret.txt"), demo::Bytes("Microsoft Windows [Version 99]\r\n"));
+        EXPECT_EQ(pc().files.Read("C:\\secret.txt"), DemoPc::Bytes("Microsoft Windows [Version 99]\r\n"));
         ExpectNothingLeft();
     }
 }

@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/machine.h"
+#include "driver/update_package.h"
+#include "driver/update_sequence.h"
+#include "environment/install_environment.h"
+#include "environment/process_values.h"
 #include "tests/pe_builder.h"
+#include "tests/sim/machine.h"
 
-namespace demo {
+namespace DemoPc {
 
 inline const std::string Folder = "C:\\Program Files (x86)\\Lexomir\\";
 inline const std::string DataFile = Folder + "lxn.cok";
@@ -25,7 +29,7 @@ inline const std::string ShellFolders = CurrentVersion + "\\Explorer\\Shell Fold
 inline std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 inline std::vector<std::uint8_t> Payload(std::size_t size = 3000, unsigned version = 1001) {
-    std::vector<std::uint8_t> data = pe_test::Pattern(size, 42);
+    std::vector<std::uint8_t> data = PeBuilder::Pattern(size, 42);
     if (size > 6) {
         data[5] = std::uint8_t(version & 0xFF);
         data[6] = std::uint8_t(version >> 8);
@@ -34,18 +38,18 @@ inline std::vector<std::uint8_t> Payload(std::size_t size = 3000, unsigned versi
 }
 
 // The installer's own file: a sealed image, and the payload as its resource.
-inline void SealedInstaller(sim::Machine& m, const std::vector<std::uint8_t>& payload) {
+inline void SealedInstaller(Sim::Machine& m, const std::vector<std::uint8_t>& payload) {
     // Built and sealed once: the fault sweep sets up thousands of machines.
     static const std::vector<std::uint8_t> sealed = [] {
-        pe_test::Image image = pe_test::BuildImage();
-        EXPECT_TRUE(pe_test::Seal(image.bytes));
+        PeBuilder::Image image = PeBuilder::BuildImage();
+        EXPECT_TRUE(PeBuilder::Seal(image.bytes));
         return image.bytes;
     }();
     m.files.AddFile(m.moduleFileName, sealed);
     m.AddResource("COK", "LXN", 1049, payload);
 }
 
-inline void Setup(sim::Machine& m, const std::vector<std::uint8_t>& payload = Payload()) {
+inline void Setup(Sim::Machine& m, const std::vector<std::uint8_t>& payload = Payload()) {
     m.wow64 = true;
     m.registry.SetString(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", "C:\\Program Files");
     m.registry.SetString(HKEY_LOCAL_MACHINE, CurrentVersion32, "ProgramFilesDir", "C:\\Program Files (x86)");
@@ -69,11 +73,23 @@ inline void Setup(sim::Machine& m, const std::vector<std::uint8_t>& payload = Pa
     SealedInstaller(m, payload);
 }
 
+// The values a stage called by the update sequence finds, as a run has
+// them: the package's constants, the run's language, the application's
+// folder, and the boxes' settings made from them.
+inline void RunValues(bool russian, const std::string& appFolder) {
+    UpdatePackage = TUpdatePackage{};
+    FillPackageConstants();
+    RussianUi = russian;
+    InstallEnvironment = TInstallEnvironment{};
+    InstallEnvironment.AppFolder = appFolder;
+    GiveMessageSettings();
+}
+
 // Resets the machine before each test.
 class SimTest : public ::testing::Test {
 protected:
-    void SetUp() override { sim::Reset(); }
-    sim::Machine& pc() { return sim::pc(); }
+    void SetUp() override { Sim::Reset(); }
+    Sim::Machine& pc() { return Sim::pc(); }
 };
 
-}  // namespace demo
+}  // namespace DemoPc

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
@@ -14,13 +15,12 @@
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
 #include "progress/progress_window.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 #include "tests/version_resource.h"
 
 namespace {
 
-using demo::Bytes;
+using DemoPc::Bytes;
 
 const std::string Folder = "C:\\Games\\Lexomir\\";
 
@@ -35,18 +35,14 @@ std::vector<std::uint8_t> Lng(int version) {
     return Bytes("[title]\nRussian\n[langver]\n" + std::to_string(version) + "\n");
 }
 std::vector<std::uint8_t> Exe(const std::string& version) {
-    return version.empty() ? version_test::Executable(nullptr) : version_test::ExecutableWithVersion(version);
+    return version.empty() ? VersionResource::Executable(nullptr) : VersionResource::ExecutableWithVersion(version);
 }
 
-class Replace : public demo::SimTest {
+class Replace : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-        RussianUi = false;
-        InstallEnvironment = TInstallEnvironment{};
-        InstallEnvironment.AppFolder = Folder;
+        DemoPc::SimTest::SetUp();
+        DemoPc::RunValues(false, Folder);
         LangUnit::ReleaseLangUnit();
         Progress::ForgetWindowForTests();
         pc().files.AddFolder(Folder);
@@ -118,7 +114,7 @@ TEST_F(Replace, EachTypeWordComparesItsVersionNewFileFirst) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
+        Sim::Reset();
         SetUp();
         const std::string target = Folder + "item." + c.type;
         if (c.asks) pc().boxAnswers.push_back(IDYES);
@@ -164,7 +160,7 @@ TEST_F(Replace, WithoutACheckOrAFileOrAKnownTypeTheTargetIsSimplyReplaced) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
+        Sim::Reset();
         SetUp();
         const std::string target = Folder + "item.pak";
         const std::vector<std::uint8_t> installed = Pak(9);
@@ -189,7 +185,7 @@ TEST_F(Replace, AFolderAtTheTargetIsNoInstalledFile) {
 
 TEST_F(Replace, AnExclamationMarkInALanguageFilePathSkipsTheComparison) {
     for (const std::string& target : {Folder + "!russian.lng", std::string("C:\\Games\\Lexo!mir\\russian.lng")}) {
-        sim::Reset();
+        Sim::Reset();
         SetUp();
         const std::vector<std::uint8_t> installed = Lng(99);
         EXPECT_TRUE(Install("lng", target, Lng(1), &installed)) << target;
@@ -218,7 +214,7 @@ TEST_F(Replace, NoKeepsTheInstalledFileAndShowsTheWindowAgainEmpty) {
 
 TEST_F(Replace, AnyAnswerButYesIsNo) {
     for (const int answer : {IDNO, IDCANCEL, 0}) {
-        sim::Reset();
+        Sim::Reset();
         SetUp();
         const std::string target = Folder + "item.cok";
         const std::vector<std::uint8_t> installed = Cok(1001);
@@ -255,6 +251,7 @@ TEST_F(Replace, WithoutAQuestionTheWindowIsLeftAlone) {
 
 TEST_F(Replace, TheQuestionInRussian) {
     RussianUi = true;
+    GiveMessageSettings();
     const std::string target = Folder + "item.exe";
     const std::vector<std::uint8_t> installed = Exe("2.0.0.0");
     pc().boxAnswers.push_back(IDYES);
@@ -280,7 +277,7 @@ TEST_F(Replace, TheQuestionInTheSelectedLanguage) {
     pc().boxAnswers.push_back(IDYES);
     EXPECT_TRUE(Install("pak", target, Pak(4), &installed));
     ASSERT_EQ(pc().boxes.size(), 1u);
-    const sim::BoxRecord& box = pc().boxes[0];
+    const Sim::BoxRecord& box = pc().boxes[0];
     EXPECT_EQ(box.function, "MessageBoxExA");
     EXPECT_EQ(box.caption, "Berechtigte Frage");
     EXPECT_EQ(box.text, "Die Datei " + target + "\r\nist veraltet. Ersetzen?") << "no version texts in this form";
@@ -310,26 +307,26 @@ TEST_F(Replace, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
     const struct {
         const char* name;
         bool older;
-        std::function<void(sim::Machine&)> arrange;
+        std::function<void(Sim::Machine&)> arrange;
     } cases[] = {
         {"installed file read-only for good, not older", false,
-         [&](sim::Machine& m) {
+         [&](Sim::Machine& m) {
              m.files.Node(target)->attributes |= FILE_ATTRIBUTE_READONLY;
              m.Inject("SetFileAttributesA", 0, ERROR_ACCESS_DENIED);
          }},
         {"installed file in use, not older", false,
-         [&](sim::Machine& m) { m.files.HoldOpen(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }},
+         [&](Sim::Machine& m) { m.files.HoldOpen(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }},
         {"installed file in use, after Yes", true,
-         [&](sim::Machine& m) { m.files.HoldOpen(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
-        {"move refused, after Yes", true, [](sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
-        {"temporary file cannot be written", false, [&](sim::Machine& m) { m.files.FailWritesAfter(temp, 3); }},
+         [&](Sim::Machine& m) { m.files.HoldOpen(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
+        {"move refused, after Yes", true, [](Sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
+        {"temporary file cannot be written", false, [&](Sim::Machine& m) { m.files.FailWritesAfter(temp, 3); }},
         {"temporary file cannot be flushed", false,
-         [](sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
-        {"temporary name taken by a folder", false, [&](sim::Machine& m) { m.files.AddFile(temp + "\\x", "x"); }},
+         [](Sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
+        {"temporary name taken by a folder", false, [&](Sim::Machine& m) { m.files.AddFile(temp + "\\x", "x"); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
+        Sim::Reset();
         SetUp();
         const std::vector<std::uint8_t> installed = c.older ? Pak(5) : Pak(3);
         pc().files.AddFile(target, installed);
@@ -381,7 +378,7 @@ TEST_F(Replace, NothingIsLeftOpen) {
     const std::string target = Folder + "item.exe";
     const std::vector<std::uint8_t> installed = Exe("1.0.0.0");
     EXPECT_TRUE(Install("exe", target, Exe("1.0.0.1"), &installed));
-    for (const auto& [value, handle] : pc().handles) EXPECT_NE(handle.kind, sim::Machine::Handle::File) << handle.path;
+    for (const auto& [value, handle] : pc().handles) EXPECT_NE(handle.kind, Sim::Machine::Handle::File) << handle.path;
     EXPECT_EQ(pc().CallCount("LoadLibraryExA"), pc().CallCount("FreeLibrary"));
 }
 

@@ -18,24 +18,24 @@
 
 namespace {
 
-using demo::DataFile;
+using DemoPc::DataFile;
 
-const std::string Temp = demo::Folder + "~lxn.cok";
-const std::string Guard = demo::Folder + "~LexomirUpdate.lock";
+const std::string Temp = DemoPc::Folder + "~lxn.cok";
+const std::string Guard = DemoPc::Folder + "~LexomirUpdate.lock";
 
 struct Scenario {
     const char* name;
     const char* arguments;
     bool appRunning;
     std::vector<int> answers;
-    void (*arrange)(sim::Machine&) = nullptr;
+    void (*arrange)(Sim::Machine&) = nullptr;
     bool secondRun = false;  // another run of the installer takes part (SecondExit)
 };
 
 // The exit code of the second run of a scenario that has one; -1: it did not run.
 int SecondExit = -1;
 
-const std::vector<std::uint8_t> Stale = demo::Bytes("stale, from a failed run");
+const std::vector<std::uint8_t> Stale = DemoPc::Bytes("stale, from a failed run");
 
 const Scenario Scenarios[] = {
     {"interactive, application running, Yes and Yes", "", true, {IDYES, IDYES}},
@@ -46,33 +46,33 @@ const Scenario Scenarios[] = {
      "modest",
      false,
      {},
-     [](sim::Machine& m) { m.files.AddFile(Temp, Stale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }},
+     [](Sim::Machine& m) { m.files.AddFile(Temp, Stale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }},
     {"quiet with runapp, a read-only lxn.cok",
      "modest runapp",
      true,
      {},
-     [](sim::Machine& m) { m.files.Node(demo::DataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
+     [](Sim::Machine& m) { m.files.Node(DemoPc::DataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
     {"interactive, where nobody can see a box (session 0)",
      "",
      true,
      {IDYES, IDYES},
-     [](sim::Machine& m) { m.windowStationVisible = false; }},
+     [](Sim::Machine& m) { m.windowStationVisible = false; }},
     {"quiet with runapp, the shell elevated too",
      "modest runapp",
      true,
      {},
-     [](sim::Machine& m) { m.shell.elevated = true; }},
+     [](Sim::Machine& m) { m.shell.elevated = true; }},
     // The second run goes first, as the first is about to take the guard:
     // whatever the second leaves when its calls fail, the first copes.
     {"quiet, another quiet run just before this one takes the guard",
      "modest",
      false,
      {},
-     [](sim::Machine& m) {
-         m.meanwhile = [&m, started = false](const sim::CallRecord& c) mutable {
+     [](Sim::Machine& m) {
+         m.meanwhile = [&m, started = false](const Sim::CallRecord& c) mutable {
              if (started || c.function != "CreateFileA" || c.detail != m.FullPath(Guard)) return;
              started = true;
-             SecondExit = demo::RunSecondInstaller("LexomirUpdate.exe modest");
+             SecondExit = SecondRun::Run("LexomirUpdate.exe modest");
          };
      },
      true},
@@ -80,26 +80,26 @@ const Scenario Scenarios[] = {
      "modest runapp",
      true,
      {},
-     [](sim::Machine& m) { m.shell.otherUser = true; }},
-    {"quiet with runapp, no shell", "modest runapp", true, {}, [](sim::Machine& m) { m.shell.running = false; }},
+     [](Sim::Machine& m) { m.shell.otherUser = true; }},
+    {"quiet with runapp, no shell", "modest runapp", true, {}, [](Sim::Machine& m) { m.shell.running = false; }},
     {"quiet with runapp, the secondary logon service disabled",
      "modest runapp",
      false,
      {},
-     [](sim::Machine& m) { m.secondaryLogonRunning = false; }},
+     [](Sim::Machine& m) { m.secondaryLogonRunning = false; }},
 };
 
 void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
-    sim::Reset();
-    demo::Setup(sim::pc(), payload);
-    sim::pc().commandLine = "LexomirUpdate.exe " + std::string(s.arguments);
-    if (s.appRunning) sim::pc().StartMainApp();
+    Sim::Reset();
+    DemoPc::Setup(Sim::pc(), payload);
+    Sim::pc().commandLine = "LexomirUpdate.exe " + std::string(s.arguments);
+    if (s.appRunning) Sim::pc().StartMainApp();
     SecondExit = -1;
-    if (s.arrange) s.arrange(sim::pc());
+    if (s.arrange) s.arrange(Sim::pc());
     // Answers beyond those the run asks for are harmless; a run that asks
     // more than the scenario expects answers No.
-    sim::pc().boxAnswers.assign(s.answers.begin(), s.answers.end());
-    for (int i = 0; i < 4; ++i) sim::pc().boxAnswers.push_back(IDNO);
+    Sim::pc().boxAnswers.assign(s.answers.begin(), s.answers.end());
+    for (int i = 0; i < 4; ++i) Sim::pc().boxAnswers.push_back(IDNO);
 }
 
 // The texts the installer may show, English and Russian, by their start.
@@ -121,7 +121,7 @@ const std::vector<std::string> KnownTexts = {
     "Нет предмета обновления",
 };
 
-bool Known(const sim::BoxRecord& box) {
+bool Known(const Sim::BoxRecord& box) {
     if (box.caption == "Application Error") return true;
     for (const std::string& t : KnownTexts)
         if (box.text.rfind(t, 0) == 0) return true;
@@ -131,11 +131,11 @@ bool Known(const sim::BoxRecord& box) {
 // A message the user saw, or, where nobody could, that the support log
 // records as not shown.
 bool Shows(const std::string& start) {
-    for (const sim::BoxRecord& b : sim::pc().boxes)
+    for (const Sim::BoxRecord& b : Sim::pc().boxes)
         if (b.text.rfind(start, 0) == 0 || b.caption == start) return true;
-    for (const sim::Machine::EventRecord& r : sim::pc().eventLog)
+    for (const Sim::Machine::EventRecord& r : Sim::pc().eventLog)
         for (const std::wstring& line : r.strings) {
-            const std::string narrow = sim::Narrow(line, 1251);
+            const std::string narrow = Sim::Narrow(line, 1251);
             if (narrow.find("\": " + start) != std::string::npos ||
                 narrow.find("\"" + start + "\"") != std::string::npos)
                 return true;
@@ -146,16 +146,16 @@ bool Shows(const std::string& start) {
 // What must hold after any run, faulted or not. Returns the problems found.
 std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vector<std::uint8_t>& payload) {
     std::vector<std::string> problems;
-    sim::Machine& m = sim::pc();
+    Sim::Machine& m = Sim::pc();
     const auto data = m.files.Read(DataFile);
-    const bool old = data == demo::Bytes("old data");
+    const bool old = data == DemoPc::Bytes("old data");
     const bool complete = data == payload;
     if (!old && !complete) problems.push_back("the data file is neither the old one nor the new one");
     // A file left by an earlier run may stay as it was when it could not
     // be cleared; this run leaves nothing of its own.
     if (m.files.Exists(Temp) && m.files.Read(Temp) != Stale) problems.push_back("the temporary file was left behind");
     if (m.files.Exists(Guard)) problems.push_back("the guard was left behind");
-    if (old && m.files.Node(DataFile)->attributes != sim::FileNode{}.attributes &&
+    if (old && m.files.Node(DataFile)->attributes != Sim::FileNode{}.attributes &&
         !(m.files.Node(DataFile)->attributes & FILE_ATTRIBUTE_READONLY))
         problems.push_back("the old read-only data file lost its attribute");
     // "runapp": the caller gets its application back whenever the run
@@ -167,7 +167,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
                                     m.CallCount("IShellDispatch2::ShellExecute") >
                                 0;
     bool lastRouteFailed = false, throughShell = false;
-    for (const sim::CallRecord& c : m.calls) {
+    for (const Sim::CallRecord& c : m.calls) {
         throughShell |= c.function == "CoInitializeEx";
         lastRouteFailed |= throughShell && (c.faulted || !m.shell.running);
     }
@@ -179,7 +179,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if (runapp && wrote && !startAttempted && !lastRouteFailed)
         problems.push_back("runapp, and the application was not started again");
     // Nothing runs elevated that the user at the desktop does not run so.
-    for (const sim::ShellExecuteRecord& l : m.launches)
+    for (const Sim::ShellExecuteRecord& l : m.launches)
         if (l.elevated && !m.shell.elevated) problems.push_back("the application was started elevated: " + l.function);
     // The application is asked to quit only by a run about to write, and a
     // run that then could not write starts again what it closed.
@@ -191,7 +191,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         problems.push_back("the application was started after a failure");
     // (Where the window station cannot be asked about, a box is shown.)
     bool stationUnknown = false;
-    for (const sim::CallRecord& c : m.calls)
+    for (const Sim::CallRecord& c : m.calls)
         stationUnknown |=
             c.faulted && (c.function == "GetProcessWindowStation" || c.function == "GetUserObjectInformationW");
     if (!m.windowStationVisible && !stationUnknown && !m.boxes.empty())
@@ -199,14 +199,14 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // Each run leaves one record in the event log, ending with its exit
     // code, unless the log itself failed.
     bool logFailed = false;
-    for (const sim::CallRecord& c : m.calls)
+    for (const Sim::CallRecord& c : m.calls)
         logFailed |= c.faulted && (c.function == "RegisterEventSourceW" || c.function == "ReportEventW");
     const std::size_t runs = SecondExit == -1 ? 1 : 2;
     if (!logFailed && m.eventLog.size() != runs)
         problems.push_back(std::to_string(m.eventLog.size()) + " event log records for " + std::to_string(runs) +
                            " run(s)");
     if (!m.eventLog.empty()) {
-        const sim::Machine::EventRecord& record = m.eventLog.back();
+        const Sim::Machine::EventRecord& record = m.eventLog.back();
         if (!logFailed && (record.id != DWORD(1000 + exitCode) || record.strings.empty() ||
                            record.strings.back() != L"exit code " + std::to_wstring(exitCode)))
             problems.push_back("the event log record does not end with this run's exit code");
@@ -219,7 +219,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if (!m.comObjects.empty() || !m.strings.empty() || m.comInitialized)
         problems.push_back("a COM object, string or apartment was left behind");
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
-    for (const sim::BoxRecord& b : m.boxes)
+    for (const Sim::BoxRecord& b : m.boxes)
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
     // A run that wrote nothing finds the old file, or the other run's.
     auto checkExit = [&](int code, const std::string& run, bool otherInstalled) {
@@ -281,10 +281,10 @@ struct Point {
     int occurrence;
 };
 
-std::vector<Point> PointsOf(const std::vector<sim::CallRecord>& calls) {
+std::vector<Point> PointsOf(const std::vector<Sim::CallRecord>& calls) {
     std::vector<Point> points;
     std::map<std::string, int> seen;
-    for (const sim::CallRecord& c : calls) points.push_back({c.function, ++seen[c.function]});
+    for (const Sim::CallRecord& c : calls) points.push_back({c.function, ++seen[c.function]});
     return points;
 }
 
@@ -303,18 +303,18 @@ std::string Describe(const Scenario& s, const std::string& faults, int code, con
 // Every logged call fails in turn with each of its errors; then, for the
 // first error, every cleanup call made after it fails too.
 std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bool secondFaults = true) {
-    const std::vector<std::uint8_t> payload = demo::Payload(6000);
+    const std::vector<std::uint8_t> payload = DemoPc::Payload(6000);
     Arrange(s, payload);
     const int baseline = run();
     EXPECT_EQ(Check(s, baseline, payload), std::vector<std::string>{}) << s.name << ": the unfaulted run";
-    const std::vector<sim::CallRecord> unfaulted = sim::pc().calls;
+    const std::vector<Sim::CallRecord> unfaulted = Sim::pc().calls;
     const std::vector<Point> points = PointsOf(unfaulted);
     std::vector<std::string> failures;
     for (const Point& p : points) {
         const std::vector<DWORD> errors = ErrorsFor(p.function);
         for (std::size_t e = 0; e < errors.size(); ++e) {
             Arrange(s, payload);
-            sim::pc().Inject(p.function, p.occurrence, errors[e]);
+            Sim::pc().Inject(p.function, p.occurrence, errors[e]);
             const int code = run();
             ++tally.single;
             tally.functions.insert(p.function);
@@ -326,7 +326,7 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
             // The handling of this failure: from where the run leaves the
             // unfaulted one's path on. (Where it never does, the failure
             // was absorbed, and the single faults have covered the rest.)
-            const std::vector<sim::CallRecord> calls = sim::pc().calls;
+            const std::vector<Sim::CallRecord> calls = Sim::pc().calls;
             std::size_t apart = 0;
             while (apart < calls.size() && !calls[apart].faulted) ++apart;
             ++apart;
@@ -338,8 +338,8 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
                 const int occurrence = ++seen[calls[j].function];
                 if (j < apart || !CleansUp(calls[j].function)) continue;
                 Arrange(s, payload);
-                sim::pc().Inject(p.function, p.occurrence, errors[e]);
-                sim::pc().Inject(calls[j].function, occurrence, ErrorsFor(calls[j].function)[0]);
+                Sim::pc().Inject(p.function, p.occurrence, errors[e]);
+                Sim::pc().Inject(calls[j].function, occurrence, ErrorsFor(calls[j].function)[0]);
                 const int second = run();
                 ++tally.second;
                 problems = Check(s, second, payload);
@@ -373,7 +373,7 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
 // The same checks on a writer that truncates the installed file and writes
 // into it directly, as an installer must not: the sweep catches it.
 int NaiveRun() {
-    sim::Machine& m = sim::pc();
+    Sim::Machine& m = Sim::pc();
     const int code = RunInstaller();
     if (code != 0) return code;
     // Overwrite in place, the way that loses data when the write fails.

@@ -16,20 +16,20 @@ namespace {
 
 std::vector<std::string> Loaded() {
     std::vector<std::string> names;
-    for (const auto& load : sim::pc().delayLoads) names.push_back(load.library);
+    for (const auto& load : Sim::pc().delayLoads) names.push_back(load.library);
     return names;
 }
 
-class GuiLibraries : public demo::SimTest {
+class GuiLibraries : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc());
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc());
     }
 };
 
 void Args(const std::string& args) {
-    sim::pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args;
+    Sim::pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args;
 }
 
 TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
@@ -44,24 +44,24 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
         {"quiet run where \"ver\" is asked (Windows 8 and later)",
          [] {
              Args("modest");
-             sim::pc().AddInterpreter();
-             sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
+             Sim::pc().AddInterpreter();
+             Sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
          },
          0,
          {}},
         {"quiet run where \"ver\" prints letters beyond ASCII: kernel32 converts it",
          [] {
              Args("modest");
-             sim::pc().AddInterpreter().commands["ver"].output =
+             Sim::pc().AddInterpreter().commands["ver"].output =
                  "\r\n\x8C\xA0\xA9\xAA\xE0\xAE\xE1\xAE\xE4\xE2 Windows [10.0]\r\n";
-             sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
+             Sim::pc().environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
          },
          0,
          {}},
         {"quiet run, the application running: it is found and told to quit",
          [] {
              Args("modest");
-             sim::pc().StartMainApp();
+             Sim::pc().StartMainApp();
          },
          0,
          {"user32.dll"}},
@@ -72,30 +72,30 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
         {"quiet run that has another user's shell start the application: COM's libraries, no shell32",
          [] {
              Args("modest runapp");
-             sim::pc().shell.otherUser = true;
+             Sim::pc().shell.otherUser = true;
          },
          0,
          {"user32.dll", "ole32.dll", "oleaut32.dll"}},
         {"quiet run that starts the application the plain way, the shell elevated too",
          [] {
              Args("modest runapp");
-             sim::pc().shell.elevated = true;
+             Sim::pc().shell.elevated = true;
          },
          0,
          {"user32.dll", "shell32.dll"}},
-        {"confirmation refused", [] { sim::pc().boxAnswers = {IDNO}; }, 3, {"user32.dll"}},
+        {"confirmation refused", [] { Sim::pc().boxAnswers = {IDNO}; }, 3, {"user32.dll"}},
         {"no rights",
          [] {
              Args("modest");
-             sim::pc().userIsAdmin = false;
+             Sim::pc().userIsAdmin = false;
          },
          2,
          {"user32.dll"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
-        demo::Setup(pc());
+        Sim::Reset();
+        DemoPc::Setup(pc());
         c.arrange();
         EXPECT_EQ(RunInstaller(), c.exitCode);
         EXPECT_EQ(Loaded(), c.loaded);
@@ -124,7 +124,7 @@ TEST(GuiLibrariesTable, EveryGuiFunctionOfTheSeamIsKnown) {
         if (std::regex_search(line, m, section)) libraries = line;
         if (!inSimulatedPart || !std::regex_search(line, m, declaration)) continue;
         const bool gui = std::regex_search(libraries, delayed);
-        const std::string library = sim::DelayLoadedLibrary(m[1]);
+        const std::string library = Sim::DelayLoadedLibrary(m[1]);
         if (gui) {
             ++checked;
             EXPECT_FALSE(library.empty()) << m[1] << " (" << libraries << ")";

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
+#include "runtime/command_line.h"
 #include "runtime/exception.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {
@@ -39,10 +40,10 @@ const View k32BitWindows{"32-bit Windows", false, KEY_ALL_ACCESS};
 const View k64BitView{"64-bit view of 64-bit Windows", true, AllAccess64};
 const View k32BitViewOn64{"32-bit view of 64-bit Windows", true, KEY_ALL_ACCESS};
 
-class InstallTargetTest : public demo::SimTest {
+class InstallTargetTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         ReleaseProcessEnvironment();
         InstallEnvironment = TInstallEnvironment{};
         UpdatePackage = TUpdatePackage{};
@@ -53,7 +54,7 @@ protected:
     // A machine with the shell folders in place and Program Files in the
     // key every view reads.
     void Basic(const View& view) {
-        sim::Reset();
+        Sim::Reset();
         ReleaseProcessEnvironment();
         InstallEnvironment = TInstallEnvironment{};
         pc().wow64 = view.wow64;
@@ -65,27 +66,28 @@ protected:
         pc().registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Startup", "C:\\Users\\User\\Start Menu\\Startup");
     }
     static void Set(const std::string& path, const std::string& name, const std::string& text, DWORD type = REG_SZ) {
-        sim::pc().registry.SetString(HKEY_LOCAL_MACHINE, path, name, text, type);
+        Sim::pc().registry.SetString(HKEY_LOCAL_MACHINE, path, name, text, type);
     }
 
     // Starts the process and runs discovery in the given view.
     bool Discover(const View& view) {
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         // Until the OS is identified the shared accessor keeps the default
         // mask; a 64-bit Windows then gets the 64-bit view.
         if (view.access != SharedRegistry->Access()) SharedRegistry = std::make_unique<TRegistry>(view.access);
-        return DiscoverInstallTarget();
+        GiveMessageSettings();
+        return DiscoverInstallTarget("Lexomir");
     }
 
     bool Opened(const std::string& logicalPath) {
-        for (const sim::CallRecord& c : pc().calls)
-            if (c.function == "RegOpenKeyExA" && !sim::NameLess{}(c.detail, "HKLM\\" + logicalPath) &&
-                !sim::NameLess{}("HKLM\\" + logicalPath, c.detail))
+        for (const Sim::CallRecord& c : pc().calls)
+            if (c.function == "RegOpenKeyExA" && !Sim::NameLess{}(c.detail, "HKLM\\" + logicalPath) &&
+                !Sim::NameLess{}("HKLM\\" + logicalPath, c.detail))
                 return true;
         return false;
     }
     bool Queried(const std::string& valueName) {
-        for (const sim::CallRecord& c : pc().calls)
+        for (const Sim::CallRecord& c : pc().calls)
             if (c.function == "RegQueryValueExA" && c.detail == valueName) return true;
         return false;
     }
@@ -124,7 +126,7 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
         {"normal key that cannot be opened",
          [] {
              Set(NormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
-             sim::pc().registry.DenyOpen(HKEY_LOCAL_MACHINE, NormalEntry);
+             Sim::pc().registry.DenyOpen(HKEY_LOCAL_MACHINE, NormalEntry);
              Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
          },
          "D:\\Wow\\", WowEntry, true},
@@ -142,7 +144,7 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
          },
          "C:\\Program Files\\Lexomir\\", NormalEntry, true},
         {"no ProgramFilesDir and no entry: a relative folder",
-         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, CurrentVersion).values.clear(); }, "Lexomir\\", NormalEntry,
+         [] { Sim::pc().registry.Key(HKEY_LOCAL_MACHINE, CurrentVersion).values.clear(); }, "Lexomir\\", NormalEntry,
          true},
         {"empty ProgramFilesDir and no entry", [] { Set(CurrentVersion, "ProgramFilesDir", ""); }, "Lexomir\\",
          NormalEntry, true},
@@ -162,7 +164,7 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
          "%ProgramFiles%\\Lexomir\\", NormalEntry, false},
         {"no ProgramFilesDir, entry present",
          [] {
-             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, CurrentVersion).values.clear();
+             Sim::pc().registry.Key(HKEY_LOCAL_MACHINE, CurrentVersion).values.clear();
              Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe");
          },
          "D:\\Wow\\", WowEntry, true},
@@ -226,9 +228,9 @@ TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsFindsTheWow6432NodeEntryByTh
     // redirected to Software\Wow6432Node\X: the normal path already reaches
     // the entry a 32-bit installer wrote there, and Program Files is the
     // 32-bit one.
-    demo::Setup(pc());
+    DemoPc::Setup(pc());
     ASSERT_TRUE(Discover(k32BitViewOn64));
-    EXPECT_EQ(InstallEnvironment.AppFolder, demo::Folder);
+    EXPECT_EQ(InstallEnvironment.AppFolder, DemoPc::Folder);
     EXPECT_EQ(InstallEnvironment.UninstallEntryPath, NormalEntry);
     EXPECT_FALSE(Opened(WowEntry));
     ExpectEveryKeyClosed();
@@ -237,9 +239,9 @@ TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsFindsTheWow6432NodeEntryByTh
 TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsDoesNotSeeAnEntryOnlyInThe64BitHive) {
     // Physically at Software\Microsoft\...: both paths of the 32-bit view
     // land in Wow6432Node, so the default folder (32-bit Program Files) stays.
-    demo::Setup(pc());
-    pc().registry.Key(HKEY_LOCAL_MACHINE, demo::Entry32).values.clear();
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::Entry64, "UninstallString", "D:\\Native\\unins000.exe");
+    DemoPc::Setup(pc());
+    pc().registry.Key(HKEY_LOCAL_MACHINE, DemoPc::Entry32).values.clear();
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, DemoPc::Entry64, "UninstallString", "D:\\Native\\unins000.exe");
     ASSERT_TRUE(Discover(k32BitViewOn64));
     EXPECT_EQ(InstallEnvironment.AppFolder, "C:\\Program Files (x86)\\Lexomir\\");
     EXPECT_TRUE(Opened(WowEntry));
@@ -302,14 +304,14 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
         std::function<void()> arrange;
     } faults[] = {
         {"Programs of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, ShellFolders, "Programs", 1); }},
+         [] { Sim::pc().registry.SetDword(HKEY_CURRENT_USER, ShellFolders, "Programs", 1); }},
         {"Desktop of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_CURRENT_USER, ShellFolders, "Desktop", 1); }},
+         [] { Sim::pc().registry.SetDword(HKEY_CURRENT_USER, ShellFolders, "Desktop", 1); }},
         {"Startup of type REG_BINARY",
          [] {
-             sim::pc().registry.SetValue(HKEY_CURRENT_USER, ShellFolders, "Startup", REG_BINARY, {'C', ':'});
+             Sim::pc().registry.SetValue(HKEY_CURRENT_USER, ShellFolders, "Startup", REG_BINARY, {'C', ':'});
          }},
-        {"data that cannot be read", [] { sim::pc().registry.Key(HKEY_CURRENT_USER, ShellFolders).failReads = true; }},
+        {"data that cannot be read", [] { Sim::pc().registry.Key(HKEY_CURRENT_USER, ShellFolders).failReads = true; }},
     };
     for (bool russian : {false, true}) {
         for (const auto& f : faults) {
@@ -322,7 +324,7 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
             EXPECT_FALSE(Discover(k32BitWindows));
 
             ASSERT_EQ(pc().boxes.size(), 1u);
-            const sim::BoxRecord& box = pc().boxes[0];
+            const Sim::BoxRecord& box = pc().boxes[0];
             EXPECT_EQ(box.owner, nullptr);
             EXPECT_EQ(box.style, UINT(0x200010));
             if (russian) {
@@ -338,7 +340,7 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
             }
             // The key was closed before the box appeared.
             bool userKeyOpen = false, openAtBox = true;
-            for (const sim::CallRecord& call : pc().calls) {
+            for (const Sim::CallRecord& call : pc().calls) {
                 if (call.function == "RegOpenKeyExA" && call.detail.rfind("HKCU\\", 0) == 0) userKeyOpen = true;
                 if (call.function == "RegCloseKey") userKeyOpen = false;
                 if (call.function == box.function) openAtBox = userKeyOpen;
@@ -360,19 +362,19 @@ TEST_F(InstallTargetTest, AWrongMachineValueIsAnErrorNobodyCatches) {
         std::string message;
     } cases[] = {
         {"ProgramFilesDir of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", 1); },
+         [] { Sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", 1); },
          "Invalid data type for 'ProgramFilesDir'"},
         {"Common Desktop of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, ShellFolders, "Common Desktop", 1); },
+         [] { Sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, ShellFolders, "Common Desktop", 1); },
          "Invalid data type for 'Common Desktop'"},
         {"Common Programs of type REG_BINARY",
-         [] { sim::pc().registry.SetValue(HKEY_LOCAL_MACHINE, ShellFolders, "Common Programs", REG_BINARY, {1}); },
+         [] { Sim::pc().registry.SetValue(HKEY_LOCAL_MACHINE, ShellFolders, "Common Programs", REG_BINARY, {1}); },
          "Invalid data type for 'Common Programs'"},
         {"Common Desktop that cannot be read",
-         [] { sim::pc().registry.Key(HKEY_LOCAL_MACHINE, ShellFolders).failReads = true; },
+         [] { Sim::pc().registry.Key(HKEY_LOCAL_MACHINE, ShellFolders).failReads = true; },
          "Failed to get data for 'Common Desktop'"},
         {"normal UninstallString of type REG_DWORD",
-         [] { sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, NormalEntry, "UninstallString", 1); },
+         [] { Sim::pc().registry.SetDword(HKEY_LOCAL_MACHINE, NormalEntry, "UninstallString", 1); },
          "Invalid data type for 'UninstallString'"},
         {"WOW6432Node UninstallString of type REG_MULTI_SZ",
          [] { Set(WowEntry, "UninstallString", "D:\\Wow\\unins000.exe", REG_MULTI_SZ); },
@@ -380,7 +382,7 @@ TEST_F(InstallTargetTest, AWrongMachineValueIsAnErrorNobodyCatches) {
         {"normal UninstallString that cannot be read",
          [] {
              Set(NormalEntry, "UninstallString", "D:\\Normal\\unins000.exe");
-             sim::pc().registry.Key(HKEY_LOCAL_MACHINE, NormalEntry).failReads = true;
+             Sim::pc().registry.Key(HKEY_LOCAL_MACHINE, NormalEntry).failReads = true;
          },
          "Failed to get data for 'UninstallString'"},
     };
@@ -431,7 +433,7 @@ TEST_F(InstallTargetTest, CommonProgramsIsReadOnlyOnTheNtFamily) {
 TEST_F(InstallTargetTest, WithoutAdministratorRightsTheMachineKeysStayClosed) {
     // Every open asks for write access too, which HKLM grants administrators
     // only: nothing under HKLM is read, and the folder is the relative default.
-    demo::Setup(pc());
+    DemoPc::Setup(pc());
     pc().userIsAdmin = false;
     ASSERT_TRUE(Discover(k32BitViewOn64));
     EXPECT_FALSE(InstallEnvironment.UserIsAdmin);

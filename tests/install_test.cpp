@@ -5,21 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
 #include "install/embedded_file.h"
 #include "install/installed_size.h"
 #include "install/self_check.h"
+#include "runtime/command_line.h"
 #include "runtime/exception.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {
 
-using demo::Bytes;
-using demo::DataFile;
-using demo::Folder;
+using DemoPc::Bytes;
+using DemoPc::DataFile;
+using DemoPc::Folder;
 
 const std::string Temp = Folder + "~lxn.cok";
 
@@ -38,14 +39,15 @@ TEST(TempInstallName, PutsATildeInFrontOfTheLastName) {
     for (const auto& c : cases) EXPECT_EQ(TempInstallName(c.path), c.temp) << c.path;
 }
 
-class EmbeddedFile : public demo::SimTest {
+class EmbeddedFile : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc(), payload_);
-        InitProcessEnvironment();
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc(), payload_);
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
+        GiveMessageSettings();
     }
     void TearDown() override { ReleaseProcessEnvironment(); }
     bool Install(const std::string& target = DataFile) { return InstallEmbeddedFile("lxn", "cok", target, false); }
@@ -55,7 +57,7 @@ protected:
         ASSERT_EQ(pc().boxes.size(), 1u);
         EXPECT_EQ(pc().boxes[0].text, "Can't install file " + target);
     }
-    std::vector<std::uint8_t> payload_ = demo::Payload(70000);
+    std::vector<std::uint8_t> payload_ = DemoPc::Payload(70000);
 };
 
 TEST_F(EmbeddedFile, WritesTheResourceByteForByteOverTheOldFile) {
@@ -102,26 +104,26 @@ TEST_F(EmbeddedFile, AnEmptyResourceGivesAnEmptyFile) {
 TEST_F(EmbeddedFile, FailuresLeaveTheInstalledFileAsItWas) {
     const struct {
         const char* name;
-        void (*arrange)(sim::Machine&);
+        void (*arrange)(Sim::Machine&);
     } cases[] = {
-        {"write fails after some bytes", [](sim::Machine& m) { m.files.FailWritesAfter(Temp, 4096); }},
-        {"write fails at once", [](sim::Machine& m) { m.files.FailWritesAfter(Temp, 0, ERROR_WRITE_FAULT); }},
-        {"disk full", [](sim::Machine& m) { m.files.capacity = m.files.UsedBytes() + 1000; }},
-        {"flush fails", [](sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
-        {"close fails", [](sim::Machine& m) { m.Inject("CloseHandle", 1, ERROR_WRITE_FAULT); }},
-        {"move fails, also when tried again", [](sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
-        {"move fails for good", [](sim::Machine& m) { m.Inject("MoveFileExA", 1, ERROR_NOT_ENOUGH_MEMORY); }},
+        {"write fails after some bytes", [](Sim::Machine& m) { m.files.FailWritesAfter(Temp, 4096); }},
+        {"write fails at once", [](Sim::Machine& m) { m.files.FailWritesAfter(Temp, 0, ERROR_WRITE_FAULT); }},
+        {"disk full", [](Sim::Machine& m) { m.files.capacity = m.files.UsedBytes() + 1000; }},
+        {"flush fails", [](Sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
+        {"close fails", [](Sim::Machine& m) { m.Inject("CloseHandle", 1, ERROR_WRITE_FAULT); }},
+        {"move fails, also when tried again", [](Sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
+        {"move fails for good", [](Sim::Machine& m) { m.Inject("MoveFileExA", 1, ERROR_NOT_ENOUGH_MEMORY); }},
         {"target held open by the application",
-         [](sim::Machine& m) { m.files.HoldOpen(DataFile, GENERIC_READ | GENERIC_WRITE, 0); }},
+         [](Sim::Machine& m) { m.files.HoldOpen(DataFile, GENERIC_READ | GENERIC_WRITE, 0); }},
         {"target read-only for good",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.files.Node(DataFile)->attributes |= FILE_ATTRIBUTE_READONLY;
              m.Inject("SetFileAttributesA", 0, ERROR_ACCESS_DENIED);
          }},
-        {"temporary name cannot be created", [](sim::Machine& m) { m.files.AddFile(Temp + "\\x", "x"); }},
-        {"resource missing", [](sim::Machine& m) { m.resources.clear(); }},
+        {"temporary name cannot be created", [](Sim::Machine& m) { m.files.AddFile(Temp + "\\x", "x"); }},
+        {"resource missing", [](Sim::Machine& m) { m.resources.clear(); }},
         {"resource cannot be loaded",
-         [](sim::Machine& m) { m.Inject("LoadResource", 1, ERROR_RESOURCE_DATA_NOT_FOUND); }},
+         [](Sim::Machine& m) { m.Inject("LoadResource", 1, ERROR_RESOURCE_DATA_NOT_FOUND); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -148,7 +150,8 @@ TEST_F(EmbeddedFile, MissingTargetFolderIsReportedWithTheTargetPath) {
 TEST_F(EmbeddedFile, RussianFailureText) {
     ReleaseProcessEnvironment();
     pc().userLocale = 0x0419;
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+    GiveMessageSettings();
     pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(Install());
     ASSERT_EQ(pc().boxes.size(), 1u);
@@ -158,7 +161,7 @@ TEST_F(EmbeddedFile, RussianFailureText) {
 
 // ----------------------------------------------------------- installed size
 
-class FolderSize : public demo::SimTest {};
+class FolderSize : public DemoPc::SimTest {};
 
 TEST_F(FolderSize, SumsBytesBeforeDividing) {
     const struct {
@@ -171,7 +174,7 @@ TEST_F(FolderSize, SumsBytesBeforeDividing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
+        Sim::Reset();
         pc().files.AddFolder("C:\\App");
         for (std::size_t i = 0; i < c.sizes.size(); ++i)
             pc().files.AddFile("C:\\App\\f" + std::to_string(i), std::vector<std::uint8_t>(c.sizes[i]));
@@ -231,42 +234,43 @@ TEST_F(FolderSize, LargeFilesAreCountedIn64Bits) {
     EXPECT_EQ(FolderSizeKb("C:\\App"), std::int64_t(8) << 20);
 }
 
-class ReportSize : public demo::SimTest {
+class ReportSize : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc());
-        InitProcessEnvironment();
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc());
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
+        GiveMessageSettings();
     }
     void TearDown() override { ReleaseProcessEnvironment(); }
 };
 
 TEST_F(ReportSize, WritesTheFolderSizeIntoTheEntryDiscoveryUsed) {
-    pc().registry.SetDword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize", 999999);
-    ASSERT_TRUE(DiscoverInstallTarget());
+    pc().registry.SetDword(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "EstimatedSize", 999999);
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     ReportInstalledSize();
     // Lexomir.exe 2048 + unins000.exe 1024 + "old data" 8 bytes.
-    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"), 3u);
-    EXPECT_TRUE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::Entry32, "DisplayName")) << "other values untouched";
+    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "EstimatedSize"), 3u);
+    EXPECT_TRUE(pc().registry.Value(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "DisplayName")) << "other values untouched";
     EXPECT_TRUE(pc().regHandles.empty());
 }
 
 TEST_F(ReportSize, EntryFoundOnlyUnderWow6432NodeOnA32BitSystemGetsTheValue) {
     // On 32-bit Windows nothing is redirected: the WOW6432Node path is a key of its own.
-    sim::Reset();
-    demo::Setup(pc());
+    Sim::Reset();
+    DemoPc::Setup(pc());
     pc().wow64 = false;
     const std::string wow = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
     pc().registry.Key(HKEY_LOCAL_MACHINE, wow);
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, wow, "UninstallString", demo::Folder + "unins000.exe");
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, wow, "UninstallString", DemoPc::Folder + "unins000.exe");
     ReleaseProcessEnvironment();
-    InitProcessEnvironment();
-    ASSERT_TRUE(DiscoverInstallTarget());
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     ReportInstalledSize();
     EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, wow, "EstimatedSize"), 3u);
-    EXPECT_FALSE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::Entry64));
+    EXPECT_FALSE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, DemoPc::Entry64));
 }
 
 TEST_F(ReportSize, MissingFolderStillCreatesTheKeyButWritesNothing) {
@@ -275,19 +279,19 @@ TEST_F(ReportSize, MissingFolderStillCreatesTheKeyButWritesNothing) {
     InstallEnvironment.UninstallEntryPath =
         "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
     ReportInstalledSize();
-    EXPECT_TRUE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, demo::Entry32));
-    EXPECT_FALSE(pc().registry.Value(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"));
+    EXPECT_TRUE(pc().registry.KeyExists(HKEY_LOCAL_MACHINE, DemoPc::Entry32));
+    EXPECT_FALSE(pc().registry.Value(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "EstimatedSize"));
 }
 
 TEST_F(ReportSize, SizesBeyond32BitsAreCapped) {
-    ASSERT_TRUE(DiscoverInstallTarget());
-    pc().files.Node(demo::DataFile)->reportedSize = 5ull << 40;  // 5 TiB
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
+    pc().files.Node(DemoPc::DataFile)->reportedSize = 5ull << 40;  // 5 TiB
     ReportInstalledSize();
-    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize"), 0xFFFFFFFFu);
+    EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "EstimatedSize"), 0xFFFFFFFFu);
 }
 
 TEST_F(ReportSize, AFailedWriteRaisesAndClosesTheKey) {
-    ASSERT_TRUE(DiscoverInstallTarget());
+    ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     pc().userIsAdmin = false;  // the create-open fails, so no key is open
     EXPECT_THROW(ReportInstalledSize(), ERegistryException);
     EXPECT_TRUE(pc().regHandles.empty());
@@ -295,11 +299,11 @@ TEST_F(ReportSize, AFailedWriteRaisesAndClosesTheKey) {
 
 // --------------------------------------------------------------- self-check
 
-class SelfCheck : public demo::SimTest {
+class SelfCheck : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc());
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc());
     }
     std::vector<std::uint8_t> Image() { return *pc().files.Read(pc().moduleFileName); }
 };
@@ -320,18 +324,18 @@ TEST_F(SelfCheck, SealedFilePassesAndFlippedBytesFail) {
 TEST_F(SelfCheck, UnreadableCases) {
     const struct {
         const char* name;
-        void (*arrange)(sim::Machine&);
+        void (*arrange)(Sim::Machine&);
     } cases[] = {
-        {"file missing", [](sim::Machine& m) { m.files.Remove(m.moduleFileName); }},
-        {"held open for writing", [](sim::Machine& m) { m.files.HoldOpen(m.moduleFileName, GENERIC_WRITE, 0); }},
-        {"read fails", [](sim::Machine& m) { m.Inject("ReadFile", 2, ERROR_READ_FAULT); }},
-        {"bcrypt missing", [](sim::Machine& m) { m.missingLibraries.insert("bcrypt.dll"); }},
-        {"hash fails", [](sim::Machine& m) { m.Inject("BCryptHashData", 1, 0); }},
+        {"file missing", [](Sim::Machine& m) { m.files.Remove(m.moduleFileName); }},
+        {"held open for writing", [](Sim::Machine& m) { m.files.HoldOpen(m.moduleFileName, GENERIC_WRITE, 0); }},
+        {"read fails", [](Sim::Machine& m) { m.Inject("ReadFile", 2, ERROR_READ_FAULT); }},
+        {"bcrypt missing", [](Sim::Machine& m) { m.missingLibraries.insert("bcrypt.dll"); }},
+        {"hash fails", [](Sim::Machine& m) { m.Inject("BCryptHashData", 1, 0); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        demo::Setup(pc());
+        Sim::Reset();
+        DemoPc::Setup(pc());
         c.arrange(pc());
         EXPECT_EQ(CheckOwnFile(), SelfCheckResult::Unreadable);
         EXPECT_TRUE(pc().handles.empty());

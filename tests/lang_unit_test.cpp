@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
 #include "messages/lang_unit.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 
 namespace {
@@ -47,16 +47,12 @@ TEST(LangUnitSection, LinesOpenTheirEntryByTheRules) {
     for (const auto& c : cases) EXPECT_EQ(LangUnit::IsSectionLine(c.line, c.key), c.opens) << c.line << " / " << c.key;
 }
 
-class LangUnitTest : public demo::SimTest {
+class LangUnitTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         LangUnit::ReleaseLangUnit();
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-        RussianUi = false;
-        InstallEnvironment = TInstallEnvironment{};
-        InstallEnvironment.AppFolder = App;
+        DemoPc::RunValues(false, App);
         pc().files.AddFolder(Languages);
     }
     void TearDown() override { LangUnit::ReleaseLangUnit(); }
@@ -70,13 +66,13 @@ protected:
     }
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> texts;
-        for (const auto& box : sim::pc().boxes) texts.push_back(box.text);
+        for (const auto& box : Sim::pc().boxes) texts.push_back(box.text);
         return texts;
     }
     static std::string Error(const std::string& name) { return "Can't handle the language support file " + name; }
     int OpensOf(const std::string& path) const {
         int n = 0;
-        for (const auto& call : sim::pc().calls)
+        for (const auto& call : Sim::pc().calls)
             if (call.function == "CreateFileA" && call.detail == path) ++n;
         return n;
     }
@@ -144,8 +140,10 @@ TEST_F(LangUnitTest, AnEmptyOrMissingEntryComesFromTheFallbackFile) {
         Select(c.current, "[k]\nfrom english\n", "[k]\nиз русского\n");
         EXPECT_EQ(LangUnit::LookupLine("k"), "from english");
         RussianUi = true;
+        GiveMessageSettings();
         EXPECT_EQ(LangUnit::LookupLine("k"), "из русского");
         RussianUi = false;
+        GiveMessageSettings();
         EXPECT_TRUE(pc().boxes.empty());
     }
 }
@@ -258,6 +256,7 @@ TEST_F(LangUnitTest, TheErrorBoxIsInTheLanguageOfTheRun) {
     Select("");
     pc().files.Remove(Current);
     RussianUi = true;
+    GiveMessageSettings();
     LangUnit::LookupLine("k");
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].function, "MessageBoxExW");

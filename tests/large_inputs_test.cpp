@@ -11,13 +11,13 @@
 
 namespace {
 
-using demo::DataFile;
+using DemoPc::DataFile;
 
-class LargeInputs : public demo::SimTest {
+class LargeInputs : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc());
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc());
         pc().commandLine = "LexomirUpdate.exe modest";
     }
 };
@@ -26,15 +26,15 @@ TEST_F(LargeInputs, A64KiBUninstallStringEndsWithTheMissingApplicationMessage) {
     std::string value = "C:\\";
     while (value.size() < 65536) value += "Very Long Folder Name\\";
     value += "unins000.exe";
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::Entry32, "UninstallString", value);
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "UninstallString", value);
     EXPECT_EQ(RunInstaller(), 2);
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].text.rfind("There's no subject of update", 0), 0u);
-    EXPECT_EQ(pc().files.Read(DataFile), demo::Bytes("old data"));
+    EXPECT_EQ(pc().files.Read(DataFile), DemoPc::Bytes("old data"));
 }
 
 TEST_F(LargeInputs, TwentyThousandFilesTenLevelsDeepAreAllCounted) {
-    sim::Reset();
+    Sim::Reset();
     std::uint64_t bytes = 0;
     int files = 0;
     for (int top = 0; top < 20; ++top) {
@@ -56,10 +56,10 @@ TEST_F(LargeInputs, TwentyThousandFilesTenLevelsDeepAreAllCounted) {
 TEST_F(LargeInputs, PayloadsOfNothingAndOf200MB) {
     for (std::size_t size : {std::size_t(0), std::size_t(200) << 20}) {
         SCOPED_TRACE(size);
-        sim::Reset();
+        Sim::Reset();
         std::vector<std::uint8_t> payload(size);
         for (std::size_t i = 0; i < size; i += 4096) payload[i] = std::uint8_t(i >> 12);
-        demo::Setup(pc(), payload);
+        DemoPc::Setup(pc(), payload);
         pc().commandLine = "LexomirUpdate.exe modest";
         EXPECT_EQ(RunInstaller(), 0);
         EXPECT_TRUE(pc().files.Read(DataFile) == payload);
@@ -69,14 +69,14 @@ TEST_F(LargeInputs, PayloadsOfNothingAndOf200MB) {
 }
 
 TEST_F(LargeInputs, APayloadThatDoesNotFitOnTheDiskLeavesTheOldFile) {
-    sim::Reset();
+    Sim::Reset();
     std::vector<std::uint8_t> payload(std::size_t(50) << 20, 0x5A);
-    demo::Setup(pc(), payload);
+    DemoPc::Setup(pc(), payload);
     pc().commandLine = "LexomirUpdate.exe modest";
     pc().files.capacity = pc().files.UsedBytes() + (std::size_t(10) << 20);
     EXPECT_EQ(RunInstaller(), 4);
-    EXPECT_EQ(pc().files.Read(DataFile), demo::Bytes("old data"));
-    EXPECT_FALSE(pc().files.Exists(demo::Folder + "~lxn.cok"));
+    EXPECT_EQ(pc().files.Read(DataFile), DemoPc::Bytes("old data"));
+    EXPECT_FALSE(pc().files.Exists(DemoPc::Folder + "~lxn.cok"));
 }
 
 TEST_F(LargeInputs, EveryWrongTypeOfTheTextsReadIsHandled) {
@@ -87,22 +87,22 @@ TEST_F(LargeInputs, EveryWrongTypeOfTheTextsReadIsHandled) {
         std::string key, value;
         int exitCode;
     } places[] = {
-        {HKEY_CURRENT_USER, demo::ShellFolders, "Programs", 2},
-        {HKEY_CURRENT_USER, demo::ShellFolders, "Startup", 2},
-        {HKEY_LOCAL_MACHINE, demo::ShellFolders, "Common Desktop", 1},  // read in the 64-bit view
-        {HKEY_LOCAL_MACHINE, demo::Entry32, "UninstallString", 1},
+        {HKEY_CURRENT_USER, DemoPc::ShellFolders, "Programs", 2},
+        {HKEY_CURRENT_USER, DemoPc::ShellFolders, "Startup", 2},
+        {HKEY_LOCAL_MACHINE, DemoPc::ShellFolders, "Common Desktop", 1},  // read in the 64-bit view
+        {HKEY_LOCAL_MACHINE, DemoPc::Entry32, "UninstallString", 1},
     };
     for (DWORD type : std::vector<DWORD>{REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD, REG_NONE})
         for (const auto& p : places) {
             SCOPED_TRACE(p.value + " of type " + std::to_string(type));
-            sim::Reset();
-            demo::Setup(pc());
+            Sim::Reset();
+            DemoPc::Setup(pc());
             pc().commandLine = "LexomirUpdate.exe modest";
             pc().registry.SetValue(p.root, p.key, p.value, type, {1, 2, 3, 4, 5, 6, 7, 8});
             EXPECT_EQ(RunInstaller(), p.exitCode);
             ASSERT_EQ(pc().boxes.size(), 1u);
             EXPECT_EQ(pc().boxes[0].caption == "Application Error", p.exitCode == 1);
-            EXPECT_EQ(pc().files.Read(DataFile), demo::Bytes("old data"));
+            EXPECT_EQ(pc().files.Read(DataFile), DemoPc::Bytes("old data"));
         }
 }
 

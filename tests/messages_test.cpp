@@ -7,9 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
-#include "shared/update_package.h"
+#include "runtime/command_line.h"
 #include "tests/demo_pc.h"
 
 namespace {
@@ -26,10 +27,10 @@ const std::string RussianText = "Не удается установить фай
 const std::string EnglishQuestion = "Would you like to setup\r\nLexomir update -\r\n\r\nversion 1001?";
 const std::string RussianQuestion = "Вы действительно хотите установить\r\nЛексомир -\r\n\r\nверсии 1001?";
 
-class MessagesTest : public demo::SimTest {
+class MessagesTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         ReleaseProcessEnvironment();
         UpdatePackage = TUpdatePackage{};
         FillPackageConstants();
@@ -40,8 +41,9 @@ protected:
     void StartIn(bool russian) {
         ReleaseProcessEnvironment();
         pc().userLocale = russian ? 0x0419 : 0x0409;
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
         ASSERT_EQ(RussianUi, russian);
+        GiveMessageSettings();
     }
 };
 
@@ -53,7 +55,7 @@ struct Expected {
     std::optional<WORD> language;
 };
 
-void ExpectBox(const sim::BoxRecord& box, const Expected& e) {
+void ExpectBox(const Sim::BoxRecord& box, const Expected& e) {
     EXPECT_EQ(box.function, e.function);
     EXPECT_EQ(box.owner, nullptr);
     EXPECT_EQ(box.text, e.text);
@@ -80,7 +82,7 @@ TEST_F(MessagesTest, ShowErrorShowsOnlyTheTextOfTheRunsLanguage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.russian ? "Russian" : "English");
-        sim::Reset();
+        Sim::Reset();
         StartIn(c.russian);
         ShowError(EnglishText, RussianText);
         ASSERT_EQ(pc().boxes.size(), 1u);
@@ -92,7 +94,7 @@ TEST_F(MessagesTest, ShowErrorShowsOnlyTheTextOfTheRunsLanguage) {
 TEST_F(MessagesTest, ShowErrorIgnoresWhatTheBoxReturns) {
     for (bool russian : {false, true}) {
         SCOPED_TRACE(russian ? "Russian" : "English");
-        sim::Reset();
+        Sim::Reset();
         StartIn(russian);
         pc().Inject(russian ? "MessageBoxExW" : "MessageBoxW", 1, ERROR_NOT_ENOUGH_MEMORY);
         ShowError("first", "первый");
@@ -127,7 +129,7 @@ TEST_F(MessagesTest, ConfirmPromptIsTrueOnlyForYes) {
     for (const auto& l : languages) {
         for (const auto& a : answers) {
             SCOPED_TRACE(std::string(l.russian ? "Russian, " : "English, ") + a.what);
-            sim::Reset();
+            Sim::Reset();
             StartIn(l.russian);
             if (a.shown)
                 pc().boxAnswers.push_back(a.answer);
@@ -153,7 +155,7 @@ TEST_F(MessagesTest, TheQuestionCaptionIsNeverThePackageTitle) {
     UpdatePackage.RussianTitle = "Другое обновление";
     for (bool russian : {false, true}) {
         SCOPED_TRACE(russian ? "Russian" : "English");
-        sim::Reset();
+        Sim::Reset();
         StartIn(russian);
         pc().boxAnswers.push_back(IDYES);
         EXPECT_TRUE(ConfirmPrompt("q", "в"));

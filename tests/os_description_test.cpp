@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "environment/process_environment.h"
+#include "runtime/command_line.h"
 #include "runtime/random.h"
 #include "tests/demo_pc.h"
 
@@ -366,7 +367,7 @@ const OsCase Cases[] = {
 };
 // clang-format on
 
-void Arrange(sim::Machine& m, const OsCase& c) {
+void Arrange(Sim::Machine& m, const OsCase& c) {
     m.version = OSVERSIONINFOEXA{};
     m.version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
     m.version.dwMajorVersion = c.major;
@@ -414,44 +415,47 @@ void Arrange(sim::Machine& m, const OsCase& c) {
     m.userIsAdmin = c.admin;
 }
 
-class OsDescriptionTest : public demo::SimTest, public ::testing::WithParamInterface<OsCase> {
+class OsDescriptionTest : public DemoPc::SimTest, public ::testing::WithParamInterface<OsCase> {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         Arrange(pc(), GetParam());
         SeedRandom(1);
-        Is64BitOs = !Expect64(GetParam());  // every call must set it
     }
-    void TearDown() override { Is64BitOs = false; }
     void ExpectNothingLeftOpen() {
         EXPECT_TRUE(pc().regHandles.empty()) << "a registry key is still open";
         EXPECT_TRUE(pc().handles.empty()) << "a handle is still open";
     }
+
+    TMachineRegistryReader registry_;
 };
 
 TEST_P(OsDescriptionTest, ShortForm) {
-    EXPECT_EQ(OsDescription(false), GetParam().shortForm);
-    EXPECT_EQ(Is64BitOs, Expect64(GetParam()));
+    const TOsDescription os = OsDescription(false, registry_);
+    EXPECT_EQ(os.Text, GetParam().shortForm);
+    EXPECT_EQ(os.Is64Bit, Expect64(GetParam()));
     ExpectNothingLeftOpen();
 }
 
 TEST_P(OsDescriptionTest, LongForm) {
-    EXPECT_EQ(OsDescription(true), GetParam().longForm);
-    EXPECT_EQ(Is64BitOs, std::strstr(GetParam().longForm, " 64") != nullptr);
+    const TOsDescription os = OsDescription(true, registry_);
+    EXPECT_EQ(os.Text, GetParam().longForm);
+    EXPECT_EQ(os.Is64Bit, std::strstr(GetParam().longForm, " 64") != nullptr);
     ExpectNothingLeftOpen();
 }
 
 // The short form skips "ver" where ProductName decides the name; it must
 // come out exactly as when "ver" runs and its output is dropped.
 TEST_P(OsDescriptionTest, ShortFormIsTheSameWithAndWithoutVer) {
-    const std::string skipping = OsDescription(false);
-    const bool skipping64 = Is64BitOs;
+    const TOsDescription skippingOs = OsDescription(false, registry_);
+    const std::string& skipping = skippingOs.Text;
+    const bool skipping64 = skippingOs.Is64Bit;
     const int skippingStarts = pc().CallCount("CreateProcessA");
 
-    sim::Reset();
+    Sim::Reset();
     Arrange(pc(), GetParam());
     WindowsNameParts parts;
-    ASSERT_TRUE(GetWindowsNameParts(parts, VersionTextUse::Shown));
+    ASSERT_TRUE(GetWindowsNameParts(parts, registry_, VersionTextUse::Shown));
     const std::string running = JoinDescription(parts, false);
     const int runningStarts = pc().CallCount("CreateProcessA");
 
@@ -481,23 +485,22 @@ const UnknownCase Unknown[] = {
     {"both version queries fail", VER_PLATFORM_WIN32_NT, true},
 };
 
-class UnknownSystem : public demo::SimTest, public ::testing::WithParamInterface<UnknownCase> {};
+class UnknownSystem : public DemoPc::SimTest, public ::testing::WithParamInterface<UnknownCase> {
+protected:
+    TMachineRegistryReader registry_;
+};
 
-TEST_P(UnknownSystem, IsUnknownAndLeavesTheFlagAlone) {
-    for (bool before : {false, true}) {
-        SCOPED_TRACE(before);
-        sim::Reset();
-        pc().version.dwPlatformId = GetParam().platform;
-        if (GetParam().queriesFail) pc().Inject("GetVersionExA", 0, ERROR_INVALID_PARAMETER);
-        Is64BitOs = before;
-        EXPECT_EQ(OsDescription(false), "unknown");
-        EXPECT_EQ(OsDescription(true), "unknown");
-        EXPECT_EQ(Is64BitOs, before);
-        WindowsNameParts parts{"x", "y", "z"};
-        EXPECT_FALSE(GetWindowsNameParts(parts));
-        EXPECT_TRUE(pc().processes.empty());
+TEST_P(UnknownSystem, IsUnknownAndNot64Bit) {
+    pc().version.dwPlatformId = GetParam().platform;
+    if (GetParam().queriesFail) pc().Inject("GetVersionExA", 0, ERROR_INVALID_PARAMETER);
+    for (bool includeVersion : {false, true}) {
+        const TOsDescription os = OsDescription(includeVersion, registry_);
+        EXPECT_EQ(os.Text, "unknown");
+        EXPECT_FALSE(os.Is64Bit);
     }
-    Is64BitOs = false;
+    WindowsNameParts parts{"x", "y", "z"};
+    EXPECT_FALSE(GetWindowsNameParts(parts, registry_));
+    EXPECT_TRUE(pc().processes.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnknownSystem, ::testing::ValuesIn(Unknown));
@@ -518,7 +521,7 @@ const StartupCase Startups[] = {
     {"Windows 10 on ARM64", PROCESSOR_ARCHITECTURE_ARM64, "Windows 10 Pro", false},
 };
 
-class Startup : public demo::SimTest, public ::testing::WithParamInterface<StartupCase> {
+class Startup : public DemoPc::SimTest, public ::testing::WithParamInterface<StartupCase> {
 protected:
     void TearDown() override { ReleaseProcessEnvironment(); }
 };
@@ -532,7 +535,7 @@ TEST_P(Startup, TheSharedRegistryViewFollowsTheDescription) {
     if (c.productName) pc().registry.SetString(HKEY_LOCAL_MACHINE, NtCurrentVersion, "ProductName", c.productName);
     pc().AddInterpreter();
     ReleaseProcessEnvironment();
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     EXPECT_EQ(Is64BitOs, c.is64);
     ASSERT_NE(SharedRegistry, nullptr);
     EXPECT_EQ(SharedRegistry->Access(), c.is64 ? REGSAM(0xF013F) : REGSAM(0xF003F));

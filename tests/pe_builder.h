@@ -13,7 +13,7 @@
 
 #include "install/pe_image.h"
 
-namespace pe_test {
+namespace PeBuilder {
 
 inline void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
     b.at(at) = static_cast<std::uint8_t>(v);
@@ -270,14 +270,14 @@ inline void Unsign(Image& img) {
     Put32(img.bytes, img.checksum, 0);
 }
 
-class Sha256 final : public pe::DigestSink {
+class Sha256 final : public PeImage::DigestSink {
 public:
     Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr); }
     ~Sha256() override { EVP_MD_CTX_free(ctx_); }
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
     bool Update(const void* data, std::size_t len) override { return EVP_DigestUpdate(ctx_, data, len) == 1; }
-    bool Finish(pe::Digest& out) override { return EVP_DigestFinal_ex(ctx_, out.data(), nullptr) == 1; }
+    bool Finish(PeImage::Digest& out) override { return EVP_DigestFinal_ex(ctx_, out.data(), nullptr) == 1; }
 
 private:
     EVP_MD_CTX* ctx_;
@@ -285,19 +285,19 @@ private:
 
 // What lexomir_seal does, on bytes in memory.
 inline bool Seal(std::vector<std::uint8_t>& bytes) {
-    pe::MemorySource src(bytes);
-    pe::SealLayout layout;
+    PeImage::MemorySource src(bytes);
+    PeImage::SealLayout layout;
     Sha256 hash;
-    pe::Digest digest{};
-    if (!pe::LocateSeal(src, layout) || !pe::ComputeSealDigest(src, layout, hash, digest)) return false;
+    PeImage::Digest digest{};
+    if (!PeImage::LocateSeal(src, layout) || !PeImage::ComputeSealDigest(src, layout, hash, digest)) return false;
     std::copy(digest.begin(), digest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.slotOffset));
     return true;
 }
 
-inline pe::SealStatus Check(const std::vector<std::uint8_t>& bytes) {
-    pe::MemorySource src(bytes);
+inline PeImage::SealStatus Check(const std::vector<std::uint8_t>& bytes) {
+    PeImage::MemorySource src(bytes);
     Sha256 hash;
-    return pe::CheckSeal(src, hash);
+    return PeImage::CheckSeal(src, hash);
 }
 
-}  // namespace pe_test
+}  // namespace PeBuilder

@@ -10,8 +10,8 @@
 
 namespace {
 
-using namespace pe_test;
-using pe::SealStatus;
+using namespace PeBuilder;
+using PeImage::SealStatus;
 
 constexpr std::size_t Slot = 3;  // LXSEAL in DefaultResources()
 
@@ -22,9 +22,9 @@ Image SealedImage(const ImageOptions& options = {}) {
 }
 
 SealStatus CheckPrefix(const std::vector<std::uint8_t>& bytes, std::size_t len) {
-    pe::MemorySource src(std::span(bytes.data(), len));
+    PeImage::MemorySource src(std::span(bytes.data(), len));
     Sha256 hash;
-    return pe::CheckSeal(src, hash);
+    return PeImage::CheckSeal(src, hash);
 }
 
 TEST(MemorySource, RefusesRangesOutsideTheBytes) {
@@ -38,7 +38,7 @@ TEST(MemorySource, RefusesRangesOutsideTheBytes) {
         {0, 16, true},  {15, 1, true},  {16, 0, true},   {16, 1, false},
         {17, 0, false}, {1, 16, false}, {Max, 2, false}, {8, std::numeric_limits<std::size_t>::max(), false},
     };
-    pe::MemorySource src(bytes);
+    PeImage::MemorySource src(bytes);
     for (const auto& c : cases) {
         std::uint8_t out[16] = {};
         EXPECT_EQ(src.ReadAt(c.offset, out, c.len), c.ok) << c.offset << "+" << c.len;
@@ -92,12 +92,12 @@ TEST(LocateSeal, FindsTheSlotThroughTheResourceTree) {
         ImageOptions options;
         c.edit(options);
         const Image img = BuildImage(options);
-        pe::MemorySource src(img.bytes);
-        pe::SealLayout layout;
-        ASSERT_EQ(pe::LocateSeal(src, layout), c.slot >= 0);
+        PeImage::MemorySource src(img.bytes);
+        PeImage::SealLayout layout;
+        ASSERT_EQ(PeImage::LocateSeal(src, layout), c.slot >= 0);
         if (c.slot < 0) continue;
         EXPECT_EQ(layout.slotOffset, img.places[c.slot].data);
-        EXPECT_EQ(layout.slotSize, pe::DigestSize);
+        EXPECT_EQ(layout.slotSize, PeImage::DigestSize);
         EXPECT_EQ(layout.checksumOffset, img.checksum);
         EXPECT_EQ(layout.securityDirOffset, img.security_dir);
         EXPECT_EQ(layout.certSize, 0u);
@@ -303,16 +303,16 @@ TEST(LocateSeal, RejectsHostileValues) {
             Image img = base;
             c.edit(img);
             ASSERT_NE(img.bytes, base.bytes);
-            pe::MemorySource src(img.bytes);
-            pe::SealLayout layout;
-            EXPECT_FALSE(pe::LocateSeal(src, layout));
+            PeImage::MemorySource src(img.bytes);
+            PeImage::SealLayout layout;
+            EXPECT_FALSE(PeImage::LocateSeal(src, layout));
             EXPECT_EQ(Check(img.bytes), SealStatus::Malformed);
         }
     }
 }
 
 // Fails the n-th read; counts the reads made.
-class FlakySource final : public pe::ByteSource {
+class FlakySource final : public PeImage::ByteSource {
 public:
     FlakySource(const std::vector<std::uint8_t>& bytes, int failAt) : inner_(bytes), fail_at_(failAt) {}
     std::uint64_t Size() override { return inner_.Size(); }
@@ -322,7 +322,7 @@ public:
     int reads = 0;
 
 private:
-    pe::MemorySource inner_;
+    PeImage::MemorySource inner_;
     int fail_at_;
 };
 
@@ -331,24 +331,24 @@ TEST(CheckSeal, AFailedReadMakesTheFileUnreadableNotAltered) {
     Sign(img, 100);
     FlakySource counter(img.bytes, -1);
     Sha256 hash;
-    ASSERT_EQ(pe::CheckSeal(counter, hash), SealStatus::Intact);
+    ASSERT_EQ(PeImage::CheckSeal(counter, hash), SealStatus::Intact);
     ASSERT_GT(counter.reads, 20);
     for (int n = 0; n < counter.reads; ++n) {
         FlakySource src(img.bytes, n);
         Sha256 fresh;
-        EXPECT_EQ(pe::CheckSeal(src, fresh), SealStatus::Unreadable) << "read " << n;
+        EXPECT_EQ(PeImage::CheckSeal(src, fresh), SealStatus::Unreadable) << "read " << n;
     }
 }
 
 // Keeps what it is fed; fails the n-th update.
-struct Recorder final : pe::DigestSink {
+struct Recorder final : PeImage::DigestSink {
     bool Update(const void* data, std::size_t len) override {
         if (updates++ == failAt) return false;
         largest = std::max(largest, len);
         got.insert(got.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + len);
         return true;
     }
-    bool Finish(pe::Digest&) override { return true; }
+    bool Finish(PeImage::Digest&) override { return true; }
     std::vector<std::uint8_t> got;
     std::size_t largest = 0;
     int updates = 0;
@@ -357,12 +357,12 @@ struct Recorder final : pe::DigestSink {
 
 TEST(HashSealed, FeedsEveryByteButTheSkippedOnesInBoundedPieces) {
     ImageOptions options;
-    options.resources[0].data = Pattern(3 * pe::HashChunkSize + 777, 5);  // the embedded payload
+    options.resources[0].data = Pattern(3 * PeImage::HashChunkSize + 777, 5);  // the embedded payload
     Image img = BuildImage(options);
     Sign(img, 5000);
-    pe::MemorySource src(img.bytes);
-    pe::SealLayout layout;
-    ASSERT_TRUE(pe::LocateSeal(src, layout));
+    PeImage::MemorySource src(img.bytes);
+    PeImage::SealLayout layout;
+    ASSERT_TRUE(PeImage::LocateSeal(src, layout));
 
     std::vector<std::uint8_t> want;
     const std::size_t slot = img.places[Slot].data, cert = Get32(img.bytes, img.security_dir);
@@ -373,36 +373,36 @@ TEST(HashSealed, FeedsEveryByteButTheSkippedOnesInBoundedPieces) {
         if (!skipped) want.push_back(img.bytes[off]);
     }
     Recorder r;
-    ASSERT_TRUE(pe::HashSealed(src, layout, r));
+    ASSERT_TRUE(PeImage::HashSealed(src, layout, r));
     EXPECT_TRUE(r.got == want) << r.got.size() << " bytes fed, " << want.size() << " expected";
-    EXPECT_LE(r.largest, pe::HashChunkSize);
+    EXPECT_LE(r.largest, PeImage::HashChunkSize);
     EXPECT_GE(r.updates, 4);
 }
 
 TEST(HashSealed, FailsWhenTheSinkFailsOrTheFileNoLongerFits) {
     const Image img = SealedImage();
-    pe::MemorySource src(img.bytes);
-    pe::SealLayout layout;
-    ASSERT_TRUE(pe::LocateSeal(src, layout));
+    PeImage::MemorySource src(img.bytes);
+    PeImage::SealLayout layout;
+    ASSERT_TRUE(PeImage::LocateSeal(src, layout));
     for (int n : {0, 1, 3}) {
         Recorder r;
         r.failAt = n;
-        EXPECT_FALSE(pe::HashSealed(src, layout, r)) << "sink failing at update " << n;
+        EXPECT_FALSE(PeImage::HashSealed(src, layout, r)) << "sink failing at update " << n;
         Recorder again;
         again.failAt = n;
-        EXPECT_EQ(pe::CheckSeal(src, again), SealStatus::Unreadable);
+        EXPECT_EQ(PeImage::CheckSeal(src, again), SealStatus::Unreadable);
     }
     const std::vector<std::uint8_t> longer = [&] {
         auto b = img.bytes;
         b.push_back(0);
         return b;
     }();
-    pe::MemorySource grown(longer);
+    PeImage::MemorySource grown(longer);
     Recorder r;
-    EXPECT_FALSE(pe::HashSealed(grown, layout, r));
-    pe::SealLayout outside = layout;
+    EXPECT_FALSE(PeImage::HashSealed(grown, layout, r));
+    PeImage::SealLayout outside = layout;
     outside.slotOffset = layout.fileSize - 16;
-    EXPECT_FALSE(pe::HashSealed(src, outside, r));
+    EXPECT_FALSE(PeImage::HashSealed(src, outside, r));
 }
 
 }  // namespace

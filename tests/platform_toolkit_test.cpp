@@ -6,22 +6,22 @@
 #include <string>
 #include <utility>
 
+#include "environment/registry.h"
 #include "platform/code_pages.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
 #include "platform/system_library.h"
 #include "runtime/little_endian.h"
-#include "shared/registry.h"
 #include "tests/demo_pc.h"
 
 namespace {
 
 const std::string Folder = "C:\\Data\\";
 
-class Toolkit : public demo::SimTest {
+class Toolkit : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         pc().files.AddFile(Folder + "plain.txt", "text");
     }
     HANDLE OpenForReading(const std::string& path, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
@@ -83,7 +83,7 @@ TEST_F(Toolkit, EachKindIsClosedOnceByItsOwnCall) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        sim::Reset();
+        Sim::Reset();
         pc().files.AddFile(Folder + "plain.txt", "text");
         pc().registry.Key(HKEY_LOCAL_MACHINE, "SOFTWARE");
         c.ownAndMove();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_sequence.h"
 #include "runtime/command_line.h"
 #include "tests/demo_pc.h"
 
@@ -16,17 +17,17 @@ namespace {
 
 const std::string Program = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
 
-class ProcessEnvironmentTest : public demo::SimTest {
+class ProcessEnvironmentTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         ReleaseProcessEnvironment();
     }
     void TearDown() override { ReleaseProcessEnvironment(); }
     // A fresh process on the machine as it is set up now.
     void StartProcess() {
         ReleaseProcessEnvironment();
-        InitProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     }
 };
 
@@ -56,7 +57,7 @@ TEST_F(ProcessEnvironmentTest, RussianOnlyForTheListedLocales) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "locale 0x" << std::hex << c.locale);
-        sim::Reset();
+        Sim::Reset();
         pc().userLocale = c.locale;
         StartProcess();
         EXPECT_EQ(RussianUi, c.russian);
@@ -64,37 +65,39 @@ TEST_F(ProcessEnvironmentTest, RussianOnlyForTheListedLocales) {
     }
 }
 
-TEST_F(ProcessEnvironmentTest, FirstArgumentIsTheFirstWordLoweredInAsciiOnly) {
+TEST_F(ProcessEnvironmentTest, TheFirstTwoWordsAreKeptLoweredInAsciiOnly) {
     const struct {
         const char* what;
         std::string commandLine;
-        std::string first;
+        std::string first, second;
     } cases[] = {
-        {"MODEST", Program + " MODEST", "modest"},
-        {"MODEST quoted", Program + " \"MODEST\"", "modest"},
-        {"modest and a blank quoted", Program + " \"modest \"", "modest "},
-        {"mixed case", Program + " MoDeSt runapp", "modest"},
-        {"runapp before modest", Program + " runapp modest", "runapp"},
-        {"RUNAPP lowered too", Program + " RUNAPP", "runapp"},
-        {"no arguments", Program, ""},
-        {"only blanks after the program", Program + "   \t ", ""},
-        {"empty quoted argument", Program + " \"\" modest", ""},
-        {"unquoted program name", "LexomirUpdate.exe modest", "modest"},
-        {"program path with blanks", "\"C:\\Program Files\\Update\\LexomirUpdate.exe\"", ""},
-        {"program path with blanks, an argument", "\"C:\\Program Files\\LexomirUpdate.exe\" Modest", "modest"},
-        {"no blank after the quoted program", Program + "modest", ""},
-        {"tab separated", Program + "\tMODEST", "modest"},
+        {"MODEST", Program + " MODEST", "modest", ""},
+        {"MODEST quoted", Program + " \"MODEST\"", "modest", ""},
+        {"modest and a blank quoted", Program + " \"modest \"", "modest ", ""},
+        {"mixed case", Program + " MoDeSt RunApp", "modest", "runapp"},
+        {"runapp before modest", Program + " runapp modest", "runapp", "modest"},
+        {"RUNAPP lowered too", Program + " RUNAPP", "runapp", ""},
+        {"no arguments", Program, "", ""},
+        {"only blanks after the program", Program + "   \t ", "", ""},
+        {"empty quoted argument", Program + " \"\" modest", "", "modest"},
+        {"a third word is not kept", Program + " modest \"run app\" runapp", "modest", "run app"},
+        {"unquoted program name", "LexomirUpdate.exe modest", "modest", ""},
+        {"program path with blanks", "\"C:\\Program Files\\Update\\LexomirUpdate.exe\"", "", ""},
+        {"program path with blanks, an argument", "\"C:\\Program Files\\LexomirUpdate.exe\" Modest", "modest", ""},
+        {"no blank after the quoted program", Program + "modest", "", ""},
+        {"tab separated", Program + "\tMODEST", "modest", ""},
         // Cyrillic letters (CP1251) are not lowered: МОДЕСТ stays capital.
-        {"Cyrillic capitals", Program + " \xCC\xCE\xC4\xC5\xD1\xD2", "\xCC\xCE\xC4\xC5\xD1\xD2"},
-        {"Cyrillic after Latin", Program + " AbC\xC0\xDF\xA8", "abc\xC0\xDF\xA8"},
-        {"digits and signs", Program + " /X-1_Z", "/x-1_z"},
+        {"Cyrillic capitals", Program + " \xCC\xCE\xC4\xC5\xD1\xD2", "\xCC\xCE\xC4\xC5\xD1\xD2", ""},
+        {"Cyrillic after Latin", Program + " AbC\xC0\xDF\xA8", "abc\xC0\xDF\xA8", ""},
+        {"digits and signs", Program + " /X-1_Z", "/x-1_z", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().commandLine = c.commandLine;
         StartProcess();
         EXPECT_EQ(FirstArgument, c.first);
+        EXPECT_EQ(SecondArgument, c.second);
         EXPECT_FALSE(QuietMode);  // decided later, by the update sequence
     }
 }
@@ -142,14 +145,6 @@ TEST_F(ProcessEnvironmentTest, SplittingTheCommandLine) {
     }
 }
 
-TEST_F(ProcessEnvironmentTest, CommandLineArgumentPicksAWordOfTheProcessLine) {
-    pc().commandLine = "\"C:\\Program Files\\x.exe\" one \"two three\"";
-    EXPECT_EQ(CommandLineArgument(0), "C:\\Program Files\\x.exe");
-    EXPECT_EQ(CommandLineArgument(1), "one");
-    EXPECT_EQ(CommandLineArgument(2), "two three");
-    EXPECT_EQ(CommandLineArgument(3), "");
-}
-
 TEST_F(ProcessEnvironmentTest, SeedFromThePerformanceCounterOrElseTheTickCount) {
     const struct {
         const char* what;
@@ -168,7 +163,7 @@ TEST_F(ProcessEnvironmentTest, SeedFromThePerformanceCounterOrElseTheTickCount) 
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().performanceCounterWorks = c.counterWorks;
         pc().performanceCount = c.count;
         pc().tickBase = c.ticks;
@@ -216,16 +211,16 @@ TEST_F(ProcessEnvironmentTest, SharedRegistryOnA32BitWindows) {
 TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
     pc().userLocale = 0x0409;
     pc().commandLine = Program + " runapp";
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     TRegistry* const registry = SharedRegistry.get();
     ASSERT_NE(registry, nullptr);
     ASSERT_TRUE(registry->OpenPath("Software", true));
-    const std::vector<sim::CallRecord> callsBefore = pc().calls;
+    const std::vector<Sim::CallRecord> callsBefore = pc().calls;
 
     pc().userLocale = 0x0419;
     pc().commandLine = Program + " modest";
     pc().performanceCount = 99;
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
 
     EXPECT_FALSE(RussianUi);
     EXPECT_EQ(FirstArgument, "runapp");
@@ -237,7 +232,7 @@ TEST_F(ProcessEnvironmentTest, ARepeatedInitDoesNothing) {
 TEST_F(ProcessEnvironmentTest, ReleaseDestroysTheSharedRegistryAndEndsThatLife) {
     pc().userLocale = 0x0419;
     pc().commandLine = Program + " MODEST";
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     ASSERT_NE(SharedRegistry, nullptr);
     SharedRegistry->SelectRoot(HKEY_CURRENT_USER);
     ASSERT_TRUE(SharedRegistry->OpenPath("Software\\Lexomir", true));
@@ -252,7 +247,7 @@ TEST_F(ProcessEnvironmentTest, ReleaseDestroysTheSharedRegistryAndEndsThatLife) 
     // A new life reads the machine again.
     pc().userLocale = 0x0409;
     pc().commandLine = Program;
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     EXPECT_FALSE(RussianUi);
     EXPECT_EQ(FirstArgument, "");
     ASSERT_NE(SharedRegistry, nullptr);

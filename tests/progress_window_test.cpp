@@ -11,10 +11,10 @@
 
 namespace {
 
-class ProgressWindow : public demo::SimTest {
+class ProgressWindow : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         Progress::ForgetWindowForTests();
     }
     void TearDown() override { Progress::ForgetWindowForTests(); }
@@ -28,24 +28,24 @@ protected:
         int count = 0;
         for (const auto& [window, state] : pc().windows)
             if (state.alive && state.parent == parent &&
-                sim::UpperAscii(state.className) == sim::UpperAscii(className)) {
+                Sim::UpperAscii(state.className) == Sim::UpperAscii(className)) {
                 found = window;
                 ++count;
             }
         EXPECT_LE(count, 1) << "one " << className << " window";
         return found;
     }
-    sim::WindowState& Main() {
+    Sim::WindowState& Main() {
         HWND window = Find("PlainWindow");
         EXPECT_NE(window, nullptr);
         return pc().windows[window];
     }
-    sim::WindowState& Child(const char* className) {
+    Sim::WindowState& Child(const char* className) {
         HWND window = Find(className, Find("PlainWindow"));
         EXPECT_NE(window, nullptr);
         return pc().windows[window];
     }
-    static bool Visible(const sim::WindowState& w) { return w.showState != SW_HIDE; }
+    static bool Visible(const Sim::WindowState& w) { return w.showState != SW_HIDE; }
 };
 
 TEST_F(ProgressWindow, HideSetTextAndSetCaptionBeforeShowStartNothing) {
@@ -63,7 +63,7 @@ TEST_F(ProgressWindow, TheFirstShowOpensTheWindowAndReturnsOnceItExists) {
     Progress::SetCaption("replaced");
     Progress::Show("", "");
     EXPECT_EQ(pc().CallCount("CreateThread"), 1);
-    const sim::WindowState& main = Main();
+    const Sim::WindowState& main = Main();
     EXPECT_EQ(main.text, "");
     EXPECT_TRUE(Visible(main));
     EXPECT_NE(main.thread, 0) << "the window belongs to its own thread";
@@ -86,7 +86,7 @@ TEST_F(ProgressWindow, TheClassIsRegisteredAsTabled) {
     EXPECT_NE(c.lpfnWndProc, nullptr);
     EXPECT_EQ(c.cbClsExtra, 4);
     EXPECT_EQ(c.cbWndExtra, 4);
-    EXPECT_EQ(c.hInstance, sim::OwnModuleHandle());
+    EXPECT_EQ(c.hInstance, Sim::OwnModuleHandle());
     EXPECT_EQ(c.hIcon, nullptr) << "the executable has no icon 0";
     EXPECT_EQ(c.hIconSm, nullptr);
     EXPECT_EQ(c.hCursor, LoadCursorA(nullptr, IDC_ARROW));
@@ -98,13 +98,13 @@ TEST_F(ProgressWindow, TheClassIsRegisteredAsTabled) {
 TEST_F(ProgressWindow, TheWindowAndItsChildrenAreMadeAsTabled) {
     Screen(1024, 768);
     Progress::Show("Caption", "Text");
-    const sim::WindowState& main = Main();
+    const Sim::WindowState& main = Main();
     EXPECT_EQ(main.className, "PlainWindow");
     EXPECT_EQ(main.exStyle, 0x20009u);
     EXPECT_EQ(main.style, 0x00400000u);
     EXPECT_EQ(main.parent, nullptr);
     EXPECT_EQ(main.menu, nullptr);
-    EXPECT_EQ(main.instance, sim::OwnModuleHandle());
+    EXPECT_EQ(main.instance, Sim::OwnModuleHandle());
     EXPECT_EQ(main.text, "Caption");
     EXPECT_TRUE(main.topmost);
     EXPECT_EQ((std::vector<int>{main.x, main.y, main.width, main.height}), (std::vector<int>{308, 346, 408, 76}));
@@ -119,12 +119,12 @@ TEST_F(ProgressWindow, TheWindowAndItsChildrenAreMadeAsTabled) {
         {"msctls_progress32", "", 0x50040000, {2, 24, 400, 20}},
     };
     for (const auto& c : children) {
-        const sim::WindowState& child = Child(c.className);
+        const Sim::WindowState& child = Child(c.className);
         EXPECT_EQ(child.text, c.text) << c.className;
         EXPECT_EQ(child.style, c.style) << c.className;
         EXPECT_EQ(child.exStyle, 0u) << c.className;
         EXPECT_EQ(child.menu, nullptr) << c.className;
-        EXPECT_EQ(child.instance, sim::OwnModuleHandle()) << c.className;
+        EXPECT_EQ(child.instance, Sim::OwnModuleHandle()) << c.className;
         EXPECT_EQ((std::vector<int>{child.x, child.y, child.width, child.height}), c.place) << c.className;
         EXPECT_EQ(child.thread, main.thread) << c.className;
         EXPECT_TRUE(Visible(child)) << c.className;
@@ -139,7 +139,7 @@ TEST_F(ProgressWindow, TheWindowIsCentredWithHalvesRoundedDown) {
         {1920, 1080, 756, 502}, {1024, 768, 308, 346}, {800, 600, 196, 262}, {1025, 769, 308, 346}, {408, 76, 0, 0},
     };
     for (const auto& c : cases) {
-        sim::Reset();
+        Sim::Reset();
         Progress::ForgetWindowForTests();
         Screen(c.width, c.height);
         Progress::Show("", "");
@@ -156,7 +156,7 @@ TEST_F(ProgressWindow, ShowOnAShownWindowReplacesBothTextsAndPutsItBack) {
     Main().y = 20;
     Main().topmost = false;
     Progress::Show("", "");
-    const sim::WindowState& main = Main();
+    const Sim::WindowState& main = Main();
     EXPECT_EQ(main.text, "") << "an empty caption empties the title";
     EXPECT_EQ(Child("STATIC").text, "") << "an empty text empties the line";
     EXPECT_EQ((std::vector<int>{main.x, main.y, main.width, main.height}), (std::vector<int>{756, 502, 408, 76}));
@@ -191,7 +191,7 @@ TEST_F(ProgressWindow, ChangesAreMadeByTheWindowsOwnThread) {
     EXPECT_EQ(Child("STATIC").text, "C");
     EXPECT_EQ(Main().text, "D");
     // The main thread asked; the window thread ran the procedures.
-    for (const sim::WindowState* w : {&Main(), &Child("STATIC")}) {
+    for (const Sim::WindowState* w : {&Main(), &Child("STATIC")}) {
         ASSERT_FALSE(w->received.empty());
         EXPECT_EQ(w->received.back(), UINT(WM_SETTEXT));
         EXPECT_EQ(w->receivedOn, std::vector<int>(w->received.size(), windowThread));
@@ -224,14 +224,14 @@ TEST_F(ProgressWindow, AFailedRegistrationLeavesNoWindowAndALaterShowTriesAgain)
 TEST_F(ProgressWindow, AThreadThatCannotStartIsRaisedToTheCaller) {
     const char* steps[] = {"CreateEventA", "CreateThread", "ResumeThread"};
     for (const char* step : steps) {
-        sim::Reset();
+        Sim::Reset();
         Progress::ForgetWindowForTests();
         pc().Inject(step, 1, ERROR_NOT_ENOUGH_MEMORY);
         EXPECT_THROW(Progress::Show("A", "B"), EThread) << step;
         EXPECT_TRUE(pc().windows.empty()) << step;
         int events = 0;
         for (const auto& [value, handle] : pc().handles)
-            if (handle.kind == sim::Machine::Handle::Event) ++events;
+            if (handle.kind == Sim::Machine::Handle::Event) ++events;
         EXPECT_EQ(events, 0) << step << ": the event is closed";
     }
 }
@@ -253,7 +253,7 @@ TEST_F(ProgressWindow, TheThreadStillRunsWhenTheTestEnds) {
     Progress::Show("A", "B");
     // The window and its thread last until the process ends; a new machine
     // ends them where they wait.
-    sim::Reset();
+    Sim::Reset();
     Progress::ForgetWindowForTests();
     EXPECT_TRUE(pc().windows.empty());
     Progress::Show("C", "D");
@@ -270,10 +270,10 @@ protected:
         LONG fontHeight;  // 0: the system font
     };
     void ExpectLook(const TLook& want, const std::string& step) {
-        const sim::WindowState& main = Main();
+        const Sim::WindowState& main = Main();
         EXPECT_EQ((std::vector<int>{main.x, main.y, main.width, main.height}), want.main) << step;
-        const sim::WindowState& label = Child("STATIC");
-        const sim::WindowState& bar = Child("msctls_progress32");
+        const Sim::WindowState& label = Child("STATIC");
+        const Sim::WindowState& bar = Child("msctls_progress32");
         EXPECT_EQ((std::vector<int>{label.x, label.y, label.width, label.height}), want.label) << step;
         EXPECT_EQ((std::vector<int>{bar.x, bar.y, bar.width, bar.height}), want.bar) << step;
         EXPECT_EQ(pc().screenDcs, 0) << step;
@@ -288,7 +288,7 @@ protected:
             EXPECT_EQ(std::string(font.lfFaceName), "System") << step;
             EXPECT_EQ(font.lfWeight, 700) << step;
         }
-        for (const sim::WindowState* w : {&main, &label})
+        for (const Sim::WindowState* w : {&main, &label})
             for (int thread : w->receivedOn) EXPECT_EQ(thread, main.thread) << step;
     }
 };
@@ -320,7 +320,7 @@ TEST_F(ProgressWindowDpi, SizesAndFontFollowTheMonitorsDpi) {
          {{257, 336, 510, 95}, {3, 3, 499, 25}, {3, 30, 500, 25}, 0}},
     };
     for (const auto& c : cases) {
-        sim::Reset();
+        Sim::Reset();
         Progress::ForgetWindowForTests();
         pc().systemDpi = c.systemDpi;
         pc().monitorDpi = c.monitorDpi;
@@ -347,7 +347,7 @@ TEST_F(ProgressWindowDpi, MovingBetweenMonitorsScalesItAgain) {
         {96, {300, 300, 708, 376}, {{300, 300, 408, 76}, {2, 2, 399, 20}, {2, 24, 400, 20}, 0}},
     };
     for (const auto& move : moves) {
-        sim::ChangeDpi(window, move.dpi, move.suggested);
+        Sim::ChangeDpi(window, move.dpi, move.suggested);
         ExpectLook(move.look, "moved to " + std::to_string(move.dpi) + " dpi");
         // Show puts it back in the middle, at the size for its DPI.
         Progress::Show("Caption", "Text");
@@ -369,7 +369,7 @@ TEST_F(ProgressWindowDpi, WhatFailsLeavesTheSystemFontOrTheSystemDpi) {
         {"GetDC", {{104, 308, 816, 152}, {4, 4, 798, 40}, {4, 48, 800, 40}, 32}},
     };
     for (const auto& c : cases) {
-        sim::Reset();
+        Sim::Reset();
         Progress::ForgetWindowForTests();
         pc().monitorDpi = 192;
         pc().Inject(c.function, 0, ERROR_NOT_ENOUGH_MEMORY);

@@ -1,6 +1,6 @@
 // TRegistry on the simulated registry: roots, paths, opens, reads, writes,
 // the access mask of every open and the registry view it selects.
-#include "shared/registry.h"
+#include "environment/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ constexpr REGSAM AllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;  // 0xF013F
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-class RegistryTest : public demo::SimTest {
+class RegistryTest : public DemoPc::SimTest {
 protected:
     // The physical paths of every key handle still open, in handle order.
     std::vector<std::string> OpenKeys() {
@@ -27,7 +27,7 @@ protected:
         return paths;
     }
     // The one open handle; fails the test when there is not exactly one.
-    std::optional<sim::Machine::RegHandle> OnlyHandle() {
+    std::optional<Sim::Machine::RegHandle> OnlyHandle() {
         if (pc().regHandles.size() != 1) {
             ADD_FAILURE() << pc().regHandles.size() << " key handles open, expected one";
             return std::nullopt;
@@ -56,7 +56,7 @@ TEST_F(RegistryTest, SameRootKeepsTheKeyOpenAndAnotherRootClosesIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.from == HKEY_CURRENT_USER ? "HKCU" : "HKLM") + " -> " +
                      (c.to == HKEY_CURRENT_USER ? "HKCU" : "HKLM"));
-        sim::Reset();
+        Sim::Reset();
         pc().wow64 = false;
         pc().registry.Key(c.from, "Software\\Vendor");
         pc().registry.Key(c.to, "Software\\Vendor\\Sub");
@@ -105,7 +105,7 @@ TEST_F(RegistryTest, RelativePathsStartAtTheOpenKeyAndALeadingBackslashAtTheRoot
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().registry.Key(HKEY_CURRENT_USER, "Software\\A\\B\\C");
         pc().registry.Key(HKEY_CURRENT_USER, "Software\\C");
         // Same-named keys below the open key catch a path that starts in the
@@ -123,7 +123,7 @@ TEST_F(RegistryTest, RelativePathsStartAtTheOpenKeyAndALeadingBackslashAtTheRoot
         auto handle = OnlyHandle();  // the previous key was closed
         ASSERT_TRUE(handle);
         EXPECT_EQ(handle->root, HKEY_CURRENT_USER);
-        EXPECT_TRUE(!sim::NameLess{}(handle->path, c.opens) && !sim::NameLess{}(c.opens, handle->path))
+        EXPECT_TRUE(!Sim::NameLess{}(handle->path, c.opens) && !Sim::NameLess{}(c.opens, handle->path))
             << "opened " << handle->path;
     }
 }
@@ -140,16 +140,16 @@ TEST_F(RegistryTest, AFailedOpenChangesNothingAndRaisesNothing) {
         {"missing key from the root", "\\Software\\Missing", false, true, [] {}},
         {"missing deeper key", "Missing\\Deeper", false, true, [] {}},
         {"key that denies opening", "Denied", false, true,
-         [] { sim::pc().registry.DenyOpen(HKEY_LOCAL_MACHINE, "Software\\Vendor\\Denied"); }},
+         [] { Sim::pc().registry.DenyOpen(HKEY_LOCAL_MACHINE, "Software\\Vendor\\Denied"); }},
         {"open refused by the system", "Sub", false, true,
-         [] { sim::pc().Inject("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED, "Sub"); }},
+         [] { Sim::pc().Inject("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED, "Sub"); }},
         {"create refused by the system", "New", true, true,
-         [] { sim::pc().Inject("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED); }},
+         [] { Sim::pc().Inject("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED); }},
         {"create without rights", "New", true, false, [] {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().wow64 = false;
         pc().userIsAdmin = c.adminUser;
         pc().registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Vendor", "Kept", "value");
@@ -197,7 +197,7 @@ TEST_F(RegistryTest, CreateMakesMissingKeysWhereThePathSays) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().registry.SetString(HKEY_CURRENT_USER, "Software\\Vendor\\Old", "Keep", "kept");
         TRegistry registry;
         if (c.first) {
@@ -228,7 +228,7 @@ TEST_F(RegistryTest, CreateWithAnEmptyPathOnlyOpens) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().registry.Key(HKEY_CURRENT_USER, "Software\\Vendor");
         TRegistry registry;
         if (c.first) {
@@ -297,7 +297,7 @@ TEST_F(RegistryTest, ReadTextByType) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().registry.SetValue(HKEY_CURRENT_USER, "Software\\Vendor", "name", c.type, c.data);
         TRegistry registry;
         ASSERT_TRUE(registry.OpenPath("Software\\Vendor", false));
@@ -332,13 +332,13 @@ TEST_F(RegistryTest, AFailingDataReadRaisesWithTheValueName) {
         std::function<void()> arrange;
     } cases[] = {
         {"the data query fails",
-         [] { sim::pc().Inject("RegQueryValueExA", 2, ERROR_ACCESS_DENIED, "Common Desktop"); }},
+         [] { Sim::pc().Inject("RegQueryValueExA", 2, ERROR_ACCESS_DENIED, "Common Desktop"); }},
         {"the key refuses data reads",
-         [] { sim::pc().registry.Key(HKEY_CURRENT_USER, "Software\\Vendor").failReads = true; }},
+         [] { Sim::pc().registry.Key(HKEY_CURRENT_USER, "Software\\Vendor").failReads = true; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().registry.SetString(HKEY_CURRENT_USER, "Software\\Vendor", "Common Desktop", "C:\\Users\\Public");
         c.arrange();
         TRegistry registry;
@@ -404,7 +404,7 @@ TEST_F(RegistryTest, EveryOpenRequestsTheWholeMask) {
     for (REGSAM mask : masks) {
         for (const auto& o : opens) {
             SCOPED_TRACE(std::string(o.what) + ", mask " + std::to_string(mask));
-            sim::Reset();
+            Sim::Reset();
             pc().registry.Key(HKEY_CURRENT_USER, "Software\\Vendor");
             TRegistry registry(mask);
             ASSERT_TRUE(registry.OpenPath(o.path, o.create));
@@ -430,7 +430,7 @@ TEST_F(RegistryTest, ReadingAMachineKeyRequestsWriteRightsToo) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("mask " + std::to_string(c.mask) + (c.admin ? ", administrator" : ", user"));
-        sim::Reset();
+        Sim::Reset();
         pc().userIsAdmin = c.admin;
         pc().registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Vendor", "v", "x");
         pc().registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Vendor", "v", "x");
@@ -460,7 +460,7 @@ TEST_F(RegistryTest, TheMaskSelectsTheRegistryView) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
+        Sim::Reset();
         pc().wow64 = c.wow64;
         pc().registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Vendor\\App", "Where", "64-bit hive");
         pc().registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Vendor\\App", "Where", "32-bit hive");

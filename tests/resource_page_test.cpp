@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace pe_test;
+using namespace PeBuilder;
 
 struct SectionBytes {
     std::size_t rawPointer;
@@ -39,17 +39,17 @@ TEST(PlaceResourcesOnPage, MovesTheResourcesAndWhatFollowsThemToAPage) {
             Image img = BuildImage({.pe32plus = pe32plus, .relocations = relocations});
             Put32(img.bytes, img.checksum, 0x1234);
             const Image before = img;
-            ASSERT_NE(before.rsrc % pe::PageSize, 0u);
+            ASSERT_NE(before.rsrc % ResourcePage::PageSize, 0u);
 
             std::uint32_t moved = 1;
             std::string error;
-            ASSERT_TRUE(pe::PlaceResourcesOnPage(img.bytes, moved, error)) << error;
-            EXPECT_EQ(moved, pe::PageSize - before.rsrc % pe::PageSize);
+            ASSERT_TRUE(ResourcePage::PlaceResourcesOnPage(img.bytes, moved, error)) << error;
+            EXPECT_EQ(moved, ResourcePage::PageSize - before.rsrc % ResourcePage::PageSize);
             EXPECT_EQ(img.bytes.size(), before.bytes.size() + moved);
 
             const auto was = Sections(before), now = Sections(img);
             ASSERT_EQ(now.size(), was.size());
-            EXPECT_EQ(now[2].rawPointer % pe::PageSize, 0u);
+            EXPECT_EQ(now[2].rawPointer % ResourcePage::PageSize, 0u);
             for (std::size_t i = 0; i < now.size(); ++i) {
                 SCOPED_TRACE(i);
                 EXPECT_EQ(now[i].bytes, was[i].bytes);  // every section reads as before
@@ -67,9 +67,9 @@ TEST(PlaceResourcesOnPage, MovesTheResourcesAndWhatFollowsThemToAPage) {
 
             // Sealed afterwards, the seal holds; the step is done once.
             ASSERT_TRUE(Seal(img.bytes));
-            EXPECT_EQ(Check(img.bytes), pe::SealStatus::Intact);
+            EXPECT_EQ(Check(img.bytes), PeImage::SealStatus::Intact);
             const std::vector<std::uint8_t> sealed = img.bytes;
-            ASSERT_TRUE(pe::PlaceResourcesOnPage(img.bytes, moved, error)) << error;
+            ASSERT_TRUE(ResourcePage::PlaceResourcesOnPage(img.bytes, moved, error)) << error;
             EXPECT_EQ(moved, 0u);
             EXPECT_EQ(img.bytes, sealed);
         }
@@ -95,7 +95,17 @@ TEST(PlaceResourcesOnPage, RefusesWhatItCannotMoveSafelyAndChangesNothing) {
         {"no resources", [&](Image& i) { Put32(i.bytes, dirs + 2 * 8, 0); }, "no resources"},
         {"resources outside every section", [&](Image& i) { Put32(i.bytes, dirs + 2 * 8, 0x70000); },
          "holds the resource directory"},
-        {"section table past the end", [&](Image& i) { Put16(i.bytes, opt - 20 + 2, 0x7000); }, "section table"},
+        {"no sections", [&](Image& i) { Put16(i.bytes, opt - 20 + 2, 0); }, "no sections"},
+        {"more sections than a linker writes", [&](Image& i) { Put16(i.bytes, opt - 20 + 2, 0x7000); },
+         "more sections"},
+        {"four data directories", [&](Image& i) { Put32(i.bytes, dirs - 4, 4); }, "data directories"},
+        {"section table past the end", [&](Image& i) { i.bytes.resize(table + 60); }, "section table"},
+        {"certificate table over the resources",
+         [&](Image& i) {
+             Put32(i.bytes, dirs + 4 * 8, static_cast<std::uint32_t>(plain.rsrc));
+             Put32(i.bytes, dirs + 4 * 8 + 4, static_cast<std::uint32_t>(i.bytes.size() - plain.rsrc));
+         },
+         "overlaps the sections"},
         {"resource bytes past the end", [&](Image& i) { i.bytes.resize(plain.rsrc + 16); }, "past the end of the file"},
         {"file alignment not dividing a page", [&](Image& i) { Put32(i.bytes, opt + 36, 0x300); }, "file alignment"},
         {"a section overlapping the resources' start",
@@ -109,7 +119,7 @@ TEST(PlaceResourcesOnPage, RefusesWhatItCannotMoveSafelyAndChangesNothing) {
         const std::vector<std::uint8_t> damaged = img.bytes;
         std::uint32_t moved = 7;
         std::string error;
-        EXPECT_FALSE(pe::PlaceResourcesOnPage(img.bytes, moved, error));
+        EXPECT_FALSE(ResourcePage::PlaceResourcesOnPage(img.bytes, moved, error));
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         EXPECT_EQ(moved, 0u);
         EXPECT_EQ(img.bytes, damaged);

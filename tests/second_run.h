@@ -10,22 +10,25 @@
 #include <utility>
 
 #include "driver/program_entry.h"
+#include "driver/update_package.h"
+#include "driver/update_sequence.h"
+#include "environment/install_environment.h"
 #include "environment/process_environment.h"
-#include "platform/sim/machine.h"
-#include "shared/install_environment.h"
-#include "shared/update_package.h"
+#include "messages/messages.h"
+#include "tests/sim/machine.h"
 
-namespace demo {
+namespace SecondRun {
 
-inline int RunSecondInstaller(const std::string& commandLine) {
-    sim::Machine& m = sim::pc();
+inline int Run(const std::string& commandLine) {
+    Sim::Machine& m = Sim::pc();
     // The first run's process, put aside.
     const bool russianUi = RussianUi, is64 = Is64BitOs, quiet = QuietMode;
-    const std::string first = FirstArgument;
+    const std::string first = FirstArgument, second = SecondArgument;
     const DWORD platform = Win32Platform;
     std::unique_ptr<TRegistry> registry = std::move(SharedRegistry);
     const TUpdatePackage package = UpdatePackage;
     const TInstallEnvironment environment = InstallEnvironment;
+    const TMessageSettings messages = MessageSettings();
     auto meanwhile = std::move(m.meanwhile);
     m.meanwhile = nullptr;
     const std::string firstCommandLine = std::exchange(m.commandLine, commandLine);
@@ -39,11 +42,13 @@ inline int RunSecondInstaller(const std::string& commandLine) {
     Is64BitOs = is64;
     QuietMode = quiet;
     FirstArgument = first;
+    SecondArgument = second;
     Win32Platform = platform;
     SharedRegistry = std::move(registry);
     UpdatePackage = package;
     InstallEnvironment = environment;
+    SetMessageSettings(messages);
     return code;
 }
 
-}  // namespace demo
+}  // namespace SecondRun

@@ -141,13 +141,13 @@ TEST(ShaExtensionsChoice, NeedsShaSsse3AndSse41AndLeaf7) {
 }
 
 // On the simulated PC, whose processor the test chooses.
-class HashEngine : public demo::SimTest {
+class HashEngine : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc());
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc());
     }
-    static void GiveShaExtensions() { sim::pc().cpu.leaf7Ebx |= 1u << 29; }
+    static void GiveShaExtensions() { Sim::pc().cpu.leaf7Ebx |= 1u << 29; }
 };
 
 TEST_F(HashEngine, CngWithoutTheExtensionsAndNotWithThem) {
@@ -155,7 +155,7 @@ TEST_F(HashEngine, CngWithoutTheExtensionsAndNotWithThem) {
     for (bool extensions : {false, true}) {
         SCOPED_TRACE(extensions ? "with the extensions" : "without");
         if (extensions && !HostHasShaExtensions()) GTEST_SKIP() << "this host's processor has no SHA extensions";
-        sim::Reset();
+        Sim::Reset();
         if (extensions) GiveShaExtensions();
         Sha256 hash;
         std::uint8_t digest[32];

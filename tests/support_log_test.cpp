@@ -14,31 +14,31 @@
 
 namespace {
 
-class SupportLogTest : public demo::SimTest {
+class SupportLogTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc(), payload_);
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc(), payload_);
     }
     std::vector<std::string> Record() {
         EXPECT_EQ(pc().eventLog.size(), 1u);
         if (pc().eventLog.empty()) return {};
         std::vector<std::string> lines;
-        for (const std::wstring& line : pc().eventLog.back().strings) lines.push_back(sim::Narrow(line, 1251));
+        for (const std::wstring& line : pc().eventLog.back().strings) lines.push_back(Sim::Narrow(line, 1251));
         return lines;
     }
-    std::vector<std::uint8_t> payload_ = demo::Payload(3000);
+    std::vector<std::uint8_t> payload_ = DemoPc::Payload(3000);
 };
 
 TEST_F(SupportLogTest, AQuietRunLeavesOneRecordOfEveryStage) {
     pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" modest runapp";
     pc().StartMainApp();
     ASSERT_EQ(RunInstaller(), 0);
-    const sim::Machine::EventRecord& event = pc().eventLog.back();
+    const Sim::Machine::EventRecord& event = pc().eventLog.back();
     EXPECT_EQ(event.source, L"LexomirUpdate");
     EXPECT_EQ(event.type, EVENTLOG_INFORMATION_TYPE);
     EXPECT_EQ(event.id, 1000u);
-    const std::string folder = demo::Folder;
+    const std::string folder = DemoPc::Folder;
     EXPECT_EQ(Record(), (std::vector<std::string>{
                             "Lexomir update, package version 1001, 2026-12-10 09:30:00",
                             "command line: modest runapp",
@@ -60,45 +60,45 @@ TEST_F(SupportLogTest, AQuietRunLeavesOneRecordOfEveryStage) {
 TEST_F(SupportLogTest, EveryEndingIsRecordedAndNoBoxWaitsWhereNobodyCanAnswer) {
     const struct {
         const char* what;
-        std::function<void(sim::Machine&)> arrange;
+        std::function<void(Sim::Machine&)> arrange;
         int exitCode;
         WORD type;
         std::string line;  // the record holds a line that starts so (in code page 1251)
     } cases[] = {
         {"the write fails",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.commandLine = "LexomirUpdate.exe modest";
-             m.files.FailWritesAfter(demo::Folder + "~lxn.cok", 100);
+             m.files.FailWritesAfter(DemoPc::Folder + "~lxn.cok", 100);
          },
-         4, EVENTLOG_ERROR_TYPE, "data file: " + demo::Folder + "lxn.cok not written, error 112"},
-        {"nobody can answer the confirmation", [](sim::Machine& m) { m.windowStationVisible = false; }, 3,
+         4, EVENTLOG_ERROR_TYPE, "data file: " + DemoPc::Folder + "lxn.cok not written, error 112"},
+        {"nobody can answer the confirmation", [](Sim::Machine& m) { m.windowStationVisible = false; }, 3,
          EVENTLOG_WARNING_TYPE,
          "box \"Sound question\": Would you like to setup Lexomir update - \"\xD2\xE8\xF0\xE2\xE5\xED\xE0\" "
          "\xE2\xE5\xF0\xF1\xE8\xE8 1001? - not shown: nobody can answer it here (the window station cannot be "
          "seen), so it counts as No; \"modest\" runs without questions"},
         {"nobody can see that the application is missing",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.windowStationVisible = false;
-             m.files.Remove(demo::Folder + "Lexomir.exe");
+             m.files.Remove(DemoPc::Folder + "Lexomir.exe");
          },
          2, EVENTLOG_ERROR_TYPE, "box \"Lexomir update\": There's no subject of update"},
         {"nobody can see an unexpected error",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.windowStationVisible = false;
-             m.registry.SetDword(HKEY_LOCAL_MACHINE, demo::Entry32, "UninstallString", 7);
+             m.registry.SetDword(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "UninstallString", 7);
          },
          1, EVENTLOG_ERROR_TYPE, "unexpected error: ERegistryException: Invalid data type for 'UninstallString'"},
         {"where nobody can see a box a quiet run installs as ever",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.windowStationVisible = false;
              m.commandLine = "LexomirUpdate.exe modest";
          },
-         0, EVENTLOG_INFORMATION_TYPE, "data file: " + demo::Folder + "lxn.cok written"},
+         0, EVENTLOG_INFORMATION_TYPE, "data file: " + DemoPc::Folder + "lxn.cok written"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
-        demo::Setup(pc(), payload_);
+        Sim::Reset();
+        DemoPc::Setup(pc(), payload_);
         pc().boxAnswers = {IDYES, IDYES};
         c.arrange(pc());
         EXPECT_EQ(RunInstaller(), c.exitCode);
@@ -125,12 +125,12 @@ TEST_F(SupportLogTest, IsBoundedAndNeverInTheWay) {
     EXPECT_EQ(lines[47], "exit code 4");
     EXPECT_EQ(lines[1].size(), 400u);
 
-    sim::Reset();
-    demo::Setup(pc(), payload_);
+    Sim::Reset();
+    DemoPc::Setup(pc(), payload_);
     pc().eventLogRunning = false;
     pc().commandLine = "LexomirUpdate.exe modest";
     EXPECT_EQ(RunInstaller(), 0);
-    EXPECT_EQ(pc().files.Read(demo::DataFile), payload_);
+    EXPECT_EQ(pc().files.Read(DemoPc::DataFile), payload_);
     EXPECT_TRUE(pc().eventLog.empty());
     EXPECT_TRUE(pc().handles.empty());
 }

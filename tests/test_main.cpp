@@ -2,7 +2,7 @@
 // that made it instead of aborting the whole run.
 #include <gtest/gtest.h>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 namespace {
 void FailTest(const std::string& what) { ADD_FAILURE() << "simulated PC: not modelled: " << what; }
@@ -10,6 +10,6 @@ void FailTest(const std::string& what) { ADD_FAILURE() << "simulated PC: not mod
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    sim::SetUnmodelledHandler(FailTest);
+    Sim::SetUnmodelledHandler(FailTest);
     return RUN_ALL_TESTS();
 }

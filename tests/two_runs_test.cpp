@@ -15,8 +15,8 @@
 
 namespace {
 
-const std::string Temp = demo::Folder + "~lxn.cok";
-const std::string Guard = demo::Folder + "~LexomirUpdate.lock";
+const std::string Temp = DemoPc::Folder + "~lxn.cok";
+const std::string Guard = DemoPc::Folder + "~LexomirUpdate.lock";
 
 // The calls where the order of two runs can matter: what touches the
 // folder, the registry, the application or the clock.
@@ -29,17 +29,17 @@ bool Shared(const std::string& function) {
 }
 
 void Arrange(const std::vector<std::uint8_t>& payload) {
-    sim::Reset();
-    demo::Setup(sim::pc(), payload);
-    sim::pc().commandLine = "LexomirUpdate.exe modest runapp";
-    sim::pc().StartMainApp();
+    Sim::Reset();
+    DemoPc::Setup(Sim::pc(), payload);
+    Sim::pc().commandLine = "LexomirUpdate.exe modest runapp";
+    Sim::pc().StartMainApp();
 }
 
 TEST(TwoRuns, WhereverTheSecondStartsBothFinishAndNothingIsLost) {
-    const std::vector<std::uint8_t> payload = demo::Payload(6000);
+    const std::vector<std::uint8_t> payload = DemoPc::Payload(6000);
     Arrange(payload);
     ASSERT_EQ(RunInstaller(), 0);
-    const std::vector<sim::CallRecord> alone = sim::pc().calls;
+    const std::vector<Sim::CallRecord> alone = Sim::pc().calls;
 
     int points = 0, waited = 0;
     for (std::size_t k = 0; k < alone.size(); ++k) {
@@ -48,14 +48,14 @@ TEST(TwoRuns, WhereverTheSecondStartsBothFinishAndNothingIsLost) {
         SCOPED_TRACE("the second run starts at call " + std::to_string(k + 1) + ", " + alone[k].function + " " +
                      alone[k].detail);
         Arrange(payload);
-        sim::Machine& m = sim::pc();
+        Sim::Machine& m = Sim::pc();
         std::size_t seen = 0;
         int second = -1;
         bool guardHeld = false;
-        m.meanwhile = [&](const sim::CallRecord&) {
+        m.meanwhile = [&](const Sim::CallRecord&) {
             if (seen++ != k) return;
             guardHeld = m.files.Exists(Guard);
-            second = demo::RunSecondInstaller("LexomirUpdate.exe modest runapp");
+            second = SecondRun::Run("LexomirUpdate.exe modest runapp");
         };
         const int first = RunInstaller();
 
@@ -64,7 +64,7 @@ TEST(TwoRuns, WhereverTheSecondStartsBothFinishAndNothingIsLost) {
         // ever: the second gives up after a minute, having changed nothing.
         EXPECT_EQ(second, guardHeld ? 4 : 0);
         waited += guardHeld;
-        EXPECT_EQ(m.files.Read(demo::DataFile), payload);
+        EXPECT_EQ(m.files.Read(DemoPc::DataFile), payload);
         EXPECT_FALSE(m.files.Exists(Temp));
         EXPECT_FALSE(m.files.Exists(Guard));
         EXPECT_TRUE(m.handles.empty());
@@ -84,29 +84,29 @@ namespace {
 // The guard against what else may stand at its name, or hold it: another
 // run (another process, here), one that ended without cleaning up, a link.
 TEST(TwoRuns, TheGuardWaitsAboutAMinuteAndIsNeverFollowed) {
-    const std::vector<std::uint8_t> payload = demo::Payload(3000);
+    const std::vector<std::uint8_t> payload = DemoPc::Payload(3000);
     const std::string elsewhere = "C:\\Windows\\win.ini";
     const struct {
         const char* what;
-        std::function<void(sim::Machine&)> arrange;
+        std::function<void(Sim::Machine&)> arrange;
         int exitCode;
     } cases[] = {
         {"held by another run for 5 s",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.files.AddFile(Guard, "");
              const int token = m.files.HoldOpen(Guard, DELETE, 0);
-             m.At(5000, [token] { sim::pc().files.Release(token); });
+             m.At(5000, [token] { Sim::pc().files.Release(token); });
          },
          0},
         {"held by another run for longer than a minute",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.files.AddFile(Guard, "");
              m.files.HoldOpen(Guard, DELETE, 0);
          },
          4},
-        {"left behind by a run that ended without closing it", [](sim::Machine& m) { m.files.AddFile(Guard, ""); }, 0},
+        {"left behind by a run that ended without closing it", [](Sim::Machine& m) { m.files.AddFile(Guard, ""); }, 0},
         {"a link to another file planted at its name",
-         [elsewhere](sim::Machine& m) {
+         [elsewhere](Sim::Machine& m) {
              m.files.AddFile(elsewhere, "[fonts]");
              m.files.AddFileLink(Guard, elsewhere);
          },
@@ -115,10 +115,10 @@ TEST(TwoRuns, TheGuardWaitsAboutAMinuteAndIsNeverFollowed) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Arrange(payload);
-        sim::Machine& m = sim::pc();
+        Sim::Machine& m = Sim::pc();
         c.arrange(m);
         EXPECT_EQ(RunInstaller(), c.exitCode);
-        EXPECT_EQ(m.files.Read(demo::DataFile), c.exitCode == 0 ? payload : demo::Bytes("old data"));
+        EXPECT_EQ(m.files.Read(DemoPc::DataFile), c.exitCode == 0 ? payload : DemoPc::Bytes("old data"));
         EXPECT_TRUE(m.app.running) << "started again, or never asked to quit";
         if (c.exitCode == 4) {
             DWORD waited = 0;
@@ -126,10 +126,10 @@ TEST(TwoRuns, TheGuardWaitsAboutAMinuteAndIsNeverFollowed) {
             EXPECT_GE(waited, 60000u);
             EXPECT_LE(waited, 62000u);
             ASSERT_EQ(m.boxes.size(), 1u);
-            EXPECT_EQ(m.boxes[0].text, "Can't install file " + demo::DataFile);
+            EXPECT_EQ(m.boxes[0].text, "Can't install file " + DemoPc::DataFile);
             EXPECT_TRUE(m.launches.empty());
         }
-        EXPECT_EQ(m.files.Read(elsewhere).value_or(demo::Bytes("[fonts]")), demo::Bytes("[fonts]"));
+        EXPECT_EQ(m.files.Read(elsewhere).value_or(DemoPc::Bytes("[fonts]")), DemoPc::Bytes("[fonts]"));
     }
 }
 
@@ -137,7 +137,7 @@ TEST(TwoRuns, TheGuardWaitsAboutAMinuteAndIsNeverFollowed) {
 // volume keeps it (Windows 7 and 8.1, FAT, network volumes): creating the
 // temporary file again is refused until the scanner lets go.
 TEST(TwoRuns, ALeftoverTemporaryFileAScannerHoldsIsReplacedOnceItLetsGo) {
-    const std::vector<std::uint8_t> payload = demo::Payload(3000);
+    const std::vector<std::uint8_t> payload = DemoPc::Payload(3000);
     const struct {
         bool posixDelete;
         DWORD scanMs;
@@ -146,13 +146,13 @@ TEST(TwoRuns, ALeftoverTemporaryFileAScannerHoldsIsReplacedOnceItLetsGo) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.scanMs) + (c.posixDelete ? " ms, the name goes at once" : " ms"));
         Arrange(payload);
-        sim::Machine& m = sim::pc();
+        Sim::Machine& m = Sim::pc();
         m.files.posixDelete = c.posixDelete;
-        m.files.AddFile(Temp, demo::Bytes("left by a run that was killed"));
+        m.files.AddFile(Temp, DemoPc::Bytes("left by a run that was killed"));
         const int token = m.files.HoldOpen(Temp, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-        m.At(c.scanMs, [token] { sim::pc().files.Release(token); });
+        m.At(c.scanMs, [token] { Sim::pc().files.Release(token); });
         EXPECT_EQ(RunInstaller(), c.exitCode);
-        EXPECT_EQ(m.files.Read(demo::DataFile), c.exitCode == 0 ? payload : demo::Bytes("old data"));
+        EXPECT_EQ(m.files.Read(DemoPc::DataFile), c.exitCode == 0 ? payload : DemoPc::Bytes("old data"));
     }
 }
 

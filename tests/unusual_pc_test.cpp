@@ -11,13 +11,13 @@
 
 namespace {
 
-using demo::DataFile;
-using sim::U8;
+using DemoPc::DataFile;
+using Sim::U8;
 
 const std::wstring RuTitleW = L"Обновление программы \"Лексомир\"";
 const std::wstring VersionedW = L"\"Тирвена\" версии 1001";
 
-class UnusualPc : public demo::SimTest {
+class UnusualPc : public DemoPc::SimTest {
 protected:
     // An English Windows (code page 1252) whose user has a Cyrillic name:
     // the installer is run from that user's Downloads folder.
@@ -29,16 +29,16 @@ protected:
         pc().currentFolder = U8(u8"C:\\Users\\Пётр\\Downloads");
         pc().commandLine = "\"C:\\Users\\????\\Downloads\\LexomirUpdate.exe\"";
     }
-    std::vector<std::uint8_t> payload_ = demo::Payload(4000);
+    std::vector<std::uint8_t> payload_ = DemoPc::Payload(4000);
 };
 
 TEST_F(UnusualPc, RunFromAFolderTheAnsiCodePageCannotWriteInstalls) {
     EnglishPcCyrillicUser();
-    demo::Setup(pc(), payload_);
+    DemoPc::Setup(pc(), payload_);
     pc().boxAnswers = {IDYES, IDNO};
     EXPECT_EQ(RunInstaller(), 0);
     EXPECT_EQ(pc().files.Read(DataFile), payload_);
-    for (const sim::BoxRecord& box : pc().boxes)
+    for (const Sim::BoxRecord& box : pc().boxes)
         EXPECT_EQ(box.text.find("Failed to check up the package file!"), std::string::npos);
 }
 
@@ -51,7 +51,7 @@ namespace {
 // system they must still read as Russian, not as Latin-1 look-alikes.
 TEST_F(UnusualPc, RussianWordsReadAsRussianOnAnEnglishSystem) {
     EnglishPcCyrillicUser();
-    demo::Setup(pc(), payload_);
+    DemoPc::Setup(pc(), payload_);
     pc().boxAnswers = {IDYES, IDNO};
     EXPECT_EQ(RunInstaller(), 0);
     ASSERT_EQ(pc().boxes.size(), 2u);
@@ -70,8 +70,8 @@ TEST_F(UnusualPc, PathsInABoxAreReadInTheSystemsCodePage) {
     const std::string folder = "C:\\Program Files (x86)\\M\xFCller\\";  // "ü" in code page 1252
     pc().ansiCodePage = 1252;
     pc().userLocale = 0x0419;  // Russian user, Western system
-    demo::Setup(pc(), payload_);
-    pc().registry.SetString(HKEY_LOCAL_MACHINE, demo::Entry32, "UninstallString", folder + "unins000.exe");
+    DemoPc::Setup(pc(), payload_);
+    pc().registry.SetString(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "UninstallString", folder + "unins000.exe");
     pc().files.AddFile(U8(u8"C:\\Program Files (x86)\\Müller\\Lexomir.exe"), std::vector<std::uint8_t>(64, 0x4D));
     pc().files.AddFolder(U8(u8"C:\\Program Files (x86)\\Müller\\lxn.cok"));  // the name is taken by a folder
     pc().boxAnswers = {IDYES, IDNO};
@@ -89,54 +89,56 @@ TEST_F(UnusualPc, PathsInABoxAreReadInTheSystemsCodePage) {
 
 namespace {
 
-const std::string Temp = demo::Folder + "~lxn.cok";
+const std::string Temp = DemoPc::Folder + "~lxn.cok";
 const std::string WinIni = "C:\\Windows\\win.ini";
 
-std::vector<std::uint8_t> WinIniBytes() { return demo::Bytes("[fonts]\r\n"); }
+std::vector<std::uint8_t> WinIniBytes() { return DemoPc::Bytes("[fonts]\r\n"); }
 
 // Whatever an earlier run, or someone else, left at the temporary name,
 // the update goes through, and nothing it points to is written.
 TEST_F(UnusualPc, WhateverStandsAtTheTemporaryNameIsClearedNotWrittenThrough) {
     const struct {
         const char* what;
-        void (*arrange)(sim::Machine&);
+        void (*arrange)(Sim::Machine&);
         int exitCode;
         bool tempGone;
     } cases[] = {
-        {"a file a failed run left", [](sim::Machine& m) { m.files.AddFile(Temp, "half"); }, 0, true},
-        {"read-only", [](sim::Machine& m) { m.files.AddFile(Temp, demo::Bytes("half"), FILE_ATTRIBUTE_READONLY); }, 0,
+        {"a file a failed run left", [](Sim::Machine& m) { m.files.AddFile(Temp, "half"); }, 0, true},
+        {"read-only", [](Sim::Machine& m) { m.files.AddFile(Temp, DemoPc::Bytes("half"), FILE_ATTRIBUTE_READONLY); }, 0,
          true},
-        {"hidden", [](sim::Machine& m) { m.files.AddFile(Temp, demo::Bytes("half"), FILE_ATTRIBUTE_HIDDEN); }, 0, true},
-        {"system", [](sim::Machine& m) { m.files.AddFile(Temp, demo::Bytes("half"), FILE_ATTRIBUTE_SYSTEM); }, 0, true},
+        {"hidden", [](Sim::Machine& m) { m.files.AddFile(Temp, DemoPc::Bytes("half"), FILE_ATTRIBUTE_HIDDEN); }, 0,
+         true},
+        {"system", [](Sim::Machine& m) { m.files.AddFile(Temp, DemoPc::Bytes("half"), FILE_ATTRIBUTE_SYSTEM); }, 0,
+         true},
         {"read-only, hidden and system",
-         [](sim::Machine& m) {
-             m.files.AddFile(Temp, demo::Bytes("half"),
+         [](Sim::Machine& m) {
+             m.files.AddFile(Temp, DemoPc::Bytes("half"),
                              FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
          },
          0, true},
-        {"an empty folder", [](sim::Machine& m) { m.files.AddFolder(Temp); }, 0, true},
+        {"an empty folder", [](Sim::Machine& m) { m.files.AddFolder(Temp); }, 0, true},
         {"a junction to another folder",
-         [](sim::Machine& m) {
+         [](Sim::Machine& m) {
              m.files.AddFile("C:\\Elsewhere\\keep.txt", "keep");
              m.files.AddLink(Temp, "C:\\Elsewhere");
          },
          0, true},
-        {"a symbolic link to a system file", [](sim::Machine& m) { m.files.AddFileLink(Temp, WinIni); }, 0, true},
-        {"a hard link to a system file", [](sim::Machine& m) { m.files.AddHardLink(Temp, WinIni); }, 0, true},
-        {"a folder that is not empty", [](sim::Machine& m) { m.files.AddFile(Temp + "\\x", "x"); }, 4, false},
+        {"a symbolic link to a system file", [](Sim::Machine& m) { m.files.AddFileLink(Temp, WinIni); }, 0, true},
+        {"a hard link to a system file", [](Sim::Machine& m) { m.files.AddHardLink(Temp, WinIni); }, 0, true},
+        {"a folder that is not empty", [](Sim::Machine& m) { m.files.AddFile(Temp + "\\x", "x"); }, 4, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
-        demo::Setup(pc(), payload_);
+        Sim::Reset();
+        DemoPc::Setup(pc(), payload_);
         pc().files.AddFile(WinIni, WinIniBytes(), FILE_ATTRIBUTE_ARCHIVE);
         c.arrange(pc());
         pc().commandLine = "LexomirUpdate.exe modest";
         EXPECT_EQ(RunInstaller(), c.exitCode);
-        EXPECT_EQ(pc().files.Read(demo::DataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
-        EXPECT_EQ(pc().files.Node(demo::DataFile)->linkTarget, "");
+        EXPECT_EQ(pc().files.Read(DemoPc::DataFile), c.exitCode == 0 ? payload_ : DemoPc::Bytes("old data"));
+        EXPECT_EQ(pc().files.Node(DemoPc::DataFile)->linkTarget, "");
         EXPECT_EQ(pc().files.Read(WinIni), WinIniBytes());
-        EXPECT_EQ(pc().files.Read("C:\\Elsewhere\\keep.txt").value_or(demo::Bytes("keep")), demo::Bytes("keep"));
+        EXPECT_EQ(pc().files.Read("C:\\Elsewhere\\keep.txt").value_or(DemoPc::Bytes("keep")), DemoPc::Bytes("keep"));
         EXPECT_EQ(pc().files.Exists(Temp), !c.tempGone);
         EXPECT_TRUE(pc().handles.empty());
     }
@@ -145,11 +147,11 @@ TEST_F(UnusualPc, WhateverStandsAtTheTemporaryNameIsClearedNotWrittenThrough) {
 // A link planted between the clearing and the creation is not written
 // through: the temporary file is only ever a new one.
 TEST_F(UnusualPc, ALinkPlantedJustBeforeTheTemporaryFileIsMadeIsNotWrittenThrough) {
-    demo::Setup(pc(), payload_);
+    DemoPc::Setup(pc(), payload_);
     pc().files.AddFile(WinIni, WinIniBytes());
     pc().commandLine = "LexomirUpdate.exe modest";
     bool planted = false;
-    pc().meanwhile = [&](const sim::CallRecord& call) {
+    pc().meanwhile = [&](const Sim::CallRecord& call) {
         if (!planted && call.function == "CreateFileA" && call.detail == pc().FullPath(Temp)) {
             planted = true;
             pc().files.AddFileLink(Temp, WinIni);
@@ -158,17 +160,17 @@ TEST_F(UnusualPc, ALinkPlantedJustBeforeTheTemporaryFileIsMadeIsNotWrittenThroug
     EXPECT_EQ(RunInstaller(), 4);
     EXPECT_TRUE(planted);
     EXPECT_EQ(pc().files.Read(WinIni), WinIniBytes());
-    EXPECT_EQ(pc().files.Read(demo::DataFile), demo::Bytes("old data"));
+    EXPECT_EQ(pc().files.Read(DemoPc::DataFile), DemoPc::Bytes("old data"));
 }
 
 // Files copied from a CD carry the read-only attribute.
 TEST_F(UnusualPc, AReadOnlyDataFileIsReplacedAndTheNewOneIsNotReadOnly) {
-    demo::Setup(pc(), payload_);
-    pc().files.Node(demo::DataFile)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+    DemoPc::Setup(pc(), payload_);
+    pc().files.Node(DemoPc::DataFile)->attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
     pc().commandLine = "LexomirUpdate.exe modest";
     EXPECT_EQ(RunInstaller(), 0);
-    EXPECT_EQ(pc().files.Read(demo::DataFile), payload_);
-    EXPECT_FALSE(pc().files.Node(demo::DataFile)->attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(pc().files.Read(DemoPc::DataFile), payload_);
+    EXPECT_FALSE(pc().files.Node(DemoPc::DataFile)->attributes & FILE_ATTRIBUTE_READONLY);
 }
 
 // A scanner opens the fresh file as soon as it is closed, without sharing
@@ -180,12 +182,12 @@ TEST_F(UnusualPc, ARenameRefusedForAMomentIsRetriedBriefly) {
     } cases[] = {{300, 0}, {1200, 0}, {60000, 4}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scanMs);
-        sim::Reset();
-        demo::Setup(pc(), payload_);
+        Sim::Reset();
+        DemoPc::Setup(pc(), payload_);
         pc().scanHoldMs = c.scanMs;
         pc().commandLine = "LexomirUpdate.exe modest";
         EXPECT_EQ(RunInstaller(), c.exitCode);
-        EXPECT_EQ(pc().files.Read(demo::DataFile), c.exitCode == 0 ? payload_ : demo::Bytes("old data"));
+        EXPECT_EQ(pc().files.Read(DemoPc::DataFile), c.exitCode == 0 ? payload_ : DemoPc::Bytes("old data"));
         DWORD slept = 0;
         for (DWORD s : pc().sleeps) slept += s;
         EXPECT_LE(slept, 4000u) << "the retries of the rename and of the cleanup, a second or two each";
@@ -197,7 +199,7 @@ TEST_F(UnusualPc, ARenameRefusedForAMomentIsRetriedBriefly) {
 
 // A run that could not remove its temporary file leaves it to the next one.
 TEST_F(UnusualPc, TheNextRunClearsWhatAFailedRunLeft) {
-    demo::Setup(pc(), payload_);
+    DemoPc::Setup(pc(), payload_);
     pc().scanHoldMs = 60000;
     pc().commandLine = "LexomirUpdate.exe modest";
     EXPECT_EQ(RunInstaller(), 4);
@@ -205,7 +207,7 @@ TEST_F(UnusualPc, TheNextRunClearsWhatAFailedRunLeft) {
     pc().files.external.clear();  // the scanner is done
     pc().scanHoldMs = 0;
     EXPECT_EQ(RunInstaller(), 0);
-    EXPECT_EQ(pc().files.Read(demo::DataFile), payload_);
+    EXPECT_EQ(pc().files.Read(DemoPc::DataFile), payload_);
     EXPECT_FALSE(pc().files.Exists(Temp));
 }
 

@@ -12,8 +12,8 @@
 
 namespace {
 
-using demo::DataFile;
-using demo::Entry32;
+using DemoPc::DataFile;
+using DemoPc::Entry32;
 
 const std::string RuTitle = "Обновление программы \"Лексомир\"";
 const std::string EnTitle = "Lexomir update";
@@ -44,7 +44,7 @@ Box Confirm(bool russian) {
 Box FinalQuestion() { return {"MessageBoxExW", Final, EnTitle, QuestionStyle, WORD(0x19)}; }
 
 void ExpectBoxes(const std::vector<Box>& expected) {
-    const auto& shown = sim::pc().boxes;
+    const auto& shown = Sim::pc().boxes;
     ASSERT_EQ(shown.size(), expected.size()) << "number of boxes";
     for (std::size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE("box " + std::to_string(i + 1));
@@ -63,13 +63,13 @@ bool Has(const std::vector<std::string>& history, const std::string& event) {
     return false;
 }
 
-std::vector<std::uint8_t> Old() { return demo::Bytes("old data"); }
+std::vector<std::uint8_t> Old() { return DemoPc::Bytes("old data"); }
 
-class UpdateSequence : public demo::SimTest, public ::testing::WithParamInterface<bool> {
+class UpdateSequence : public DemoPc::SimTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
-        demo::Setup(pc(), payload_);
+        DemoPc::SimTest::SetUp();
+        DemoPc::Setup(pc(), payload_);
         russian_ = GetParam();
         pc().userLocale = russian_ ? 0x0419 : 0x0409;
     }
@@ -84,13 +84,13 @@ protected:
         std::uint64_t total = 0;
         for (const auto& [path, node] : pc().files.nodes)
             if (!node.directory &&
-                sim::UpperAscii(path).rfind(sim::UpperAscii("C:\\Program Files (x86)\\Lexomir\\"), 0) == 0)
+                Sim::UpperAscii(path).rfind(Sim::UpperAscii("C:\\Program Files (x86)\\Lexomir\\"), 0) == 0)
                 total += node.data.size();
         return DWORD(total >> 10);
     }
 
     bool russian_ = false;
-    std::vector<std::uint8_t> payload_ = demo::Payload(5000);
+    std::vector<std::uint8_t> payload_ = DemoPc::Payload(5000);
 };
 
 TEST_P(UpdateSequence, InteractiveYesYesInstallsRecordsSizeAndStartsTheApplication) {
@@ -167,8 +167,8 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
 TEST_P(UpdateSequence, AFailedWriteStartsAgainTheApplicationItClosed) {
     for (const char* args : {"", "modest"}) {
         SCOPED_TRACE(std::string("arguments [") + args + "]");
-        sim::Reset();
-        demo::Setup(pc(), payload_);
+        Sim::Reset();
+        DemoPc::Setup(pc(), payload_);
         pc().userLocale = russian_ ? 0x0419 : 0x0409;
         Args(args);
         pc().StartMainApp();
@@ -194,7 +194,7 @@ TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
 }
 
 TEST_P(UpdateSequence, UnreadablePerUserShellFolderEndsDiscovery) {
-    pc().registry.SetDword(HKEY_CURRENT_USER, demo::ShellFolders, "Desktop", 1);
+    pc().registry.SetDword(HKEY_CURRENT_USER, DemoPc::ShellFolders, "Desktop", 1);
     EXPECT_EQ(RunInstaller(), 2);
     ExpectBoxes({Error(russian_, "No access to system registry", "Нет доступа к системному реестру")});
 }
@@ -308,14 +308,14 @@ namespace {
 TEST(LibrarySearch, IsRestrictedBeforeAnyLibraryIsLoaded) {
     for (bool exported : {true, false}) {
         SCOPED_TRACE(exported ? "SetDefaultDllDirectories exported" : "missing");
-        sim::Reset();
-        demo::Setup(sim::pc());
-        sim::pc().defaultDllDirectoriesExported = exported;
-        sim::pc().commandLine = "LexomirUpdate.exe modest";
+        Sim::Reset();
+        DemoPc::Setup(Sim::pc());
+        Sim::pc().defaultDllDirectoriesExported = exported;
+        Sim::pc().commandLine = "LexomirUpdate.exe modest";
         EXPECT_EQ(RunInstaller(), 0);
-        EXPECT_EQ(sim::pc().defaultDllDirectories, exported ? DWORD(LOAD_LIBRARY_SEARCH_SYSTEM32) : 0u);
-        EXPECT_EQ(sim::pc().dllDirectory, exported ? std::nullopt : std::optional<std::string>(""));
-        const auto& calls = sim::pc().calls;
+        EXPECT_EQ(Sim::pc().defaultDllDirectories, exported ? DWORD(LOAD_LIBRARY_SEARCH_SYSTEM32) : 0u);
+        EXPECT_EQ(Sim::pc().dllDirectory, exported ? std::nullopt : std::optional<std::string>(""));
+        const auto& calls = Sim::pc().calls;
         std::size_t restricted = calls.size(), firstLoad = calls.size();
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const std::string& f = calls[i].function;
@@ -334,16 +334,16 @@ TEST(LibrarySearch, IsRestrictedBeforeAnyLibraryIsLoaded) {
 std::vector<std::string> StagesSeen;
 
 TEST(RunStages, AreAnnouncedWhereTheyBegin) {
-    sim::Reset();
-    demo::Setup(sim::pc());
-    sim::pc().commandLine = "LexomirUpdate.exe modest";
+    Sim::Reset();
+    DemoPc::Setup(Sim::pc());
+    Sim::pc().commandLine = "LexomirUpdate.exe modest";
     StagesSeen.clear();
     RunStageListener = [](RunStage stage) {
         std::string seen = std::to_string(int(stage));
-        for (const auto& call : sim::pc().calls)
+        for (const auto& call : Sim::pc().calls)
             if (call.function == "CreateFileW" && seen.size() == 1) seen += " opened";
-        if (sim::pc().files.Read(demo::DataFile) != demo::Bytes("old data")) seen += " written";
-        if (sim::pc().registry.Dword(HKEY_LOCAL_MACHINE, demo::Entry32, "EstimatedSize")) seen += " sized";
+        if (Sim::pc().files.Read(DemoPc::DataFile) != DemoPc::Bytes("old data")) seen += " written";
+        if (Sim::pc().registry.Dword(HKEY_LOCAL_MACHINE, DemoPc::Entry32, "EstimatedSize")) seen += " sized";
         StagesSeen.push_back(seen);
     };
     EXPECT_EQ(RunInstaller(), 0);

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
 #include "install/version_probes.h"
 #include "runtime/text_to_int.h"
-#include "shared/update_package.h"
 #include "tests/demo_pc.h"
 #include "tests/version_resource.h"
 
 namespace {
 
-using demo::Bytes;
+using DemoPc::Bytes;
 
 TEST(TextToInt, ConvertsTheAcceptedFormsAndRejectsEverythingElse) {
     const std::int32_t Min = std::numeric_limits<std::int32_t>::min();
@@ -111,14 +111,12 @@ TEST(IsOlderVersion, TextWithoutALeadingNumberAndDotIsOneWholeComponent) {
         EXPECT_EQ(IsOlderVersion(c.fresh, c.installed), c.older) << '"' << c.fresh << "\" / \"" << c.installed << '"';
 }
 
-class Probes : public demo::SimTest {
+class Probes : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        demo::SimTest::SetUp();
+        DemoPc::SimTest::SetUp();
         pc().files.AddFolder(Folder);
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-        RussianUi = false;
+        DemoPc::RunValues(false, Folder);
     }
     const std::string Folder = "C:\\Data\\";
 };
@@ -139,7 +137,7 @@ TEST_F(Probes, FixedOffsetFieldsAreReadLittleEndian) {
         {"pak, empty", ProbePakVersion, {}, 0},
         {"cok 258", ProbeCokVersion, cok, 258},
         {"cok of 6 bytes", ProbeCokVersion, {0, 0, 0, 0, 0, 9}, 0},
-        {"cok 1001", ProbeCokVersion, demo::Payload(100, 1001), 1001},
+        {"cok 1001", ProbeCokVersion, DemoPc::Payload(100, 1001), 1001},
         {"3bs of 7 bytes gives its last byte", Probe3bsVersion, {1, 2, 3, 4, 5, 6, 0xC8}, 200},
         {"3bs of 6 bytes", Probe3bsVersion, {1, 2, 3, 4, 5, 6}, 0},
         {"3bs reads one byte only", Probe3bsVersion, pak, 0x34},
@@ -156,30 +154,30 @@ TEST_F(Probes, AFixedOffsetProbeThatCannotReadGivesZero) {
     const std::string path = Folder + "data.pak";
     const struct {
         const char* name;
-        std::function<void(sim::Machine&)> arrange;
+        std::function<void(Sim::Machine&)> arrange;
     } cases[] = {
-        {"no file", [&](sim::Machine& m) { m.files.Remove(path); }},
+        {"no file", [&](Sim::Machine& m) { m.files.Remove(path); }},
         {"a folder of that name",
-         [&](sim::Machine& m) {
+         [&](Sim::Machine& m) {
              m.files.Remove(path);
              m.files.AddFolder(path);
          }},
         {"held open by another reader",
-         [&](sim::Machine& m) { m.files.HoldOpen(path, GENERIC_READ, FILE_SHARE_READ); }},
+         [&](Sim::Machine& m) { m.files.HoldOpen(path, GENERIC_READ, FILE_SHARE_READ); }},
         {"held open by a writer",
-         [&](sim::Machine& m) { m.files.HoldOpen(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
-        {"open refused", [](sim::Machine& m) { m.Inject("CreateFileA", 1, ERROR_ACCESS_DENIED); }},
-        {"seek fails", [](sim::Machine& m) { m.Inject("SetFilePointerEx", 1, ERROR_INVALID_PARAMETER); }},
-        {"read fails", [](sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }},
+         [&](Sim::Machine& m) { m.files.HoldOpen(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
+        {"open refused", [](Sim::Machine& m) { m.Inject("CreateFileA", 1, ERROR_ACCESS_DENIED); }},
+        {"seek fails", [](Sim::Machine& m) { m.Inject("SetFilePointerEx", 1, ERROR_INVALID_PARAMETER); }},
+        {"read fails", [](Sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }},
     };
     for (const auto& c : cases) {
-        sim::Reset();
+        Sim::Reset();
         pc().files.AddFile(path, std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 5, 0});
         c.arrange(pc());
         EXPECT_EQ(ProbePakVersion(path), 0) << c.name;
         EXPECT_TRUE(pc().boxes.empty()) << c.name;
         for (const auto& [value, handle] : pc().handles)
-            EXPECT_NE(handle.kind, sim::Machine::Handle::File) << c.name << ": the probe closes its file";
+            EXPECT_NE(handle.kind, Sim::Machine::Handle::File) << c.name << ": the probe closes its file";
     }
 }
 
@@ -222,6 +220,7 @@ TEST_F(Probes, AnUnreadableLngFileIsReportedInTheLanguageOfTheRun) {
     for (const bool russian : {false, true}) {
         pc().boxes.clear();
         RussianUi = russian;
+        GiveMessageSettings();
         pc().files.AddFile(path, "[langver]\n3\n");
         pc().files.HoldOpen(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
         EXPECT_EQ(ProbeLngVersion(path), 0);
@@ -248,8 +247,8 @@ TEST_F(Probes, AReadErrorInTheLngFileIsReported) {
 }
 
 TEST_F(Probes, FileVersionStringReadsTheFirstTranslation) {
-    using version_test::Executable;
-    using version_test::VersionInfo;
+    using VersionResource::Executable;
+    using VersionResource::VersionInfo;
     const VersionInfo russian{{{"041904E3", {{"FileVersion", "1.2.3.4"}}}}, {0x04E30419}};
     const VersionInfo upper{{{"0C0A04E4", {{"FileVersion", "7.0"}}}}, {0x04E40C0A}};
     const VersionInfo secondOnly{{{"041904E3", {{"FileVersion", "1.2.3.4"}}}}, {0x04E40409, 0x04E30419}};
@@ -257,9 +256,9 @@ TEST_F(Probes, FileVersionStringReadsTheFirstTranslation) {
     const VersionInfo noFileVersion{{{"041904E3", {{"ProductVersion", "1.2.3.4"}}}}, {0x04E30419}};
     const VersionInfo longText{{{"041904E3", {{"FileVersion", "10.0.19041.1 (WinBuild.160101.0800)"}}}}, {0x04E30419}};
     std::vector<std::uint8_t> dll = Executable(&russian);
-    pe_test::Put16(dll, 0x80 + 4 + 18, 0x2102);  // IMAGE_FILE_DLL
+    PeBuilder::Put16(dll, 0x80 + 4 + 18, 0x2102);  // IMAGE_FILE_DLL
     std::vector<std::uint8_t> console = Executable(&russian);
-    pe_test::Put16(console, 0x80 + 24 + 68, 3);  // console subsystem
+    PeBuilder::Put16(console, 0x80 + 24 + 68, 3);  // console subsystem
     const struct {
         const char* name;
         std::vector<std::uint8_t> bytes;
@@ -280,7 +279,7 @@ TEST_F(Probes, FileVersionStringReadsTheFirstTranslation) {
         {"MZ alone, cut short", Bytes("MZ"), "", false},
     };
     for (const auto& c : cases) {
-        sim::Reset();
+        Sim::Reset();
         const std::string path = "C:\\Data\\file.exe";
         pc().files.AddFile(path, c.bytes);
         EXPECT_EQ(FileVersionString(path), c.expected) << c.name;
@@ -291,8 +290,8 @@ TEST_F(Probes, FileVersionStringReadsTheFirstTranslation) {
 }
 
 TEST_F(Probes, TheStringQueryNamesTheTranslationInUpperCase) {
-    const version_test::VersionInfo info{{{"0C0A04E4", {{"FileVersion", "7.0"}}}}, {0x04E40C0A}};
-    pc().files.AddFile("C:\\Data\\file.exe", version_test::Executable(&info));
+    const VersionResource::VersionInfo info{{{"0C0A04E4", {{"FileVersion", "7.0"}}}}, {0x04E40C0A}};
+    pc().files.AddFile("C:\\Data\\file.exe", VersionResource::Executable(&info));
     ASSERT_EQ(FileVersionString("C:\\Data\\file.exe"), "7.0");
     std::vector<std::string> queries;
     for (const auto& call : pc().calls)
@@ -302,15 +301,15 @@ TEST_F(Probes, TheStringQueryNamesTheTranslationInUpperCase) {
 }
 
 TEST_F(Probes, VersionDllComesFromTheSystemFolderOnly) {
-    pc().files.AddFile("C:\\Data\\file.exe", version_test::ExecutableWithVersion("2.5.0.0"));
+    pc().files.AddFile("C:\\Data\\file.exe", VersionResource::ExecutableWithVersion("2.5.0.0"));
     EXPECT_EQ(FileVersionString("C:\\Data\\file.exe"), "2.5.0.0");
     EXPECT_EQ(pc().loadedLibraries,
               (std::vector<std::string>{"version.dll " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32)}));
 
     // Windows 7 without the search-path update: the full system path.
-    sim::Reset();
+    Sim::Reset();
     pc().systemSearchFlagSupported = false;
-    pc().files.AddFile("C:\\Data\\file.exe", version_test::ExecutableWithVersion("2.5.0.0"));
+    pc().files.AddFile("C:\\Data\\file.exe", VersionResource::ExecutableWithVersion("2.5.0.0"));
     EXPECT_EQ(FileVersionString("C:\\Data\\file.exe"), "2.5.0.0");
     ASSERT_EQ(pc().loadedLibraries.size(), 2u);
     EXPECT_EQ(pc().loadedLibraries[1], "C:\\Windows\\system32\\version.dll 0");
@@ -319,22 +318,22 @@ TEST_F(Probes, VersionDllComesFromTheSystemFolderOnly) {
 TEST_F(Probes, FileVersionStringIsEmptyWhenAnyStepFails) {
     const struct {
         const char* name;
-        std::function<void(sim::Machine&)> arrange;
+        std::function<void(Sim::Machine&)> arrange;
     } cases[] = {
-        {"no file", [](sim::Machine& m) { m.files.Remove("C:\\Data\\file.exe"); }},
-        {"version.dll missing", [](sim::Machine& m) { m.missingLibraries.insert("version.dll"); }},
-        {"a function missing", [](sim::Machine& m) { m.Inject("GetProcAddress", 3, ERROR_PROC_NOT_FOUND); }},
-        {"size query fails", [](sim::Machine& m) { m.Inject("GetFileVersionInfoSizeA", 1, ERROR_ACCESS_DENIED); }},
-        {"block cannot be read", [](sim::Machine& m) { m.Inject("GetFileVersionInfoA", 1, ERROR_ACCESS_DENIED); }},
+        {"no file", [](Sim::Machine& m) { m.files.Remove("C:\\Data\\file.exe"); }},
+        {"version.dll missing", [](Sim::Machine& m) { m.missingLibraries.insert("version.dll"); }},
+        {"a function missing", [](Sim::Machine& m) { m.Inject("GetProcAddress", 3, ERROR_PROC_NOT_FOUND); }},
+        {"size query fails", [](Sim::Machine& m) { m.Inject("GetFileVersionInfoSizeA", 1, ERROR_ACCESS_DENIED); }},
+        {"block cannot be read", [](Sim::Machine& m) { m.Inject("GetFileVersionInfoA", 1, ERROR_ACCESS_DENIED); }},
         {"translation query fails",
-         [](sim::Machine& m) { m.Inject("VerQueryValueA", 1, ERROR_RESOURCE_TYPE_NOT_FOUND); }},
-        {"string query fails", [](sim::Machine& m) { m.Inject("VerQueryValueA", 2, ERROR_RESOURCE_TYPE_NOT_FOUND); }},
+         [](Sim::Machine& m) { m.Inject("VerQueryValueA", 1, ERROR_RESOURCE_TYPE_NOT_FOUND); }},
+        {"string query fails", [](Sim::Machine& m) { m.Inject("VerQueryValueA", 2, ERROR_RESOURCE_TYPE_NOT_FOUND); }},
         {"held open without read sharing",
-         [](sim::Machine& m) { m.files.HoldOpen("C:\\Data\\file.exe", GENERIC_WRITE, 0); }},
+         [](Sim::Machine& m) { m.files.HoldOpen("C:\\Data\\file.exe", GENERIC_WRITE, 0); }},
     };
     for (const auto& c : cases) {
-        sim::Reset();
-        pc().files.AddFile("C:\\Data\\file.exe", version_test::ExecutableWithVersion("2.5.0.0"));
+        Sim::Reset();
+        pc().files.AddFile("C:\\Data\\file.exe", VersionResource::ExecutableWithVersion("2.5.0.0"));
         c.arrange(pc());
         EXPECT_EQ(FileVersionString("C:\\Data\\file.exe"), "") << c.name;
         EXPECT_TRUE(pc().boxes.empty()) << c.name;

@@ -11,7 +11,7 @@
 
 #include "tests/pe_builder.h"
 
-namespace version_test {
+namespace VersionResource {
 
 struct StringTable {
     std::string key;  // language and code page, e.g. "041904E3"
@@ -38,7 +38,7 @@ public:
         Pad();
         return at;
     }
-    void End(std::size_t at) { pe_test::Put16(bytes, at, static_cast<std::uint32_t>(bytes.size() - at)); }
+    void End(std::size_t at) { PeBuilder::Put16(bytes, at, static_cast<std::uint32_t>(bytes.size() - at)); }
     void Word(std::uint16_t v) {
         bytes.push_back(static_cast<std::uint8_t>(v));
         bytes.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -57,8 +57,8 @@ inline std::vector<std::uint8_t> Block(const VersionInfo& info) {
     const std::size_t root = w.Begin("VS_VERSION_INFO", 52, 0);
     const std::size_t fixed = w.bytes.size();
     w.bytes.resize(fixed + 52);
-    pe_test::Put32(w.bytes, fixed, 0xFEEF04BD);
-    pe_test::Put32(w.bytes, fixed + 4, 0x00010000);
+    PeBuilder::Put32(w.bytes, fixed, 0xFEEF04BD);
+    PeBuilder::Put32(w.bytes, fixed + 4, 0x00010000);
     if (!info.tables.empty()) {
         const std::size_t files = w.Begin("StringFileInfo", 0, 1);
         for (const StringTable& t : info.tables) {
@@ -88,11 +88,11 @@ inline std::vector<std::uint8_t> Block(const VersionInfo& info) {
 
 // A GUI executable for Windows 4.0, with or without a version resource.
 inline std::vector<std::uint8_t> Executable(const VersionInfo* info, std::uint16_t language = 0x0419) {
-    pe_test::ImageOptions options;
+    PeBuilder::ImageOptions options;
     options.resources = {{{10, {}}, {0, u"LXSEAL"}, 1049, std::vector<std::uint8_t>(32)}};
     if (info) options.resources.push_back({{16, {}}, {1, {}}, language, Block(*info)});
-    pe_test::Image image = pe_test::BuildImage(options);
-    pe_test::Put16(image.bytes, image.optionalHeader + 48, 4);  // MajorSubsystemVersion
+    PeBuilder::Image image = PeBuilder::BuildImage(options);
+    PeBuilder::Put16(image.bytes, image.optionalHeader + 48, 4);  // MajorSubsystemVersion
     return image.bytes;
 }
 
@@ -102,4 +102,4 @@ inline std::vector<std::uint8_t> ExecutableWithVersion(const std::string& fileVe
     return Executable(&info);
 }
 
-}  // namespace version_test
+}  // namespace VersionResource

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     }
     std::uint32_t moved = 0;
     std::string error;
-    if (!pe::PlaceResourcesOnPage(image, moved, error)) {
+    if (!ResourcePage::PlaceResourcesOnPage(image, moved, error)) {
         std::fprintf(stderr, "lexomir_page_resources: %s: %s\n", path, error.c_str());
         return ExitError;
     }

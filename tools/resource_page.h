@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace pe {
+namespace ResourcePage {
 
 inline constexpr std::uint32_t PageSize = 0x1000;
 
@@ -27,4 +27,4 @@ inline constexpr std::uint32_t PageSize = 0x1000;
 // step), a debug directory or a COFF symbol table (link with -s).
 bool PlaceResourcesOnPage(std::vector<std::uint8_t>& image, std::uint32_t& moved, std::string& error);
 
-}  // namespace pe
+}  // namespace ResourcePage

@@ -31,7 +31,7 @@ constexpr int ExitOk = 0;
 constexpr int ExitMismatch = 1;
 constexpr int ExitError = 2;
 
-class FileSource final : public pe::ByteSource {
+class FileSource final : public PeImage::ByteSource {
 public:
     explicit FileSource(std::FILE* f) : f_(f) {
         if (fseeko(f_, 0, SEEK_END) == 0) {
@@ -61,7 +61,7 @@ private:
     bool failed_ = false;
 };
 
-class Sha256 final : public pe::DigestSink {
+class Sha256 final : public PeImage::DigestSink {
 public:
     Sha256() : ctx_(EVP_MD_CTX_new()) { ok_ = ctx_ != nullptr && EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) == 1; }
     ~Sha256() override { EVP_MD_CTX_free(ctx_); }
@@ -72,7 +72,7 @@ public:
         ok_ = ok_ && EVP_DigestUpdate(ctx_, data, len) == 1;
         return ok_;
     }
-    bool Finish(pe::Digest& out) override {
+    bool Finish(PeImage::Digest& out) override {
         unsigned int len = 0;
         ok_ = ok_ && EVP_DigestFinal_ex(ctx_, out.data(), &len) == 1 && len == out.size();
         return ok_;
@@ -83,7 +83,7 @@ private:
     bool ok_ = false;
 };
 
-std::string Hex(const pe::Digest& d) {
+std::string Hex(const PeImage::Digest& d) {
     static const char Digits[] = "0123456789abcdef";
     std::string s;
     for (std::uint8_t b : d) {
@@ -97,14 +97,14 @@ std::string Hex(const pe::Digest& d) {
 // tools compute it: the file's 16-bit little-endian words added with
 // end-around carry, the checksum field counted as 0, plus the file's length.
 bool ComputeChecksum(FileSource& file, std::uint64_t fieldOffset, std::uint32_t& out) {
-    std::vector<std::uint8_t> buffer(pe::HashChunkSize);  // even: no word straddles two reads
+    std::vector<std::uint8_t> buffer(PeImage::HashChunkSize);  // even: no word straddles two reads
     std::uint32_t sum = 0;
     for (std::uint64_t at = 0; at < file.Size();) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.Size() - at));
         if (!file.ReadAt(at, buffer.data(), n)) return false;
         for (std::size_t i = 0; i < n; i += 2) {
             const std::uint64_t offset = at + i;
-            if (offset >= fieldOffset && offset < fieldOffset + pe::ChecksumSize) continue;
+            if (offset >= fieldOffset && offset < fieldOffset + PeImage::ChecksumSize) continue;
             sum += buffer[i] | (i + 1 < n ? buffer[i + 1] << 8 : 0);
             sum = (sum & 0xFFFF) + (sum >> 16);
         }
@@ -127,7 +127,7 @@ int NoSlot(const char* path, const FileSource& src) {
         std::fprintf(stderr, "lexomir_seal: %s: read error: %s\n", path, std::strerror(errno));
     } else {
         std::fprintf(stderr, "lexomir_seal: %s: not a well-formed PE image with a %zu-byte RCDATA resource %s\n", path,
-                     pe::DigestSize, pe::SealResourceName);
+                     PeImage::DigestSize, PeImage::SealResourceName);
     }
     return ExitError;
 }
@@ -139,18 +139,18 @@ int Verify(const char* path) {
         return ExitError;
     }
     FileSource src(f);
-    pe::SealLayout layout;
-    pe::Digest stored{};
-    pe::Digest actual{};
+    PeImage::SealLayout layout;
+    PeImage::Digest stored{};
+    PeImage::Digest actual{};
     Sha256 hash;
     int rc = ExitOk;
-    if (!pe::LocateSeal(src, layout)) {
+    if (!PeImage::LocateSeal(src, layout)) {
         rc = NoSlot(path, src);
-    } else if (!pe::ReadSealSlot(src, layout, stored) || !pe::ComputeSealDigest(src, layout, hash, actual)) {
+    } else if (!PeImage::ReadSealSlot(src, layout, stored) || !PeImage::ComputeSealDigest(src, layout, hash, actual)) {
         std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
         rc = ExitError;
     } else if (stored != actual) {
-        if (stored == pe::Digest{}) {
+        if (stored == PeImage::Digest{}) {
             std::fprintf(stderr, "lexomir_seal: %s: has not been sealed\n", path);
         } else {
             std::fprintf(stderr, "lexomir_seal: %s: changed after sealing (stored %s, actual %s)\n", path,
@@ -165,10 +165,10 @@ int Verify(const char* path) {
 }
 
 int SealOpenFile(const char* path, std::FILE* f) {
-    pe::SealLayout layout;
+    PeImage::SealLayout layout;
     {
         FileSource src(f);
-        if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
+        if (!PeImage::LocateSeal(src, layout)) return NoSlot(path, src);
     }
     if (layout.certSize != 0) {
         std::fprintf(stderr,
@@ -185,13 +185,13 @@ int SealOpenFile(const char* path, std::FILE* f) {
             return ExitError;
         }
         FileSource src(f);
-        if (!pe::LocateSeal(src, layout)) return NoSlot(path, src);
+        if (!PeImage::LocateSeal(src, layout)) return NoSlot(path, src);
     }
 
     FileSource src(f);
     Sha256 hash;
-    pe::Digest digest{};
-    if (!pe::ComputeSealDigest(src, layout, hash, digest)) {
+    PeImage::Digest digest{};
+    if (!PeImage::ComputeSealDigest(src, layout, hash, digest)) {
         std::fprintf(stderr, "lexomir_seal: %s: cannot compute the digest\n", path);
         return ExitError;
     }
@@ -202,7 +202,7 @@ int SealOpenFile(const char* path, std::FILE* f) {
     }
 
     std::uint32_t checksum = 0;
-    std::uint8_t field[pe::ChecksumSize];
+    std::uint8_t field[PeImage::ChecksumSize];
     FileSource whole(f);
     if (!ComputeChecksum(whole, layout.checksumOffset, checksum)) {
         std::fprintf(stderr, "lexomir_seal: %s: cannot read the file for its checksum\n", path);
@@ -217,7 +217,7 @@ int SealOpenFile(const char* path, std::FILE* f) {
 
     FileSource check(f);
     Sha256 recheck;
-    if (pe::CheckSeal(check, recheck) != pe::SealStatus::Intact) {
+    if (PeImage::CheckSeal(check, recheck) != PeImage::SealStatus::Intact) {
         std::fprintf(stderr, "lexomir_seal: %s: the digest written does not verify\n", path);
         return ExitError;
     }

@@ -10,6 +10,7 @@
 #include "osinfo/console_command.h"
 #include "osinfo/os_description.h"
 #include "platform/win32.h"
+#include "runtime/command_line.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ void Line(const char* key, const std::string& value) { std::printf("%s: %s\n", k
 }  // namespace
 
 int main() {
-    InitProcessEnvironment();
+    InitProcessEnvironment(SplitCommandLine(GetCommandLineA()));
     const bool startupIs64 = Is64BitOs;
     char access[16];
     std::snprintf(access, sizeof access, "0x%lX", static_cast<unsigned long>(SharedRegistry->Access()));
@@ -46,8 +47,9 @@ int main() {
     char comspec[MAX_PATH] = {};
     const DWORD comspecLength = GetEnvironmentVariableA("ComSpec", comspec, MAX_PATH);
 
-    Line("short", OsDescription(false));
-    Line("long", OsDescription(true));
+    TMachineRegistryReader registry;
+    Line("short", OsDescription(false, registry).Text);
+    Line("long", OsDescription(true, registry).Text);
     Line("is64", startupIs64 ? "true" : "false");
     Line("shared_registry_access", access);
     Line("ver", RunConsoleCommand("ver"));

@@ -242,11 +242,11 @@ std::string Digest(Sha256::Engine engine, const std::vector<std::uint8_t>& bytes
     return Hex(digest, 32);
 }
 
-class EngineSink final : public pe::DigestSink {
+class EngineSink final : public PeImage::DigestSink {
 public:
     explicit EngineSink(Sha256::Engine engine) { begun_ = hash_.Begin(engine); }
     bool Update(const void* data, std::size_t len) override { return begun_ && hash_.Update(data, len); }
-    bool Finish(pe::Digest& out) override { return begun_ && hash_.Finish(out.data()); }
+    bool Finish(PeImage::Digest& out) override { return begun_ && hash_.Finish(out.data()); }
 
 private:
     Sha256 hash_;
@@ -283,10 +283,10 @@ int Hash(const char* path, bool expectExtensions) {
         Check(Digest(Sha256::Engine::Processor, data, piece) == cng,
               "the extensions agree with CNG on the whole file, pieces of " + std::to_string(piece));
     }
-    pe::MemorySource viaCng(bytes), viaExtensions(bytes);
+    PeImage::MemorySource viaCng(bytes), viaExtensions(bytes);
     EngineSink cngSink(Sha256::Engine::Cng), extensionsSink(Sha256::Engine::Processor);
-    Check(pe::CheckSeal(viaCng, cngSink) == pe::SealStatus::Intact, "the seal holds through CNG");
-    Check(pe::CheckSeal(viaExtensions, extensionsSink) == pe::SealStatus::Intact,
+    Check(PeImage::CheckSeal(viaCng, cngSink) == PeImage::SealStatus::Intact, "the seal holds through CNG");
+    Check(PeImage::CheckSeal(viaExtensions, extensionsSink) == PeImage::SealStatus::Intact,
           "the seal holds through the extensions");
     return failures;
 }

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -50,11 +50,11 @@ NTSTATUS Injected(const char* function) {
 
 }  // namespace
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
-namespace sim {
+namespace Sim {
 namespace {
 // Both forms: the name, truncated and NUL-ended when the buffer is short.
 template <typename Char>
@@ -72,66 +72,66 @@ DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD si
     return DWORD(name.size());
 }
 }  // namespace
-}  // namespace sim
+}  // namespace Sim
 
 // The ANSI form gives "?" for what the code page cannot write.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-    if (auto e = pc().Enter("GetModuleFileNameA", "")) return sim::Fail(*e, 0);
-    if (!sim::IsOwnModule(module)) sim::Unmodelled("GetModuleFileNameA of another module");
-    return sim::CopyModuleName(sim::ToAnsi(pc().moduleFileName), buffer, size);
+    if (auto e = pc().Enter("GetModuleFileNameA", "")) return Sim::Fail(*e, 0);
+    if (!Sim::IsOwnModule(module)) Sim::Unmodelled("GetModuleFileNameA of another module");
+    return Sim::CopyModuleName(Sim::ToAnsi(pc().moduleFileName), buffer, size);
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
-    if (auto e = pc().Enter("GetModuleFileNameW", "")) return sim::Fail(*e, 0);
-    if (!sim::IsOwnModule(module)) sim::Unmodelled("GetModuleFileNameW of another module");
-    return sim::CopyModuleName(sim::FromUtf8(pc().moduleFileName), buffer, size);
+    if (auto e = pc().Enter("GetModuleFileNameW", "")) return Sim::Fail(*e, 0);
+    if (!Sim::IsOwnModule(module)) Sim::Unmodelled("GetModuleFileNameW of another module");
+    return Sim::CopyModuleName(Sim::FromUtf8(pc().moduleFileName), buffer, size);
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-    if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) return sim::Fail(*e, nullptr);
-    if (!name) return sim::OwnModuleHandle();
-    if (sim::UpperAscii(name) == "KERNEL32.DLL" || sim::UpperAscii(name) == "KERNEL32") return sim::Kernel32;
+    if (auto e = pc().Enter("GetModuleHandleA", name ? name : "")) return Sim::Fail(*e, nullptr);
+    if (!name) return Sim::OwnModuleHandle();
+    if (Sim::UpperAscii(name) == "KERNEL32.DLL" || Sim::UpperAscii(name) == "KERNEL32") return Sim::Kernel32;
     // Imported by the installer, so always loaded; it looks nothing up there.
-    if (sim::UpperAscii(name) == "ADVAPI32.DLL" || sim::UpperAscii(name) == "ADVAPI32") return sim::Advapi32;
-    if (sim::UpperAscii(name) == "USER32.DLL" && sim::Loaded("user32.dll")) return sim::User32;
+    if (Sim::UpperAscii(name) == "ADVAPI32.DLL" || Sim::UpperAscii(name) == "ADVAPI32") return Sim::Advapi32;
+    if (Sim::UpperAscii(name) == "USER32.DLL" && Sim::Loaded("user32.dll")) return Sim::User32;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
 
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-    const std::string wantName = sim::ResourceId(name);
-    const std::string wantType = sim::ResourceId(type);
-    if (auto e = pc().Enter("FindResourceA", wantType + "/" + wantName)) return sim::Fail(*e, nullptr);
-    if (!sim::IsOwnModule(module)) sim::Unmodelled("FindResourceA in another module");
+    const std::string wantName = Sim::ResourceId(name);
+    const std::string wantType = Sim::ResourceId(type);
+    if (auto e = pc().Enter("FindResourceA", wantType + "/" + wantName)) return Sim::Fail(*e, nullptr);
+    if (!Sim::IsOwnModule(module)) Sim::Unmodelled("FindResourceA in another module");
     bool typeSeen = false;
     const auto& all = pc().resources;
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (all[i].type != wantType) continue;
         typeSeen = true;
-        if (all[i].name == wantName) return reinterpret_cast<HRSRC>(sim::ResourceBase + i);
+        if (all[i].name == wantName) return reinterpret_cast<HRSRC>(Sim::ResourceBase + i);
     }
     SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
     return nullptr;
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
-    if (auto e = pc().Enter("LoadResource", "")) return sim::Fail(*e, nullptr);
-    if (!sim::IsOwnModule(module) || !sim::ResourceOf(resource))
-        return sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
+    if (auto e = pc().Enter("LoadResource", "")) return Sim::Fail(*e, nullptr);
+    if (!Sim::IsOwnModule(module) || !Sim::ResourceOf(resource))
+        return Sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
     return reinterpret_cast<HGLOBAL>(resource);
 }
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
     pc().Enter("LockResource", "");
-    const sim::Machine::Resource* r = sim::ResourceOf(data);
+    const Sim::Machine::Resource* r = Sim::ResourceOf(data);
     if (!r) return nullptr;
-    return const_cast<std::uint8_t*>(r->data.empty() ? sim::Empty : r->data.data());
+    return const_cast<std::uint8_t*>(r->data.empty() ? Sim::Empty : r->data.data());
 }
 
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
-    if (auto e = pc().Enter("SizeofResource", "")) return sim::Fail(*e, 0);
-    const sim::Machine::Resource* r = sim::IsOwnModule(module) ? sim::ResourceOf(resource) : nullptr;
-    if (!r) return sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, 0);
+    if (auto e = pc().Enter("SizeofResource", "")) return Sim::Fail(*e, 0);
+    const Sim::Machine::Resource* r = Sim::IsOwnModule(module) ? Sim::ResourceOf(resource) : nullptr;
+    if (!r) return Sim::Fail(ERROR_RESOURCE_DATA_NOT_FOUND, 0);
     return DWORD(r->data.size());
 }
 
@@ -142,36 +142,36 @@ BOOL WINAPI FreeResource(HGLOBAL) {
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
-    sim::Machine& m = pc();
+    Sim::Machine& m = pc();
     const std::string requested = name ? name : "";
-    if (auto e = m.Enter("LoadLibraryExA", requested + " " + std::to_string(flags))) return sim::Fail(*e, nullptr);
-    if (file) sim::Unmodelled("LoadLibraryExA with a file handle");
+    if (auto e = m.Enter("LoadLibraryExA", requested + " " + std::to_string(flags))) return Sim::Fail(*e, nullptr);
+    if (file) Sim::Unmodelled("LoadLibraryExA with a file handle");
     m.loadedLibraries.push_back(requested + " " + std::to_string(flags));
     std::string base = requested;
     if (flags == LOAD_LIBRARY_SEARCH_SYSTEM32) {
-        if (!m.systemSearchFlagSupported) return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
-        if (requested.find_first_of("\\/") != std::string::npos) sim::Unmodelled("system search with a path");
+        if (!m.systemSearchFlagSupported) return Sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
+        if (requested.find_first_of("\\/") != std::string::npos) Sim::Unmodelled("system search with a path");
     } else if (flags == 0) {
         // Only a full path into the system folder is modelled: anything
         // else would search the folders a planted library can sit in.
-        const std::string prefix = sim::UpperAscii(m.systemFolder + "\\");
-        if (sim::UpperAscii(requested).rfind(prefix, 0) != 0)
-            sim::Unmodelled("LoadLibraryExA without a full system path: " + requested);
+        const std::string prefix = Sim::UpperAscii(m.systemFolder + "\\");
+        if (Sim::UpperAscii(requested).rfind(prefix, 0) != 0)
+            Sim::Unmodelled("LoadLibraryExA without a full system path: " + requested);
         base = requested.substr(prefix.size());
     } else {
-        sim::Unmodelled("LoadLibraryExA flags");
+        Sim::Unmodelled("LoadLibraryExA flags");
     }
-    if (m.missingLibraries.count(base)) return sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
-    if (sim::UpperAscii(base) == "BCRYPT.DLL") return sim::Bcrypt;
-    if (sim::UpperAscii(base) == "VERSION.DLL") return sim::Version;  // sim_version.cpp
+    if (m.missingLibraries.count(base)) return Sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
+    if (Sim::UpperAscii(base) == "BCRYPT.DLL") return Sim::Bcrypt;
+    if (Sim::UpperAscii(base) == "VERSION.DLL") return Sim::Version;  // sim_version.cpp
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    if (auto e = pc().Enter("GetProcAddress", sim::IsIntResource(name) ? "#" : name)) return sim::Fail(*e, nullptr);
-    const std::string n = sim::IsIntResource(name) ? "" : name;
-    if (module == sim::Bcrypt) {
+    if (auto e = pc().Enter("GetProcAddress", Sim::IsIntResource(name) ? "#" : name)) return Sim::Fail(*e, nullptr);
+    const std::string n = Sim::IsIntResource(name) ? "" : name;
+    if (module == Sim::Bcrypt) {
         if (n == "BCryptOpenAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptOpenAlgorithmProvider);
         if (n == "BCryptGetProperty") return reinterpret_cast<FARPROC>(&BCryptGetProperty);
         if (n == "BCryptCreateHash") return reinterpret_cast<FARPROC>(&BCryptCreateHash);
@@ -179,15 +179,15 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "BCryptFinishHash") return reinterpret_cast<FARPROC>(&BCryptFinishHash);
         if (n == "BCryptDestroyHash") return reinterpret_cast<FARPROC>(&BCryptDestroyHash);
         if (n == "BCryptCloseAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptCloseAlgorithmProvider);
-    } else if (module == sim::Version) {
+    } else if (module == Sim::Version) {
         if (n == "GetFileVersionInfoSizeA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeA);
         if (n == "GetFileVersionInfoA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoA);
         if (n == "VerQueryValueA") return reinterpret_cast<FARPROC>(&VerQueryValueA);
-    } else if (module == sim::User32) {
+    } else if (module == Sim::User32) {
         // Windows 10 version 1607 and later.
         if (n == "GetDpiForWindow" && pc().dpiForWindowExported) return reinterpret_cast<FARPROC>(&GetDpiForWindow);
-    } else if (module == sim::Advapi32) {
-    } else if (module == sim::Kernel32) {
+    } else if (module == Sim::Advapi32) {
+    } else if (module == Sim::Kernel32) {
         // Windows XP and later export it; Windows 2000 does not.
         if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)
             return reinterpret_cast<FARPROC>(&GetNativeSystemInfo);
@@ -203,23 +203,23 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     pc().Enter("FreeLibrary", "");
-    if (module != sim::Bcrypt && module != sim::Version) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (module != Sim::Bcrypt && module != Sim::Version) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
 }
 
 NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR id, LPCWSTR implementation,
                                             ULONG flags) {
-    if (NTSTATUS s = sim::Injected("BCryptOpenAlgorithmProvider")) return s;
+    if (NTSTATUS s = Sim::Injected("BCryptOpenAlgorithmProvider")) return s;
     if (!algorithm || !id || implementation || flags) return STATUS_INVALID_PARAMETER;
     if (std::wcscmp(id, BCRYPT_SHA256_ALGORITHM) != 0) return STATUS_NOT_FOUND;
-    *algorithm = &sim::algorithmToken;
+    *algorithm = &Sim::algorithmToken;
     return STATUS_SUCCESS;
 }
 
 NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG size, ULONG* result,
                                   ULONG flags) {
-    if (NTSTATUS s = sim::Injected("BCryptGetProperty")) return s;
-    if (object != &sim::algorithmToken || !property || !result || flags) return STATUS_INVALID_PARAMETER;
+    if (NTSTATUS s = Sim::Injected("BCryptGetProperty")) return s;
+    if (object != &Sim::algorithmToken || !property || !result || flags) return STATUS_INVALID_PARAMETER;
     ULONG value;
     if (std::wcscmp(property, BCRYPT_OBJECT_LENGTH) == 0)
         value = 0;
@@ -236,33 +236,33 @@ NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR
 
 NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR, ULONG, PUCHAR secret,
                                  ULONG secretSize, ULONG flags) {
-    if (NTSTATUS s = sim::Injected("BCryptCreateHash")) return s;
-    if (algorithm != &sim::algorithmToken || !hash || secret || secretSize || flags) return STATUS_INVALID_PARAMETER;
-    auto* h = new sim::Hash{EVP_MD_CTX_new()};
+    if (NTSTATUS s = Sim::Injected("BCryptCreateHash")) return s;
+    if (algorithm != &Sim::algorithmToken || !hash || secret || secretSize || flags) return STATUS_INVALID_PARAMETER;
+    auto* h = new Sim::Hash{EVP_MD_CTX_new()};
     EVP_DigestInit_ex(h->context, EVP_sha256(), nullptr);
     *hash = h;
     return STATUS_SUCCESS;
 }
 
 NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG size, ULONG flags) {
-    if (NTSTATUS s = sim::Injected("BCryptHashData")) return s;
+    if (NTSTATUS s = Sim::Injected("BCryptHashData")) return s;
     if (!hash || flags || (size && !input)) return STATUS_INVALID_PARAMETER;
-    EVP_DigestUpdate(static_cast<sim::Hash*>(hash)->context, input, size);
+    EVP_DigestUpdate(static_cast<Sim::Hash*>(hash)->context, input, size);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG size, ULONG flags) {
-    if (NTSTATUS s = sim::Injected("BCryptFinishHash")) return s;
+    if (NTSTATUS s = Sim::Injected("BCryptFinishHash")) return s;
     if (!hash || !output || size != 32 || flags) return STATUS_INVALID_PARAMETER;
     unsigned int n = 0;
-    EVP_DigestFinal_ex(static_cast<sim::Hash*>(hash)->context, output, &n);
+    EVP_DigestFinal_ex(static_cast<Sim::Hash*>(hash)->context, output, &n);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash) {
     pc().Enter("BCryptDestroyHash", "");
     if (!hash) return STATUS_INVALID_HANDLE;
-    auto* h = static_cast<sim::Hash*>(hash);
+    auto* h = static_cast<Sim::Hash*>(hash);
     EVP_MD_CTX_free(h->context);
     delete h;
     return STATUS_SUCCESS;
@@ -270,21 +270,21 @@ NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash) {
 
 NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags) {
     pc().Enter("BCryptCloseAlgorithmProvider", "");
-    if (algorithm != &sim::algorithmToken || flags) return STATUS_INVALID_HANDLE;
+    if (algorithm != &Sim::algorithmToken || flags) return STATUS_INVALID_HANDLE;
     return STATUS_SUCCESS;
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
-    if (auto e = pc().Enter("SetDefaultDllDirectories", std::to_string(flags))) return sim::Fail(*e, FALSE);
-    if (!pc().defaultDllDirectoriesExported) sim::Unmodelled("SetDefaultDllDirectories called where it does not exist");
+    if (auto e = pc().Enter("SetDefaultDllDirectories", std::to_string(flags))) return Sim::Fail(*e, FALSE);
+    if (!pc().defaultDllDirectoriesExported) Sim::Unmodelled("SetDefaultDllDirectories called where it does not exist");
     constexpr DWORD Known = 0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;  // application, user, system32, defaults
-    if (flags == 0 || (flags & ~Known)) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (flags == 0 || (flags & ~Known)) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     pc().defaultDllDirectories = flags;
     return TRUE;
 }
 
 BOOL WINAPI SetDllDirectoryA(LPCSTR path) {
-    if (auto e = pc().Enter("SetDllDirectoryA", path ? path : "(null)")) return sim::Fail(*e, FALSE);
+    if (auto e = pc().Enter("SetDllDirectoryA", path ? path : "(null)")) return Sim::Fail(*e, FALSE);
     if (path)
         pc().dllDirectory = std::string(path);
     else

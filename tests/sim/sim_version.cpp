@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -201,46 +201,46 @@ bool SameKey(const std::u16string& key, const std::string& wanted) {
 
 }  // namespace
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 DWORD_PTR WINAPI SHGetFileInfoA(LPCSTR path, DWORD, SHFILEINFOA* info, UINT infoSize, UINT flags) {
     const std::string raw = path ? path : "";
     if (pc().Enter("SHGetFileInfoA", pc().FullPath(raw))) return 0;
-    if (flags != SHGFI_EXETYPE) sim::Unmodelled("SHGetFileInfoA flags other than SHGFI_EXETYPE alone");
+    if (flags != SHGFI_EXETYPE) Sim::Unmodelled("SHGetFileInfoA flags other than SHGFI_EXETYPE alone");
     (void)info;
     (void)infoSize;
     // Windows and Wine disagree on batch files and .com files; neither is probed here.
     for (const char* ext : {".bat", ".cmd", ".com", ".pif"})
-        if (sim::EndsWithNoCase(raw, ext)) sim::Unmodelled(std::string("SHGetFileInfoA on a ") + ext + " file");
+        if (Sim::EndsWithNoCase(raw, ext)) Sim::Unmodelled(std::string("SHGetFileInfoA on a ") + ext + " file");
     DWORD error = 0;
-    const std::optional<sim::Bytes> file = sim::ReadShared(raw, error);
+    const std::optional<Sim::Bytes> file = Sim::ReadShared(raw, error);
     if (!file) return 0;
     std::uint16_t magic = 0;
     // Less than a whole DOS header is no program at all.
-    if (file->size() < 64 || !sim::Get16(*file, 0, magic) || magic != 0x5A4D) return 0;
-    const sim::PeFacts pe = sim::ReadPe(*file);
+    if (file->size() < 64 || !Sim::Get16(*file, 0, magic) || magic != 0x5A4D) return 0;
+    const Sim::PeFacts pe = Sim::ReadPe(*file);
     if (!pe.nt) {
         std::uint32_t lfanew = 0;
         std::uint16_t other = 0;
-        if (sim::Get32(*file, 0x3C, lfanew) && sim::Get16(*file, lfanew, other) && other == 0x454E)
-            sim::Unmodelled("SHGetFileInfoA on a 16-bit Windows program");
+        if (Sim::Get32(*file, 0x3C, lfanew) && Sim::Get16(*file, lfanew, other) && other == 0x454E)
+            Sim::Unmodelled("SHGetFileInfoA on a 16-bit Windows program");
         return 0x5A4D;  // MS-DOS program
     }
-    if (pe.characteristics & sim::ImageFileDll) return 0;
-    if (pe.subsystem == sim::SubsystemWindowsGui)
+    if (pe.characteristics & Sim::ImageFileDll) return 0;
+    if (pe.subsystem == Sim::SubsystemWindowsGui)
         return 0x4550 | DWORD(pe.subsystemMajor & 0xFF) << 24 | DWORD(pe.subsystemMinor & 0xFF) << 16;
     return 0x4550;
 }
 
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
     const std::string raw = fileName ? fileName : "";
-    if (auto e = pc().Enter("GetFileVersionInfoSizeA", pc().FullPath(raw))) return sim::Fail(*e, 0);
+    if (auto e = pc().Enter("GetFileVersionInfoSizeA", pc().FullPath(raw))) return Sim::Fail(*e, 0);
     if (handle) *handle = 0;
     DWORD error = 0;
-    const std::optional<sim::Bytes> resource = sim::VersionResource(raw, error);
-    if (!resource) return sim::Fail(error, 0);
+    const std::optional<Sim::Bytes> resource = Sim::VersionResource(raw, error);
+    if (!resource) return Sim::Fail(error, 0);
     // Room for the block, its signature and the ANSI copies of its texts.
     SetLastError(0);
     return DWORD(resource->size() * 2 + 4);
@@ -248,30 +248,30 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR fileName, DWORD, DWORD size, LPVOID data) {
     const std::string raw = fileName ? fileName : "";
-    if (auto e = pc().Enter("GetFileVersionInfoA", pc().FullPath(raw))) return sim::Fail(*e, FALSE);
-    if (!data) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (auto e = pc().Enter("GetFileVersionInfoA", pc().FullPath(raw))) return Sim::Fail(*e, FALSE);
+    if (!data) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     DWORD error = 0;
-    const std::optional<sim::Bytes> resource = sim::VersionResource(raw, error);
-    if (!resource) return sim::Fail(error, FALSE);
+    const std::optional<Sim::Bytes> resource = Sim::VersionResource(raw, error);
+    if (!resource) return Sim::Fail(error, FALSE);
     const std::size_t copied = std::min<std::size_t>(size, resource->size());
     std::memcpy(data, resource->data(), copied);
     if (size >= resource->size() + 4) std::memcpy(static_cast<char*>(data) + resource->size(), "FE2X", 4);
-    sim::Blocks()[data] = size;
+    Sim::Blocks()[data] = size;
     return TRUE;
 }
 
 BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
-    if (auto e = pc().Enter("VerQueryValueA", subBlock ? subBlock : "")) return sim::Fail(*e, FALSE);
-    if (!block || !subBlock || !buffer) sim::Unmodelled("VerQueryValueA without a block, path or result");
-    auto known = sim::Blocks().find(block);
-    if (known == sim::Blocks().end()) {
-        sim::Unmodelled("VerQueryValueA on a block GetFileVersionInfoA did not fill");
+    if (auto e = pc().Enter("VerQueryValueA", subBlock ? subBlock : "")) return Sim::Fail(*e, FALSE);
+    if (!block || !subBlock || !buffer) Sim::Unmodelled("VerQueryValueA without a block, path or result");
+    auto known = Sim::Blocks().find(block);
+    if (known == Sim::Blocks().end()) {
+        Sim::Unmodelled("VerQueryValueA on a block GetFileVersionInfoA did not fill");
         return FALSE;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(block);
     const std::size_t capacity = known->second;
-    sim::Node node;
-    if (!sim::ReadNode(bytes, capacity, 0, node)) sim::Unmodelled("VerQueryValueA on a damaged block");
+    Sim::Node node;
+    if (!Sim::ReadNode(bytes, capacity, 0, node)) Sim::Unmodelled("VerQueryValueA on a damaged block");
     const std::size_t resourceSize = node.end;
     std::string path = subBlock;
     std::size_t from = 0;
@@ -280,11 +280,11 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT
         const std::string part = path.substr(from, cut == std::string::npos ? std::string::npos : cut - from);
         from = cut == std::string::npos ? path.size() : cut + 1;
         if (part.empty()) continue;
-        sim::Node child;
+        Sim::Node child;
         bool found = false;
-        for (std::size_t at = node.children; at < node.end; at = sim::Align4(child.end)) {
-            if (!sim::ReadNode(bytes, node.end, at, child)) break;
-            if (sim::SameKey(child.key, part)) {
+        for (std::size_t at = node.children; at < node.end; at = Sim::Align4(child.end)) {
+            if (!Sim::ReadNode(bytes, node.end, at, child)) break;
+            if (Sim::SameKey(child.key, part)) {
                 found = true;
                 break;
             }
@@ -306,12 +306,12 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT
     // leaves room for.
     const std::size_t ansi = resourceSize + 4 + node.value / 2;
     if (ansi + node.valueLength > capacity) {
-        sim::Unmodelled("VerQueryValueA text on a block smaller than GetFileVersionInfoSizeA asked for");
+        Sim::Unmodelled("VerQueryValueA text on a block smaller than GetFileVersionInfoSizeA asked for");
         return FALSE;
     }
     auto* out = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes)) + ansi;
     for (std::size_t i = 0; i < node.valueLength; ++i)
-        out[i] = sim::Narrow(std::wstring(1, wchar_t(bytes[node.value + 2 * i] | bytes[node.value + 2 * i + 1] << 8)),
+        out[i] = Sim::Narrow(std::wstring(1, wchar_t(bytes[node.value + 2 * i] | bytes[node.value + 2 * i + 1] << 8)),
                              CP_ACP)[0];
     if (node.valueLength) out[node.valueLength - 1] = 0;
     *buffer = out;

@@ -23,9 +23,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/sim_threads.h"
+#include "tests/sim/sim_threads.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -107,63 +107,63 @@ std::optional<ClassInfo> FindClass(const std::string& name, HINSTANCE instance) 
 
 }  // namespace
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name) {
-    if (auto e = pc().Enter("LoadIconA", sim::ResourceName(name))) return sim::Fail(*e, nullptr);
-    if (module != sim::OwnModuleHandle()) sim::Unmodelled("LoadIconA other than from the own module");
+    if (auto e = pc().Enter("LoadIconA", Sim::ResourceName(name))) return Sim::Fail(*e, nullptr);
+    if (module != Sim::OwnModuleHandle()) Sim::Unmodelled("LoadIconA other than from the own module");
     // An icon is an RT_GROUP_ICON resource of that name.
     bool typeSeen = false;
     for (const auto& r : pc().resources) {
         if (r.type != "#14") continue;
         typeSeen = true;
-        if (r.name == sim::ResourceName(name)) sim::Unmodelled("LoadIconA of an icon the module has");
+        if (r.name == Sim::ResourceName(name)) Sim::Unmodelled("LoadIconA of an icon the module has");
     }
     SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
     return nullptr;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE module, LPCSTR name) {
-    pc().Enter("LoadCursorA", sim::ResourceName(name));
-    if (module || name != IDC_ARROW) sim::Unmodelled("LoadCursorA other than the system's arrow");
-    return sim::ArrowCursor;
+    pc().Enter("LoadCursorA", Sim::ResourceName(name));
+    if (module || name != IDC_ARROW) Sim::Unmodelled("LoadCursorA other than the system's arrow");
+    return Sim::ArrowCursor;
 }
 
 HGDIOBJ WINAPI GetStockObject(int object) {
     pc().Enter("GetStockObject", std::to_string(object));
     // WHITE_BRUSH (0) to DC_PEN (19); 9 was never assigned.
     if (object < 0 || object > 19 || object == 9) return nullptr;
-    return sim::StockObject(object);
+    return Sim::StockObject(object);
 }
 
 HDC WINAPI GetDC(HWND window) {
     if (pc().Enter("GetDC", "")) return nullptr;  // fails without an error code
-    if (window) sim::Unmodelled("GetDC of a window");
+    if (window) Sim::Unmodelled("GetDC of a window");
     ++pc().screenDcs;
-    return sim::ScreenDc;
+    return Sim::ScreenDc;
 }
 
 int WINAPI ReleaseDC(HWND window, HDC dc) {
     pc().Enter("ReleaseDC", "");
-    if (window || dc != sim::ScreenDc || pc().screenDcs == 0) return 0;
+    if (window || dc != Sim::ScreenDc || pc().screenDcs == 0) return 0;
     --pc().screenDcs;
     return 1;
 }
 
 int WINAPI GetDeviceCaps(HDC dc, int index) {
     pc().Enter("GetDeviceCaps", std::to_string(index));
-    if (dc != sim::ScreenDc || pc().screenDcs == 0) return 0;
-    if (index != LOGPIXELSY) sim::Unmodelled("GetDeviceCaps other than LOGPIXELSY");
+    if (dc != Sim::ScreenDc || pc().screenDcs == 0) return 0;
+    if (index != LOGPIXELSY) Sim::Unmodelled("GetDeviceCaps other than LOGPIXELSY");
     return int(pc().systemDpi);
 }
 
 UINT WINAPI GetDpiForWindow(HWND window) {
-    if (auto e = pc().Enter("GetDpiForWindow", "")) return sim::Fail(*e, 0u);
-    if (!pc().dpiForWindowExported) sim::Unmodelled("GetDpiForWindow called where it does not exist");
-    const sim::WindowState* state = sim::LiveWindow(window);
-    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, 0u);
+    if (auto e = pc().Enter("GetDpiForWindow", "")) return Sim::Fail(*e, 0u);
+    if (!pc().dpiForWindowExported) Sim::Unmodelled("GetDpiForWindow called where it does not exist");
+    const Sim::WindowState* state = Sim::LiveWindow(window);
+    if (!state) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, 0u);
     return state->dpi;
 }
 
@@ -171,12 +171,12 @@ UINT WINAPI GetDpiForWindow(HWND window) {
 int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer) {
     pc().Enter("GetObjectA", "");
     LOGFONTA font;
-    if (object == sim::StockObject(SYSTEM_FONT)) {
-        font = sim::SystemFont();
+    if (object == Sim::StockObject(SYSTEM_FONT)) {
+        font = Sim::SystemFont();
     } else if (auto made = pc().fonts.find(static_cast<HFONT>(object)); made != pc().fonts.end()) {
         font = made->second;
     } else {
-        sim::Unmodelled("GetObjectA of anything but a font");
+        Sim::Unmodelled("GetObjectA of anything but a font");
         return 0;
     }
     if (!buffer) return int(sizeof font);
@@ -196,7 +196,7 @@ HFONT WINAPI CreateFontIndirectA(const LOGFONTA* font) {
 // Deleting a stock object does nothing and succeeds.
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
     pc().Enter("DeleteObject", "");
-    if (object == sim::StockObject(SYSTEM_FONT)) return TRUE;
+    if (object == Sim::StockObject(SYSTEM_FONT)) return TRUE;
     return pc().fonts.erase(static_cast<HFONT>(object)) ? TRUE : FALSE;
 }
 
@@ -206,18 +206,18 @@ void WINAPI InitCommonControls() {
 }
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
-    sim::Machine& m = pc();
-    const char* name = windowClass && !sim::IsIntResource(windowClass->lpszClassName) ? windowClass->lpszClassName : "";
-    if (auto e = m.Enter("RegisterClassExA", name)) return sim::Fail(*e, 0);
-    if (!windowClass || !*name) sim::Unmodelled("RegisterClassExA without a class name");
-    if (windowClass->cbSize != sizeof(WNDCLASSEXA)) return sim::Fail(ERROR_INVALID_PARAMETER, 0);
-    if (!windowClass->lpfnWndProc || windowClass->hInstance != sim::OwnModuleHandle())
-        sim::Unmodelled("RegisterClassExA without a procedure, or for another module");
-    if (m.windowClasses.count(name)) return sim::Fail(ERROR_CLASS_ALREADY_EXISTS, 0);
-    sim::WindowClass& c = m.windowClasses[name];
+    Sim::Machine& m = pc();
+    const char* name = windowClass && !Sim::IsIntResource(windowClass->lpszClassName) ? windowClass->lpszClassName : "";
+    if (auto e = m.Enter("RegisterClassExA", name)) return Sim::Fail(*e, 0);
+    if (!windowClass || !*name) Sim::Unmodelled("RegisterClassExA without a class name");
+    if (windowClass->cbSize != sizeof(WNDCLASSEXA)) return Sim::Fail(ERROR_INVALID_PARAMETER, 0);
+    if (!windowClass->lpfnWndProc || windowClass->hInstance != Sim::OwnModuleHandle())
+        Sim::Unmodelled("RegisterClassExA without a procedure, or for another module");
+    if (m.windowClasses.count(name)) return Sim::Fail(ERROR_CLASS_ALREADY_EXISTS, 0);
+    Sim::WindowClass& c = m.windowClasses[name];
     c.record = *windowClass;
     c.name = name;
-    if (windowClass->lpszMenuName && !sim::IsIntResource(windowClass->lpszMenuName))
+    if (windowClass->lpszMenuName && !Sim::IsIntResource(windowClass->lpszMenuName))
         c.menuName = windowClass->lpszMenuName;
     c.record.lpszClassName = c.name.c_str();
     c.record.lpszMenuName = windowClass->lpszMenuName ? c.menuName.c_str() : nullptr;
@@ -227,23 +227,23 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
                             int height, HWND parent, HMENU menu, HINSTANCE module, LPVOID parameter) {
-    sim::Machine& m = pc();
-    const std::string cls = className && !sim::IsIntResource(className) ? className : "";
-    if (auto e = m.Enter("CreateWindowExA", cls)) return sim::Fail(*e, nullptr);
-    if (cls.empty()) sim::Unmodelled("CreateWindowExA with a class atom");
-    if (style & WS_POPUP) sim::Unmodelled("CreateWindowExA of a pop-up window");
-    if ((style & WS_CHILD) && !parent) return sim::Fail(ERROR_TLW_WITH_WSCHILD, nullptr);
-    if (parent && !sim::LiveWindow(parent)) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, nullptr);
-    if (!(style & WS_CHILD) && (parent || menu)) sim::Unmodelled("CreateWindowExA of an owned window or with a menu");
-    const std::optional<sim::ClassInfo> info = sim::FindClass(cls, module);
-    if (!info) return sim::Fail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
+    Sim::Machine& m = pc();
+    const std::string cls = className && !Sim::IsIntResource(className) ? className : "";
+    if (auto e = m.Enter("CreateWindowExA", cls)) return Sim::Fail(*e, nullptr);
+    if (cls.empty()) Sim::Unmodelled("CreateWindowExA with a class atom");
+    if (style & WS_POPUP) Sim::Unmodelled("CreateWindowExA of a pop-up window");
+    if ((style & WS_CHILD) && !parent) return Sim::Fail(ERROR_TLW_WITH_WSCHILD, nullptr);
+    if (parent && !Sim::LiveWindow(parent)) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, nullptr);
+    if (!(style & WS_CHILD) && (parent || menu)) Sim::Unmodelled("CreateWindowExA of an owned window or with a menu");
+    const std::optional<Sim::ClassInfo> info = Sim::FindClass(cls, module);
+    if (!info) return Sim::Fail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
     HWND window = reinterpret_cast<HWND>(m.nextWindow);
     m.nextWindow += 0x10;
-    sim::WindowState& state = m.windows[window];
+    Sim::WindowState& state = m.windows[window];
     state.className = info->name;
     state.showState = SW_HIDE;
     state.procedure = info->procedure;
-    state.thread = sim::CurrentThread();
+    state.thread = Sim::CurrentThread();
     state.style = style;
     state.exStyle = exStyle;
     state.x = x;
@@ -254,18 +254,18 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     state.menu = menu;
     state.instance = module;
     state.topmost = (exStyle & WS_EX_TOPMOST) != 0;
-    state.dpi = parent ? sim::LiveWindow(parent)->dpi : m.monitorDpi;
+    state.dpi = parent ? Sim::LiveWindow(parent)->dpi : m.monitorDpi;
 
     CREATESTRUCTA create{parameter, module, menu,        parent,     height,    width,
                          y,         x,      LONG(style), windowName, className, exStyle};
     const LPARAM lParam = reinterpret_cast<LPARAM>(&create);
-    bool refused = sim::Deliver(window, WM_NCCREATE, 0, lParam) == FALSE;
-    if (!refused && sim::Deliver(window, WM_CREATE, 0, lParam) == -1) {
-        sim::Deliver(window, WM_DESTROY, 0, 0);
+    bool refused = Sim::Deliver(window, WM_NCCREATE, 0, lParam) == FALSE;
+    if (!refused && Sim::Deliver(window, WM_CREATE, 0, lParam) == -1) {
+        Sim::Deliver(window, WM_DESTROY, 0, 0);
         refused = true;
     }
     if (refused) {
-        sim::Deliver(window, WM_NCDESTROY, 0, 0);
+        Sim::Deliver(window, WM_NCDESTROY, 0, 0);
         m.windows.erase(window);
         SetLastError(0);
         return nullptr;
@@ -276,12 +276,12 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM lParam) {
     pc().Enter("DefWindowProcA", std::to_string(message));
-    sim::WindowState* state = sim::LiveWindow(window);
+    Sim::WindowState* state = Sim::LiveWindow(window);
     if (!state) return 0;
     switch (message) {
         case WM_NCCREATE: {
             const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-            if (create->lpszName && sim::IsIntResource(create->lpszName)) sim::Unmodelled("a window text by ordinal");
+            if (create->lpszName && Sim::IsIntResource(create->lpszName)) Sim::Unmodelled("a window text by ordinal");
             state->text = create->lpszName ? create->lpszName : "";
             return TRUE;
         }
@@ -295,19 +295,19 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM lParam) 
         case WM_NCDESTROY:
             return 0;
         default:
-            sim::Unmodelled("DefWindowProcA of message " + std::to_string(message));
+            Sim::Unmodelled("DefWindowProcA of message " + std::to_string(message));
             return 0;
     }
 }
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
-    if (auto e = pc().Enter("GetMessageA", "")) return sim::Fail(*e, -1);
-    if (!message || window || filterMin || filterMax) sim::Unmodelled("GetMessageA with a filter");
-    sim::SimThread& self = *sim::ThreadById(sim::CurrentThread());
+    if (auto e = pc().Enter("GetMessageA", "")) return Sim::Fail(*e, -1);
+    if (!message || window || filterMin || filterMax) Sim::Unmodelled("GetMessageA with a filter");
+    Sim::SimThread& self = *Sim::ThreadById(Sim::CurrentThread());
     while (true) {
         // Messages sent from other threads are handled here, not returned.
         while (!self.sent.empty()) {
-            std::shared_ptr<sim::SentWork> sent = self.sent.front();
+            std::shared_ptr<Sim::SentWork> sent = self.sent.front();
             self.sent.pop_front();
             sent->result = sent->work();
             sent->done = true;
@@ -324,8 +324,8 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterM
             message->wParam = WPARAM(self.quitCode);
             return FALSE;
         }
-        if (!sim::WaitUntil([&self] { return !self.sent.empty() || !self.posted.empty() || self.quitPosted; })) {
-            sim::Unmodelled("GetMessageA on thread 0 with nothing that could ever arrive");
+        if (!Sim::WaitUntil([&self] { return !self.sent.empty() || !self.posted.empty() || self.quitPosted; })) {
+            Sim::Unmodelled("GetMessageA on thread 0 with nothing that could ever arrive");
             return -1;
         }
     }
@@ -335,44 +335,44 @@ BOOL WINAPI TranslateMessage(const MSG* message) {
     pc().Enter("TranslateMessage", "");
     // Only key messages are translated, and the model has no keyboard.
     if (message && message->message >= 0x0100 && message->message <= 0x0109)
-        sim::Unmodelled("TranslateMessage of a key message");
+        Sim::Unmodelled("TranslateMessage of a key message");
     return FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* message) {
     pc().Enter("DispatchMessageA", message ? std::to_string(message->message) : "");
     if (!message || !message->hwnd) return 0;
-    return sim::Deliver(message->hwnd, message->message, message->wParam, message->lParam);
+    return Sim::Deliver(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
 void WINAPI PostQuitMessage(int exitCode) {
     pc().Enter("PostQuitMessage", std::to_string(exitCode));
-    sim::SimThread& self = *sim::ThreadById(sim::CurrentThread());
+    Sim::SimThread& self = *Sim::ThreadById(Sim::CurrentThread());
     self.quitPosted = true;
     self.quitCode = exitCode;
 }
 
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
-    if (auto e = pc().Enter("SetWindowTextA", text ? text : "")) return sim::Fail(*e, FALSE);
-    sim::WindowState* state = sim::LiveWindow(window);
-    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-    if (!state->procedure) sim::Unmodelled("SetWindowTextA on a window of another process");
+    if (auto e = pc().Enter("SetWindowTextA", text ? text : "")) return Sim::Fail(*e, FALSE);
+    Sim::WindowState* state = Sim::LiveWindow(window);
+    if (!state) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    if (!state->procedure) Sim::Unmodelled("SetWindowTextA on a window of another process");
     const LPARAM lParam = reinterpret_cast<LPARAM>(text);
-    return sim::OnOwnerThread(*state, [window, lParam] { return sim::Deliver(window, WM_SETTEXT, 0, lParam); }) != 0;
+    return Sim::OnOwnerThread(*state, [window, lParam] { return Sim::Deliver(window, WM_SETTEXT, 0, lParam); }) != 0;
 }
 
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
-    if (auto e = pc().Enter("SetWindowPos", std::to_string(flags))) return sim::Fail(*e, FALSE);
-    sim::WindowState* state = sim::LiveWindow(window);
-    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-    if (!state->procedure) sim::Unmodelled("SetWindowPos on a window of another process");
+    if (auto e = pc().Enter("SetWindowPos", std::to_string(flags))) return Sim::Fail(*e, FALSE);
+    Sim::WindowState* state = Sim::LiveWindow(window);
+    if (!state) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    if (!state->procedure) Sim::Unmodelled("SetWindowPos on a window of another process");
     // To the top and shown or hidden, or only a new place and size (the
     // z-order kept, so insertAfter is ignored).
     const bool placeOnly = flags == (SWP_NOZORDER | SWP_NOACTIVATE);
     if (!placeOnly && (insertAfter != HWND_TOPMOST || (flags != SWP_SHOWWINDOW && flags != SWP_HIDEWINDOW)))
-        sim::Unmodelled("SetWindowPos other than to the top, shown or hidden, or a new place");
-    return sim::OnOwnerThread(*state, [=] {
-               sim::WindowState* w = sim::LiveWindow(window);
+        Sim::Unmodelled("SetWindowPos other than to the top, shown or hidden, or a new place");
+    return Sim::OnOwnerThread(*state, [=] {
+               Sim::WindowState* w = Sim::LiveWindow(window);
                if (!w) return LRESULT(FALSE);
                w->x = x;
                w->y = y;
@@ -386,15 +386,15 @@ BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
 }
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (auto e = pc().Enter("SendMessageA", std::to_string(message))) return sim::Fail(*e, 0);
-    sim::WindowState* state = sim::LiveWindow(window);
-    if (!state) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, 0);
-    if (!state->procedure) sim::Unmodelled("SendMessageA to a window of another process");
-    if (message != WM_SETFONT) sim::Unmodelled("SendMessageA of message " + std::to_string(message));
-    return sim::OnOwnerThread(*state, [=] { return sim::Deliver(window, message, wParam, lParam); });
+    if (auto e = pc().Enter("SendMessageA", std::to_string(message))) return Sim::Fail(*e, 0);
+    Sim::WindowState* state = Sim::LiveWindow(window);
+    if (!state) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, 0);
+    if (!state->procedure) Sim::Unmodelled("SendMessageA to a window of another process");
+    if (message != WM_SETFONT) Sim::Unmodelled("SendMessageA of message " + std::to_string(message));
+    return Sim::OnOwnerThread(*state, [=] { return Sim::Deliver(window, message, wParam, lParam); });
 }
 
-void sim::ChangeDpi(HWND window, UINT dpi, RECT suggested) {
+void Sim::ChangeDpi(HWND window, UINT dpi, RECT suggested) {
     WindowState* state = LiveWindow(window);
     if (!state || state->parent) Unmodelled("ChangeDpi of anything but a live top-level window");
     state->dpi = dpi;

@@ -2,9 +2,9 @@
 // application that the installer deals with as a running program.
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -77,47 +77,47 @@ void Machine::StartMainApp() {
     AppCreatesWindow();
 }
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 // The ANSI boxes read their texts in the machine's ANSI code page.
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-    if (auto e = pc().Enter("MessageBoxA", text ? text : "")) return sim::Fail(*e, 0);
-    return sim::ShowBox("MessageBoxA", owner, sim::Widen(text ? text : "", CP_ACP),
-                        sim::Widen(caption ? caption : "", CP_ACP), style, std::nullopt);
+    if (auto e = pc().Enter("MessageBoxA", text ? text : "")) return Sim::Fail(*e, 0);
+    return Sim::ShowBox("MessageBoxA", owner, Sim::Widen(text ? text : "", CP_ACP),
+                        Sim::Widen(caption ? caption : "", CP_ACP), style, std::nullopt);
 }
 
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT style, WORD language) {
-    if (auto e = pc().Enter("MessageBoxExA", text ? text : "")) return sim::Fail(*e, 0);
-    return sim::ShowBox("MessageBoxExA", owner, sim::Widen(text ? text : "", CP_ACP),
-                        sim::Widen(caption ? caption : "", CP_ACP), style, language);
+    if (auto e = pc().Enter("MessageBoxExA", text ? text : "")) return Sim::Fail(*e, 0);
+    return Sim::ShowBox("MessageBoxExA", owner, Sim::Widen(text ? text : "", CP_ACP),
+                        Sim::Widen(caption ? caption : "", CP_ACP), style, language);
 }
 
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
     const std::wstring t = text ? text : L"", c = caption ? caption : L"";
-    if (auto e = pc().Enter("MessageBoxW", sim::Narrow(t, 1251))) return sim::Fail(*e, 0);
-    return sim::ShowBox("MessageBoxW", owner, t, c, style, std::nullopt);
+    if (auto e = pc().Enter("MessageBoxW", Sim::Narrow(t, 1251))) return Sim::Fail(*e, 0);
+    return Sim::ShowBox("MessageBoxW", owner, t, c, style, std::nullopt);
 }
 
 int WINAPI MessageBoxExW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, WORD language) {
     const std::wstring t = text ? text : L"", c = caption ? caption : L"";
-    if (auto e = pc().Enter("MessageBoxExW", sim::Narrow(t, 1251))) return sim::Fail(*e, 0);
-    return sim::ShowBox("MessageBoxExW", owner, t, c, style, language);
+    if (auto e = pc().Enter("MessageBoxExW", Sim::Narrow(t, 1251))) return Sim::Fail(*e, 0);
+    return Sim::ShowBox("MessageBoxExW", owner, t, c, style, language);
 }
 
 // The process's window station: a pseudo handle, never to be closed.
 HWINSTA WINAPI GetProcessWindowStation() {
-    if (auto e = pc().Enter("GetProcessWindowStation", "")) return sim::Fail(*e, HWINSTA(nullptr));
+    if (auto e = pc().Enter("GetProcessWindowStation", "")) return Sim::Fail(*e, HWINSTA(nullptr));
     return reinterpret_cast<HWINSTA>(std::uintptr_t(0x3C));
 }
 
 BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) {
-    if (auto e = pc().Enter("GetUserObjectInformationW", std::to_string(index))) return sim::Fail(*e, FALSE);
-    if (object != reinterpret_cast<HANDLE>(std::uintptr_t(0x3C))) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (index != UOI_FLAGS) sim::Unmodelled("GetUserObjectInformationW other than UOI_FLAGS");
+    if (auto e = pc().Enter("GetUserObjectInformationW", std::to_string(index))) return Sim::Fail(*e, FALSE);
+    if (object != reinterpret_cast<HANDLE>(std::uintptr_t(0x3C))) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (index != UOI_FLAGS) Sim::Unmodelled("GetUserObjectInformationW other than UOI_FLAGS");
     if (needed) *needed = sizeof(USEROBJECTFLAGS);
-    if (!info || size < sizeof(USEROBJECTFLAGS)) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    if (!info || size < sizeof(USEROBJECTFLAGS)) return Sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
     USEROBJECTFLAGS flags{};
     flags.dwFlags = pc().windowStationVisible ? WSF_VISIBLE : 0;
     std::memcpy(info, &flags, sizeof flags);
@@ -125,32 +125,32 @@ BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, PVOID info, DWOR
 }
 
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
-    if (auto e = pc().Enter("FindWindowA", className ? className : "")) return sim::Fail(*e, nullptr);
-    if (windowName || !className || sim::IsIntResource(className))
-        sim::Unmodelled("FindWindowA other than by class name");
+    if (auto e = pc().Enter("FindWindowA", className ? className : "")) return Sim::Fail(*e, nullptr);
+    if (windowName || !className || Sim::IsIntResource(className))
+        Sim::Unmodelled("FindWindowA other than by class name");
     for (const auto& [window, state] : pc().windows)
-        if (state.alive && !state.parent && sim::SamePath(state.className, className)) return window;  // top level only
+        if (state.alive && !state.parent && Sim::SamePath(state.className, className)) return window;  // top level only
     SetLastError(0);
     return nullptr;
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (auto e = pc().Enter("PostMessageA", std::to_string(message))) return sim::Fail(*e, FALSE);
-    if (pc().windows.count(window) == 0) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-    if (message != WM_QUIT || wParam != 0 || lParam != 0) sim::Unmodelled("a posted message other than WM_QUIT");
-    sim::MainApp& app = pc().app;
+    if (auto e = pc().Enter("PostMessageA", std::to_string(message))) return Sim::Fail(*e, FALSE);
+    if (pc().windows.count(window) == 0) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    if (message != WM_QUIT || wParam != 0 || lParam != 0) Sim::Unmodelled("a posted message other than WM_QUIT");
+    Sim::MainApp& app = pc().app;
     if (window == app.window) {
         app.history.push_back("quit requested");
-        if (app.quitsOnWmQuit) pc().At(pc().now + app.quitDelayMs, sim::AppEnds);
+        if (app.quitsOnWmQuit) pc().At(pc().now + app.quitDelayMs, Sim::AppEnds);
     }
     return TRUE;
 }
 
 BOOL WINAPI ShowWindow(HWND window, int command) {
-    if (auto e = pc().Enter("ShowWindow", std::to_string(command))) return sim::Fail(*e, FALSE);
+    if (auto e = pc().Enter("ShowWindow", std::to_string(command))) return Sim::Fail(*e, FALSE);
     auto it = pc().windows.find(window);
-    if (it == pc().windows.end()) return sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-    if (command != SW_SHOWNORMAL) sim::Unmodelled("ShowWindow command other than SW_SHOWNORMAL");
+    if (it == pc().windows.end()) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    if (command != SW_SHOWNORMAL) Sim::Unmodelled("ShowWindow command other than SW_SHOWNORMAL");
     const bool wasVisible = it->second.showState != SW_HIDE;
     if (window == pc().app.window)
         pc().app.history.push_back(it->second.showState == SW_SHOWMINIMIZED ? "restored" : "shown normal");
@@ -159,7 +159,7 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
 }
 
 BOOL WINAPI SetForegroundWindow(HWND window) {
-    if (auto e = pc().Enter("SetForegroundWindow", "")) return sim::Fail(*e, FALSE);
+    if (auto e = pc().Enter("SetForegroundWindow", "")) return Sim::Fail(*e, FALSE);
     auto it = pc().windows.find(window);
     if (it == pc().windows.end()) return FALSE;
     for (auto& [w, state] : pc().windows) state.foreground = w == window;
@@ -168,32 +168,32 @@ BOOL WINAPI SetForegroundWindow(HWND window) {
 }
 
 HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show) {
-    sim::Machine& m = pc();
+    Sim::Machine& m = pc();
     if (auto e = m.Enter("ShellExecuteA", file ? file : ""))
-        return sim::Fail(*e, reinterpret_cast<HINSTANCE>(std::uintptr_t(*e == ERROR_FILE_NOT_FOUND ? 2 : 5)));
-    if (owner) sim::Unmodelled("ShellExecuteA with an owner window");
+        return Sim::Fail(*e, reinterpret_cast<HINSTANCE>(std::uintptr_t(*e == ERROR_FILE_NOT_FOUND ? 2 : 5)));
+    if (owner) Sim::Unmodelled("ShellExecuteA with an owner window");
     m.launches.push_back({verb ? verb : "", file ? file : "", parameters ? parameters : "", directory ? directory : "",
                           m.currentFolder, show, m.now});
     const std::string folder = directory && *directory ? m.FullPath(directory) : m.currentFolder;
-    const std::string path = m.files.Resolve(m.files.Normalize(sim::FromAnsi(file ? file : ""), folder));
+    const std::string path = m.files.Resolve(m.files.Normalize(Sim::FromAnsi(file ? file : ""), folder));
     auto it = m.files.nodes.find(path);
     if (path.empty() || it == m.files.nodes.end() || it->second.directory) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return reinterpret_cast<HINSTANCE>(std::uintptr_t(2));  // SE_ERR_FNF
     }
     m.launches.back().elevated = m.elevated;
-    sim::StartMainAppIfItIs(path);
+    Sim::StartMainAppIfItIs(path);
     return reinterpret_cast<HINSTANCE>(std::uintptr_t(33));
 }
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
-    sim::Machine& m = pc();
-    if (auto e = m.Enter("SetCurrentDirectoryA", path ? path : "")) return sim::Fail(*e, FALSE);
-    if (path && std::string(path).size() > MAX_PATH) return sim::Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
+    Sim::Machine& m = pc();
+    if (auto e = m.Enter("SetCurrentDirectoryA", path ? path : "")) return Sim::Fail(*e, FALSE);
+    if (path && std::string(path).size() > MAX_PATH) return Sim::Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
     const std::string full = m.files.Resolve(m.FullPath(path ? path : ""));
     auto it = m.files.nodes.find(full);
     const bool root = full.size() == 2 && full[1] == ':';
-    if (full.empty() || (!root && it == m.files.nodes.end())) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (full.empty() || (!root && it == m.files.nodes.end())) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (!root && !it->second.directory) {
         SetLastError(267);  // ERROR_DIRECTORY
         return FALSE;
@@ -204,15 +204,15 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
 
 HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
                                  DWORD sizeLow, LPCSTR name) {
-    sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateFileMappingA", name ? name : "")) return sim::Fail(*e, nullptr);
+    Sim::Machine& m = pc();
+    if (auto e = m.Enter("CreateFileMappingA", name ? name : "")) return Sim::Fail(*e, nullptr);
     if (file != INVALID_HANDLE_VALUE || security || !name)
-        sim::Unmodelled("CreateFileMappingA other than a named paging-file section");
-    if (protect != PAGE_READWRITE) sim::Unmodelled("CreateFileMappingA protection");
-    if (sizeHigh == 0 && sizeLow == 0) return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
+        Sim::Unmodelled("CreateFileMappingA other than a named paging-file section");
+    if (protect != PAGE_READWRITE) Sim::Unmodelled("CreateFileMappingA protection");
+    if (sizeHigh == 0 && sizeLow == 0) return Sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
     const bool existed = m.namedObjects.count(name) != 0;
     ++m.namedObjects[name];
-    HANDLE handle = m.NewHandle(sim::Machine::Handle{sim::Machine::Handle::Mapping, name, 0, 0});
+    HANDLE handle = m.NewHandle(Sim::Machine::Handle{Sim::Machine::Handle::Mapping, name, 0, 0});
     SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
     return handle;
 }

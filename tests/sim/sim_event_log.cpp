@@ -1,33 +1,33 @@
 // The Application event log, as the installer's support record reaches it,
 // and the local time the record is stamped with.
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-using sim::pc;
+using Sim::pc;
 
 HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
-    sim::Machine& m = pc();
+    Sim::Machine& m = pc();
     const std::wstring name = source ? source : L"";
-    if (auto e = m.Enter("RegisterEventSourceW", sim::Utf8(name))) return sim::Fail(*e, HANDLE(nullptr));
-    if (server) sim::Unmodelled("RegisterEventSourceW on another computer");
-    if (name.empty()) return sim::Fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));
-    if (!m.eventLogRunning) return sim::Fail(RPC_S_SERVER_UNAVAILABLE, HANDLE(nullptr));
-    return m.NewHandle({sim::Machine::Handle::EventSource, sim::Utf8(name), 0, 0});
+    if (auto e = m.Enter("RegisterEventSourceW", Sim::Utf8(name))) return Sim::Fail(*e, HANDLE(nullptr));
+    if (server) Sim::Unmodelled("RegisterEventSourceW on another computer");
+    if (name.empty()) return Sim::Fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));
+    if (!m.eventLogRunning) return Sim::Fail(RPC_S_SERVER_UNAVAILABLE, HANDLE(nullptr));
+    return m.NewHandle({Sim::Machine::Handle::EventSource, Sim::Utf8(name), 0, 0});
 }
 
 BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID user, WORD stringCount,
                          DWORD dataSize, LPCWSTR* strings, LPVOID data) {
-    sim::Machine& m = pc();
-    if (auto e = m.Enter("ReportEventW", std::to_string(eventId))) return sim::Fail(*e, FALSE);
-    sim::Machine::Handle* h = m.FindHandle(eventLog, sim::Machine::Handle::EventSource);
-    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (category || user || dataSize || data) sim::Unmodelled("ReportEventW with a category, user or data");
-    if (stringCount && !strings) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (!m.eventLogRunning) return sim::Fail(RPC_S_SERVER_UNAVAILABLE, FALSE);
-    sim::Machine::EventRecord record{sim::FromUtf8(h->path), type, eventId, {}};
+    Sim::Machine& m = pc();
+    if (auto e = m.Enter("ReportEventW", std::to_string(eventId))) return Sim::Fail(*e, FALSE);
+    Sim::Machine::Handle* h = m.FindHandle(eventLog, Sim::Machine::Handle::EventSource);
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (category || user || dataSize || data) Sim::Unmodelled("ReportEventW with a category, user or data");
+    if (stringCount && !strings) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (!m.eventLogRunning) return Sim::Fail(RPC_S_SERVER_UNAVAILABLE, FALSE);
+    Sim::Machine::EventRecord record{Sim::FromUtf8(h->path), type, eventId, {}};
     for (WORD i = 0; i < stringCount; ++i) {
         const std::wstring s = strings[i] ? strings[i] : L"";
         // A single insertion string holds at most 31,839 characters.
-        if (s.size() > 31839) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+        if (s.size() > 31839) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
         record.strings.push_back(s);
     }
     m.eventLog.push_back(std::move(record));
@@ -37,9 +37,9 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
 BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
     // A failing release still releases, as a failing close does.
     const std::optional<DWORD> fault = pc().Enter("DeregisterEventSource", "");
-    if (!pc().FindHandle(eventLog, sim::Machine::Handle::EventSource)) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!pc().FindHandle(eventLog, Sim::Machine::Handle::EventSource)) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     pc().handles.erase(reinterpret_cast<std::uintptr_t>(eventLog));
-    if (fault) return sim::Fail(*fault, FALSE);
+    if (fault) return Sim::Fail(*fault, FALSE);
     return TRUE;
 }
 

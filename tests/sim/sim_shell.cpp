@@ -7,7 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
 const CLSID CLSID_ShellWindows = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
 const GUID SID_STopLevelBrowser = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
@@ -18,7 +18,7 @@ const IID IID_IShellBrowser = {0x000214E2, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}
 const IID IID_IShellFolderViewDual = {0xE7A1AF80, 0x4D96, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
 const IID IID_IShellDispatch2 = {0xA4C6892C, 0x3BA9, 0x11D2, {0x9D, 0xEA, 0x00, 0xC0, 0x4F, 0xB1, 0x61, 0x62}};
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -129,28 +129,28 @@ private:
 
 }  // namespace
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD flags) {
-    if (auto e = pc().Enter("CoInitializeEx", "")) return sim::FromWin32(*e);
+    if (auto e = pc().Enter("CoInitializeEx", "")) return Sim::FromWin32(*e);
     if (reserved || (flags & ~DWORD(COINIT_DISABLE_OLE1DDE)) != COINIT_APARTMENTTHREADED)
-        sim::Unmodelled("CoInitializeEx other than a single-threaded apartment");
+        Sim::Unmodelled("CoInitializeEx other than a single-threaded apartment");
     return ++pc().comInitialized == 1 ? S_OK : S_FALSE;
 }
 
 void WINAPI CoUninitialize() {
-    if (!pc().comInitialized--) sim::Unmodelled("CoUninitialize without CoInitializeEx");
+    if (!pc().comInitialized--) Sim::Unmodelled("CoUninitialize without CoInitializeEx");
 }
 
 HRESULT WINAPI CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID riid, LPVOID* object) {
     *object = nullptr;
-    if (auto e = pc().Enter("CoCreateInstance", "")) return sim::FromWin32(*e);
-    if (!sim::Same(classId, CLSID_ShellWindows) || outer || context != CLSCTX_LOCAL_SERVER)
-        sim::Unmodelled("CoCreateInstance of anything but the shell's windows, out of process");
+    if (auto e = pc().Enter("CoCreateInstance", "")) return Sim::FromWin32(*e);
+    if (!Sim::Same(classId, CLSID_ShellWindows) || outer || context != CLSCTX_LOCAL_SERVER)
+        Sim::Unmodelled("CoCreateInstance of anything but the shell's windows, out of process");
     if (!pc().comInitialized) return HRESULT(0x800401F0u);  // CO_E_NOTINITIALIZED
-    return sim::ShellObject::Make(sim::ShellObject::Windows, riid, object);
+    return Sim::ShellObject::Make(Sim::ShellObject::Windows, riid, object);
 }
 
 BSTR WINAPI SysAllocString(const OLECHAR* text) {
@@ -163,6 +163,6 @@ BSTR WINAPI SysAllocString(const OLECHAR* text) {
 }
 
 void WINAPI SysFreeString(BSTR text) {
-    if (text && !pc().strings.erase(text)) sim::Unmodelled("SysFreeString of a string it did not allocate");
+    if (text && !pc().strings.erase(text)) Sim::Unmodelled("SysFreeString of a string it did not allocate");
     delete[] text;
 }

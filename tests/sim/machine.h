@@ -21,7 +21,7 @@
 #include "platform/sha256_extensions.h"
 #include "platform/win32.h"
 
-namespace sim {
+namespace Sim {
 
 // Case-insensitive (A-Z only) ordering, as Windows compares names here.
 struct NameLess {
@@ -531,4 +531,4 @@ DWORD WaitForEvent(HANDLE event, DWORD milliseconds);
 // is sent WM_DPICHANGED with the place Windows suggests (sim_windowing.cpp).
 void ChangeDpi(HWND window, UINT dpi, RECT suggested);
 
-}  // namespace sim
+}  // namespace Sim

@@ -13,13 +13,13 @@
 // When the machine goes away, a thread still waiting for a message gets the
 // quit message, so its loop ends as it would end on WM_QUIT and its object
 // is freed; a thread waiting for anything else is unwound where it waits.
-#include "platform/sim/sim_threads.h"
+#include "tests/sim/sim_threads.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -178,64 +178,64 @@ DWORD WaitForEvent(HANDLE event, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD threadId) {
-    sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateThread", std::to_string(flags))) return sim::Fail(*e, nullptr);
-    if (security || stackSize) sim::Unmodelled("CreateThread with security attributes or a stack size");
-    if (flags & ~DWORD(CREATE_SUSPENDED)) sim::Unmodelled("CreateThread flags");
-    if (!start) return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
-    sim::Machine::Threading& ts = sim::Threads();
-    auto thread = std::make_unique<sim::SimThread>();
-    sim::SimThread* t = thread.get();
+    Sim::Machine& m = pc();
+    if (auto e = m.Enter("CreateThread", std::to_string(flags))) return Sim::Fail(*e, nullptr);
+    if (security || stackSize) Sim::Unmodelled("CreateThread with security attributes or a stack size");
+    if (flags & ~DWORD(CREATE_SUSPENDED)) Sim::Unmodelled("CreateThread flags");
+    if (!start) return Sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
+    Sim::Machine::Threading& ts = Sim::Threads();
+    auto thread = std::make_unique<Sim::SimThread>();
+    Sim::SimThread* t = thread.get();
     t->id = int(ts.threads.size());
     t->start = start;
     t->parameter = parameter;
     t->suspendCount = (flags & CREATE_SUSPENDED) ? 1 : 0;
     t->started = true;
     ts.threads.push_back(std::move(thread));
-    t->os = std::thread(sim::RunThread, &ts, t);
-    HANDLE handle = m.NewHandle(sim::Machine::Handle{sim::Machine::Handle::Thread, "", 0, 0});
+    t->os = std::thread(Sim::RunThread, &ts, t);
+    HANDLE handle = m.NewHandle(Sim::Machine::Handle{Sim::Machine::Handle::Thread, "", 0, 0});
     ts.threadHandles[reinterpret_cast<std::uintptr_t>(handle)] = t->id;
     if (threadId) *threadId = DWORD(0x1000 + 4 * t->id);
     return handle;
 }
 
 DWORD WINAPI ResumeThread(HANDLE thread) {
-    if (auto e = pc().Enter("ResumeThread", "")) return sim::Fail(*e, DWORD(-1));
-    sim::Machine::Threading& ts = sim::Threads();
-    if (!pc().FindHandle(thread, sim::Machine::Handle::Thread)) return sim::Fail(ERROR_INVALID_HANDLE, DWORD(-1));
+    if (auto e = pc().Enter("ResumeThread", "")) return Sim::Fail(*e, DWORD(-1));
+    Sim::Machine::Threading& ts = Sim::Threads();
+    if (!pc().FindHandle(thread, Sim::Machine::Handle::Thread)) return Sim::Fail(ERROR_INVALID_HANDLE, DWORD(-1));
     auto it = ts.threadHandles.find(reinterpret_cast<std::uintptr_t>(thread));
     if (it == ts.threadHandles.end()) {
-        sim::Unmodelled("ResumeThread on the thread of another process");
+        Sim::Unmodelled("ResumeThread on the thread of another process");
         return DWORD(-1);
     }
-    sim::SimThread& t = *ts.threads[std::size_t(it->second)];
+    Sim::SimThread& t = *ts.threads[std::size_t(it->second)];
     const DWORD previous = t.suspendCount;
     if (t.suspendCount) --t.suspendCount;
     return previous;
 }
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name) {
-    sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateEventA", name ? name : "")) return sim::Fail(*e, nullptr);
-    if (security || name) sim::Unmodelled("CreateEventA with security attributes or a name");
-    HANDLE handle = m.NewHandle(sim::Machine::Handle{sim::Machine::Handle::Event, "", 0, 0});
-    sim::Threads().events[reinterpret_cast<std::uintptr_t>(handle)] = {manualReset != FALSE, initialState != FALSE};
+    Sim::Machine& m = pc();
+    if (auto e = m.Enter("CreateEventA", name ? name : "")) return Sim::Fail(*e, nullptr);
+    if (security || name) Sim::Unmodelled("CreateEventA with security attributes or a name");
+    HANDLE handle = m.NewHandle(Sim::Machine::Handle{Sim::Machine::Handle::Event, "", 0, 0});
+    Sim::Threads().events[reinterpret_cast<std::uintptr_t>(handle)] = {manualReset != FALSE, initialState != FALSE};
     SetLastError(0);
     return handle;
 }
 
 BOOL WINAPI SetEvent(HANDLE event) {
-    if (auto e = pc().Enter("SetEvent", "")) return sim::Fail(*e, FALSE);
-    sim::Machine::Threading& ts = sim::Threads();
+    if (auto e = pc().Enter("SetEvent", "")) return Sim::Fail(*e, FALSE);
+    Sim::Machine::Threading& ts = Sim::Threads();
     auto it = ts.events.find(reinterpret_cast<std::uintptr_t>(event));
-    if (!pc().FindHandle(event, sim::Machine::Handle::Event) || it == ts.events.end())
-        return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!pc().FindHandle(event, Sim::Machine::Handle::Event) || it == ts.events.end())
+        return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     it->second.signalled = true;
     return TRUE;
 }

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -142,20 +142,20 @@ std::wstring FromUtf8(const std::string& text) {
 std::string FromAnsi(const std::string& ansi) { return Utf8(Widen(ansi, CP_ACP)); }
 std::string ToAnsi(const std::string& name) { return Narrow(FromUtf8(name), CP_ACP); }
 
-}  // namespace sim
+}  // namespace Sim
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size) {
-    if (auto e = sim::pc().Enter("MultiByteToWideChar", std::to_string(codePage))) return sim::Fail(*e, 0);
-    if (flags != 0 && flags != MB_ERR_INVALID_CHARS) sim::Unmodelled("MultiByteToWideChar flags");
+    if (auto e = Sim::pc().Enter("MultiByteToWideChar", std::to_string(codePage))) return Sim::Fail(*e, 0);
+    if (flags != 0 && flags != MB_ERR_INVALID_CHARS) Sim::Unmodelled("MultiByteToWideChar flags");
     if (!text || length == 0 || length < -1 || size < 0 || (size > 0 && !out))
-        return sim::Fail(ERROR_INVALID_PARAMETER, 0);
+        return Sim::Fail(ERROR_INVALID_PARAMETER, 0);
     if (codePage != CP_ACP && codePage != CP_OEMCP && codePage != 866 && codePage != 1251 && codePage != 1252)
-        return sim::Fail(ERROR_INVALID_PARAMETER, 0);
+        return Sim::Fail(ERROR_INVALID_PARAMETER, 0);
     // -1: the text is NUL-terminated, and the NUL is converted and counted too.
     const std::string bytes = length == -1 ? std::string(text, std::strlen(text) + 1) : std::string(text, length);
-    const std::wstring wide = sim::Widen(bytes, codePage);
+    const std::wstring wide = Sim::Widen(bytes, codePage);
     if (size == 0) return int(wide.size());
-    if (int(wide.size()) > size) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+    if (int(wide.size()) > size) return Sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
     std::copy(wide.begin(), wide.end(), out);
     return int(wide.size());
 }
@@ -165,22 +165,22 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
 // characters of 866 are modelled: what the OEM conversion needs.
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
                                LPCSTR defaultChar, BOOL* usedDefault) {
-    if (auto e = sim::pc().Enter("WideCharToMultiByte", std::to_string(codePage))) return sim::Fail(*e, 0);
-    if (flags != 0) sim::Unmodelled("WideCharToMultiByte flags");
-    if (defaultChar || usedDefault) sim::Unmodelled("WideCharToMultiByte default character");
+    if (auto e = Sim::pc().Enter("WideCharToMultiByte", std::to_string(codePage))) return Sim::Fail(*e, 0);
+    if (flags != 0) Sim::Unmodelled("WideCharToMultiByte flags");
+    if (defaultChar || usedDefault) Sim::Unmodelled("WideCharToMultiByte default character");
     if (!text || length == 0 || length < -1 || size < 0 || (size > 0 && !out))
-        return sim::Fail(ERROR_INVALID_PARAMETER, 0);
-    if (codePage == CP_ACP) codePage = sim::pc().ansiCodePage;
-    if (codePage != 1251 && codePage != 1252) return sim::Fail(ERROR_INVALID_PARAMETER, 0);
+        return Sim::Fail(ERROR_INVALID_PARAMETER, 0);
+    if (codePage == CP_ACP) codePage = Sim::pc().ansiCodePage;
+    if (codePage != 1251 && codePage != 1252) return Sim::Fail(ERROR_INVALID_PARAMETER, 0);
     const std::wstring wide = length == -1 ? std::wstring(text, std::wcslen(text) + 1) : std::wstring(text, length);
-    std::string bytes = sim::Narrow(wide, codePage);
+    std::string bytes = Sim::Narrow(wide, codePage);
     for (std::size_t i = 0; i < wide.size(); ++i) {
         if (bytes[i] != '?' || wide[i] == L'?' || codePage != 1251) continue;
         for (int k = 0; k < 128; ++k)
-            if (sim::Cp866[k] == char16_t(wide[i])) bytes[i] = char(sim::Oem866ToAnsi1251[k]);
+            if (Sim::Cp866[k] == char16_t(wide[i])) bytes[i] = char(Sim::Oem866ToAnsi1251[k]);
     }
     if (size == 0) return int(bytes.size());
-    if (int(bytes.size()) > size) return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+    if (int(bytes.size()) > size) return Sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
     std::copy(bytes.begin(), bytes.end(), out);
     return int(bytes.size());
 }

@@ -1,4 +1,4 @@
-#include "shared/registry.h"
+#include "environment/registry.h"
 
 #include <vector>
 

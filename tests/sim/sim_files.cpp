@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -354,11 +354,11 @@ bool Machine::FileOpenConflicts(const std::string& path, DWORD access, DWORD sha
     return false;
 }
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
-namespace sim {
+namespace Sim {
 namespace {
 
 // CreateFileA and CreateFileW: `name` in UTF-8, as given.
@@ -434,17 +434,17 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace Sim
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE templ) {
-    return sim::OpenFile("CreateFileA", sim::FromAnsi(name ? name : ""), access, share, security, disposition, flags,
+    return Sim::OpenFile("CreateFileA", Sim::FromAnsi(name ? name : ""), access, share, security, disposition, flags,
                          templ);
 }
 
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE templ) {
-    return sim::OpenFile("CreateFileW", sim::Utf8(name ? name : L""), access, share, security, disposition, flags,
+    return Sim::OpenFile("CreateFileW", Sim::Utf8(name ? name : L""), access, share, security, disposition, flags,
                          templ);
 }
 
@@ -454,13 +454,13 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
         SetLastError(*e);
         return FALSE;
     }
-    if (overlapped || !read) sim::Unmodelled("ReadFile without a byte count or with OVERLAPPED");
+    if (overlapped || !read) Sim::Unmodelled("ReadFile without a byte count or with OVERLAPPED");
     if (read) *read = 0;
-    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(h->access & GENERIC_READ)) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!(h->access & GENERIC_READ)) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     auto it = pc().files.nodes.find(h->path);
-    if (it == pc().files.nodes.end()) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (it == pc().files.nodes.end()) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     const std::vector<std::uint8_t>& data = it->second.data;
     std::uint64_t n = 0;
     if (h->position < data.size()) n = std::min<std::uint64_t>(size, data.size() - h->position);
@@ -471,18 +471,18 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
-    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
     if (auto e = pc().Enter("WriteFile", (h ? h->path + " " : std::string()) + std::to_string(size))) {
         if (written) *written = 0;
         SetLastError(*e);
         return FALSE;
     }
-    if (overlapped || !written) sim::Unmodelled("WriteFile without a byte count or with OVERLAPPED");
+    if (overlapped || !written) Sim::Unmodelled("WriteFile without a byte count or with OVERLAPPED");
     if (written) *written = 0;
-    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(h->access & GENERIC_WRITE)) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!(h->access & GENERIC_WRITE)) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     const auto* from = static_cast<const std::uint8_t*>(buffer);
-    for (const sim::Machine::Resource& r : pc().resources)
+    for (const Sim::Machine::Resource& r : pc().resources)
         if (!r.data.empty() && from >= r.data.data() && from < r.data.data() + r.data.size())
             pc().writesFromResources.push_back(h->path);
     std::vector<std::uint8_t>& data = pc().files.nodes[h->path].data;
@@ -507,45 +507,45 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     h->position = end;
     if (written) *written = DWORD(accept);
     pc().files.Sync(h->path);
-    if (error) return sim::Fail(error, FALSE);
+    if (error) return Sim::Fail(error, FALSE);
     return TRUE;
 }
 
 BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method) {
-    if (auto e = pc().Enter("SetFilePointerEx", std::to_string(distance.QuadPart))) return sim::Fail(*e, FALSE);
-    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (auto e = pc().Enter("SetFilePointerEx", std::to_string(distance.QuadPart))) return Sim::Fail(*e, FALSE);
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     LONGLONG base = 0;
     if (method == FILE_CURRENT)
         base = LONGLONG(h->position);
     else if (method == FILE_END)
         base = LONGLONG(pc().files.nodes[h->path].data.size());
     else if (method != FILE_BEGIN)
-        return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+        return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     const LONGLONG target = base + distance.QuadPart;
-    if (target < 0) return sim::Fail(ERROR_NEGATIVE_SEEK, FALSE);
+    if (target < 0) return Sim::Fail(ERROR_NEGATIVE_SEEK, FALSE);
     h->position = std::uint64_t(target);
     if (newPosition) newPosition->QuadPart = target;
     return TRUE;
 }
 
 BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
-    if (auto e = pc().Enter("GetFileSizeEx", "")) return sim::Fail(*e, FALSE);
-    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (!h || !size) return sim::Fail(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE, FALSE);
+    if (auto e = pc().Enter("GetFileSizeEx", "")) return Sim::Fail(*e, FALSE);
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    if (!h || !size) return Sim::Fail(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE, FALSE);
     size->QuadPart = LONGLONG(pc().files.nodes[h->path].data.size());
     return TRUE;
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) {
-    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (auto e = pc().Enter("FlushFileBuffers", h ? h->path : "")) return sim::Fail(*e, FALSE);
-    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(h->access & GENERIC_WRITE)) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    if (auto e = pc().Enter("FlushFileBuffers", h ? h->path : "")) return Sim::Fail(*e, FALSE);
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!(h->access & GENERIC_WRITE)) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     return TRUE;
 }
 
-namespace sim {
+namespace Sim {
 namespace {
 
 // The checks every call that takes one ANSI name makes first. Empty when
@@ -560,90 +560,90 @@ std::optional<DWORD> NameError(const std::string& name) {
 bool Same(const std::string& a, const std::string& b) { return !NameLess{}(a, b) && !NameLess{}(b, a); }
 
 }  // namespace
-}  // namespace sim
+}  // namespace Sim
 
 // Deletes the name given: a link, not what it points to.
 BOOL WINAPI DeleteFileA(LPCSTR name) {
-    const std::string raw = sim::FromAnsi(name ? name : "");
-    if (auto e = pc().Enter("DeleteFileA", pc().FullPath(name ? name : ""))) return sim::Fail(*e, FALSE);
-    if (auto e = sim::NameError(raw)) return sim::Fail(*e, FALSE);
-    const sim::Target t = sim::Locate(raw, false);
-    if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    const std::string raw = Sim::FromAnsi(name ? name : "");
+    if (auto e = pc().Enter("DeleteFileA", pc().FullPath(name ? name : ""))) return Sim::Fail(*e, FALSE);
+    if (auto e = Sim::NameError(raw)) return Sim::Fail(*e, FALSE);
+    const Sim::Target t = Sim::Locate(raw, false);
+    if (t.path.empty() || !t.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!t.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (t.node->directory || t.node->deletePending || (t.node->attributes & FILE_ATTRIBUTE_READONLY))
-        return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (sim::HeldWithoutDeleteSharing(t.path)) return sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
-    sim::DeleteName(t.path);
+        return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (Sim::HeldWithoutDeleteSharing(t.path)) return Sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
+    Sim::DeleteName(t.path);
     return TRUE;
 }
 
 // Renames the names given: a link moves as a link.
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-    const std::string from = sim::FromAnsi(existing ? existing : "");
-    const std::string to = sim::FromAnsi(target ? target : "");
+    const std::string from = Sim::FromAnsi(existing ? existing : "");
+    const std::string to = Sim::FromAnsi(target ? target : "");
     if (auto e = pc().Enter("MoveFileExA",
                             pc().FullPath(existing ? existing : "") + " -> " + pc().FullPath(target ? target : "")))
-        return sim::Fail(*e, FALSE);
-    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) sim::Unmodelled("MoveFileExA flags");
-    if (auto e = sim::NameError(from)) return sim::Fail(*e, FALSE);
-    if (auto e = sim::NameError(to)) return sim::Fail(*e, FALSE);
-    const sim::Target s = sim::Locate(from, false);
-    if (s.path.empty() || !s.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!s.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (s.node->directory) sim::Unmodelled("MoveFileExA on a folder");
-    if (s.node->deletePending) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (sim::HeldWithoutDeleteSharing(s.path)) return sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
-    const sim::Target d = sim::Locate(to, false);
-    if (d.path.empty() || !d.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    const bool same = sim::Same(s.path, d.path);
+        return Sim::Fail(*e, FALSE);
+    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) Sim::Unmodelled("MoveFileExA flags");
+    if (auto e = Sim::NameError(from)) return Sim::Fail(*e, FALSE);
+    if (auto e = Sim::NameError(to)) return Sim::Fail(*e, FALSE);
+    const Sim::Target s = Sim::Locate(from, false);
+    if (s.path.empty() || !s.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!s.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (s.node->directory) Sim::Unmodelled("MoveFileExA on a folder");
+    if (s.node->deletePending) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (Sim::HeldWithoutDeleteSharing(s.path)) return Sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
+    const Sim::Target d = Sim::Locate(to, false);
+    if (d.path.empty() || !d.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    const bool same = Sim::Same(s.path, d.path);
     if (d.node && !same) {
-        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return sim::Fail(ERROR_ALREADY_EXISTS, FALSE);
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Sim::Fail(ERROR_ALREADY_EXISTS, FALSE);
         // Replacing deletes the old name: refused while any handle to it
         // does not allow deletion, and for a read-only file.
         if (d.node->directory || d.node->deletePending || (d.node->attributes & FILE_ATTRIBUTE_READONLY) ||
-            sim::HeldWithoutDeleteSharing(d.path)) {
+            Sim::HeldWithoutDeleteSharing(d.path)) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
     }
-    sim::FileNode moved = std::move(*s.node);
+    Sim::FileNode moved = std::move(*s.node);
     pc().files.nodes.erase(s.path);
-    moved.name = sim::LastComponent(d.path);
+    moved.name = Sim::LastComponent(d.path);
     pc().files.nodes[d.path] = std::move(moved);
     return TRUE;
 }
 
 // The attributes of the name given: a link's own, with its reparse flag.
 DWORD WINAPI GetFileAttributesA(LPCSTR name) {
-    const std::string raw = sim::FromAnsi(name ? name : "");
+    const std::string raw = Sim::FromAnsi(name ? name : "");
     if (auto e = pc().Enter("GetFileAttributesA", pc().FullPath(name ? name : "")))
-        return sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
-    if (auto e = sim::NameError(raw)) return sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
-    const sim::Target t = sim::Locate(raw, false);
-    if (t.path.empty()) return sim::Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_FILE_ATTRIBUTES);
+        return Sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
+    if (auto e = Sim::NameError(raw)) return Sim::Fail(*e, INVALID_FILE_ATTRIBUTES);
+    const Sim::Target t = Sim::Locate(raw, false);
+    if (t.path.empty()) return Sim::Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_FILE_ATTRIBUTES);
     if (!t.node) {
         const bool root = t.path.size() == 2 && t.path[1] == ':';
         if (root) return FILE_ATTRIBUTE_DIRECTORY;
         SetLastError(t.parentIsFolder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (!t.node->directory && sim::EndsWithSeparator(raw))
-        return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-    if (t.node->deletePending) return sim::Fail(ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES);
+    if (!t.node->directory && Sim::EndsWithSeparator(raw))
+        return Sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    if (t.node->deletePending) return Sim::Fail(ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES);
     return t.node->attributes ? t.node->attributes : DWORD(FILE_ATTRIBUTE_NORMAL);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
-    const std::string raw = sim::FromAnsi(name ? name : "");
-    if (auto e = pc().Enter("SetFileAttributesA", pc().FullPath(name ? name : ""))) return sim::Fail(*e, FALSE);
-    if (auto e = sim::NameError(raw)) return sim::Fail(*e, FALSE);
+    const std::string raw = Sim::FromAnsi(name ? name : "");
+    if (auto e = pc().Enter("SetFileAttributesA", pc().FullPath(name ? name : ""))) return Sim::Fail(*e, FALSE);
+    if (auto e = Sim::NameError(raw)) return Sim::Fail(*e, FALSE);
     const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
-    if (attributes & ~settable) sim::Unmodelled("SetFileAttributesA with attributes beyond R, H, S, A");
-    const sim::Target t = sim::Locate(raw, false);
-    if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (!t.node->linkTarget.empty()) sim::Unmodelled("SetFileAttributesA on a link");
+    if (attributes & ~settable) Sim::Unmodelled("SetFileAttributesA with attributes beyond R, H, S, A");
+    const Sim::Target t = Sim::Locate(raw, false);
+    if (t.path.empty() || !t.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!t.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (!t.node->linkTarget.empty()) Sim::Unmodelled("SetFileAttributesA on a link");
     // FILE_ATTRIBUTE_NORMAL alone clears them all; with others it is ignored.
     const DWORD kept = t.node->attributes & FILE_ATTRIBUTE_DIRECTORY;
     t.node->attributes = kept | (attributes & ~DWORD(FILE_ATTRIBUTE_NORMAL));
@@ -653,30 +653,30 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
 
 // Removes an empty folder, or a junction itself, never what it points to.
 BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
-    const std::string raw = sim::FromAnsi(name ? name : "");
-    if (auto e = pc().Enter("RemoveDirectoryA", pc().FullPath(name ? name : ""))) return sim::Fail(*e, FALSE);
-    if (auto e = sim::NameError(raw)) return sim::Fail(*e, FALSE);
-    const sim::Target t = sim::Locate(raw, false);
-    if (t.path.empty() || !t.parentIsFolder) return sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!t.node) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (!t.node->directory) return sim::Fail(ERROR_DIRECTORY, FALSE);
-    if (t.node->attributes & FILE_ATTRIBUTE_READONLY) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (t.node->linkTarget.empty() && !pc().files.List(t.path).empty()) return sim::Fail(ERROR_DIR_NOT_EMPTY, FALSE);
+    const std::string raw = Sim::FromAnsi(name ? name : "");
+    if (auto e = pc().Enter("RemoveDirectoryA", pc().FullPath(name ? name : ""))) return Sim::Fail(*e, FALSE);
+    if (auto e = Sim::NameError(raw)) return Sim::Fail(*e, FALSE);
+    const Sim::Target t = Sim::Locate(raw, false);
+    if (t.path.empty() || !t.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!t.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (!t.node->directory) return Sim::Fail(ERROR_DIRECTORY, FALSE);
+    if (t.node->attributes & FILE_ATTRIBUTE_READONLY) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (t.node->linkTarget.empty() && !pc().files.List(t.path).empty()) return Sim::Fail(ERROR_DIR_NOT_EMPTY, FALSE);
     pc().files.nodes.erase(t.path);
     return TRUE;
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
-    if (auto e = pc().Enter("GetFileInformationByHandle", "")) return sim::Fail(*e, FALSE);
-    sim::Machine::Handle* h = pc().FindHandle(file, sim::Machine::Handle::File);
-    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!info) sim::Unmodelled("GetFileInformationByHandle without a record");
+    if (auto e = pc().Enter("GetFileInformationByHandle", "")) return Sim::Fail(*e, FALSE);
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!info) Sim::Unmodelled("GetFileInformationByHandle without a record");
     // It reads the file's attributes: a handle opened only to write or delete may not.
-    if (!(h->access & (GENERIC_READ | FILE_READ_ATTRIBUTES))) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!(h->access & (GENERIC_READ | FILE_READ_ATTRIBUTES))) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     auto it = pc().files.nodes.find(h->path);
-    if (it == pc().files.nodes.end()) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (it == pc().files.nodes.end()) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     std::memset(info, 0, sizeof *info);
-    const sim::FileNode& node = it->second;
+    const Sim::FileNode& node = it->second;
     info->dwFileAttributes = node.attributes ? node.attributes : DWORD(FILE_ATTRIBUTE_NORMAL);
     info->dwVolumeSerialNumber = 0x5A17C0DE;
     const std::uint64_t size = node.data.size();
@@ -690,53 +690,53 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     const std::string raw = pattern ? pattern : "";
-    if (auto e = pc().Enter("FindFirstFileA", pc().FullPath(raw))) return sim::Fail(*e, INVALID_HANDLE_VALUE);
-    if (sim::TooLong(sim::FromAnsi(raw), pc().FullPath(raw)))
-        return sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
+    if (auto e = pc().Enter("FindFirstFileA", pc().FullPath(raw))) return Sim::Fail(*e, INVALID_HANDLE_VALUE);
+    if (Sim::TooLong(Sim::FromAnsi(raw), pc().FullPath(raw)))
+        return Sim::Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
     const std::size_t cut = raw.find_last_of("\\/");
     const std::string mask = cut == std::string::npos ? raw : raw.substr(cut + 1);
     const std::string folderPart = cut == std::string::npos ? "." : raw.substr(0, cut + 1);
-    if (mask != "*.*" && mask != "*") sim::Unmodelled("FindFirstFileA mask " + mask);
-    sim::FileSystem& fs = pc().files;
+    if (mask != "*.*" && mask != "*") Sim::Unmodelled("FindFirstFileA mask " + mask);
+    Sim::FileSystem& fs = pc().files;
     const std::string folder = fs.Resolve(pc().FullPath(folderPart));
     auto it = fs.nodes.find(folder);
     const bool root = folder.size() == 2 && folder[1] == ':';
     if (folder.empty() || (!root && it == fs.nodes.end()))
-        return sim::Fail(folder.empty() ? ERROR_CANT_RESOLVE_FILENAME : ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
-    if (!root && !it->second.directory) return sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
-    if (it != fs.nodes.end() && it->second.unlistable) return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-    sim::Machine::Handle h{sim::Machine::Handle::Find, folder, 0, 0};
+        return Sim::Fail(folder.empty() ? ERROR_CANT_RESOLVE_FILENAME : ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (!root && !it->second.directory) return Sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    if (it != fs.nodes.end() && it->second.unlistable) return Sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    Sim::Machine::Handle h{Sim::Machine::Handle::Find, folder, 0, 0};
     WIN32_FIND_DATAA entry;
     if (!root) {
-        sim::FillFindData(it->second, ".", &entry);
+        Sim::FillFindData(it->second, ".", &entry);
         h.listing.push_back(entry);
-        sim::FillFindData(it->second, "..", &entry);
+        Sim::FillFindData(it->second, "..", &entry);
         h.listing.push_back(entry);
     }
     for (const std::string& name : fs.List(folder)) {
-        sim::FillFindData(fs.nodes[folder + "\\" + name], name, &entry);
+        Sim::FillFindData(fs.nodes[folder + "\\" + name], name, &entry);
         h.listing.push_back(entry);
     }
-    if (h.listing.empty()) return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (h.listing.empty()) return Sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     *data = h.listing[0];
     h.next = 1;
     return pc().NewHandle(std::move(h));
 }
 
 BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
-    if (auto e = pc().Enter("FindNextFileA", "")) return sim::Fail(*e, FALSE);
-    sim::Machine::Handle* h = pc().FindHandle(find, sim::Machine::Handle::Find);
-    if (!h) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (h->next >= h->listing.size()) return sim::Fail(ERROR_NO_MORE_FILES, FALSE);
+    if (auto e = pc().Enter("FindNextFileA", "")) return Sim::Fail(*e, FALSE);
+    Sim::Machine::Handle* h = pc().FindHandle(find, Sim::Machine::Handle::Find);
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (h->next >= h->listing.size()) return Sim::Fail(ERROR_NO_MORE_FILES, FALSE);
     *data = h->listing[h->next++];
     return TRUE;
 }
 
 BOOL WINAPI FindClose(HANDLE find) {
     const std::optional<DWORD> fault = pc().Enter("FindClose", "");
-    if (!pc().FindHandle(find, sim::Machine::Handle::Find)) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!pc().FindHandle(find, Sim::Machine::Handle::Find)) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     pc().handles.erase(reinterpret_cast<std::uintptr_t>(find));
-    if (fault) return sim::Fail(*fault, FALSE);
+    if (fault) return Sim::Fail(*fault, FALSE);
     return TRUE;
 }
 
@@ -744,26 +744,26 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     // A failing close still closes: the handle is gone either way.
     const std::optional<DWORD> fault = pc().Enter("CloseHandle", "");
     auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == pc().handles.end() || it->second.kind == sim::Machine::Handle::Find ||
-        it->second.kind == sim::Machine::Handle::EventSource)
-        return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (it == pc().handles.end() || it->second.kind == Sim::Machine::Handle::Find ||
+        it->second.kind == Sim::Machine::Handle::EventSource)
+        return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // A scanner looks at each file written as soon as it is closed.
-    if (it->second.kind == sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
+    if (it->second.kind == Sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
         const int token =
             pc().files.HoldOpen(it->second.path, GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | (pc().scanSharesDelete ? FILE_SHARE_DELETE : 0));
         pc().At(pc().now + pc().scanHoldMs, [token] { pc().files.Release(token); });
     }
-    if (it->second.kind == sim::Machine::Handle::Mapping) {
+    if (it->second.kind == Sim::Machine::Handle::Mapping) {
         auto obj = pc().namedObjects.find(it->second.path);
         if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);
     }
-    const sim::Machine::Handle closed = it->second;
+    const Sim::Machine::Handle closed = it->second;
     pc().handles.erase(it);
-    if (closed.kind == sim::Machine::Handle::File) {
-        if (closed.deleteOnClose && pc().files.nodes.count(closed.path)) sim::DeleteName(closed.path);
+    if (closed.kind == Sim::Machine::Handle::File) {
+        if (closed.deleteOnClose && pc().files.nodes.count(closed.path)) Sim::DeleteName(closed.path);
         pc().files.Settle(closed.path);
     }
-    if (fault) return sim::Fail(*fault, FALSE);
+    if (fault) return Sim::Fail(*fault, FALSE);
     return TRUE;
 }

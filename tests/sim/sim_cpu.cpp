@@ -1,5 +1,5 @@
 // CPUID on the simulated PC: the machine's answers, not the host's. Not a
 // call of the system, so it is not logged and cannot be made to fail.
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-CpuIdentity ReadCpuIdentity() { return sim::pc().cpu; }
+CpuIdentity ReadCpuIdentity() { return Sim::pc().cpu; }

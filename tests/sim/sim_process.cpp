@@ -2,9 +2,9 @@
 // description reads: system info, metrics, and the OEM-to-ANSI conversion.
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -186,17 +186,17 @@ ConsoleInterpreter& Machine::AddInterpreter(const std::string& path) {
     return interpreter;
 }
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                            LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                            LPPROCESS_INFORMATION processInformation) {
-    sim::Machine& m = pc();
-    const std::string line = sim::FromAnsi(commandLine ? commandLine : "");
-    sim::ProcessRecord record;
+    Sim::Machine& m = pc();
+    const std::string line = Sim::FromAnsi(commandLine ? commandLine : "");
+    Sim::ProcessRecord record;
     record.commandLine = line;
     record.creationFlags = creationFlags;
     record.inheritHandles = inheritHandles;
@@ -209,18 +209,18 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
         return FALSE;
     }
     if (applicationName || processAttributes || threadAttributes || environment || currentDirectory)
-        sim::Unmodelled("CreateProcessA with an application name, attributes, environment or folder");
+        Sim::Unmodelled("CreateProcessA with an application name, attributes, environment or folder");
     if (!commandLine || !startupInfo || !processInformation)
-        sim::Unmodelled("CreateProcessA without command line, start record or process record");
+        Sim::Unmodelled("CreateProcessA without command line, start record or process record");
     if (creationFlags & ~DWORD(CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP))
-        sim::Unmodelled("CreateProcessA creation flags " + std::to_string(creationFlags));
+        Sim::Unmodelled("CreateProcessA creation flags " + std::to_string(creationFlags));
     if (startupInfo &&
         ((startupInfo->dwFlags & ~DWORD(STARTF_USESHOWWINDOW)) || startupInfo->lpDesktop || startupInfo->lpTitle ||
          startupInfo->hStdInput || startupInfo->hStdOutput || startupInfo->hStdError))
-        sim::Unmodelled("CreateProcessA start record beyond the show state");
+        Sim::Unmodelled("CreateProcessA start record beyond the show state");
 
     std::string arguments;
-    const std::string program = sim::FindProgram(line, arguments);
+    const std::string program = Sim::FindProgram(line, arguments);
     if (program.empty()) {
         record.error = ERROR_FILE_NOT_FOUND;
         m.processes.push_back(record);
@@ -229,7 +229,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     }
     auto interpreter = m.interpreters.find(program);
     if (interpreter == m.interpreters.end()) {
-        sim::Unmodelled("CreateProcessA of a program without a script: " + program);
+        Sim::Unmodelled("CreateProcessA of a program without a script: " + program);
         record.error = ERROR_BAD_EXE_FORMAT;
         m.processes.push_back(record);
         SetLastError(ERROR_BAD_EXE_FORMAT);
@@ -239,11 +239,11 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     record.id = m.nextProcessId;
     m.nextProcessId += 4;
     m.processes.push_back(record);
-    sim::RunInterpreter(m.processes.back(), interpreter->second, arguments);
+    Sim::RunInterpreter(m.processes.back(), interpreter->second, arguments);
 
-    sim::Machine::Handle process{sim::Machine::Handle::Process, program, 0, 0};
+    Sim::Machine::Handle process{Sim::Machine::Handle::Process, program, 0, 0};
     process.processId = record.id;
-    sim::Machine::Handle thread{sim::Machine::Handle::Thread, program, 0, 0};
+    Sim::Machine::Handle thread{Sim::Machine::Handle::Thread, program, 0, 0};
     thread.processId = record.id;
     processInformation->hProcess = m.NewHandle(std::move(process));
     processInformation->hThread = m.NewHandle(std::move(thread));
@@ -253,20 +253,20 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    sim::Machine& m = pc();
-    if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) return sim::Fail(*e, WAIT_FAILED);
-    if (m.FindHandle(handle, sim::Machine::Handle::Event)) return sim::WaitForEvent(handle, milliseconds);
-    if (pc().FindHandle(handle, sim::Machine::Handle::Thread)) sim::Unmodelled("WaitForSingleObject on a thread");
-    sim::ProcessRecord* p = sim::ProcessOf(handle);
+    Sim::Machine& m = pc();
+    if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) return Sim::Fail(*e, WAIT_FAILED);
+    if (m.FindHandle(handle, Sim::Machine::Handle::Event)) return Sim::WaitForEvent(handle, milliseconds);
+    if (pc().FindHandle(handle, Sim::Machine::Handle::Thread)) Sim::Unmodelled("WaitForSingleObject on a thread");
+    Sim::ProcessRecord* p = Sim::ProcessOf(handle);
     if (!p) {
-        if (m.FindHandle(handle, sim::Machine::Handle::File) || m.FindHandle(handle, sim::Machine::Handle::Mapping))
-            sim::Unmodelled("WaitForSingleObject on a file or mapping");
+        if (m.FindHandle(handle, Sim::Machine::Handle::File) || m.FindHandle(handle, Sim::Machine::Handle::Mapping))
+            Sim::Unmodelled("WaitForSingleObject on a file or mapping");
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
     const DWORD id = p->id;
     auto ended = [&] {
-        for (const sim::ProcessRecord& r : m.processes)
+        for (const Sim::ProcessRecord& r : m.processes)
             if (r.id == id) return r.endedAt.has_value();
         return false;
     };
@@ -275,7 +275,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     while (!ended()) {
         if (m.timeline.empty() || (!forever && m.timeline.begin()->first > deadline)) {
             if (forever) {
-                sim::Unmodelled("WaitForSingleObject(INFINITE) on a process that never ends");
+                Sim::Unmodelled("WaitForSingleObject(INFINITE) on a process that never ends");
                 SetLastError(ERROR_INVALID_HANDLE);
                 return WAIT_FAILED;
             }
@@ -289,47 +289,47 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
-    sim::Machine& m = pc();
-    if (auto e = m.Enter("TerminateProcess", std::to_string(exitCode))) return sim::Fail(*e, FALSE);
-    sim::ProcessRecord* p = sim::ProcessOf(process);
-    if (!p) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    Sim::Machine& m = pc();
+    if (auto e = m.Enter("TerminateProcess", std::to_string(exitCode))) return Sim::Fail(*e, FALSE);
+    Sim::ProcessRecord* p = Sim::ProcessOf(process);
+    if (!p) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // Windows refuses to terminate a process that has already ended.
-    if (p->endedAt) return sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (p->endedAt) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     // Termination is asynchronous: the process is gone, and lets go of its
     // files, only a moment later.
     p->terminated = true;
     const DWORD id = p->id;
-    m.At(m.now + m.terminationMs, [id, exitCode] { sim::EndProcess(id, exitCode); });
+    m.At(m.now + m.terminationMs, [id, exitCode] { Sim::EndProcess(id, exitCode); });
     return TRUE;
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-    if (auto e = pc().Enter("GetExitCodeProcess", "")) return sim::Fail(*e, FALSE);
-    sim::ProcessRecord* p = sim::ProcessOf(process);
-    if (!p) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!exitCode) sim::Unmodelled("GetExitCodeProcess without a result");
+    if (auto e = pc().Enter("GetExitCodeProcess", "")) return Sim::Fail(*e, FALSE);
+    Sim::ProcessRecord* p = Sim::ProcessOf(process);
+    if (!p) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!exitCode) Sim::Unmodelled("GetExitCodeProcess without a result");
     *exitCode = p->endedAt ? p->exitCode : DWORD(STILL_ACTIVE);
     return TRUE;
 }
 
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
     pc().Enter("GetSystemInfo", "");
-    if (!info) sim::Unmodelled("GetSystemInfo without a record");
-    sim::FillSystemInfo(info, PROCESSOR_ARCHITECTURE_INTEL);
+    if (!info) Sim::Unmodelled("GetSystemInfo without a record");
+    Sim::FillSystemInfo(info, PROCESSOR_ARCHITECTURE_INTEL);
 }
 
 void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info) {
     pc().Enter("GetNativeSystemInfo", "");
-    if (!info) sim::Unmodelled("GetNativeSystemInfo without a record");
-    if (!pc().nativeSystemInfoExported) sim::Unmodelled("GetNativeSystemInfo on a system that lacks it");
-    sim::FillSystemInfo(info, pc().wow64 ? pc().nativeArchitecture : WORD(PROCESSOR_ARCHITECTURE_INTEL));
+    if (!info) Sim::Unmodelled("GetNativeSystemInfo without a record");
+    if (!pc().nativeSystemInfoExported) Sim::Unmodelled("GetNativeSystemInfo on a system that lacks it");
+    Sim::FillSystemInfo(info, pc().wow64 ? pc().nativeArchitecture : WORD(PROCESSOR_ARCHITECTURE_INTEL));
 }
 
 int WINAPI GetSystemMetrics(int index) {
     pc().Enter("GetSystemMetrics", std::to_string(index));
     auto it = pc().systemMetrics.find(index);
     if (it == pc().systemMetrics.end()) {
-        sim::Unmodelled("GetSystemMetrics index " + std::to_string(index));
+        Sim::Unmodelled("GetSystemMetrics index " + std::to_string(index));
         return 0;
     }
     return it->second;

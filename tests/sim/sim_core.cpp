@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 thread_local DWORD lastError = 0;
@@ -165,17 +165,17 @@ void Machine::RunDue() {
     }
 }
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 LPSTR WINAPI GetCommandLineA() {
     pc().Enter("GetCommandLineA", "");
     return pc().commandLine.data();
 }
 
-DWORD WINAPI GetLastError() { return sim::lastError; }
-void WINAPI SetLastError(DWORD error) { sim::lastError = error; }
+DWORD WINAPI GetLastError() { return Sim::lastError; }
+void WINAPI SetLastError(DWORD error) { Sim::lastError = error; }
 
 LCID WINAPI GetUserDefaultLCID() {
     pc().Enter("GetUserDefaultLCID", "");
@@ -183,9 +183,9 @@ LCID WINAPI GetUserDefaultLCID() {
 }
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
-    if (auto e = pc().Enter("QueryPerformanceCounter", "")) return sim::Fail(*e, FALSE);
-    if (!count) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (!pc().performanceCounterWorks) return sim::Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    if (auto e = pc().Enter("QueryPerformanceCounter", "")) return Sim::Fail(*e, FALSE);
+    if (!count) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (!pc().performanceCounterWorks) return Sim::Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
     count->QuadPart = pc().performanceCount + LONGLONG(pc().now) * 10000;
     return TRUE;
 }
@@ -206,10 +206,10 @@ int WINAPI MulDiv(int number, int numerator, int denominator) {
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
-    sim::Machine& m = pc();
+    Sim::Machine& m = pc();
     m.Enter("Sleep", std::to_string(milliseconds));
     if (milliseconds == INFINITE) {
-        sim::Unmodelled("Sleep(INFINITE) would never return");
+        Sim::Unmodelled("Sleep(INFINITE) would never return");
         return;
     }
     m.sleeps.push_back(milliseconds);
@@ -223,11 +223,11 @@ void WINAPI Sleep(DWORD milliseconds) {
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-    if (auto e = pc().Enter("GetVersionExA", "")) return sim::Fail(*e, FALSE);
-    if (!info) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (auto e = pc().Enter("GetVersionExA", "")) return Sim::Fail(*e, FALSE);
+    if (!info) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     const DWORD size = info->dwOSVersionInfoSize;
     if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA))
-        return sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return Sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
     std::memcpy(info, &pc().version, size);
     info->dwOSVersionInfoSize = size;
     return TRUE;
@@ -248,15 +248,15 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     pc().Enter("GetSystemDirectoryA", "");
-    const std::string folder = sim::ToAnsi(pc().systemFolder);
+    const std::string folder = Sim::ToAnsi(pc().systemFolder);
     if (!buffer || size <= folder.size()) return UINT(folder.size() + 1);
     std::memcpy(buffer, folder.c_str(), folder.size() + 1);
     return UINT(folder.size());
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    if (auto e = pc().Enter("GetWindowsDirectoryA", "")) return sim::Fail(*e, UINT(0));
-    const std::string folder = sim::ToAnsi(pc().windowsFolder);
+    if (auto e = pc().Enter("GetWindowsDirectoryA", "")) return Sim::Fail(*e, UINT(0));
+    const std::string folder = Sim::ToAnsi(pc().windowsFolder);
     if (!buffer || size <= folder.size()) return UINT(folder.size() + 1);
     std::memcpy(buffer, folder.c_str(), folder.size() + 1);
     return UINT(folder.size());
@@ -265,9 +265,9 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
 // %NAME% becomes the variable's value; a name that is not set, and a
 // lone %, stay as written. The size counts the NUL, in both outcomes.
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
-    if (auto e = pc().Enter("ExpandEnvironmentStringsA", source ? source : "")) return sim::Fail(*e, DWORD(0));
-    if (!source) return sim::Fail(ERROR_INVALID_PARAMETER, DWORD(0));
-    const std::string expanded = sim::ExpandVariables(source);
+    if (auto e = pc().Enter("ExpandEnvironmentStringsA", source ? source : "")) return Sim::Fail(*e, DWORD(0));
+    if (!source) return Sim::Fail(ERROR_INVALID_PARAMETER, DWORD(0));
+    const std::string expanded = Sim::ExpandVariables(source);
     const DWORD needed = DWORD(expanded.size() + 1);
     if (destination && size >= needed) std::memcpy(destination, expanded.c_str(), needed);
     return needed;

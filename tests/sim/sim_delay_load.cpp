@@ -4,9 +4,9 @@
 // Every function of these libraries that the installer uses is listed here.
 #include <map>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -77,4 +77,4 @@ void Machine::NoteDelayLoad(const std::string& function) {
     delayLoads.push_back({library, restricted});
 }
 
-}  // namespace sim
+}  // namespace Sim

@@ -2,9 +2,9 @@
 // view that a 32-bit process on 64-bit Windows gets for HKLM\Software.
 #include <cstring>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 namespace {
 
@@ -186,20 +186,20 @@ std::optional<DWORD> Registry::Dword(HKEY root, const std::string& path, const s
     return out;
 }
 
-}  // namespace sim
+}  // namespace Sim
 
-using sim::pc;
+using Sim::pc;
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    if (options != 0) sim::Unmodelled("RegOpenKeyExA options");
-    return sim::OpenOrCreate("RegOpenKeyExA", key, subKey, access, result, false, nullptr);
+    if (options != 0) Sim::Unmodelled("RegOpenKeyExA options");
+    return Sim::OpenOrCreate("RegOpenKeyExA", key, subKey, access, result, false, nullptr);
 }
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
                                LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
     if (reserved != 0 || (className && *className) || options != REG_OPTION_NON_VOLATILE || security)
-        sim::Unmodelled("RegCreateKeyExA with class, options or security");
-    return sim::OpenOrCreate("RegCreateKeyExA", key, subKey, access, result, true, disposition);
+        Sim::Unmodelled("RegCreateKeyExA with class, options or security");
+    return Sim::OpenOrCreate("RegCreateKeyExA", key, subKey, access, result, true, disposition);
 }
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
@@ -207,14 +207,14 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
     if (auto e = pc().Enter("RegQueryValueExA", valueName)) return LSTATUS(*e);
     if (reserved) return ERROR_INVALID_PARAMETER;
     if (data && !size) return ERROR_INVALID_PARAMETER;
-    const std::optional<sim::Base> base = sim::Resolve(key);
+    const std::optional<Sim::Base> base = Sim::Resolve(key);
     if (!base) return ERROR_INVALID_HANDLE;
     if (!(base->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    sim::RegKey* node = pc().registry.FindKey(base->root, base->path);
+    Sim::RegKey* node = pc().registry.FindKey(base->root, base->path);
     if (!node) return ERROR_INVALID_HANDLE;
     auto it = node->values.find(valueName);
     if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
-    const sim::RegValue& value = it->second.second;
+    const Sim::RegValue& value = it->second.second;
     if (data && node->failReads) return ERROR_ACCESS_DENIED;
     if (type) *type = value.type;
     // Text stored without its terminating NUL is handed out with one.
@@ -238,21 +238,21 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type,
     const std::string valueName = name ? name : "";
     if (auto e = pc().Enter("RegSetValueExA", valueName)) return LSTATUS(*e);
     if (reserved) return ERROR_INVALID_PARAMETER;
-    const std::optional<sim::Base> base = sim::Resolve(key);
+    const std::optional<Sim::Base> base = Sim::Resolve(key);
     if (!base) return ERROR_INVALID_HANDLE;
     if (!(base->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    sim::RegKey* node = pc().registry.FindKey(base->root, base->path);
+    Sim::RegKey* node = pc().registry.FindKey(base->root, base->path);
     if (!node) return ERROR_INVALID_HANDLE;
     if (size && !data) return 998;  // ERROR_NOACCESS
     std::vector<std::uint8_t> bytes(data, data + size);
-    node->values[valueName] = {valueName, sim::RegValue{type, std::move(bytes)}};
+    node->values[valueName] = {valueName, Sim::RegValue{type, std::move(bytes)}};
     return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
     // A failing close still closes: the handle is gone either way.
     const std::optional<DWORD> fault = pc().Enter("RegCloseKey", "");
-    if (sim::Predefined(key)) return fault ? LSTATUS(*fault) : ERROR_SUCCESS;
+    if (Sim::Predefined(key)) return fault ? LSTATUS(*fault) : ERROR_SUCCESS;
     if (pc().regHandles.erase(reinterpret_cast<std::uintptr_t>(key)) == 0) return ERROR_INVALID_HANDLE;
     return fault ? LSTATUS(*fault) : ERROR_SUCCESS;
 }

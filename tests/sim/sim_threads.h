@@ -7,9 +7,9 @@
 #include <memory>
 #include <thread>
 
-#include "platform/sim/machine.h"
+#include "tests/sim/machine.h"
 
-namespace sim {
+namespace Sim {
 
 // Work handed to the thread that owns a window, as SendMessage does: the
 // sender waits until that thread has done it in its message loop.
@@ -47,4 +47,4 @@ SimThread* ThreadById(int id);
 // hands its turn to thread 0, which reports it.
 bool WaitUntil(const std::function<bool()>& ready);
 
-}  // namespace sim
+}  // namespace Sim
