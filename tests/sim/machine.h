@@ -501,6 +501,9 @@ public:
     };
     std::map<std::uintptr_t, RegHandle> regHandles;
     std::uintptr_t nextHandle = 0x100;
+    // Releases a handle of that kind: a failing release (a close) still
+    // releases, as on Windows.
+    BOOL Release(const std::string& function, HANDLE handle, Handle::Kind kind);
     HANDLE NewHandle(Handle handle);
     Handle* FindHandle(HANDLE handle, Handle::Kind kind);
     std::optional<DWORD> Enter(const std::string& function, const std::string& detail);

@@ -142,6 +142,14 @@ int Machine::CallCount(const std::string& function) const {
     return n;
 }
 
+BOOL Machine::Release(const std::string& function, HANDLE handle, Handle::Kind kind) {
+    const std::optional<DWORD> fault = Enter(function, "");
+    if (!FindHandle(handle, kind)) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    handles.erase(reinterpret_cast<std::uintptr_t>(handle));
+    if (fault) return Fail(*fault, FALSE);
+    return TRUE;
+}
+
 HANDLE Machine::NewHandle(Handle handle) {
     const std::uintptr_t value = nextHandle;
     nextHandle += 4;

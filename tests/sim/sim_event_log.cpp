@@ -35,12 +35,7 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
 }
 
 BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
-    // A failing release still releases, as a failing close does.
-    const std::optional<DWORD> fault = pc().Enter("DeregisterEventSource", "");
-    if (!pc().FindHandle(eventLog, Sim::Machine::Handle::EventSource)) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    pc().handles.erase(reinterpret_cast<std::uintptr_t>(eventLog));
-    if (fault) return Sim::Fail(*fault, FALSE);
-    return TRUE;
+    return pc().Release("DeregisterEventSource", eventLog, Sim::Machine::Handle::EventSource);
 }
 
 // The machine's local time as the virtual clock has moved it on (within

@@ -559,6 +559,15 @@ std::optional<DWORD> NameError(const std::string& name) {
 
 bool Same(const std::string& a, const std::string& b) { return !NameLess{}(a, b) && !NameLess{}(b, a); }
 
+// What stands at a name a call acts on itself (a link is not followed):
+// the error where nothing does.
+std::optional<DWORD> LocateExisting(const std::string& raw, Target& t) {
+    t = Locate(raw, false);
+    if (t.path.empty() || !t.parentIsFolder) return ERROR_PATH_NOT_FOUND;
+    if (!t.node) return ERROR_FILE_NOT_FOUND;
+    return std::nullopt;
+}
+
 }  // namespace
 }  // namespace Sim
 
@@ -567,9 +576,8 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     const std::string raw = Sim::FromAnsi(name ? name : "");
     if (auto e = pc().Enter("DeleteFileA", pc().FullPath(name ? name : ""))) return Sim::Fail(*e, FALSE);
     if (auto e = Sim::NameError(raw)) return Sim::Fail(*e, FALSE);
-    const Sim::Target t = Sim::Locate(raw, false);
-    if (t.path.empty() || !t.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!t.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    Sim::Target t;
+    if (auto e = Sim::LocateExisting(raw, t)) return Sim::Fail(*e, FALSE);
     if (t.node->directory || t.node->deletePending || (t.node->attributes & FILE_ATTRIBUTE_READONLY))
         return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     if (Sim::HeldWithoutDeleteSharing(t.path)) return Sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
@@ -640,9 +648,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
     const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
     if (attributes & ~settable) Sim::Unmodelled("SetFileAttributesA with attributes beyond R, H, S, A");
-    const Sim::Target t = Sim::Locate(raw, false);
-    if (t.path.empty() || !t.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!t.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    Sim::Target t;
+    if (auto e = Sim::LocateExisting(raw, t)) return Sim::Fail(*e, FALSE);
     if (!t.node->linkTarget.empty()) Sim::Unmodelled("SetFileAttributesA on a link");
     // FILE_ATTRIBUTE_NORMAL alone clears them all; with others it is ignored.
     const DWORD kept = t.node->attributes & FILE_ATTRIBUTE_DIRECTORY;
@@ -656,9 +663,8 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
     const std::string raw = Sim::FromAnsi(name ? name : "");
     if (auto e = pc().Enter("RemoveDirectoryA", pc().FullPath(name ? name : ""))) return Sim::Fail(*e, FALSE);
     if (auto e = Sim::NameError(raw)) return Sim::Fail(*e, FALSE);
-    const Sim::Target t = Sim::Locate(raw, false);
-    if (t.path.empty() || !t.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!t.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    Sim::Target t;
+    if (auto e = Sim::LocateExisting(raw, t)) return Sim::Fail(*e, FALSE);
     if (!t.node->directory) return Sim::Fail(ERROR_DIRECTORY, FALSE);
     if (t.node->attributes & FILE_ATTRIBUTE_READONLY) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     if (t.node->linkTarget.empty() && !pc().files.List(t.path).empty()) return Sim::Fail(ERROR_DIR_NOT_EMPTY, FALSE);
@@ -732,13 +738,7 @@ BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
     return TRUE;
 }
 
-BOOL WINAPI FindClose(HANDLE find) {
-    const std::optional<DWORD> fault = pc().Enter("FindClose", "");
-    if (!pc().FindHandle(find, Sim::Machine::Handle::Find)) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    pc().handles.erase(reinterpret_cast<std::uintptr_t>(find));
-    if (fault) return Sim::Fail(*fault, FALSE);
-    return TRUE;
-}
+BOOL WINAPI FindClose(HANDLE find) { return pc().Release("FindClose", find, Sim::Machine::Handle::Find); }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
     // A failing close still closes: the handle is gone either way.
