@@ -120,8 +120,8 @@ class Bench:
         self.loads.append((label, loadavg()))
 
     # ---- one run, checked ------------------------------------------------------------------
-    def run_one(self, name, spec, poll=0):
-        program, args, writes, sized = spec
+    def run_one(self, name, contender, poll=0):
+        program, args, writes, sized = contender
         self.prefix.reset()
         env = None
         if program.startswith("phases"):
