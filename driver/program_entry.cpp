@@ -1,6 +1,7 @@
 #include "driver/program_entry.h"
 
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,15 +24,18 @@
 namespace {
 
 // The last word on an error no stage expected: name it and end the run.
+// Memory may have run out: the box needs none, and only its lines in the
+// support log, which do, may fail.
 void ShowApplicationError(const std::string& text) {
-    SupportLog::Note("unexpected error: " + BoxText::SystemName(text));
     constexpr UINT style = MB_OK | MB_ICONHAND | MB_TASKMODAL;
-    if (!BoxCanBeAnswered()) {
-        NoteBox(BoxText::SystemName(text), "Application Error", style, std::nullopt);
-        return;
+    std::optional<int> answer;
+    if (BoxCanBeAnswered()) answer = MessageBoxA(nullptr, text.c_str(), "Application Error", style);
+    try {
+        SupportLog::Note("unexpected error: " + BoxText::SystemName(text));
+        NoteBox(BoxText::SystemName(text), "Application Error", style, answer);
+    } catch (...) {
+        // The record then lacks these lines; the exit code still tells.
     }
-    NoteBox(BoxText::SystemName(text), "Application Error", style,
-            MessageBoxA(nullptr, text.c_str(), "Application Error", style));
 }
 
 std::string TwoDigits(int n) { return std::string(1, char('0' + n / 10 % 10)) + char('0' + n % 10); }
