@@ -49,6 +49,9 @@ int HalfDown(int value) { return value >= 0 ? value / 2 : -((1 - value) / 2); }
 
 // A length at `from` dpi, at `to` dpi, rounded to the nearest pixel.
 int Scaled(int value, UINT to, UINT from = USER_DEFAULT_SCREEN_DPI) { return MulDiv(value, int(to), int(from)); }
+TPlace Scaled(const TPlace& place, UINT dpi) {
+    return {Scaled(place.x, dpi), Scaled(place.y, dpi), Scaled(place.width, dpi), Scaled(place.height, dpi)};
+}
 
 // Windows draws a DPI-aware program's windows unscaled, so the window
 // scales itself: its size at `dpi`, centred on the screen.
@@ -100,15 +103,16 @@ void Rescale(HWND window, UINT dpi, const RECT* corner) {
     constexpr UINT Flags = SWP_NOZORDER | SWP_NOACTIVATE;
     SetWindowPos(window, nullptr, corner ? int(corner->left) : Left.load(), corner ? int(corner->top) : Top.load(),
                  Width, Height, Flags);
-    for (const auto& [child, place] : {std::pair{Label, LabelPlace}, std::pair{Bar, BarPlace}})
-        SetWindowPos(child, nullptr, Scaled(place.x, dpi), Scaled(place.y, dpi), Scaled(place.width, dpi),
-                     Scaled(place.height, dpi), Flags);
+    for (const auto& [child, place] : {std::pair{Label, LabelPlace}, std::pair{Bar, BarPlace}}) {
+        const TPlace at = Scaled(place, dpi);
+        SetWindowPos(child, nullptr, at.x, at.y, at.width, at.height, Flags);
+    }
     UseFontFor(dpi);
 }
 
 HWND CreateChild(HWND parent, const char* className, const char* text, DWORD style, const TPlace& place) {
-    return CreateWindowExA(0, className, text, style, Scaled(place.x, WindowDpi), Scaled(place.y, WindowDpi),
-                           Scaled(place.width, WindowDpi), Scaled(place.height, WindowDpi), parent, nullptr,
+    const TPlace at = Scaled(place, WindowDpi);
+    return CreateWindowExA(0, className, text, style, at.x, at.y, at.width, at.height, parent, nullptr,
                            GetModuleHandleA(nullptr), nullptr);
 }
 
