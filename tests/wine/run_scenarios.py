@@ -91,6 +91,14 @@ def folder_size_kib(path):
     return total >> 10
 
 
+def read_records(path):
+    """The box driver's records (one JSON object a line); none when it wrote no file."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="ascii") as f:
+        return [json.loads(line) for line in f if line.strip()]
+
+
 START_FAILED = "the installer could not be started"
 
 
@@ -334,11 +342,10 @@ class Runner:
                            win_path(record), "--answers", "-", "--wait-shell", "--",
                            "C:\\windows\\system32\\hostname.exe"],
                           env=env, check=False)
-            with open(record, encoding="ascii") as f:
-                if any(json.loads(line).get("waited_ms", -1) >= 0 for line in f if line.strip()):
-                    if session > 1:
-                        print("    (Wine's shell answered in session %d)" % session, flush=True)
-                    return
+            if any(r.get("waited_ms", -1) >= 0 for r in read_records(record)):
+                if session > 1:
+                    print("    (Wine's shell answered in session %d)" % session, flush=True)
+                return
             self.wine.stop()
         raise ScenarioFailed("setup: Wine's desktop shell did not serve its windows in 5 sessions")
 
@@ -383,10 +390,8 @@ class Runner:
             started = time.time()
             driver_rc, driver_out = self.run_driver(driver, env, snap_dir, sc)
             installer_seconds = time.time() - started
-            records = []
+            records = read_records(record_unix)
             if os.path.exists(record_unix):
-                with open(record_unix, encoding="ascii") as f:
-                    records = [json.loads(line) for line in f if line.strip()]
                 self.keep_artifact(record_unix, os.path.basename(record_unix))
 
             self.check_driver(sc, records, driver_rc, driver_out, failures)
@@ -411,9 +416,7 @@ class Runner:
         a box driver of its own: both end as the scenario says, with no box,
         and the data and the folder are checked after each round."""
         failures = []
-        e = dict(self.wine.env)
-        e.update(env)
-        e["WINEDEBUG"] = "-all"
+        quiet = dict(env, WINEDEBUG="-all")
         for round_no in range(1, sc.twins + 1):
             with open(os.path.join(self.app_dir, "lxn.cok"), "wb") as f:
                 f.write(OLD_DATA)
@@ -425,8 +428,7 @@ class Runner:
                 argv = [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
                         win_path(record), "--answers", "-", "--timeout", str(self.opts.timeout),
                         "--cwd", STAGING_DIR, "--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
-                runs.append((twin, record, subprocess.Popen(argv, env=e, stdin=subprocess.DEVNULL,
-                                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
+                runs.append((twin, record, self.wine.popen(argv, env=quiet)))
             round_failures = []
             for twin, record, proc in runs:
                 try:
@@ -435,10 +437,7 @@ class Runner:
                     proc.kill()
                     round_failures.append("run %d: the box driver did not end" % twin)
                     continue
-                records = []
-                if os.path.exists(record):
-                    with open(record, encoding="ascii") as f:
-                        records = [json.loads(line) for line in f if line.strip()]
+                records = read_records(record)
                 boxes = [r for r in records if r["event"] == "box"]
                 end = next((r for r in records if r["event"] == "exit"), None)
                 if boxes:
