@@ -395,8 +395,10 @@ class Runner:
                 self.keep_artifact(record_unix, os.path.basename(record_unix))
 
             self.check_driver(sc, records, driver_rc, driver_out, failures)
-            self.check_libraries(sc, driver_out, failures)
-            self.check_support_log(sc, driver_out, failures)
+            # The loader's trace, read once for both checks that go by process.
+            loaded = wine.loaded_libraries(driver_out)
+            self.check_libraries(sc, loaded, failures)
+            self.check_support_log(sc, loaded, driver_out, failures)
             self.check_data(sc, failures)
             self.check_size(sc, failures)
             self.check_app(sc, running_pid, holder_pid, known_pids, failures)
@@ -553,13 +555,13 @@ class Runner:
 
     GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
 
-    def check_libraries(self, sc, trace, failures):
+    def check_libraries(self, sc, loaded, failures):
         """The GUI libraries and COM's are delay-loaded: a run that shows
         nothing loads none of them, and a run that shows a box loads user32
         (which shows the trace is read right). Wine runs everything elevated
         and shows no shell window, so a restart is the desktop shell's, through
         COM."""
-        installer = [names for names in wine.loaded_libraries(trace).values() if names[0] == "lexomirupdate.exe"]
+        installer = [names for names in loaded.values() if names[0] == "lexomirupdate.exe"]
         if len(installer) != 1:
             failures.append("the loader's trace shows %d runs of the installer, not one" % len(installer))
             return
@@ -589,11 +591,11 @@ class Runner:
             return chr(int(code[1:], 16)) if len(code) > 1 else simple.get(code, code)
         return re.sub(r'\\(u[0-9a-fA-F]{4}|x[0-9a-fA-F]{2}|.)', one, text)
 
-    def check_support_log(self, sc, trace, failures):
+    def check_support_log(self, sc, loaded, trace, failures):
         """Each run appends one record to the Application event log, which
         Wine writes to its debug channel line by line: the record starts
         with the package version and ends with the run's exit code."""
-        installer = [pid for pid, names in wine.loaded_libraries(trace).items() if "lexomirupdate.exe" in names]
+        installer = [pid for pid, names in loaded.items() if "lexomirupdate.exe" in names]
         lines = [self.unescape(text) + (cut or "") for pid, text, cut in self.EVENT.findall(trace)
                  if pid in installer]
         if not lines:
