@@ -162,9 +162,8 @@ def check_version(resource, details):
 def seal_digest(pe, slot_offset):
     """SHA-256 of the file without the checksum field, the certificate-table
     directory entry, the certificate table and the 32-byte slot."""
-    dirs = 96 if pe.magic == PE32_MAGIC else 112
     cert_offset, cert_size = pe.directory(DIR_SECURITY)
-    skip = sorted([(pe.opt_offset + 64, 4), (pe.opt_offset + dirs + 8 * DIR_SECURITY, 8),
+    skip = sorted([(pe.checksum_offset, 4), (pe.directories_offset + 8 * DIR_SECURITY, 8),
                    (cert_offset, cert_size), (slot_offset, 32)])
     digest = hashlib.sha256()
     at = 0
@@ -298,10 +297,11 @@ def check(exe_bytes, payload, details):
                    "(not: %s)" % (dll, len(functions), ", ".join(unbound) or "none"))
 
     try:
-        res = pe.resources()
+        places = pe.resource_places()
     except (PeError, struct.error, ValueError) as e:
         report(False, "resource directory unreadable: %s" % e)
         return results
+    res = pe.resources(places)
 
     manifests = [v for (t, n, _), v in res.items() if t == RT_MANIFEST and n == 1]
     if report(len(manifests) == 1, "manifest resource type 24 id 1: %d found" % len(manifests)):
@@ -337,14 +337,14 @@ def check(exe_bytes, payload, details):
     if report(len(versions) == 1, "version resource type 16 id 1: %d found" % len(versions)):
         results.extend(check_version(versions[0], details))
 
-    slots = [place for (t, n, _), place in pe.resource_places().items() if t == RT_RCDATA and n == "LXSEAL"]
+    slots = [place for (t, n, _), place in places.items() if t == RT_RCDATA and n == "LXSEAL"]
     if report(len(slots) == 1 and slots[0][1] == 32, "seal slot RCDATA LXSEAL of 32 bytes: %s"
               % (", ".join("%d bytes at 0x%x" % (size, off) for off, size in slots) or "none")):
         stored = exe_bytes[slots[0][0]:slots[0][0] + 32]
         actual = seal_digest(pe, slots[0][0])
         report(stored == actual, "the seal covers the whole file but the signing fields and itself: "
                "stored %s, computed %s" % (stored.hex(), actual.hex()))
-    field = pe.opt_offset + 64
+    field = pe.checksum_offset
     stored_sum, actual_sum = struct.unpack_from("<I", exe_bytes, field)[0], pe_checksum(exe_bytes, field)
     report(stored_sum == actual_sum, "header checksum 0x%08x (the file's: 0x%08x)" % (stored_sum, actual_sum))
     return results

@@ -75,7 +75,7 @@ def build(source, binary, payload, env, log, prefix=()):
 def places(pe):
     """(start, end, name) of the parts a difference is reported by."""
     found = [(pe.pe_offset + 8, pe.pe_offset + 12, "the header's link time stamp (TimeDateStamp)"),
-             (pe.opt_offset + 64, pe.opt_offset + 68, "the header checksum")]
+             (pe.checksum_offset, pe.checksum_offset + 4, "the header checksum")]
     for (kind, name, _), (off, size) in pe.resource_places().items():
         found.append((off, off + size, "resource %s/%s" % (kind, name)))
     for s in pe.sections:
