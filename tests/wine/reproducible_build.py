@@ -117,8 +117,9 @@ def main():
     os.makedirs(work, exist_ok=True)
     try:
         payload = os.path.join(work, "payload.cok")
+        payload_bytes = os.urandom(300001)
         with open(payload, "wb") as f:
-            f.write(os.urandom(300001))
+            f.write(payload_bytes)
         first_source, second_source = os.path.join(work, "src"), os.path.join(work, "another source folder")
         first_build = os.path.join(first_source, "build", "windows")
         second_build = os.path.join(work, "b")
@@ -163,9 +164,8 @@ def main():
         for line in named or ["neither holds the name of a source or build folder"]:
             print("%s %s" % ("FAIL" if named else "ok  ", line))
         failed += len(named)
-        with open(payload, "rb") as f:
-            checks = check_image.check(a, f.read(), {"version": int(VERSION), "company": COMPANY,
-                                                     "copyright": COPYRIGHT})
+        checks = check_image.check(a, payload_bytes, {"version": int(VERSION), "company": COMPANY,
+                                                      "copyright": COPYRIGHT})
         for ok, message in checks:
             if not ok or "version table" in message:
                 print("%s %s" % ("ok  " if ok else "FAIL", message))
