@@ -61,6 +61,13 @@ def ms_cells(s):
     return "%.1f | %.1f – %.1f | %.1f – %.1f" % (s["median"], s["q1"], s["q3"], s["min"], s["max"])
 
 
+def mem_cells(m):
+    """Peak resident and peak private MiB: median (min – max) of each."""
+    return "%.1f (%.1f – %.1f) | %.1f (%.1f – %.1f)" % (
+        mib(m["peak_ws"]["median"]), mib(m["peak_ws"]["min"]), mib(m["peak_ws"]["max"]),
+        mib(m["peak_private"]["median"]), mib(m["peak_private"]["min"]), mib(m["peak_private"]["max"]))
+
+
 def verdict(ok):
     return "**met**" if ok else "**missed**"
 
@@ -469,10 +476,7 @@ def write_note(r, o):
     w("| program | peak resident MiB: median (min – max) | peak private MiB: median (min – max) |")
     w("|---|---:|---:|")
     for key in ("noop", "floor", "durable", "installer", "installer_aligned", "installer_512"):
-        m = mem[key]
-        w("| %s | %.1f (%.1f – %.1f) | %.1f (%.1f – %.1f) |"
-          % (LABELS64[key], mib(m["peak_ws"]["median"]), mib(m["peak_ws"]["min"]), mib(m["peak_ws"]["max"]),
-             mib(m["peak_private"]["median"]), mib(m["peak_private"]["min"]), mib(m["peak_private"]["max"])))
+        w("| %s | %s |" % (LABELS64[key], mem_cells(mem[key])))
     w("")
 
     # ---- 32-bit
@@ -499,9 +503,7 @@ def write_note(r, o):
         w("| program | peak resident MiB: median (min – max) | peak private MiB: median (min – max) |")
         w("|---|---:|---:|")
         for key, m in x86["memory"].items():
-            w("| %s | %.1f (%.1f – %.1f) | %.1f (%.1f – %.1f) |"
-              % (LABELS32[key], mib(m["peak_ws"]["median"]), mib(m["peak_ws"]["min"]), mib(m["peak_ws"]["max"]),
-                 mib(m["peak_private"]["median"]), mib(m["peak_private"]["min"]), mib(m["peak_private"]["max"])))
+            w("| %s | %s |" % (LABELS32[key], mem_cells(m)))
     else:
         w("Not timed: this host runs 32-bit code %s (%s)." % (meta["host32"], meta["host32_why"]))
     w("")
