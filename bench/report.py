@@ -437,14 +437,14 @@ def write_note(r, o):
     w("| phase | median | quartiles | min – max |")
     w("|---|---:|---:|---:|")
     g = group_medians(ph)
+    # A group of several phases gets a row of its own, its phases indented under it.
+    phases_in = {group: sum(1 for _, _, gg in PHASES if gg == group) for group in GROUPS}
     last = None
     for key, label, group in PHASES:
-        if group != last:
-            members = [k for k, _, gg in PHASES if gg == group]
-            if len(members) > 1:
-                w("| **%s** | **%.1f** | | |" % (group, g[group]))
-            last = group
-        prefix = "&nbsp;&nbsp;" if len([k for k, _, gg in PHASES if gg == group]) > 1 else ""
+        if group != last and phases_in[group] > 1:
+            w("| **%s** | **%.1f** | | |" % (group, g[group]))
+        last = group
+        prefix = "&nbsp;&nbsp;" if phases_in[group] > 1 else ""
         w("| %s%s | %s |" % (prefix, label, ms_cells(ph[key])))
         if key == "flush_rename":
             w("| &nbsp;&nbsp;of which inside `FlushFileBuffers` | %s |" % ms_cells(ph["flush"]))
