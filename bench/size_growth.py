@@ -129,14 +129,14 @@ def growth(size, payload, inputs, included_by, baseline, listed, renamed):
     for row in rows.values():
         if not (row["kind"] == "library" and row["new"] and row["input"] not in listed):
             continue
-        owner = rows.get(root(row["input"]))
+        # Taken for: the object at the chain's end, and whether directly, for which symbol.
+        row["taken_for"] = root(row["input"])
+        owner = rows.get(row["taken_for"])
         if owner and owner["input"] in listed and owner["unexplained"] == 0:
             row["accounted"] = row["change"]
             row["why"] = owner["why"]
         else:
             row["unexplained"] = row["change"]
-        # Taken for: the object at the chain's end, and whether directly, for which symbol.
-        row["taken_for"] = root(row["input"])
         row["taken_by"], row["symbol"] = included_by.get(row["input"], (None, None))
     libraries = {}
     for side, inputs_then in (("before", before), ("after", after)):
