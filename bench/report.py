@@ -21,11 +21,8 @@ import size_growth  # noqa: E402
 from common import DURABLE_RATIO, FLOOR_RATIO, MIB, NSIS_RATIO, RESIDENT_ALLOWANCE  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from winexe.installation import APP_DIR, UNINSTALL_KEY  # noqa: E402
+from winexe.installation import APP_DIR, GUI_LIBRARIES, UNINSTALL_KEY  # noqa: E402
 
-# What a quiet run must not load: the GUI libraries, and COM's, which only
-# a start through the desktop shell needs.
-GUI = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll")
 SHORT = {"durable": "durable floor", "nsis": "NSIS", "phases": "phase build", "noop": "no-op"}
 
 LABELS64 = {"installer": "installer: `LexomirUpdate-x64-test.exe modest`",
@@ -135,11 +132,11 @@ def targets(r, grown):
         rows.append(("size besides the payload ≤ the size at the baseline + what listed features add",
                      "%s bytes (32-bit installer)" % format(r["size"]["installer"], ","),
                      "not judged: these figures have no link-map inputs"))
-    loaded = sorted(set(GUI).intersection(r["libraries"]))
-    imported = sorted(set(GUI).intersection(d.lower() for d in r["imports32"]))
+    loaded = sorted(set(GUI_LIBRARIES).intersection(r["libraries"]))
+    imported = sorted(set(GUI_LIBRARIES).intersection(d.lower() for d in r["imports32"]))
     rows.append(("no GUI library loaded by a quiet run",
                  "64-bit build: %s; the 32-bit installer imports %s"
-                 % (", ".join(loaded) or "none of " + ", ".join(name[:-4] for name in GUI),
+                 % (", ".join(loaded) or "none of " + ", ".join(name[:-4] for name in GUI_LIBRARIES),
                     ", ".join(imported) or "none of them"),
                  verdict(not loaded and not imported)))
     return rows

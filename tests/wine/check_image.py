@@ -53,6 +53,7 @@ from winexe.pe import (DIR_BASERELOC, DIR_RESOURCE, DIR_SECURITY, DLLCHAR_DYNAMI
                        DLLCHAR_NX_COMPAT, FILE_RELOCS_STRIPPED, IMAGE_FILE_MACHINE_I386, PE32_MAGIC,
                        RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_RCDATA, RT_VERSION, SUBSYSTEM_WINDOWS_GUI,
                        PeError, PeImage)
+from winexe.installation import GUI_LIBRARIES  # noqa: E402
 
 PAGE = 0x1000
 
@@ -69,7 +70,6 @@ VOS_NT_WINDOWS32, VFT_APP = 0x40004, 1
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "gdi32.dll",
                 "comctl32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "ntdll.dll"}
 ALLOWED_DLL_PREFIXES = ("api-ms-win-",)
-GUI_DLLS = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll")
 
 
 def version_node(data, off=0):
@@ -280,7 +280,7 @@ def check(exe_bytes, payload, details):
                    % (", ".join(foreign), ", ".join(dlls)))
         else:
             report(bool(dlls), "imports only system DLLs: %s" % (", ".join(dlls) or "none at all"))
-        gui = [d for d in dlls if d.lower() in GUI_DLLS]
+        gui = [d for d in dlls if d.lower() in GUI_LIBRARIES]
         report(not gui, "the import table names no GUI library (found: %s)" % (", ".join(gui) or "none"))
         try:
             delayed = pe.delay_imports()

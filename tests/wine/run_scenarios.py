@@ -33,7 +33,8 @@ sys.path.insert(0, HERE)
 from scenarios import LOCALES, SCENARIOS, SMOKE  # noqa: E402
 from winexe import installation, wine  # noqa: E402
 from winexe.digest import sha256_file  # noqa: E402
-from winexe.installation import APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALLER_BYTES  # noqa: E402
+from winexe.installation import (APP_DIR, APP_DIR_IN_PREFIX, GUI_LIBRARIES, OLD_DATA,  # noqa: E402
+                                 UNINSTALLER_BYTES)
 from winexe.pe import PeImage  # noqa: E402
 from winexe.wine import win_path  # noqa: E402
 
@@ -553,8 +554,6 @@ class Runner:
         if not failures and driver_rc != 0:
             failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
 
-    GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
-
     def check_libraries(self, sc, loaded, failures):
         """The GUI libraries and COM's are delay-loaded: a run that shows
         nothing loads none of them, and a run that shows a box loads user32
@@ -570,7 +569,7 @@ class Runner:
             os.makedirs(self.artifacts, exist_ok=True)
             with open(os.path.join(self.artifacts, "libraries-%s.txt" % sc.name), "w", encoding="ascii") as f:
                 f.write("\n".join(installer[0]) + "\n")
-        gui = sorted(self.GUI_LIBRARIES.intersection(installer[0]))
+        gui = sorted(set(GUI_LIBRARIES).intersection(installer[0]))
         if sc.shows_nothing and gui:
             failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
         if sc.boxes and "user32.dll" not in gui:
