@@ -34,7 +34,7 @@ import sys
 import time
 
 from common import BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, stats  # noqa: E402
-from image_facts import layout, map_breakdown, map_included_by, map_inputs, pe_imports  # noqa: E402
+from image_facts import layout, map_breakdown, map_entries, map_included_by, map_inputs, pe_imports  # noqa: E402
 from prefix import WINE64, Prefix  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -218,8 +218,9 @@ class Bench:
         r["sections"] = images["installer"].sections
         r["imports32"] = pe_imports(images["installer"])
         link_map = os.path.join(o.bench32, "installer.map")
-        r["map"] = map_breakdown(link_map)
-        r["inputs"] = map_inputs(link_map)
+        entries = list(map_entries(link_map))  # read and parsed once for both tables
+        r["map"] = map_breakdown(entries)
+        r["inputs"] = map_inputs(entries)
         r["included_by"] = map_included_by(link_map)
 
     # ---- what needs a run ------------------------------------------------------------------

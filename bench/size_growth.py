@@ -36,7 +36,7 @@ import json
 import os
 import sys
 
-from image_facts import LINKER_INPUT, map_inputs  # noqa: E402
+from image_facts import LINKER_INPUT, map_entries, map_inputs  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BASELINE = os.path.join(HERE, "size_baseline.json")
@@ -164,7 +164,7 @@ def of_results(r):
 
 def record(o):
     payload = os.path.getsize(o.payload)
-    inputs = map_inputs(o.map)
+    inputs = map_inputs(map_entries(o.map))
     lines = ['{', '"commit": %s,' % json.dumps(o.commit),
              '"what": "the 32-bit installer at that commit: its size besides the payload, the payload\'s size, '
              'and the bytes of each input of its link in each section that stands in the file",',
