@@ -35,12 +35,12 @@ import time
 
 from common import BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, stats  # noqa: E402
 from image_facts import layout, map_breakdown, map_entries, map_included_by, map_inputs, pe_imports  # noqa: E402
-from prefix import WINE64, Prefix  # noqa: E402
+from prefix import Prefix  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from winexe.digest import sha256_file  # noqa: E402
 from winexe.pe import PeImage  # noqa: E402
-from winexe.wine import loaded_libraries, win_path  # noqa: E402
+from winexe.wine import WINE64, loaded_libraries, win_path  # noqa: E402
 
 # name: (program in C:\bench, arguments, writes the data file, stores EstimatedSize)
 CONTENDERS64 = {
