@@ -791,11 +791,11 @@ def main():
     if not wine.runs_natively(opts.installer):
         if not opts.allow_emulated:
             wine.skip("this host runs no 32-bit code natively (%s); the whole table runs on the 64-bit "
-                          "test build (ctest --preset windows64) and a smoke set on this executable "
-                          "(wine_smoke_emulated)" % wine.host_kind())
+                      "test build (ctest --preset windows64) and a smoke set on this executable "
+                      "(wine_smoke_emulated)" % wine.host_kind())
         if not wine.runs_at_all(opts.installer):
             wine.skip("this host runs no 32-bit code and has no emulator registered for it "
-                          "(bash scripts/setup.sh registers qemu-user)")
+                      "(bash scripts/setup.sh registers qemu-user)")
     if opts.timeout is None:
         opts.timeout = 60 if wine.runs_natively(opts.installer) else 600
 
