@@ -213,10 +213,11 @@ class Bench:
         # The benchmark's own links of the installer's objects must give the installer.
         r["size"]["as_built32"] = os.path.getsize(os.path.join(o.bench32, "size_as_built.exe")) - payload32
         r["size"]["as_built64"] = os.path.getsize(os.path.join(o.bench64, "size_as_built.exe")) - payload32
-        images = {n: PeImage.of_file(p) for n, p in variants.items()}
-        r["layout"] = {n: layout(pe) for n, pe in images.items()}
-        r["sections"] = images["installer"].sections
-        r["imports32"] = pe_imports(images["installer"])
+        # The layout is in the headers; only the installer's imports need the whole file.
+        r["layout"] = {n: layout(PeImage.of_file(p, headers_only=True)) for n, p in variants.items()}
+        installer = PeImage.of_file(installer32)
+        r["sections"] = installer.sections
+        r["imports32"] = pe_imports(installer)
         link_map = os.path.join(o.bench32, "installer.map")
         entries = list(map_entries(link_map))  # read and parsed once for both tables
         r["map"] = map_breakdown(entries)
