@@ -339,9 +339,8 @@ class Runner:
         record = os.path.join(self.workdir, "shell.jsonl")
         for session in range(1, 6):
             self.wine.run(["wineserver", "-p"], check=False)
-            self.wine.run([wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
-                           win_path(record), "--answers", "-", "--wait-shell", "--",
-                           "C:\\windows\\system32\\hostname.exe"],
+            self.wine.run(self.driver_command(record, "-") + ["--wait-shell", "--",
+                                                             "C:\\windows\\system32\\hostname.exe"],
                           env=env, check=False)
             if any(r.get("waited_ms", -1) >= 0 for r in read_records(record)):
                 if session > 1:
@@ -349,6 +348,12 @@ class Runner:
                 return
             self.wine.stop()
         raise ScenarioFailed("setup: Wine's desktop shell did not serve its windows in 5 sessions")
+
+    def driver_command(self, record, answers):
+        """The box driver, writing its records to RECORD and giving ANSWERS
+        ("-": none); its other options and the program follow."""
+        return [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record),
+                "--answers", answers]
 
     @staticmethod
     def format_log(events):
@@ -380,9 +385,8 @@ class Runner:
             stage_dir = CYRILLIC_STAGING_DIR if sc.cyrillic_staging else STAGING_DIR
             record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
             snap_dir = None
-            driver = [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record_unix),
-                      "--answers", ",".join(b.answer for b in sc.boxes) or "-",
-                      "--timeout", str(self.opts.timeout), "--cwd", stage_dir]
+            driver = self.driver_command(record_unix, ",".join(b.answer for b in sc.boxes) or "-") + [
+                "--timeout", str(self.opts.timeout), "--cwd", stage_dir]
             if self.opts.in_xvfb:
                 snap_dir = os.path.join(self.workdir, "snaps", sc.name)
                 os.makedirs(snap_dir, exist_ok=True)
@@ -428,9 +432,8 @@ class Runner:
                 record = os.path.join(self.workdir, "boxes-%s-%d-%d.jsonl" % (sc.name, round_no, twin))
                 if os.path.exists(record):
                     os.remove(record)
-                argv = [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
-                        win_path(record), "--answers", "-", "--timeout", str(self.opts.timeout),
-                        "--cwd", STAGING_DIR, "--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
+                argv = self.driver_command(record, "-") + ["--timeout", str(self.opts.timeout), "--cwd", STAGING_DIR,
+                                                           "--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
                 runs.append((twin, record, self.wine.popen(argv, env=quiet)))
             round_failures = []
             for twin, record, proc in runs:
