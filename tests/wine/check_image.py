@@ -49,11 +49,11 @@ import sys
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from winexe.installation import GUI_LIBRARIES  # noqa: E402
 from winexe.pe import (DIR_BASERELOC, DIR_RESOURCE, DIR_SECURITY, DLLCHAR_DYNAMIC_BASE,  # noqa: E402
                        DLLCHAR_NX_COMPAT, FILE_RELOCS_STRIPPED, IMAGE_FILE_MACHINE_I386, PE32_MAGIC,
                        RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_RCDATA, RT_VERSION, SUBSYSTEM_WINDOWS_GUI,
                        PeError, PeImage)
-from winexe.installation import GUI_LIBRARIES  # noqa: E402
 
 PAGE = 0x1000
 
