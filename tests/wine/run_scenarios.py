@@ -43,6 +43,18 @@ NATIVE_APP_DIR = "C:\\Program Files\\Lexomir\\"
 NATIVE_APP_DIR_IN_PREFIX = ("drive_c", "Program Files", "Lexomir")
 UNINSTALL_KEY = "HKLM\\" + installation.UNINSTALL_KEY
 UNINSTALL_STRING = APP_DIR + "unins000.exe"
+# Each kind of uninstall entry (Scenario.entry): its UninstallString, the
+# value's type, the registry view that holds it, and the application folder
+# it names, as Windows and as the prefix hold it.
+APP_FOLDER = (APP_DIR, APP_DIR_IN_PREFIX)
+ENTRIES = {
+    "normal": (UNINSTALL_STRING, "REG_SZ", "/reg:64", APP_FOLDER),
+    "wow": (UNINSTALL_STRING, "REG_SZ", "/reg:32", APP_FOLDER),
+    "quoted": ('"%s" /x' % UNINSTALL_STRING, "REG_SZ", "/reg:64", APP_FOLDER),
+    "expand": ("%SystemDrive%" + UNINSTALL_STRING[2:], "REG_EXPAND_SZ", "/reg:64", APP_FOLDER),
+    "expand_pf": ("%ProgramFiles%\\Lexomir\\unins000.exe", "REG_EXPAND_SZ", "/reg:64",
+                  (NATIVE_APP_DIR, NATIVE_APP_DIR_IN_PREFIX)),
+}
 STAGING_DIR = "C:\\lexotest\\"
 STAGING_IN_PREFIX = ("drive_c", "lexotest")
 # A downloads folder whose name code page 1252 cannot write (a Cyrillic
@@ -241,9 +253,8 @@ class Runner:
         self.wine.stop()
         for where in (APP_DIR_IN_PREFIX, NATIVE_APP_DIR_IN_PREFIX):
             shutil.rmtree(os.path.join(self.wine.prefix, *where), ignore_errors=True)
-        native = sc.entry == "expand_pf"
-        self.app_dir = os.path.join(self.wine.prefix, *(NATIVE_APP_DIR_IN_PREFIX if native else APP_DIR_IN_PREFIX))
-        self.app_dir_win = NATIVE_APP_DIR if native else APP_DIR
+        value, kind, view, (self.app_dir_win, in_prefix) = ENTRIES[sc.entry]
+        self.app_dir = os.path.join(self.wine.prefix, *in_prefix)
         shutil.rmtree(self.staging, ignore_errors=True)
         shutil.rmtree(self.cyrillic_staging, ignore_errors=True)
         os.makedirs(self.app_dir)
@@ -271,16 +282,8 @@ class Runner:
         with open(os.path.join(staging, "LexomirUpdate.exe"), "wb") as f:
             f.write(image)
 
-        for view in ("/reg:64", "/reg:32"):
-            self.wine.reg("delete", UNINSTALL_KEY, "/f", view, check=False)
-        value, view = {
-            "normal": (UNINSTALL_STRING, "/reg:64"),
-            "wow": (UNINSTALL_STRING, "/reg:32"),
-            "quoted": ('"%s" /x' % UNINSTALL_STRING, "/reg:64"),
-            "expand": ("%SystemDrive%" + UNINSTALL_STRING[2:], "/reg:64"),
-            "expand_pf": ("%ProgramFiles%\\Lexomir\\unins000.exe", "/reg:64"),
-        }[sc.entry]
-        kind = "REG_EXPAND_SZ" if sc.entry.startswith("expand") else "REG_SZ"
+        for each in ("/reg:64", "/reg:32"):
+            self.wine.reg("delete", UNINSTALL_KEY, "/f", each, check=False)
         self.wine.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/t", kind, "/d", value, "/f", view)
         got = self.query_value("UninstallString", view)
         if got != value:
