@@ -34,13 +34,13 @@ import sys
 import time
 
 from common import BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, stats  # noqa: E402
-from image_facts import layout, map_breakdown, map_included_by, map_inputs, pe_imports  # noqa: E402
-from prefix import WINE64, Prefix  # noqa: E402
+from image_facts import layout, map_breakdown, map_entries, map_included_by, map_inputs, pe_imports  # noqa: E402
+from prefix import Prefix  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from winexe.digest import sha256_file  # noqa: E402
 from winexe.pe import PeImage  # noqa: E402
-from winexe.wine import loaded_libraries, win_path  # noqa: E402
+from winexe.wine import WINE64, loaded_libraries, win_path  # noqa: E402
 
 # name: (program in C:\bench, arguments, writes the data file, stores EstimatedSize)
 CONTENDERS64 = {
@@ -213,13 +213,15 @@ class Bench:
         # The benchmark's own links of the installer's objects must give the installer.
         r["size"]["as_built32"] = os.path.getsize(os.path.join(o.bench32, "size_as_built.exe")) - payload32
         r["size"]["as_built64"] = os.path.getsize(os.path.join(o.bench64, "size_as_built.exe")) - payload32
-        images = {n: PeImage.of_file(p) for n, p in variants.items()}
-        r["layout"] = {n: layout(pe) for n, pe in images.items()}
-        r["sections"] = images["installer"].sections
-        r["imports32"] = pe_imports(images["installer"])
+        # The layout is in the headers; only the installer's imports need the whole file.
+        r["layout"] = {n: layout(PeImage.of_file(p, headers_only=True)) for n, p in variants.items()}
+        installer = PeImage.of_file(installer32)
+        r["sections"] = installer.sections
+        r["imports32"] = pe_imports(installer)
         link_map = os.path.join(o.bench32, "installer.map")
-        r["map"] = map_breakdown(link_map)
-        r["inputs"] = map_inputs(link_map)
+        entries = list(map_entries(link_map))  # read and parsed once for both tables
+        r["map"] = map_breakdown(entries)
+        r["inputs"] = map_inputs(entries)
         r["included_by"] = map_included_by(link_map)
 
     # ---- what needs a run ------------------------------------------------------------------

@@ -81,11 +81,11 @@ def input_name(src):
     return "%s(%s)" % (library, name)
 
 
-def map_inputs(path):
+def map_inputs(entries):
     """{input: {output section: bytes}} of the sections that stand in the
-    file, by input_name."""
+    file, by input_name, from a map's entries (map_entries)."""
     inputs = {}
-    for section, size, src in map_entries(path):
+    for section, size, src in entries:
         if size and section in FILE_SECTIONS:
             sections = inputs.setdefault(input_name(src), {})
             sections[section] = sections.get(section, 0) + size
@@ -117,11 +117,11 @@ def map_included_by(path):
     return included
 
 
-def map_breakdown(path):
+def map_breakdown(entries):
     """Bytes of .text, .rdata, .data and .eh_frame by where they come from,
-    read from a GNU ld map file."""
+    from a GNU ld map's entries (map_entries)."""
     groups = {}
-    for section, size, src in map_entries(path):
+    for section, size, src in entries:
         if size == 0 or section not in (".text", ".rdata", ".data", ".eh_frame"):
             continue
         if "liblexomir_product.a" in src or "installer_map.dir" in src:

@@ -22,8 +22,6 @@ from winexe.digest import sha256_file  # noqa: E402
 from winexe.installation import (APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALL_KEY,  # noqa: E402
                                  UNINSTALLER_BYTES)
 
-WINE64 = wine.WINE64
-
 
 class Prefix:
     def __init__(self, work, standin, programs):

@@ -21,11 +21,8 @@ import size_growth  # noqa: E402
 from common import DURABLE_RATIO, FLOOR_RATIO, MIB, NSIS_RATIO, RESIDENT_ALLOWANCE  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from winexe.installation import APP_DIR, UNINSTALL_KEY  # noqa: E402
+from winexe.installation import APP_DIR, GUI_LIBRARIES, UNINSTALL_KEY  # noqa: E402
 
-# What a quiet run must not load: the GUI libraries, and COM's, which only
-# a start through the desktop shell needs.
-GUI = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll")
 SHORT = {"durable": "durable floor", "nsis": "NSIS", "phases": "phase build", "noop": "no-op"}
 
 LABELS64 = {"installer": "installer: `LexomirUpdate-x64-test.exe modest`",
@@ -59,6 +56,13 @@ def mib(n):
 
 def ms_cells(s):
     return "%.1f | %.1f – %.1f | %.1f – %.1f" % (s["median"], s["q1"], s["q3"], s["min"], s["max"])
+
+
+def mem_cells(m):
+    """Peak resident and peak private MiB: median (min – max) of each."""
+    return "%.1f (%.1f – %.1f) | %.1f (%.1f – %.1f)" % (
+        mib(m["peak_ws"]["median"]), mib(m["peak_ws"]["min"]), mib(m["peak_ws"]["max"]),
+        mib(m["peak_private"]["median"]), mib(m["peak_private"]["min"]), mib(m["peak_private"]["max"]))
 
 
 def verdict(ok):
@@ -128,11 +132,11 @@ def targets(r, grown):
         rows.append(("size besides the payload ≤ the size at the baseline + what listed features add",
                      "%s bytes (32-bit installer)" % format(r["size"]["installer"], ","),
                      "not judged: these figures have no link-map inputs"))
-    loaded = sorted(set(GUI).intersection(r["libraries"]))
-    imported = sorted(set(GUI).intersection(d.lower() for d in r["imports32"]))
+    loaded = sorted(set(GUI_LIBRARIES).intersection(r["libraries"]))
+    imported = sorted(set(GUI_LIBRARIES).intersection(d.lower() for d in r["imports32"]))
     rows.append(("no GUI library loaded by a quiet run",
                  "64-bit build: %s; the 32-bit installer imports %s"
-                 % (", ".join(loaded) or "none of " + ", ".join(name[:-4] for name in GUI),
+                 % (", ".join(loaded) or "none of " + ", ".join(name[:-4] for name in GUI_LIBRARIES),
                     ", ".join(imported) or "none of them"),
                  verdict(not loaded and not imported)))
     return rows
@@ -430,14 +434,14 @@ def write_note(r, o):
     w("| phase | median | quartiles | min – max |")
     w("|---|---:|---:|---:|")
     g = group_medians(ph)
+    # A group of several phases gets a row of its own, its phases indented under it.
+    phases_in = {group: sum(1 for _, _, gg in PHASES if gg == group) for group in GROUPS}
     last = None
     for key, label, group in PHASES:
-        if group != last:
-            members = [k for k, _, gg in PHASES if gg == group]
-            if len(members) > 1:
-                w("| **%s** | **%.1f** | | |" % (group, g[group]))
-            last = group
-        prefix = "&nbsp;&nbsp;" if len([k for k, _, gg in PHASES if gg == group]) > 1 else ""
+        if group != last and phases_in[group] > 1:
+            w("| **%s** | **%.1f** | | |" % (group, g[group]))
+        last = group
+        prefix = "&nbsp;&nbsp;" if phases_in[group] > 1 else ""
         w("| %s%s | %s |" % (prefix, label, ms_cells(ph[key])))
         if key == "flush_rename":
             w("| &nbsp;&nbsp;of which inside `FlushFileBuffers` | %s |" % ms_cells(ph["flush"]))
@@ -469,10 +473,7 @@ def write_note(r, o):
     w("| program | peak resident MiB: median (min – max) | peak private MiB: median (min – max) |")
     w("|---|---:|---:|")
     for key in ("noop", "floor", "durable", "installer", "installer_aligned", "installer_512"):
-        m = mem[key]
-        w("| %s | %.1f (%.1f – %.1f) | %.1f (%.1f – %.1f) |"
-          % (LABELS64[key], mib(m["peak_ws"]["median"]), mib(m["peak_ws"]["min"]), mib(m["peak_ws"]["max"]),
-             mib(m["peak_private"]["median"]), mib(m["peak_private"]["min"]), mib(m["peak_private"]["max"])))
+        w("| %s | %s |" % (LABELS64[key], mem_cells(mem[key])))
     w("")
 
     # ---- 32-bit
@@ -499,9 +500,7 @@ def write_note(r, o):
         w("| program | peak resident MiB: median (min – max) | peak private MiB: median (min – max) |")
         w("|---|---:|---:|")
         for key, m in x86["memory"].items():
-            w("| %s | %.1f (%.1f – %.1f) | %.1f (%.1f – %.1f) |"
-              % (LABELS32[key], mib(m["peak_ws"]["median"]), mib(m["peak_ws"]["min"]), mib(m["peak_ws"]["max"]),
-                 mib(m["peak_private"]["median"]), mib(m["peak_private"]["min"]), mib(m["peak_private"]["max"])))
+            w("| %s | %s |" % (LABELS32[key], mem_cells(m)))
     else:
         w("Not timed: this host runs 32-bit code %s (%s)." % (meta["host32"], meta["host32_why"]))
     w("")

@@ -36,7 +36,7 @@ import json
 import os
 import sys
 
-from image_facts import LINKER_INPUT, map_inputs  # noqa: E402
+from image_facts import LINKER_INPUT, map_entries, map_inputs  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BASELINE = os.path.join(HERE, "size_baseline.json")
@@ -129,14 +129,14 @@ def growth(size, payload, inputs, included_by, baseline, listed, renamed):
     for row in rows.values():
         if not (row["kind"] == "library" and row["new"] and row["input"] not in listed):
             continue
-        owner = rows.get(root(row["input"]))
+        # Taken for: the object at the chain's end, and whether directly, for which symbol.
+        row["taken_for"] = root(row["input"])
+        owner = rows.get(row["taken_for"])
         if owner and owner["input"] in listed and owner["unexplained"] == 0:
             row["accounted"] = row["change"]
             row["why"] = owner["why"]
         else:
             row["unexplained"] = row["change"]
-        # Taken for: the object at the chain's end, and whether directly, for which symbol.
-        row["taken_for"] = root(row["input"])
         row["taken_by"], row["symbol"] = included_by.get(row["input"], (None, None))
     libraries = {}
     for side, inputs_then in (("before", before), ("after", after)):
@@ -164,7 +164,7 @@ def of_results(r):
 
 def record(o):
     payload = os.path.getsize(o.payload)
-    inputs = map_inputs(o.map)
+    inputs = map_inputs(map_entries(o.map))
     lines = ['{', '"commit": %s,' % json.dumps(o.commit),
              '"what": "the 32-bit installer at that commit: its size besides the payload, the payload\'s size, '
              'and the bytes of each input of its link in each section that stands in the file",',

@@ -53,7 +53,8 @@ def folder_of(path):
 
 
 def problems_in(folder, text):
-    """The folders that a file in `folder` includes against the direction."""
+    """The folders that a file in `folder` includes against the direction,
+    each as (folder, why it may not)."""
     found = []
     for match in INCLUDE.finditer(text):
         path = match.group(1)
@@ -62,11 +63,11 @@ def problems_in(folder, text):
             continue
         if folder in TEST_SUPPORT:
             if target not in TEST_SUPPORT[folder]:
-                found.append(target or path.split("/", 1)[0])
+                found.append((target or path.split("/", 1)[0], "test support"))
         elif path.startswith(TESTS + "/"):
-            found.append(target or TESTS)  # the product never includes test code
+            found.append((target or TESTS, "test code, which the product never includes"))
         elif target in RANK and RANK[target] >= RANK[folder]:
-            found.append(target)
+            found.append((target, "not below " + folder + "/"))
     return found
 
 
@@ -150,11 +151,8 @@ def main():
         folder = folder_of(name)
         if folder is None or name in ENTRY_POINTS:
             continue
-        for target in problems_in(folder, texts[name]):
-            where = "test support" if folder in TEST_SUPPORT else "not below " + folder + "/"
-            if folder not in TEST_SUPPORT and target.split("/")[0] == TESTS:
-                where = "test code, which the product never includes"
-            problems.append(f"{name}: includes {target}/, {where}")
+        for target, why in problems_in(folder, texts[name]):
+            problems.append(f"{name}: includes {target}/, {why}")
     graph = include_graph(texts)
     for part in cycles(graph):
         problems.append("include cycle between files: " + ", ".join(part))

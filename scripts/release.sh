@@ -169,8 +169,8 @@ python3 "$root/tests/wine/run_scenarios.py" --installer "$installer" --standin "
 
 # ---- the output ---------------------------------------------------------------
 rm -f "$staging"/*.log "$staging"/*.pem "$staging/unsigned.exe"
-digest=$(sha256sum "$installer" | cut -d' ' -f1)
 (cd "$staging" && sha256sum LexomirUpdate.exe >LexomirUpdate.exe.sha256)
+digest=$(cut -d' ' -f1 "$staging/LexomirUpdate.exe.sha256")
 commit=$(git -C "$root" rev-parse HEAD 2>/dev/null || echo unknown)
 [[ -z $(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null) ]] || commit+=" with uncommitted changes"
 compiler=$(i686-w64-mingw32-g++ --version | head -n 1)

@@ -49,6 +49,8 @@ class PeImage:
             struct.unpack_from("<HHIIIHH", data, coff)
         self.opt_offset = coff + 20
         self.magic = self._u16(self.opt_offset)
+        # At the same place in PE32 and PE32+.
+        self.checksum_offset = self.opt_offset + 64
         if self.magic not in (PE32_MAGIC, PE32_PLUS_MAGIC):
             # Enough for the caller to report; nothing else is read.
             self.subsystem = None
@@ -57,6 +59,7 @@ class PeImage:
             self.file_alignment = None
             self.sections = []
             self.directories = []
+            self.directories_offset = None
             return
         # PE32+ (the 64-bit test build) has an 8-byte image base and stack
         # and heap sizes, so its directory count and table start 16 bytes later.
@@ -68,8 +71,9 @@ class PeImage:
         self.file_alignment = self._u32(self.opt_offset + 36)
         self.subsystem = self._u16(self.opt_offset + 68)
         self.dll_characteristics = self._u16(self.opt_offset + 70)
-        ndirs = self._u32(self.opt_offset + dirs - 4)
-        self.directories = [struct.unpack_from("<II", data, self.opt_offset + dirs + 8 * i)
+        self.directories_offset = self.opt_offset + dirs
+        ndirs = self._u32(self.directories_offset - 4)
+        self.directories = [struct.unpack_from("<II", data, self.directories_offset + 8 * i)
                             for i in range(min(ndirs, 16))]
         self.sections = []
         sec = self.opt_offset + opt_size
@@ -182,10 +186,13 @@ class PeImage:
         rva = va - self.image_base
         return any(s["va"] <= rva < s["va"] + s["vsize"] for s in self.code_sections())
 
-    def resources(self):
+    def resources(self, places=None):
         """{(type, name, language): bytes}; type and name are an int id or
-        an upper-case-as-stored string."""
-        return {k: self.data[off:off + size] for k, (off, size) in self.resource_places().items()}
+        an upper-case-as-stored string. PLACES: what resource_places()
+        gave, for a caller that needs both, so the tree is walked once."""
+        if places is None:
+            places = self.resource_places()
+        return {k: self.data[off:off + size] for k, (off, size) in places.items()}
 
     def resource_places(self):
         """{(type, name, language): (file offset, size)}."""

@@ -49,6 +49,7 @@ import sys
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from winexe.installation import GUI_LIBRARIES  # noqa: E402
 from winexe.pe import (DIR_BASERELOC, DIR_RESOURCE, DIR_SECURITY, DLLCHAR_DYNAMIC_BASE,  # noqa: E402
                        DLLCHAR_NX_COMPAT, FILE_RELOCS_STRIPPED, IMAGE_FILE_MACHINE_I386, PE32_MAGIC,
                        RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_RCDATA, RT_VERSION, SUBSYSTEM_WINDOWS_GUI,
@@ -69,7 +70,6 @@ VOS_NT_WINDOWS32, VFT_APP = 0x40004, 1
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "gdi32.dll",
                 "comctl32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "ntdll.dll"}
 ALLOWED_DLL_PREFIXES = ("api-ms-win-",)
-GUI_DLLS = ("user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll")
 
 
 def version_node(data, off=0):
@@ -162,9 +162,8 @@ def check_version(resource, details):
 def seal_digest(pe, slot_offset):
     """SHA-256 of the file without the checksum field, the certificate-table
     directory entry, the certificate table and the 32-byte slot."""
-    dirs = 96 if pe.magic == PE32_MAGIC else 112
     cert_offset, cert_size = pe.directory(DIR_SECURITY)
-    skip = sorted([(pe.opt_offset + 64, 4), (pe.opt_offset + dirs + 8 * DIR_SECURITY, 8),
+    skip = sorted([(pe.checksum_offset, 4), (pe.directories_offset + 8 * DIR_SECURITY, 8),
                    (cert_offset, cert_size), (slot_offset, 32)])
     digest = hashlib.sha256()
     at = 0
@@ -281,7 +280,7 @@ def check(exe_bytes, payload, details):
                    % (", ".join(foreign), ", ".join(dlls)))
         else:
             report(bool(dlls), "imports only system DLLs: %s" % (", ".join(dlls) or "none at all"))
-        gui = [d for d in dlls if d.lower() in GUI_DLLS]
+        gui = [d for d in dlls if d.lower() in GUI_LIBRARIES]
         report(not gui, "the import table names no GUI library (found: %s)" % (", ".join(gui) or "none"))
         try:
             delayed = pe.delay_imports()
@@ -298,10 +297,11 @@ def check(exe_bytes, payload, details):
                    "(not: %s)" % (dll, len(functions), ", ".join(unbound) or "none"))
 
     try:
-        res = pe.resources()
+        places = pe.resource_places()
     except (PeError, struct.error, ValueError) as e:
         report(False, "resource directory unreadable: %s" % e)
         return results
+    res = pe.resources(places)
 
     manifests = [v for (t, n, _), v in res.items() if t == RT_MANIFEST and n == 1]
     if report(len(manifests) == 1, "manifest resource type 24 id 1: %d found" % len(manifests)):
@@ -337,14 +337,14 @@ def check(exe_bytes, payload, details):
     if report(len(versions) == 1, "version resource type 16 id 1: %d found" % len(versions)):
         results.extend(check_version(versions[0], details))
 
-    slots = [place for (t, n, _), place in pe.resource_places().items() if t == RT_RCDATA and n == "LXSEAL"]
+    slots = [place for (t, n, _), place in places.items() if t == RT_RCDATA and n == "LXSEAL"]
     if report(len(slots) == 1 and slots[0][1] == 32, "seal slot RCDATA LXSEAL of 32 bytes: %s"
               % (", ".join("%d bytes at 0x%x" % (size, off) for off, size in slots) or "none")):
         stored = exe_bytes[slots[0][0]:slots[0][0] + 32]
         actual = seal_digest(pe, slots[0][0])
         report(stored == actual, "the seal covers the whole file but the signing fields and itself: "
                "stored %s, computed %s" % (stored.hex(), actual.hex()))
-    field = pe.opt_offset + 64
+    field = pe.checksum_offset
     stored_sum, actual_sum = struct.unpack_from("<I", exe_bytes, field)[0], pe_checksum(exe_bytes, field)
     report(stored_sum == actual_sum, "header checksum 0x%08x (the file's: 0x%08x)" % (stored_sum, actual_sum))
     return results

@@ -137,10 +137,10 @@ def main():
         print("%s: %s" % (os.path.basename(program), wine.how(program)))
     if args.arch == "win32" and wine.host_kind() != "native":
         wine.skip("a 32-bit Wine prefix runs only where the host runs 32-bit code natively "
-                      "(this host: %s)" % wine.host_kind())
+                  "(this host: %s)" % wine.host_kind())
     if not all(wine.runs_natively(p) for p in programs):
         wine.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs these checks "
-                      "(ctest --preset windows64)" % wine.host_kind())
+                  "(ctest --preset windows64)" % wine.host_kind())
     if args.arch == "win32" and any(wine.pe_machine(p) == "x64" for p in programs):
         wine.skip("64-bit programs do not run in a 32-bit prefix")
 

@@ -46,7 +46,7 @@ def run(prefix, cwd, command):
     print("%s: %s" % (os.path.basename(command[0]), wine.how(command[0])), flush=True)
     if not wine.runs_natively(command[0]):
         wine.skip("this host runs no 32-bit code natively (%s); the 64-bit test build runs this probe "
-                      "(ctest --preset windows64)" % wine.host_kind())
+                  "(ctest --preset windows64)" % wine.host_kind())
     env = environment(prefix)
     try:
         result = subprocess.run([wine.loader(command[0]), *command], cwd=cwd, env=env, capture_output=True, timeout=120)

@@ -26,6 +26,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", ".."))
+from winexe.digest import sha256_file  # noqa: E402
 from winexe.pe import DIR_SECURITY, HEADER_PAGE, PeImage  # noqa: E402
 
 VERSION = "1003"
@@ -155,8 +156,7 @@ def main():
         stripped = os.path.join(work, "stripped.exe")
         subprocess.run(["osslsigncode", "remove-signature", "-in", installer, "-out", stripped],
                        stdout=subprocess.DEVNULL, check=True)
-        with open(stripped, "rb") as f:
-            reproduced = hashlib.sha256(f.read()).hexdigest()
+        reproduced = sha256_file(stripped)
         named = re.search(r"can reproduce \(the unsigned build\): ([0-9a-f]{64})", output)
         check(named and named.group(1) == reproduced and reproduced in note,
               "without its signature the installer is the reproducible build: %s" % reproduced)

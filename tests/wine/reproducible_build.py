@@ -75,7 +75,7 @@ def build(source, binary, payload, env, log, prefix=()):
 def places(pe):
     """(start, end, name) of the parts a difference is reported by."""
     found = [(pe.pe_offset + 8, pe.pe_offset + 12, "the header's link time stamp (TimeDateStamp)"),
-             (pe.opt_offset + 64, pe.opt_offset + 68, "the header checksum")]
+             (pe.checksum_offset, pe.checksum_offset + 4, "the header checksum")]
     for (kind, name, _), (off, size) in pe.resource_places().items():
         found.append((off, off + size, "resource %s/%s" % (kind, name)))
     for s in pe.sections:
@@ -117,8 +117,9 @@ def main():
     os.makedirs(work, exist_ok=True)
     try:
         payload = os.path.join(work, "payload.cok")
+        payload_bytes = os.urandom(300001)
         with open(payload, "wb") as f:
-            f.write(os.urandom(300001))
+            f.write(payload_bytes)
         first_source, second_source = os.path.join(work, "src"), os.path.join(work, "another source folder")
         first_build = os.path.join(first_source, "build", "windows")
         second_build = os.path.join(work, "b")
@@ -163,9 +164,8 @@ def main():
         for line in named or ["neither holds the name of a source or build folder"]:
             print("%s %s" % ("FAIL" if named else "ok  ", line))
         failed += len(named)
-        with open(payload, "rb") as f:
-            checks = check_image.check(a, f.read(), {"version": int(VERSION), "company": COMPANY,
-                                                     "copyright": COPYRIGHT})
+        checks = check_image.check(a, payload_bytes, {"version": int(VERSION), "company": COMPANY,
+                                                      "copyright": COPYRIGHT})
         for ok, message in checks:
             if not ok or "version table" in message:
                 print("%s %s" % ("ok  " if ok else "FAIL", message))

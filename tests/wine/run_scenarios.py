@@ -33,7 +33,8 @@ sys.path.insert(0, HERE)
 from scenarios import LOCALES, SCENARIOS, SMOKE  # noqa: E402
 from winexe import installation, wine  # noqa: E402
 from winexe.digest import sha256_file  # noqa: E402
-from winexe.installation import APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALLER_BYTES  # noqa: E402
+from winexe.installation import (APP_DIR, APP_DIR_IN_PREFIX, GUI_LIBRARIES, OLD_DATA,  # noqa: E402
+                                 UNINSTALLER_BYTES)
 from winexe.pe import PeImage  # noqa: E402
 from winexe.wine import win_path  # noqa: E402
 
@@ -42,6 +43,18 @@ NATIVE_APP_DIR = "C:\\Program Files\\Lexomir\\"
 NATIVE_APP_DIR_IN_PREFIX = ("drive_c", "Program Files", "Lexomir")
 UNINSTALL_KEY = "HKLM\\" + installation.UNINSTALL_KEY
 UNINSTALL_STRING = APP_DIR + "unins000.exe"
+# Each kind of uninstall entry (Scenario.entry): its UninstallString, the
+# value's type, the registry view that holds it, and the application folder
+# it names, as Windows and as the prefix hold it.
+APP_FOLDER = (APP_DIR, APP_DIR_IN_PREFIX)
+ENTRIES = {
+    "normal": (UNINSTALL_STRING, "REG_SZ", "/reg:64", APP_FOLDER),
+    "wow": (UNINSTALL_STRING, "REG_SZ", "/reg:32", APP_FOLDER),
+    "quoted": ('"%s" /x' % UNINSTALL_STRING, "REG_SZ", "/reg:64", APP_FOLDER),
+    "expand": ("%SystemDrive%" + UNINSTALL_STRING[2:], "REG_EXPAND_SZ", "/reg:64", APP_FOLDER),
+    "expand_pf": ("%ProgramFiles%\\Lexomir\\unins000.exe", "REG_EXPAND_SZ", "/reg:64",
+                  (NATIVE_APP_DIR, NATIVE_APP_DIR_IN_PREFIX)),
+}
 STAGING_DIR = "C:\\lexotest\\"
 STAGING_IN_PREFIX = ("drive_c", "lexotest")
 # A downloads folder whose name code page 1252 cannot write (a Cyrillic
@@ -89,6 +102,14 @@ def folder_size_kib(path):
         for name in files:
             total += os.path.getsize(os.path.join(root, name))
     return total >> 10
+
+
+def read_records(path):
+    """The box driver's records (one JSON object a line); none when it wrote no file."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="ascii") as f:
+        return [json.loads(line) for line in f if line.strip()]
 
 
 START_FAILED = "the installer could not be started"
@@ -232,9 +253,8 @@ class Runner:
         self.wine.stop()
         for where in (APP_DIR_IN_PREFIX, NATIVE_APP_DIR_IN_PREFIX):
             shutil.rmtree(os.path.join(self.wine.prefix, *where), ignore_errors=True)
-        native = sc.entry == "expand_pf"
-        self.app_dir = os.path.join(self.wine.prefix, *(NATIVE_APP_DIR_IN_PREFIX if native else APP_DIR_IN_PREFIX))
-        self.app_dir_win = NATIVE_APP_DIR if native else APP_DIR
+        value, kind, view, (self.app_dir_win, in_prefix) = ENTRIES[sc.entry]
+        self.app_dir = os.path.join(self.wine.prefix, *in_prefix)
         shutil.rmtree(self.staging, ignore_errors=True)
         shutil.rmtree(self.cyrillic_staging, ignore_errors=True)
         os.makedirs(self.app_dir)
@@ -262,16 +282,8 @@ class Runner:
         with open(os.path.join(staging, "LexomirUpdate.exe"), "wb") as f:
             f.write(image)
 
-        for view in ("/reg:64", "/reg:32"):
-            self.wine.reg("delete", UNINSTALL_KEY, "/f", view, check=False)
-        value, view = {
-            "normal": (UNINSTALL_STRING, "/reg:64"),
-            "wow": (UNINSTALL_STRING, "/reg:32"),
-            "quoted": ('"%s" /x' % UNINSTALL_STRING, "/reg:64"),
-            "expand": ("%SystemDrive%" + UNINSTALL_STRING[2:], "/reg:64"),
-            "expand_pf": ("%ProgramFiles%\\Lexomir\\unins000.exe", "/reg:64"),
-        }[sc.entry]
-        kind = "REG_EXPAND_SZ" if sc.entry.startswith("expand") else "REG_SZ"
+        for each in ("/reg:64", "/reg:32"):
+            self.wine.reg("delete", UNINSTALL_KEY, "/f", each, check=False)
         self.wine.reg("add", UNINSTALL_KEY, "/v", "UninstallString", "/t", kind, "/d", value, "/f", view)
         got = self.query_value("UninstallString", view)
         if got != value:
@@ -330,17 +342,21 @@ class Runner:
         record = os.path.join(self.workdir, "shell.jsonl")
         for session in range(1, 6):
             self.wine.run(["wineserver", "-p"], check=False)
-            self.wine.run([wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
-                           win_path(record), "--answers", "-", "--wait-shell", "--",
-                           "C:\\windows\\system32\\hostname.exe"],
+            self.wine.run(self.driver_command(record, "-") + ["--wait-shell", "--",
+                                                             "C:\\windows\\system32\\hostname.exe"],
                           env=env, check=False)
-            with open(record, encoding="ascii") as f:
-                if any(json.loads(line).get("waited_ms", -1) >= 0 for line in f if line.strip()):
-                    if session > 1:
-                        print("    (Wine's shell answered in session %d)" % session, flush=True)
-                    return
+            if any(r.get("waited_ms", -1) >= 0 for r in read_records(record)):
+                if session > 1:
+                    print("    (Wine's shell answered in session %d)" % session, flush=True)
+                return
             self.wine.stop()
         raise ScenarioFailed("setup: Wine's desktop shell did not serve its windows in 5 sessions")
+
+    def driver_command(self, record, answers):
+        """The box driver, writing its records to RECORD and giving ANSWERS
+        ("-": none); its other options and the program follow."""
+        return [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record),
+                "--answers", answers]
 
     @staticmethod
     def format_log(events):
@@ -372,9 +388,8 @@ class Runner:
             stage_dir = CYRILLIC_STAGING_DIR if sc.cyrillic_staging else STAGING_DIR
             record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
             snap_dir = None
-            driver = [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out", win_path(record_unix),
-                      "--answers", ",".join(b.answer for b in sc.boxes) or "-",
-                      "--timeout", str(self.opts.timeout), "--cwd", stage_dir]
+            driver = self.driver_command(record_unix, ",".join(b.answer for b in sc.boxes) or "-") + [
+                "--timeout", str(self.opts.timeout), "--cwd", stage_dir]
             if self.opts.in_xvfb:
                 snap_dir = os.path.join(self.workdir, "snaps", sc.name)
                 os.makedirs(snap_dir, exist_ok=True)
@@ -383,15 +398,15 @@ class Runner:
             started = time.time()
             driver_rc, driver_out = self.run_driver(driver, env, snap_dir, sc)
             installer_seconds = time.time() - started
-            records = []
+            records = read_records(record_unix)
             if os.path.exists(record_unix):
-                with open(record_unix, encoding="ascii") as f:
-                    records = [json.loads(line) for line in f if line.strip()]
                 self.keep_artifact(record_unix, os.path.basename(record_unix))
 
             self.check_driver(sc, records, driver_rc, driver_out, failures)
-            self.check_libraries(sc, driver_out, failures)
-            self.check_support_log(sc, driver_out, failures)
+            # The loader's trace, read once for both checks that go by process.
+            loaded = wine.loaded_libraries(driver_out)
+            self.check_libraries(sc, loaded, failures)
+            self.check_support_log(sc, loaded, driver_out, failures)
             self.check_data(sc, failures)
             self.check_size(sc, failures)
             self.check_app(sc, running_pid, holder_pid, known_pids, failures)
@@ -411,9 +426,7 @@ class Runner:
         a box driver of its own: both end as the scenario says, with no box,
         and the data and the folder are checked after each round."""
         failures = []
-        e = dict(self.wine.env)
-        e.update(env)
-        e["WINEDEBUG"] = "-all"
+        quiet = dict(env, WINEDEBUG="-all")
         for round_no in range(1, sc.twins + 1):
             with open(os.path.join(self.app_dir, "lxn.cok"), "wb") as f:
                 f.write(OLD_DATA)
@@ -422,11 +435,9 @@ class Runner:
                 record = os.path.join(self.workdir, "boxes-%s-%d-%d.jsonl" % (sc.name, round_no, twin))
                 if os.path.exists(record):
                     os.remove(record)
-                argv = [wine.loader(self.opts.boxdriver), win_path(self.opts.boxdriver), "--out",
-                        win_path(record), "--answers", "-", "--timeout", str(self.opts.timeout),
-                        "--cwd", STAGING_DIR, "--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
-                runs.append((twin, record, subprocess.Popen(argv, env=e, stdin=subprocess.DEVNULL,
-                                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
+                argv = self.driver_command(record, "-") + ["--timeout", str(self.opts.timeout), "--cwd", STAGING_DIR,
+                                                           "--", STAGING_DIR + "LexomirUpdate.exe"] + sc.args
+                runs.append((twin, record, self.wine.popen(argv, env=quiet)))
             round_failures = []
             for twin, record, proc in runs:
                 try:
@@ -435,10 +446,7 @@ class Runner:
                     proc.kill()
                     round_failures.append("run %d: the box driver did not end" % twin)
                     continue
-                records = []
-                if os.path.exists(record):
-                    with open(record, encoding="ascii") as f:
-                        records = [json.loads(line) for line in f if line.strip()]
+                records = read_records(record)
                 boxes = [r for r in records if r["event"] == "box"]
                 end = next((r for r in records if r["event"] == "exit"), None)
                 if boxes:
@@ -552,15 +560,13 @@ class Runner:
         if not failures and driver_rc != 0:
             failures.append("the box driver exited %d although every box matched:\n%s" % (driver_rc, driver_out))
 
-    GUI_LIBRARIES = {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
-
-    def check_libraries(self, sc, trace, failures):
+    def check_libraries(self, sc, loaded, failures):
         """The GUI libraries and COM's are delay-loaded: a run that shows
         nothing loads none of them, and a run that shows a box loads user32
         (which shows the trace is read right). Wine runs everything elevated
         and shows no shell window, so a restart is the desktop shell's, through
         COM."""
-        installer = [names for names in wine.loaded_libraries(trace).values() if names[0] == "lexomirupdate.exe"]
+        installer = [names for names in loaded.values() if names[0] == "lexomirupdate.exe"]
         if len(installer) != 1:
             failures.append("the loader's trace shows %d runs of the installer, not one" % len(installer))
             return
@@ -569,7 +575,7 @@ class Runner:
             os.makedirs(self.artifacts, exist_ok=True)
             with open(os.path.join(self.artifacts, "libraries-%s.txt" % sc.name), "w", encoding="ascii") as f:
                 f.write("\n".join(installer[0]) + "\n")
-        gui = sorted(self.GUI_LIBRARIES.intersection(installer[0]))
+        gui = sorted(set(GUI_LIBRARIES).intersection(installer[0]))
         if sc.shows_nothing and gui:
             failures.append("a run that shows nothing loaded %s" % ", ".join(gui))
         if sc.boxes and "user32.dll" not in gui:
@@ -590,11 +596,11 @@ class Runner:
             return chr(int(code[1:], 16)) if len(code) > 1 else simple.get(code, code)
         return re.sub(r'\\(u[0-9a-fA-F]{4}|x[0-9a-fA-F]{2}|.)', one, text)
 
-    def check_support_log(self, sc, trace, failures):
+    def check_support_log(self, sc, loaded, trace, failures):
         """Each run appends one record to the Application event log, which
         Wine writes to its debug channel line by line: the record starts
         with the package version and ends with the run's exit code."""
-        installer = [pid for pid, names in wine.loaded_libraries(trace).items() if "lexomirupdate.exe" in names]
+        installer = [pid for pid, names in loaded.items() if "lexomirupdate.exe" in names]
         lines = [self.unescape(text) + (cut or "") for pid, text, cut in self.EVENT.findall(trace)
                  if pid in installer]
         if not lines:
@@ -791,11 +797,11 @@ def main():
     if not wine.runs_natively(opts.installer):
         if not opts.allow_emulated:
             wine.skip("this host runs no 32-bit code natively (%s); the whole table runs on the 64-bit "
-                          "test build (ctest --preset windows64) and a smoke set on this executable "
-                          "(wine_smoke_emulated)" % wine.host_kind())
+                      "test build (ctest --preset windows64) and a smoke set on this executable "
+                      "(wine_smoke_emulated)" % wine.host_kind())
         if not wine.runs_at_all(opts.installer):
             wine.skip("this host runs no 32-bit code and has no emulator registered for it "
-                          "(bash scripts/setup.sh registers qemu-user)")
+                      "(bash scripts/setup.sh registers qemu-user)")
     if opts.timeout is None:
         opts.timeout = 60 if wine.runs_natively(opts.installer) else 600
 

@@ -44,7 +44,7 @@ def main():
             return 1
     if not wine.runs_natively(opts.installer):
         wine.skip("this host runs no 32-bit code natively (%s); the 64-bit test build is signed and run "
-                      "instead (ctest --preset windows64)" % wine.host_kind())
+                  "instead (ctest --preset windows64)" % wine.host_kind())
 
     work = tempfile.mkdtemp(prefix="lexomir-signed-")
     try:
