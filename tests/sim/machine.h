@@ -450,7 +450,6 @@ public:
     // A virus scanner that opens each file written for this long after it
     // is closed, without letting others delete or rename it.
     DWORD scanHoldMs = 0;
-    bool scanSharesDelete = false;  // the scanner lets others delete what it holds
 
     // Threads, events and window classes of the installer's own process
     // (sim_threads.cpp, sim_windowing.cpp). A simulated thread is a real

@@ -737,9 +737,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // A scanner looks at each file written as soon as it is closed.
     if (it->second.kind == Sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
-        const int token =
-            pc().files.HoldOpen(it->second.path, GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | (pc().scanSharesDelete ? FILE_SHARE_DELETE : 0));
+        const int token = pc().files.HoldOpen(it->second.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
         pc().At(pc().now + pc().scanHoldMs, [token] { pc().files.Release(token); });
     }
     if (it->second.kind == Sim::Machine::Handle::Mapping) {
