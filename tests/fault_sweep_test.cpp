@@ -40,6 +40,7 @@ const std::vector<std::uint8_t> Stale = DemoPc::Bytes("stale, from a failed run"
 const Scenario Scenarios[] = {
     {"interactive, application running, Yes and Yes", "", true, {IDYES, IDYES}},
     {"quiet with runapp, application running", "modest runapp", true, {}},
+    {"quiet, application running", "modest", true, {}},
     {"interactive, application not running, Yes and No", "", false, {IDYES, IDNO}},
     {"quiet with runapp, application not running", "modest runapp", false, {}},
     {"quiet, a read-only hidden ~lxn.cok left behind",
@@ -189,6 +190,13 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         problems.push_back("the application was closed for a write that failed, and not started again");
     if (!runapp && startAttempted && exitCode != 0 && !(exitCode == 4 && quitRequested))
         problems.push_back("the application was started after a failure");
+    // What a run starts is started once, and runs; after a failed write
+    // nobody is asked whether to start it.
+    const std::size_t runs = SecondExit == -1 ? 1 : 2;
+    if (m.launches.size() > runs) problems.push_back(std::to_string(m.launches.size()) + " starts of the application");
+    if (!m.launches.empty() && !m.app.running) problems.push_back("the application was started and is not running");
+    if (exitCode == 4 && Shows("На Ваш компьютер установлено"))
+        problems.push_back("asked whether to start the application after a failed write");
     // (Where the window station cannot be asked about, a box is shown.)
     bool stationUnknown = false;
     for (const Sim::CallRecord& c : m.calls)
@@ -201,7 +209,6 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     bool logFailed = false;
     for (const Sim::CallRecord& c : m.calls)
         logFailed |= c.faulted && (c.function == "RegisterEventSourceW" || c.function == "ReportEventW");
-    const std::size_t runs = SecondExit == -1 ? 1 : 2;
     if (!logFailed && m.eventLog.size() != runs)
         problems.push_back(std::to_string(m.eventLog.size()) + " event log records for " + std::to_string(runs) +
                            " run(s)");
