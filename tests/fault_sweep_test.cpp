@@ -269,6 +269,8 @@ std::vector<DWORD> ErrorsFor(const std::string& function) {
     if (function == "MoveFileExA" || function == "DeleteFileA" || function == "RemoveDirectoryA")
         return {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY};
     if (function == "GetFileAttributesA") return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
+    // The event log service stopped, or the source not allowed.
+    if (function == "RegisterEventSourceW") return {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED};
     if (function.rfind("Reg", 0) == 0) return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
     return {ERROR_ACCESS_DENIED};
 }
@@ -314,6 +316,7 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
     Arrange(s, payload);
     const int baseline = run();
     EXPECT_EQ(Check(s, baseline, payload), std::vector<std::string>{}) << s.name << ": the unfaulted run";
+    const auto baselineData = Sim::pc().files.Read(DataFile);
     const std::vector<Sim::CallRecord> unfaulted = Sim::pc().calls;
     const std::vector<Point> points = PointsOf(unfaulted);
     std::vector<std::string> failures;
@@ -328,6 +331,12 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
             const std::string first =
                 p.function + " #" + std::to_string(p.occurrence) + " (" + std::to_string(errors[e]) + ")";
             std::vector<std::string> problems = Check(s, code, payload);
+            // The support log is for afterwards: where it cannot be written,
+            // the run ends as it would have.
+            const bool logCall = p.function == "RegisterEventSourceW" || p.function == "ReportEventW" ||
+                                 p.function == "DeregisterEventSource";
+            if (logCall && (code != baseline || Sim::pc().files.Read(DataFile) != baselineData))
+                problems.push_back("a failing support log changed how the run ended");
             if (!problems.empty()) failures.push_back(Describe(s, first, code, problems));
             if (e != 0 || !secondFaults) continue;
             // The handling of this failure: from where the run leaves the
@@ -374,6 +383,9 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
                           "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
                           "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA",
                           "BCryptHashData", "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
+        EXPECT_TRUE(functions.count(f)) << f << " was never swept";
+    // (The support log's own invariant holds only where its calls are swept.)
+    for (const char* f : {"RegisterEventSourceW", "ReportEventW"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
 }
 
