@@ -199,7 +199,7 @@ TEST_F(InstallTargetTest, AnEntryOfThe64BitViewExpandsProgramFilesAsA64BitProgra
         std::string folder;
         bool vista = false;  // Windows Vista has no ProgramW6432 or CommonProgramW6432
     } cases[] = {
-        {"64-bit entry", &NormalEntry, "%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files\\Lexomir\\"},
+        // (A 64-bit entry's plain %ProgramFiles%: FolderFromTheUninstallEntriesOrProgramFiles.)
         {"64-bit entry, any case", &NormalEntry, "\"%programFILES%\\Lexomir\\unins000.exe\" /x",
          "C:\\Program Files\\Lexomir\\"},
         {"64-bit entry, common files", &NormalEntry, "%CommonProgramFiles%\\Lexomir\\unins.exe",

@@ -164,25 +164,6 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
     EXPECT_TRUE(pc().launches.empty()) << "no final question after a failed write, and no second copy";
 }
 
-TEST_P(UpdateSequence, AFailedWriteStartsAgainTheApplicationItClosed) {
-    for (const char* args : {"", "modest"}) {
-        SCOPED_TRACE(std::string("arguments [") + args + "]");
-        Sim::Reset();
-        DemoPc::Setup(pc(), payload_);
-        pc().userLocale = russian_ ? 0x0419 : 0x0409;
-        Args(args);
-        pc().StartMainApp();
-        pc().boxAnswers = {IDYES};
-        pc().files.FailWritesAfter("C:\\Program Files (x86)\\Lexomir\\~lxn.cok", 100);
-        EXPECT_EQ(RunInstaller(), 4);
-        EXPECT_EQ(DataFileBytes(), Old());
-        ASSERT_EQ(pc().launches.size(), 1u);
-        EXPECT_FALSE(pc().launches[0].elevated);
-        EXPECT_TRUE(pc().app.running);
-        EXPECT_EQ(pc().boxes.size(), std::string(args).empty() ? 2u : 1u) << "no final question";
-    }
-}
-
 TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
     pc().StartMainApp();
     pc().userIsAdmin = false;

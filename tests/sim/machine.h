@@ -394,8 +394,8 @@ public:
     Registry registry;
     FileSystem files;
 
-    // The Application event log: the records reported, by source. With the
-    // event log service stopped, registering a source fails.
+    // The Application event log: the records reported, by source. (The
+    // service stopped is a fault the sweep injects: RPC_S_SERVER_UNAVAILABLE.)
     struct EventRecord {
         std::wstring source;
         WORD type = 0;
@@ -403,7 +403,6 @@ public:
         std::vector<std::wstring> strings;
     };
     std::vector<EventRecord> eventLog;
-    bool eventLogRunning = true;
     // The local time the clock starts from (tests see it advance with Sleep).
     SYSTEMTIME localTime{2026, 12, 4, 10, 9, 30, 0, 0};
 
@@ -450,7 +449,6 @@ public:
     // A virus scanner that opens each file written for this long after it
     // is closed, without letting others delete or rename it.
     DWORD scanHoldMs = 0;
-    bool scanSharesDelete = false;  // the scanner lets others delete what it holds
 
     // Threads, events and window classes of the installer's own process
     // (sim_threads.cpp, sim_windowing.cpp). A simulated thread is a real

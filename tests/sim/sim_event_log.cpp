@@ -10,7 +10,6 @@ HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
     if (auto e = m.Enter("RegisterEventSourceW", Sim::Utf8(name))) return Sim::Fail(*e, HANDLE(nullptr));
     if (server) Sim::Unmodelled("RegisterEventSourceW on another computer");
     if (name.empty()) return Sim::Fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));
-    if (!m.eventLogRunning) return Sim::Fail(RPC_S_SERVER_UNAVAILABLE, HANDLE(nullptr));
     return m.NewHandle({Sim::Machine::Handle::EventSource, Sim::Utf8(name), 0, 0});
 }
 
@@ -22,7 +21,6 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
     if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     if (category || user || dataSize || data) Sim::Unmodelled("ReportEventW with a category, user or data");
     if (stringCount && !strings) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (!m.eventLogRunning) return Sim::Fail(RPC_S_SERVER_UNAVAILABLE, FALSE);
     Sim::Machine::EventRecord record{Sim::FromUtf8(h->path), type, eventId, {}};
     for (WORD i = 0; i < stringCount; ++i) {
         const std::wstring s = strings[i] ? strings[i] : L"";

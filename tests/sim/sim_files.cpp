@@ -246,17 +246,6 @@ void FileSystem::Release(int token) {
     Settle(path);
 }
 
-void FileSystem::Settle(const std::string& normalized) {
-    auto it = nodes.find(normalized);
-    if (it == nodes.end() || !it->second.deletePending) return;
-    for (const auto& [value, h] : pc().handles)
-        if (h.kind == Machine::Handle::File && !NameLess{}(h.path, normalized) && !NameLess{}(normalized, h.path))
-            return;
-    for (const auto& [token, e] : external)
-        if (!NameLess{}(e.path, normalized) && !NameLess{}(normalized, e.path)) return;
-    nodes.erase(it);
-}
-
 std::uint64_t FileSystem::UsedBytes() const {
     std::uint64_t used = 0;
     for (const auto& [path, node] : nodes) used += node.data.size();
@@ -279,24 +268,27 @@ bool Conflicts(DWORD heldAccess, DWORD heldShare, DWORD access, DWORD share) {
     return false;
 }
 
+bool Same(const std::string& a, const std::string& b) { return !NameLess{}(a, b) && !NameLess{}(b, a); }
+
+// Whether anyone holding the file open, the installer or another
+// process, does so with an access and sharing that `counts`.
+template <class Counts>
+bool HeldSo(const Machine& m, const std::string& path, Counts counts) {
+    for (const auto& [value, h] : m.handles)
+        if (h.kind == Machine::Handle::File && Same(h.path, path) && counts(h.access, h.share)) return true;
+    for (const auto& [token, e] : m.files.external)
+        if (Same(e.path, path) && counts(e.access, e.share)) return true;
+    return false;
+}
+
 // Held open by anyone without letting others delete or rename it.
 bool HeldWithoutDeleteSharing(const std::string& path) {
-    for (const auto& [value, h] : pc().handles)
-        if (h.kind == Machine::Handle::File && !NameLess{}(h.path, path) && !NameLess{}(path, h.path) &&
-            !(h.share & FILE_SHARE_DELETE))
-            return true;
-    for (const auto& [token, e] : pc().files.external)
-        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path) && !(e.share & FILE_SHARE_DELETE)) return true;
-    return false;
+    return HeldSo(pc(), path, [](DWORD, DWORD share) { return !(share & FILE_SHARE_DELETE); });
 }
 
 // Held open by anyone at all.
 bool Held(const std::string& path) {
-    for (const auto& [value, h] : pc().handles)
-        if (h.kind == Machine::Handle::File && !NameLess{}(h.path, path) && !NameLess{}(path, h.path)) return true;
-    for (const auto& [token, e] : pc().files.external)
-        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path)) return true;
-    return false;
+    return HeldSo(pc(), path, [](DWORD, DWORD) { return true; });
 }
 
 // A name deleted while others hold the file: gone at once, or pending
@@ -344,14 +336,13 @@ void FillFindData(const FileNode& node, const std::string& name, WIN32_FIND_DATA
 }  // namespace
 
 bool Machine::FileOpenConflicts(const std::string& path, DWORD access, DWORD share) const {
-    for (const auto& [value, h] : handles)
-        if (h.kind == Handle::File && !NameLess{}(h.path, path) && !NameLess{}(path, h.path) &&
-            Conflicts(h.access, h.share, access, share))
-            return true;
-    for (const auto& [token, e] : files.external)
-        if (!NameLess{}(e.path, path) && !NameLess{}(path, e.path) && Conflicts(e.access, e.share, access, share))
-            return true;
-    return false;
+    return HeldSo(*this, path,
+                  [&](DWORD heldAccess, DWORD heldShare) { return Conflicts(heldAccess, heldShare, access, share); });
+}
+
+void FileSystem::Settle(const std::string& normalized) {
+    auto it = nodes.find(normalized);
+    if (it != nodes.end() && it->second.deletePending && !Held(normalized)) nodes.erase(it);
 }
 
 }  // namespace Sim
@@ -557,8 +548,6 @@ std::optional<DWORD> NameError(const std::string& name) {
     return std::nullopt;
 }
 
-bool Same(const std::string& a, const std::string& b) { return !NameLess{}(a, b) && !NameLess{}(b, a); }
-
 // What stands at a name a call acts on itself (a link is not followed):
 // the error where nothing does.
 std::optional<DWORD> LocateExisting(const std::string& raw, Target& t) {
@@ -595,9 +584,8 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) Sim::Unmodelled("MoveFileExA flags");
     if (auto e = Sim::NameError(from)) return Sim::Fail(*e, FALSE);
     if (auto e = Sim::NameError(to)) return Sim::Fail(*e, FALSE);
-    const Sim::Target s = Sim::Locate(from, false);
-    if (s.path.empty() || !s.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!s.node) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    Sim::Target s;
+    if (auto e = Sim::LocateExisting(from, s)) return Sim::Fail(*e, FALSE);
     if (s.node->directory) Sim::Unmodelled("MoveFileExA on a folder");
     if (s.node->deletePending) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     if (Sim::HeldWithoutDeleteSharing(s.path)) return Sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
@@ -749,9 +737,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // A scanner looks at each file written as soon as it is closed.
     if (it->second.kind == Sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
-        const int token =
-            pc().files.HoldOpen(it->second.path, GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | (pc().scanSharesDelete ? FILE_SHARE_DELETE : 0));
+        const int token = pc().files.HoldOpen(it->second.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
         pc().At(pc().now + pc().scanHoldMs, [token] { pc().files.Release(token); });
     }
     if (it->second.kind == Sim::Machine::Handle::Mapping) {
