@@ -95,6 +95,7 @@ int RunInstaller() {
     // Before anything can load a library: the installer runs elevated, often
     // from a downloads folder where a planted DLL could wait.
     RestrictLibrarySearch();
+    InstallerFoundAltered = false;
     ReleaseOnExit release;
     const int code = RunAndReport();
     try {
@@ -102,5 +103,11 @@ int RunInstaller() {
     } catch (...) {
         // A record that cannot be made changes nothing else.
     }
+    // A changed file may be changed anywhere: in the code that releases
+    // this run's state, in the image's exit-time destructors, in its TLS
+    // callbacks. With the box shown and the record made, none of it runs.
+    // ExitProcess would still call the image's TLS callbacks as the
+    // process detaches; terminating it calls nothing of the image.
+    if (InstallerFoundAltered) TerminateProcess(GetCurrentProcess(), UINT(code));
     return code;
 }

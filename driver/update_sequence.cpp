@@ -15,6 +15,7 @@
 #include "runtime/run_stages.h"
 
 bool QuietMode = false;
+bool InstallerFoundAltered = false;
 TUpdatePackage UpdatePackage;
 
 namespace {
@@ -76,6 +77,7 @@ UpdateOutcome RunUpdateSequence() {
         case SelfCheckResult::Distorted:
             SupportLog::Note("self-check: the installer's file has been altered");
             ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
+            InstallerFoundAltered = true;
             return UpdateOutcome::NotInstalled;
     }
 

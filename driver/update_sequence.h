@@ -13,6 +13,11 @@ enum class UpdateOutcome : int {
 // "modest": no questions. Decided and read by the update sequence alone.
 extern bool QuietMode;
 
+// Set when the self-check has found the installer's own file changed. The
+// change may then lie anywhere, the exit path included, so the program
+// entry ends the process right after the record instead of returning.
+extern bool InstallerFoundAltered;
+
 // Fills the package constants that the program entry does not.
 void FillPackageConstants();
 

@@ -314,7 +314,7 @@ std::string Describe(const Scenario& s, const std::string& faults, int code, con
 std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bool secondFaults = true) {
     const std::vector<std::uint8_t> payload = DemoPc::Payload(6000);
     Arrange(s, payload);
-    const int baseline = run();
+    const int baseline = Sim::RunToEnd(run);
     EXPECT_EQ(Check(s, baseline, payload), std::vector<std::string>{}) << s.name << ": the unfaulted run";
     const auto baselineData = Sim::pc().files.Read(DataFile);
     const std::vector<Sim::CallRecord> unfaulted = Sim::pc().calls;
@@ -325,7 +325,7 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
         for (std::size_t e = 0; e < errors.size(); ++e) {
             Arrange(s, payload);
             Sim::pc().Inject(p.function, p.occurrence, errors[e]);
-            const int code = run();
+            const int code = Sim::RunToEnd(run);
             ++tally.single;
             tally.functions.insert(p.function);
             const std::string first =
@@ -356,7 +356,7 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
                 Arrange(s, payload);
                 Sim::pc().Inject(p.function, p.occurrence, errors[e]);
                 Sim::pc().Inject(calls[j].function, occurrence, ErrorsFor(calls[j].function)[0]);
-                const int second = run();
+                const int second = Sim::RunToEnd(run);
                 ++tally.second;
                 problems = Check(s, second, payload);
                 if (!problems.empty())

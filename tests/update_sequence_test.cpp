@@ -197,9 +197,13 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistortedAndLeavesTheApplicat
     auto image = *pc().files.Read(pc().moduleFileName);
     image[0x200] ^= 0x01;
     pc().files.AddFile(pc().moduleFileName, image);
-    EXPECT_EQ(RunInstaller(), 2);
+    EXPECT_EQ(Sim::RunToEnd(RunInstaller), 2);
     ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?",
                        "Файл пакета установки искажён!\r\nВирус?")});
+    // The damage may lie in the exit path: the process ends right after the record.
+    EXPECT_EQ(pc().calls.back().function, "TerminateProcess");
+    ASSERT_EQ(pc().eventLog.size(), 1u);
+    EXPECT_EQ(pc().eventLog[0].id, 1002u);
     EXPECT_EQ(DataFileBytes(), Old());
     EXPECT_TRUE(pc().app.running);
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));

@@ -514,6 +514,12 @@ public:
 
 Machine& pc();
 void Reset();  // a new machine: every test starts from here
+
+// TerminateProcess on the installer's own process throws this: nothing after it runs.
+struct ProcessEnded {
+    UINT exitCode;
+};
+int RunToEnd(int (*entry)());  // the exit code the entry returned or ended its process with
 // The environment's %NAME% references expanded, as Windows expands them.
 std::string ExpandVariables(const std::string& text);
 

@@ -291,6 +291,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
     Sim::Machine& m = pc();
     if (auto e = m.Enter("TerminateProcess", std::to_string(exitCode))) return Sim::Fail(*e, FALSE);
+    if (process == GetCurrentProcess()) throw Sim::ProcessEnded{exitCode};
     Sim::ProcessRecord* p = Sim::ProcessOf(process);
     if (!p) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     // Windows refuses to terminate a process that has already ended.
@@ -333,4 +334,8 @@ int WINAPI GetSystemMetrics(int index) {
         return 0;
     }
     return it->second;
+}
+
+int Sim::RunToEnd(int (*entry)()) try { return entry(); } catch (const ProcessEnded& ended) {
+    return int(ended.exitCode);
 }

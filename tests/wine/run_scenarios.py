@@ -62,6 +62,7 @@ STAGING_IN_PREFIX = ("drive_c", "lexotest")
 CYRILLIC_STAGING_DIR = "C:\\Загрузки\\"
 CYRILLIC_STAGING_IN_PREFIX = ("drive_c", "Загрузки")
 TEMP_FILE = "~lxn.cok"
+DOS_STUB_TEXT = b"This program cannot be run in DOS mode"
 GUARD_FILE = "~LexomirUpdate.lock"
 
 # What Wine labels the buttons with. A box asked for in Russian gets Russian
@@ -232,22 +233,22 @@ class Runner:
             "WINEDEBUG": "+pid,+loaddll,+eventlog",
         }
 
-    def distorted_copy(self):
-        pe = PeImage(self.installer_bytes)
-        code = pe.code_sections()
-        if not code:
-            raise ScenarioFailed("the installer has no code section to change")
-        s = code[0]
-        # A byte of the section that is never executed (alignment slack when
-        # there is some), so the run reaches the self-check instead of
-        # crashing on a broken instruction.
-        if s["rawsize"] > s["vsize"]:
-            off = s["rawptr"] + s["vsize"] + (s["rawsize"] - s["vsize"]) // 2
-        else:
-            off = s["rawptr"] + s["rawsize"] - 1
+    def distorted_copy(self, where):
+        """The installer with one byte changed: a letter of the DOS stub's text, which no run executes
+        or reads ("stub"), or the last byte the first code section loads, where MinGW's linker ends
+        the destructor list ("exit_path")."""
         data = bytearray(self.installer_bytes)
+        if where == "stub":
+            off = data.find(DOS_STUB_TEXT, 0x40, PeImage(self.installer_bytes).pe_offset)
+            if off < 0:
+                raise ScenarioFailed("the installer has no DOS stub text, the one byte no run touches")
+            detail = "in the DOS stub's text"
+        else:
+            s = PeImage(self.installer_bytes).code_sections()[0]
+            off = s["rawptr"] + min(s["vsize"], s["rawsize"]) - 1
+            detail = "the last loaded byte of section " + s["name"]
         data[off] ^= 0x01
-        return bytes(data), "byte at file offset 0x%x in section %s changed" % (off, s["name"])
+        return bytes(data), "byte at file offset 0x%x changed, %s" % (off, detail)
 
     def reset(self, sc):
         self.wine.stop()
@@ -278,7 +279,7 @@ class Runner:
         detail = ""
         image = self.installer_bytes
         if sc.distort:
-            image, detail = self.distorted_copy()
+            image, detail = self.distorted_copy(sc.distort)
         with open(os.path.join(staging, "LexomirUpdate.exe"), "wb") as f:
             f.write(image)
 

@@ -71,7 +71,7 @@ class Scenario:
     app_running: bool = False      # the stand-in is running when the installer starts
     old_data: bool = False         # an older lxn.cok is there before the run
     holder: bool = False           # another process holds lxn.cok open without sharing
-    distort: bool = False          # run a copy of the installer with one code byte changed
+    distort: str = ""              # run a copy with one byte changed: "stub" (never run nor read) or "exit_path"
     app_started: bool = False      # a new instance is started, restored and brought to the front
     cyrillic_staging: bool = False  # the installer is run from C:\Загрузки\ instead of C:\lexotest\
     old_data_readonly: bool = False  # the older lxn.cok is read-only (as copied from a CD)
@@ -129,11 +129,14 @@ SCENARIOS = [
              old_data=True, holder=True),
     Scenario("distorted_installer", "en", [],
              [error_box(EN_TITLE, DISTORTED_EN)], 2, "absent", None,
-             distort=True),
+             distort="stub"),
     Scenario("distorted_installer_ru", "ru", [],
              [error_box(RU_TITLE, DISTORTED_RU, russian=True)], 2, "absent", None,
-             distort=True, app_running=True, app_left_running=True,
+             distort="stub", app_running=True, app_left_running=True,
              note="a damaged installer leaves the running application alone"),
+    Scenario("distorted_exit_path", "en", [],
+             [error_box(EN_TITLE, DISTORTED_EN)], 2, "absent", None,
+             distort="exit_path", note="the run ends after its box and record, before the damaged exit"),
     Scenario("cyrillic_downloads_en", "en", [],
              [Box(EN_QUESTION, CONFIRM_EN, ("yes", "no"), "yes"),
               Box(EN_TITLE, START_APP_RU, ("yes", "no"), "no", russian=True)], 0, "payload", "64",
