@@ -19,7 +19,22 @@ bool ProbeInstanceMapping() {
     return GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
+namespace {
+
+bool quitRequested = false;  // this run asked the application to quit
+bool leftAlone = false;      // this run has dealt with the application at its end
+
+// Its main window, shown normally and brought to the front. Both only post
+// to the window's thread: a hung application does not hold this run.
+void BringToFront(HWND window) {
+    ShowWindowAsync(window, SW_SHOWNORMAL);
+    SetForegroundWindow(window);
+}
+
+}  // namespace
+
 void RequestAppQuit() {
+    quitRequested = true;
     if (HWND window = FindWindowA(MainWindowClass, nullptr)) PostMessageA(window, WM_QUIT, 0, 0);
 }
 
@@ -65,7 +80,25 @@ void StartAppAndActivate() {
         SupportLog::Note("application start: running, but its window did not appear");
         return;
     }
-    ShowWindow(window, SW_SHOWNORMAL);
-    SetForegroundWindow(window);
+    BringToFront(window);
     SupportLog::Note("application start: running, its window brought to the front");
 }
+
+void LeaveApp(bool wanted) {
+    if (leftAlone || (!wanted && !quitRequested)) return;
+    leftAlone = true;
+    // Its marker or its window says that it still runs: it did not quit,
+    // and nobody starts a second instance.
+    const bool marker = !ProbeInstanceMapping();
+    HWND window = FindWindowA(MainWindowClass, nullptr);
+    if (!marker && !window) {
+        StartAppAndActivate();
+        return;
+    }
+    if (!wanted) return;
+    if (window) BringToFront(window);
+    SupportLog::Note(window ? "application: still running, its window brought to the front"
+                            : "application: still running, without a window");
+}
+
+void ForgetAppDealings() { quitRequested = leftAlone = false; }
