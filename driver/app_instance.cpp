@@ -21,9 +21,6 @@ bool ProbeInstanceMapping() {
 
 namespace {
 
-bool quitRequested = false;  // this run asked the application to quit
-bool leftAlone = false;      // this run has dealt with the application at its end
-
 // Its main window, shown normally and brought to the front. Both only post
 // to the window's thread: a hung application does not hold this run.
 void BringToFront(HWND window) {
@@ -33,8 +30,10 @@ void BringToFront(HWND window) {
 
 }  // namespace
 
+TAppDealings AppDealings;
+
 void RequestAppQuit() {
-    quitRequested = true;
+    AppDealings.QuitRequested = true;
     if (HWND window = FindWindowA(MainWindowClass, nullptr)) PostMessageA(window, WM_QUIT, 0, 0);
 }
 
@@ -85,8 +84,8 @@ void StartAppAndActivate() {
 }
 
 void LeaveApp(bool wanted) {
-    if (leftAlone || (!wanted && !quitRequested)) return;
-    leftAlone = true;
+    if (AppDealings.Left || (!wanted && !AppDealings.QuitRequested)) return;
+    AppDealings.Left = true;
     // Its marker or its window says that it still runs: it did not quit,
     // and nobody starts a second instance.
     const bool marker = !ProbeInstanceMapping();
@@ -100,5 +99,3 @@ void LeaveApp(bool wanted) {
     SupportLog::Note(window ? "application: still running, its window brought to the front"
                             : "application: still running, without a window");
 }
-
-void ForgetAppDealings() { quitRequested = leftAlone = false; }

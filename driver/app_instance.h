@@ -19,6 +19,10 @@ void StartAppAndActivate();
 // that this run's quit request closed is started again, and one that did
 // not run is started when `wanted`.
 void LeaveApp(bool wanted);
-// Forgets this run's dealings with the application: a new run in the same
-// process starts from nothing.
-void ForgetAppDealings();
+// What this run has done with the application, process-wide: asked it to
+// quit, and dealt with it on the way out (LeaveApp).
+struct TAppDealings {
+    bool QuitRequested = false;
+    bool Left = false;
+};
+extern TAppDealings AppDealings;

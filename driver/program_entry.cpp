@@ -93,7 +93,7 @@ struct ReleaseOnExit {
         LangUnit::ReleaseLangUnit();  // closes the language file
         SetMessageSettings({});
         QuietMode = false;
-        ForgetAppDealings();
+        AppDealings = {};
     }
 };
 

@@ -357,16 +357,7 @@ class Runner:
         """The installer alone (the box driver would wait too) while this prefix's
         explorer.exe is stopped: it ends in time and records that it gave up on the shell."""
         self.ensure_shell(env)
-        mark = b"WINEPREFIX=" + self.wine.prefix.encode()
-        stopped = []
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as c, open("/proc/%s/environ" % pid, "rb") as e:
-                    if b"explorer.exe" in c.read().lower() and mark in e.read().split(b"\0"):
-                        os.kill(int(pid), signal.SIGSTOP)
-                        stopped.append(int(pid))
-            except OSError:
-                continue
+        stopped = wine.signal_programs(self.wine.prefix, "explorer.exe", signal.SIGSTOP)
         try:
             if not stopped:
                 raise ScenarioFailed("setup: no explorer.exe of this prefix to stop")
@@ -375,8 +366,7 @@ class Runner:
         except subprocess.TimeoutExpired:
             return ["the installer did not end within %d s with the shell stopped" % self.opts.timeout]
         finally:
-            for pid in stopped:
-                os.kill(pid, signal.SIGCONT)
+            wine.signal_programs(self.wine.prefix, "explorer.exe", signal.SIGCONT)
         failures = [] if p.returncode == sc.exit_code else ["exit %d, expected %d" % (p.returncode, sc.exit_code)]
         if "the desktop shell did not answer within 10 s" not in p.stdout:
             failures.append("the support log does not say that the shell did not answer")
