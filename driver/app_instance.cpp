@@ -19,7 +19,21 @@ bool ProbeInstanceMapping() {
     return GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
+namespace {
+
+// Its main window, shown normally and brought to the front. Both only post
+// to the window's thread: a hung application does not hold this run.
+void BringToFront(HWND window) {
+    ShowWindowAsync(window, SW_SHOWNORMAL);
+    SetForegroundWindow(window);
+}
+
+}  // namespace
+
+TAppDealings AppDealings;
+
 void RequestAppQuit() {
+    AppDealings.QuitRequested = true;
     if (HWND window = FindWindowA(MainWindowClass, nullptr)) PostMessageA(window, WM_QUIT, 0, 0);
 }
 
@@ -65,7 +79,23 @@ void StartAppAndActivate() {
         SupportLog::Note("application start: running, but its window did not appear");
         return;
     }
-    ShowWindow(window, SW_SHOWNORMAL);
-    SetForegroundWindow(window);
+    BringToFront(window);
     SupportLog::Note("application start: running, its window brought to the front");
+}
+
+void LeaveApp(bool wanted) {
+    if (AppDealings.Left || (!wanted && !AppDealings.QuitRequested)) return;
+    AppDealings.Left = true;
+    // Its marker or its window says that it still runs: it did not quit,
+    // and nobody starts a second instance.
+    const bool marker = !ProbeInstanceMapping();
+    HWND window = FindWindowA(MainWindowClass, nullptr);
+    if (!marker && !window) {
+        StartAppAndActivate();
+        return;
+    }
+    if (!wanted) return;
+    if (window) BringToFront(window);
+    SupportLog::Note(window ? "application: still running, its window brought to the front"
+                            : "application: still running, without a window");
 }

@@ -1,7 +1,10 @@
 #include "driver/desktop_user.h"
 
+#include <exception>
+#include <memory>
 #include <optional>
 
+#include "messages/support_log.h"
 #include "platform/code_pages.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
@@ -136,6 +139,52 @@ bool StartThroughShell(const std::string& program, const std::string& folder) {
     return shell.Get()->ShellExecute(file.Get(), none, where, verb, show) == S_OK;
 }
 
+// The shell's automation objects live in its process, and a call to them
+// waits for as long as the shell does not answer: a hung Explorer would
+// hold this run, and the guard with it, for ever. The calls are made on a
+// thread of their own, given this long; a thread still waiting then is
+// left to it, and ends with the process.
+constexpr DWORD ShellRouteMs = 10000;
+
+struct TShellStart {
+    std::string program, folder;
+    bool started = false;
+};
+
+DWORD WINAPI ShellStartThread(LPVOID parameter) {
+    // The thread holds its own share of the job: it may outlive the wait.
+    const std::unique_ptr<std::shared_ptr<TShellStart>> job(static_cast<std::shared_ptr<TShellStart>*>(parameter));
+    try {
+        (*job)->started = StartThroughShell((*job)->program, (*job)->folder);
+    } catch (const std::exception&) {
+        // Nothing started; the waiting thread sees it so.
+    }
+    return 0;
+}
+
+bool StartThroughShellWithin(const std::string& program, const std::string& folder) {
+    const auto job = std::make_shared<TShellStart>(TShellStart{program, folder});
+    auto share = std::make_unique<std::shared_ptr<TShellStart>>(job);
+    const TOwnedHandle thread(CreateThread(nullptr, 0, ShellStartThread, share.get(), 0, nullptr));
+    if (!thread) {
+        SupportLog::Note("application start: no thread for the desktop shell, " +
+                         SupportLog::ErrorText(GetLastError()));
+        return false;
+    }
+    share.release();  // the thread's now
+    switch (WaitForSingleObject(thread.Get(), ShellRouteMs)) {
+        case WAIT_OBJECT_0:
+            return job->started;
+        case WAIT_TIMEOUT:
+            SupportLog::Note("application start: the desktop shell did not answer within 10 s");
+            return false;
+        default:
+            SupportLog::Note("application start: the wait for the desktop shell failed, " +
+                             SupportLog::ErrorText(GetLastError()));
+            return false;
+    }
+}
+
 }  // namespace
 
 TDesktopStart StartAsDesktopUser(const std::string& program, const std::string& folder) {
@@ -155,5 +204,5 @@ TDesktopStart StartAsDesktopUser(const std::string& program, const std::string& 
         case TShellToken::Failed:
             break;
     }
-    return StartThroughShell(program, folder) ? TDesktopStart::Started : TDesktopStart::NotStarted;
+    return StartThroughShellWithin(program, folder) ? TDesktopStart::Started : TDesktopStart::NotStarted;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/app_instance.h"
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
@@ -76,6 +77,12 @@ int RunAndReport() {
     } catch (...) {
         ShowApplicationError("Unexpected error");
     }
+    // After the box: what the run closed is started again on this way out too.
+    try {
+        LeaveApp(false);
+    } catch (...) {
+        // Out of memory again: the exit code still tells.
+    }
     return static_cast<int>(UpdateOutcome::UnexpectedError);
 }
 
@@ -86,6 +93,7 @@ struct ReleaseOnExit {
         LangUnit::ReleaseLangUnit();  // closes the language file
         SetMessageSettings({});
         QuietMode = false;
+        AppDealings = {};
     }
 };
 

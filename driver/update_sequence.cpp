@@ -111,12 +111,11 @@ UpdateOutcome RunUpdateSequence() {
     // The data file is in use while the application runs. Only now that
     // the run is about to write is it asked to quit, and given a few
     // seconds to let go: a run that stops before this leaves it alone.
-    bool quitRequested = false;
-    if (!ProbeInstanceMapping()) {
+    const bool appRan = !ProbeInstanceMapping();
+    if (appRan) {
         RequestAppQuit();
         SupportLog::Note(WaitForAppToQuit() ? "running application: asked to quit, and it did"
                                             : "running application: asked to quit, and still running after 4 s");
-        quitRequested = true;
     }
 
     const bool installed = InstallEmbeddedFile(p.DataName, p.DataExt, target, false);
@@ -125,16 +124,11 @@ UpdateOutcome RunUpdateSequence() {
     ReportInstalledSize();
     MarkRunStage(RunStage::Ending);
 
-    if (QuietMode && SecondArgument == "runapp") {
-        // A caller that asked for a restart gets its application back, even
-        // when the file could not be written.
-        StartAppAndActivate();
-    } else if (!installed) {
-        // Nothing was changed, yet the application was closed for it: it
-        // is started again, unless it never went.
-        if (quitRequested && ProbeInstanceMapping()) StartAppAndActivate();
-    } else if (!QuietMode && AskToStartApp()) {
-        StartAppAndActivate();
-    }
+    // A caller that asked for a restart gets its application back, even
+    // when the file could not be written; what this run closed is started
+    // again in any case, without a question. Only a user who was not
+    // running it is asked, after a successful write.
+    const bool runapp = QuietMode && SecondArgument == "runapp";
+    LeaveApp(runapp || (installed && !QuietMode && !appRan && AskToStartApp()));
     return installed ? UpdateOutcome::Installed : UpdateOutcome::WriteFailed;
 }

@@ -832,6 +832,7 @@ int WINAPI MessageBoxExW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, 
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI ShowWindow(HWND window, int command);
+BOOL WINAPI ShowWindowAsync(HWND window, int command);
 BOOL WINAPI SetForegroundWindow(HWND window);
 HWND WINAPI GetShellWindow();
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);

@@ -83,6 +83,20 @@ const Scenario Scenarios[] = {
      {},
      [](Sim::Machine& m) { m.shell.otherUser = true; }},
     {"quiet with runapp, no shell", "modest runapp", true, {}, [](Sim::Machine& m) { m.shell.running = false; }},
+    {"quiet with runapp, the shell hung, no secondary logon",
+     "modest runapp",
+     true,
+     {},
+     [](Sim::Machine& m) { m.shell.hung = true, m.secondaryLogonRunning = false; }},
+    {"quiet with runapp, the application hung (not holding lxn.cok)",
+     "modest runapp",
+     true,
+     {},
+     [](Sim::Machine& m) {
+         m.app.hung = true;
+         for (int token : m.app.heldTokens) m.files.Release(token);
+         m.app.heldTokens.clear(), m.app.holdsFiles.clear();
+     }},
     {"quiet with runapp, the secondary logon service disabled",
      "modest runapp",
      false,
@@ -162,33 +176,42 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // "runapp": the caller gets its application back whenever the run
     // got as far as writing, whether or not the file could be written;
     // unless no route to the desktop user's unelevated token was left: the
-    // last one, the shell's automation objects, found no shell or failed.
+    // last one, the shell's automation objects, found no shell, failed or
+    // did not answer in time.
     const bool runapp = std::string(s.arguments) == "modest runapp";
     const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") +
                                     m.CallCount("IShellDispatch2::ShellExecute") >
                                 0;
-    bool lastRouteFailed = false, throughShell = false;
+    bool lastRouteFailed = false, throughShell = false, frontFaulted = false;
     for (const Sim::CallRecord& c : m.calls) {
-        throughShell |= c.function == "CoInitializeEx";
-        lastRouteFailed |= throughShell && (c.faulted || !m.shell.running);
+        throughShell |= c.function == "CreateThread";  // the thread that calls the shell
+        lastRouteFailed |= throughShell && (c.faulted || !m.shell.running || m.shell.hung);
+        frontFaulted |= c.faulted && (c.function == "FindWindowA" || c.function == "SetForegroundWindow");
     }
     // (A run that could not take the guard changes nothing, the
     // application included: it never reaches the resource.)
-    bool quitRequested = false;
-    for (const std::string& e : m.app.history) quitRequested |= e == "quit requested";
+    bool quitRequested = false, closed = false, fronted = false;
+    for (const std::string& e : m.app.history) {
+        quitRequested |= e == "quit requested";
+        closed |= quitRequested && e == "ended";
+        fronted |= e == "brought to front";
+        if (e == "second instance") problems.push_back("a second instance of the running application was started");
+    }
     const bool wrote = (exitCode == 0 || exitCode == 4) && m.CallCount("FindResourceA") > 0;
-    if (runapp && wrote && !startAttempted && !lastRouteFailed)
+    if (runapp && wrote && !m.app.running && !startAttempted && !lastRouteFailed)
         problems.push_back("runapp, and the application was not started again");
+    if (runapp && wrote && s.appRunning && !closed && !fronted && !frontFaulted)
+        problems.push_back("runapp, and the application that did not quit was not brought to the front");
     // Nothing runs elevated that the user at the desktop does not run so.
     for (const Sim::ShellExecuteRecord& l : m.launches)
         if (l.elevated && !m.shell.elevated) problems.push_back("the application was started elevated: " + l.function);
-    // The application is asked to quit only by a run about to write, and a
-    // run that then could not write starts again what it closed.
+    // The application is asked to quit only by a run about to write, and
+    // what a run closed it starts again, however it ends.
     if (quitRequested && (exitCode == 2 || exitCode == 3))
         problems.push_back("the application was closed by a run that wrote nothing");
-    if (exitCode == 4 && quitRequested && !m.app.running && !startAttempted && !lastRouteFailed)
-        problems.push_back("the application was closed for a write that failed, and not started again");
-    if (!runapp && startAttempted && exitCode != 0 && !(exitCode == 4 && quitRequested))
+    if (closed && !m.app.running && !startAttempted && !lastRouteFailed)
+        problems.push_back("the application was closed by this run and not started again");
+    if (!runapp && startAttempted && exitCode != 0 && !closed)
         problems.push_back("the application was started after a failure");
     // What a run starts is started once, and runs; after a failed write
     // nobody is asked whether to start it.
@@ -223,7 +246,9 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
             problems.push_back("the event log record is not the installer's, or too long");
     }
     if (!m.handles.empty()) problems.push_back(std::to_string(m.handles.size()) + " handle(s) left open");
-    if (!m.comObjects.empty() || !m.strings.empty() || m.comInitialized)
+    // (The thread left waiting for a hung shell holds its apartment until
+    // the process ends.)
+    if ((!m.comObjects.empty() || !m.strings.empty() || m.comInitialized) && !m.shell.hung)
         problems.push_back("a COM object, string or apartment was left behind");
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
     for (const Sim::BoxRecord& b : m.boxes)

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "driver/app_instance.h"
 #include "driver/program_entry.h"
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
@@ -29,6 +30,7 @@ inline int Run(const std::string& commandLine) {
     const TUpdatePackage package = UpdatePackage;
     const TInstallEnvironment environment = InstallEnvironment;
     const TMessageSettings messages = MessageSettings();
+    const TAppDealings dealings = std::exchange(AppDealings, {});
     auto meanwhile = std::move(m.meanwhile);
     m.meanwhile = nullptr;
     const std::string firstCommandLine = std::exchange(m.commandLine, commandLine);
@@ -48,6 +50,7 @@ inline int Run(const std::string& commandLine) {
     UpdatePackage = package;
     InstallEnvironment = environment;
     SetMessageSettings(messages);
+    AppDealings = dealings;
     return code;
 }
 

@@ -110,6 +110,22 @@ def run_logged(args, env, timeout):
     return p
 
 
+def signal_programs(prefix, program, signum):
+    """Sends a Unix signal to every process of PROGRAM (such as explorer.exe)
+    running in PREFIX, and no other prefix's; returns their process ids."""
+    mark = b"WINEPREFIX=" + os.path.abspath(prefix).encode()
+    hit = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as c, open("/proc/%s/environ" % pid, "rb") as e:
+                if program.lower().encode() in c.read().lower() and mark in e.read().split(b"\0"):
+                    os.kill(int(pid), signum)
+                    hit.append(int(pid))
+        except OSError:
+            continue
+    return hit
+
+
 LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\S+ Loaded L"([^"]*)"', re.M)
 
 

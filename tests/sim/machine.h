@@ -240,11 +240,12 @@ struct MainApp {
     bool quitsOnWmQuit = true;
     DWORD quitDelayMs = 300;  // WM_QUIT -> marker and window gone
     bool startMinimized = false;
+    bool hung = false;  // its window's thread takes no messages: what is sent waits, what is posted stays
     std::vector<std::string> holdsFiles;  // data files it keeps open (no sharing) while running
 
     bool running = false;
     HWND window = nullptr;
-    std::vector<std::string> history;  // "started", "quit", "shown normal", "foreground", ...
+    std::vector<std::string> history;  // "started", "quit", "shown normal", "second instance", ...
     std::vector<int> heldTokens;
 };
 
@@ -269,6 +270,7 @@ struct DesktopShell {
     bool running = true;
     bool elevated = false;
     bool otherUser = false;
+    bool hung = false;  // answers no COM call until it recovers
     DWORD processId = 0x0B70;
     HWND window = nullptr;  // made on first use
 };
@@ -531,8 +533,9 @@ inline HMODULE OwnModuleHandle() { return reinterpret_cast<HMODULE>(std::uintptr
 // A program was started from this full path: the main application starts
 // when it is the one (sim_user.cpp).
 void StartMainAppIfItIs(const std::string& path);
-// WaitForSingleObject on an event handle (sim_threads.cpp).
+// WaitForSingleObject on an event or a thread handle (sim_threads.cpp).
 DWORD WaitForEvent(HANDLE event, DWORD milliseconds);
+DWORD WaitForThread(HANDLE thread, DWORD milliseconds);
 // A window of the installer moves to a monitor of another DPI (or its
 // monitor's DPI changes): it and its children take the DPI, and its thread
 // is sent WM_DPICHANGED with the place Windows suggests (sim_windowing.cpp).

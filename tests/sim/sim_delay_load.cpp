@@ -25,6 +25,7 @@ const std::map<std::string, std::string>& LibraryOf() {
         {"FindWindowA", "user32.dll"},
         {"PostMessageA", "user32.dll"},
         {"ShowWindow", "user32.dll"},
+        {"ShowWindowAsync", "user32.dll"},
         {"SetForegroundWindow", "user32.dll"},
         {"GetSystemMetrics", "user32.dll"},
         {"LoadIconA", "user32.dll"},

@@ -256,7 +256,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Sim::Machine& m = pc();
     if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) return Sim::Fail(*e, WAIT_FAILED);
     if (m.FindHandle(handle, Sim::Machine::Handle::Event)) return Sim::WaitForEvent(handle, milliseconds);
-    if (pc().FindHandle(handle, Sim::Machine::Handle::Thread)) Sim::Unmodelled("WaitForSingleObject on a thread");
+    if (m.FindHandle(handle, Sim::Machine::Handle::Thread)) return Sim::WaitForThread(handle, milliseconds);
     Sim::ProcessRecord* p = Sim::ProcessOf(handle);
     if (!p) {
         if (m.FindHandle(handle, Sim::Machine::Handle::File) || m.FindHandle(handle, Sim::Machine::Handle::Mapping))

@@ -3,11 +3,13 @@
 // ShellExecute starts a program in the shell's process, with its token.
 // COM connects whoever asks to the shell of the user at the desktop,
 // another user's too; with no shell the desktop is not found (S_FALSE).
+// A hung shell answers no call, activation included, until it recovers.
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 
 #include "tests/sim/machine.h"
+#include "tests/sim/sim_threads.h"
 
 const CLSID CLSID_ShellWindows = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
 const GUID SID_STopLevelBrowser = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
@@ -26,11 +28,17 @@ const IID ShellViewId = {0x000214E3, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 bool Same(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 HRESULT FromWin32(DWORD error) { return HRESULT(0x80070000u | (error & 0xFFFF)); }
 
+std::optional<HRESULT> AwaitShell(const std::string& method) {
+    if (!pc().shell.hung || WaitUntil([] { return !pc().shell.hung; })) return std::nullopt;
+    Unmodelled(method + " waits for ever for a hung shell");
+    return HRESULT(0x8001011Fu);  // RPC_E_CALL_CANCELED
+}
+
 // A COM call: logged, failing as injected, and only in an initialised apartment.
 std::optional<HRESULT> Call(const std::string& method, const std::string& detail = "") {
     if (!pc().comInitialized) Unmodelled(method + " outside an initialised COM apartment");
     if (auto e = pc().Enter(method, detail)) return FromWin32(*e);
-    return std::nullopt;
+    return AwaitShell(method);
 }
 
 bool IsText(const VARIANT& v) { return V_VT(&v) == VT_BSTR && pc().strings.count(V_BSTR(&v)); }
@@ -150,6 +158,7 @@ HRESULT WINAPI CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context
     if (!Sim::Same(classId, CLSID_ShellWindows) || outer || context != CLSCTX_LOCAL_SERVER)
         Sim::Unmodelled("CoCreateInstance of anything but the shell's windows, out of process");
     if (!pc().comInitialized) return HRESULT(0x800401F0u);  // CO_E_NOTINITIALIZED
+    if (auto e = Sim::AwaitShell("CoCreateInstance")) return *e;
     return Sim::ShellObject::Make(Sim::ShellObject::Windows, riid, object);
 }
 

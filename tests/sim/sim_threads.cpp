@@ -15,6 +15,7 @@
 // is freed; a thread waiting for anything else is unwound where it waits.
 #include "tests/sim/sim_threads.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -175,6 +176,24 @@ DWORD WaitForEvent(HANDLE event, DWORD milliseconds) {
         return WAIT_FAILED;
     }
     if (!it->second.manualReset) it->second.signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+// A thread's handle is signalled when it has ended; where no thread can
+// run, time passes to what falls due, and to the time-out at most.
+DWORD WaitForThread(HANDLE thread, DWORD milliseconds) {
+    Machine& m = pc();
+    const SimThread* t = ThreadById(Threads().threadHandles.at(reinterpret_cast<std::uintptr_t>(thread)));
+    const DWORD deadline = m.now + milliseconds;
+    while (!WaitUntil([t] { return t->finished; })) {
+        if (milliseconds == INFINITE) Unmodelled("WaitForSingleObject(INFINITE) on a thread that never ends");
+        if (m.timeline.empty() || m.timeline.begin()->first > deadline) {
+            m.now = deadline;
+            return WAIT_TIMEOUT;
+        }
+        m.now = std::max(m.now, m.timeline.begin()->first);
+        m.RunDue();
+    }
     return WAIT_OBJECT_0;
 }
 

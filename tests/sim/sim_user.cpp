@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tests/sim/machine.h"
+#include "tests/sim/sim_threads.h"
 
 namespace Sim {
 
@@ -65,7 +66,10 @@ int ShowBox(const char* function, HWND owner, const std::wstring& text, const st
 void StartMainAppIfItIs(const std::string& path) {
     Machine& m = pc();
     MainApp& app = m.app;
-    if (SamePath(path, m.files.Normalize(app.exePath, "C:")) && app.startsWhenLaunched && !app.running) {
+    if (!SamePath(path, m.files.Normalize(app.exePath, "C:")) || !app.startsWhenLaunched) return;
+    if (app.running) {
+        app.history.push_back("second instance");
+    } else {
         const DWORD marker = m.now + app.markerDelayMs;
         m.At(marker, AppCreatesMarker);
         m.At(marker + app.windowDelayMs, AppCreatesWindow);
@@ -141,22 +145,32 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     Sim::MainApp& app = pc().app;
     if (window == app.window) {
         app.history.push_back("quit requested");
-        if (app.quitsOnWmQuit) pc().At(pc().now + app.quitDelayMs, Sim::AppEnds);
+        if (app.quitsOnWmQuit && !app.hung) pc().At(pc().now + app.quitDelayMs, Sim::AppEnds);
     }
     return TRUE;
 }
 
-BOOL WINAPI ShowWindow(HWND window, int command) {
-    if (auto e = pc().Enter("ShowWindow", std::to_string(command))) return Sim::Fail(*e, FALSE);
+// A synchronous show waits for the window's thread; an asynchronous one
+// posts the event, which a hung thread takes only when it recovers.
+static BOOL Show(const char* function, bool async, HWND window, int command) {
+    if (auto e = pc().Enter(function, std::to_string(command))) return Sim::Fail(*e, FALSE);
     auto it = pc().windows.find(window);
     if (it == pc().windows.end()) return Sim::Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-    if (command != SW_SHOWNORMAL) Sim::Unmodelled("ShowWindow command other than SW_SHOWNORMAL");
+    if (command != SW_SHOWNORMAL) Sim::Unmodelled("a show command other than SW_SHOWNORMAL");
     const bool wasVisible = it->second.showState != SW_HIDE;
-    if (window == pc().app.window)
-        pc().app.history.push_back(it->second.showState == SW_SHOWMINIMIZED ? "restored" : "shown normal");
+    Sim::MainApp& app = pc().app;
+    if (window == app.window && app.hung && (async || !Sim::WaitUntil([] { return !pc().app.hung; }))) {
+        if (!async) Sim::Unmodelled("ShowWindow waits for ever for a hung window");
+        return async;
+    }
+    if (window == app.window)
+        app.history.push_back(it->second.showState == SW_SHOWMINIMIZED ? "restored" : "shown normal");
     it->second.showState = command;
-    return wasVisible ? TRUE : FALSE;
+    return async || wasVisible ? TRUE : FALSE;
 }
+
+BOOL WINAPI ShowWindow(HWND window, int command) { return Show("ShowWindow", false, window, command); }
+BOOL WINAPI ShowWindowAsync(HWND window, int command) { return Show("ShowWindowAsync", true, window, command); }
 
 BOOL WINAPI SetForegroundWindow(HWND window) {
     if (auto e = pc().Enter("SetForegroundWindow", "")) return Sim::Fail(*e, FALSE);

@@ -22,6 +22,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -353,6 +354,25 @@ class Runner:
             self.wine.stop()
         raise ScenarioFailed("setup: Wine's desktop shell did not serve its windows in 5 sessions")
 
+    def run_with_shell_stopped(self, sc, env):
+        """The installer alone (the box driver would wait too) while this prefix's
+        explorer.exe is stopped: it ends in time and records that it gave up on the shell."""
+        self.ensure_shell(env)
+        stopped = wine.signal_programs(self.wine.prefix, "explorer.exe", signal.SIGSTOP)
+        try:
+            if not stopped:
+                raise ScenarioFailed("setup: no explorer.exe of this prefix to stop")
+            p = self.wine.run([wine.loader(self.opts.installer), STAGING_DIR + "LexomirUpdate.exe"] + sc.args,
+                              timeout=self.opts.timeout, env=env, check=False)
+        except subprocess.TimeoutExpired:
+            return ["the installer did not end within %d s with the shell stopped" % self.opts.timeout]
+        finally:
+            wine.signal_programs(self.wine.prefix, "explorer.exe", signal.SIGCONT)
+        failures = [] if p.returncode == sc.exit_code else ["exit %d, expected %d" % (p.returncode, sc.exit_code)]
+        if "the desktop shell did not answer within 10 s" not in p.stdout:
+            failures.append("the support log does not say that the shell did not answer")
+        return failures
+
     def driver_command(self, record, answers):
         """The box driver, writing its records to RECORD and giving ANSWERS
         ("-": none); its other options and the program follow."""
@@ -385,6 +405,12 @@ class Runner:
                 installer_seconds = 0.0
                 self.check_size(sc, failures)
                 return failures, detail, installer_seconds
+            if sc.shell_stopped:
+                failures += self.run_with_shell_stopped(sc, env)
+                self.check_data(sc, failures)
+                self.check_size(sc, failures)
+                self.check_app(sc, running_pid, holder_pid, known_pids, failures)
+                return failures, detail, 0.0
 
             stage_dir = CYRILLIC_STAGING_DIR if sc.cyrillic_staging else STAGING_DIR
             record_unix = os.path.join(self.workdir, "boxes-%s.jsonl" % sc.name)
