@@ -256,6 +256,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Sim::Machine& m = pc();
     if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) return Sim::Fail(*e, WAIT_FAILED);
     if (m.FindHandle(handle, Sim::Machine::Handle::Event)) return Sim::WaitForEvent(handle, milliseconds);
+    if (m.FindHandle(handle, Sim::Machine::Handle::Mutex)) return Sim::WaitForMutex(handle, milliseconds);
     if (pc().FindHandle(handle, Sim::Machine::Handle::Thread)) Sim::Unmodelled("WaitForSingleObject on a thread");
     Sim::ProcessRecord* p = Sim::ProcessOf(handle);
     if (!p) {
