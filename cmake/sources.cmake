@@ -12,6 +12,7 @@ set(LEXOMIR_PRODUCT_SOURCES
   environment/process_values.cpp
   environment/registry.cpp
   install/embedded_file.cpp
+  install/install_guard.cpp
   install/installed_size.cpp
   install/pe_image.cpp
   install/self_check.cpp
@@ -46,6 +47,7 @@ set(LEXOMIR_SIM_SOURCES
   tests/sim/sim_event_log.cpp
   tests/sim/sim_files.cpp
   tests/sim/sim_module.cpp
+  tests/sim/sim_namespace.cpp
   tests/sim/sim_process.cpp
   tests/sim/sim_registry.cpp
   tests/sim/sim_security.cpp

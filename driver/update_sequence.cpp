@@ -6,6 +6,7 @@
 #include "environment/install_target.h"
 #include "environment/process_environment.h"
 #include "install/embedded_file.h"
+#include "install/install_guard.h"
 #include "install/installed_size.h"
 #include "install/self_check.h"
 #include "messages/messages.h"
@@ -101,9 +102,8 @@ UpdateOutcome RunUpdateSequence() {
     // is left to it, application and all: this run changes nothing.
     MarkRunStage(RunStage::Write);
     const std::string target = InstallEnvironment.AppFolder + p.DataFileName;
-    const TOwnedFile guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
+    const TInstallGuard guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
-        SupportLog::Note("another run is still at work here after a minute: " + SupportLog::ErrorText(GetLastError()));
         ShowInstallFailure(target);
         return UpdateOutcome::WriteFailed;
     }

@@ -4,6 +4,7 @@
 
 #include "environment/process_environment.h"
 #include "messages/messages.h"
+#include "messages/support_log.h"
 #include "platform/admin_rights.h"
 #include "runtime/exception.h"
 #include "runtime/text.h"
@@ -31,54 +32,90 @@ std::string Expanded(const std::string& text) {
     return out;
 }
 
-bool IsVariableSet(const char* name) { return GetEnvironmentVariableA(name, nullptr, 0) != 0; }
-
 // This 32-bit process sees %ProgramFiles% and %CommonProgramFiles% as the
 // "(x86)" folders. An entry of the 64-bit view was written by a 64-bit
-// installer, for which they are the 64-bit ones: those names are read as
-// their 64-bit twins, where the system has them (Windows 7 and later).
-// Names are found the way the expansion finds them, without regard to case.
-std::string As64BitProgramWouldName(const std::string& text) {
+// installer, for which they are the 64-bit ones. Those, and their 64-bit
+// twins, are taken from the 64-bit view of the registry (`registry`), not
+// from the environment: an elevated process inherits that from the user,
+// who may set any of them (HKCU\Environment). Names are found the way the
+// expansion finds them, without regard to case; the rest of the text is
+// expanded as usual, and the registry's folders are put in as they are.
+// Without such a folder there, the text names none.
+std::string ExpandAs64BitProgram(TRegistry& registry, const std::string& text) {
     static constexpr struct {
         const char* name;
-        const char* twin;
-    } Twins[] = {{"programfiles", "ProgramW6432"}, {"commonprogramfiles", "CommonProgramW6432"}};
-    std::string out;
+        const char* value;
+    } Folders[] = {{"programfiles", "ProgramFilesDir"},
+                   {"programw6432", "ProgramFilesDir"},
+                   {"commonprogramfiles", "CommonFilesDir"},
+                   {"commonprogramw6432", "CommonFilesDir"}};
+    std::string out, pending;
     std::size_t i = 0;
     while (i < text.size()) {
         const std::size_t open = text.find('%', i);
         const std::size_t close = open == std::string::npos ? open : text.find('%', open + 1);
         if (close == std::string::npos) break;
-        out += text.substr(i, open - i);
+        pending += text.substr(i, open - i);
         const std::string name = LowerAscii(text.substr(open + 1, close - open - 1));
-        const char* twin = nullptr;
-        for (const auto& t : Twins)
-            if (name == t.name && IsVariableSet(t.twin)) twin = t.twin;
-        if (twin) {
-            out += std::string("%") + twin + "%";
+        const char* value = nullptr;
+        for (const auto& f : Folders)
+            if (name == f.name) value = f.value;
+        if (value) {
+            registry.SelectRoot(HKEY_LOCAL_MACHINE);
+            ClosePathOnExit closeKey(registry);
+            registry.OpenPath(CurrentVersion, false);
+            const std::string folder = ReadIfPresent(registry, value);
+            if (folder.empty()) return std::string();  // no folder to go by
+            out += Expanded(pending) + folder;
+            pending.clear();
             i = close + 1;
         } else {
-            out += '%';  // the second % may open a name
+            pending += '%';  // the second % may open a name
             i = open + 1;
         }
     }
-    return out + text.substr(std::min(i, text.size()));
+    return out + Expanded(pending + text.substr(std::min(i, text.size())));
+}
+
+// WOW64 turns this process's System32 into SysWOW64: a folder there, named
+// by an entry of the 64-bit view, is one this process cannot reach by its
+// name. It is refused as no folder, rather than reached through Sysnative,
+// which only some systems have and which lists as nothing: an application
+// does not live in the system folder, and an elevated run writes nowhere
+// there on the word of a registry value.
+bool InSystemFolder(const std::string& folder) {
+    std::string system(MAX_PATH, '\0');
+    const UINT length = GetSystemDirectoryA(system.data(), UINT(system.size()));
+    if (length == 0 || length >= system.size()) return false;
+    system.resize(length);
+    AddTrailingBackslash(system);
+    return LowerAscii(folder.substr(0, system.size())) == LowerAscii(system);
 }
 
 // Opens an entry and takes the folder of its UninstallString. True when the
 // value exists, whether or not it names a folder. Installers often store it
 // as REG_EXPAND_SZ ("%ProgramFiles%\..."): such a value is expanded first,
 // as the program that wrote it would expand it (`native`: an entry of the
-// 64-bit view); a REG_SZ value is taken as stored.
+// 64-bit view); a REG_SZ value is taken as stored. A 64-bit entry's folder
+// in the system folder counts as none.
 bool ReadUninstallFolder(TRegistry& registry, const std::string& entry, bool native, std::string& folder) {
-    registry.SelectRoot(HKEY_LOCAL_MACHINE);
-    ClosePathOnExit close(registry);
-    registry.OpenPath(entry, false);
-    if (!registry.HasValue("UninstallString")) return false;
     DWORD type = REG_NONE;
-    std::string value = registry.ReadText("UninstallString", &type);
-    if (type == REG_EXPAND_SZ) value = Expanded(native ? As64BitProgramWouldName(value) : value);
-    if (auto f = UninstallStringFolder(value)) folder = *f;
+    std::string value;
+    {
+        registry.SelectRoot(HKEY_LOCAL_MACHINE);
+        ClosePathOnExit close(registry);
+        registry.OpenPath(entry, false);
+        if (!registry.HasValue("UninstallString")) return false;
+        value = registry.ReadText("UninstallString", &type);
+    }
+    if (type == REG_EXPAND_SZ) value = native ? ExpandAs64BitProgram(registry, value) : Expanded(value);
+    const std::optional<std::string> f = UninstallStringFolder(value);
+    if (f && native && InSystemFolder(*f))
+        SupportLog::Note("discovery: " + BoxText::SystemName(entry) +
+                         " names a folder in System32, which WOW64 "
+                         "shows this 32-bit process as SysWOW64: refused");
+    else if (f)
+        folder = *f;
     return true;
 }
 

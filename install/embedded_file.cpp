@@ -54,10 +54,6 @@ private:
 // refuse a rename or delete for a moment. Such a refusal is tried again,
 // for about a second and a half in all, before it counts as a failure.
 constexpr DWORD RetryPausesMs[] = {50, 100, 200, 400, 800};
-// How long a run waits for another run of an installer of the application
-// to finish before it gives up: installing the same data again is harmless,
-// a run that never ends is not.
-constexpr DWORD GuardWaitMs = 60000;
 
 bool MayPass(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
@@ -114,9 +110,10 @@ bool StillOurs(const Temporary& temp) { return !temp.identity || NameStillHolds(
 // Removes the temporary file this run made, after a failure or a No,
 // waiting briefly for a scanner that holds it. What stays is cleared by
 // the next run. Nothing is done when this run made no file there, or when
-// its file is no longer what the name stands for.
+// its file is no longer what the name stands for. A look at the name that
+// a scanner or another user refuses for a moment is tried again too.
 void DiscardTemporary(const Temporary& temp) {
-    if (temp.created && StillOurs(temp)) DeleteWithRetry(temp.path);
+    if (temp.created) WithBriefRetry([&] { return StillOurs(temp) && DeleteFileA(temp.path.c_str()) != FALSE; });
 }
 
 // A new file of this process: created exclusively, so a name that someone
@@ -330,29 +327,4 @@ bool InstallEmbeddedFile(const std::string& name, const std::string& type, const
 void ShowInstallFailure(const std::string& target) {
     ShowError("Can't install file " + BoxText::SystemName(target),
               "Не удается установить файл " + BoxText::SystemName(target));
-}
-
-TOwnedFile TakeInstallGuard(const std::string& folder, const std::string& appName) {
-    const std::string path = folder + "~" + appName + "Update.lock";
-    DWORD waited = 0, pause = RetryPausesMs[0];
-    for (;;) {
-        // Held without sharing, the name is this run's alone; deleted on
-        // close, also when the process is killed, so nothing stays held.
-        // A link planted at the name is opened itself, never followed, and
-        // goes when it is closed.
-        TOwnedFile guard(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
-                                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
-                                     nullptr));
-        if (guard && IsSoleNamePlainFile(guard.Get())) {
-            if (waited)
-                SupportLog::Note("another run was at work here: waited " + std::to_string(waited) + " ms for it");
-            return guard;
-        }
-        if (!guard && !MayPass(GetLastError())) return guard;
-        if (waited >= GuardWaitMs) return TOwnedFile();
-        guard.Reset();
-        Sleep(pause);
-        waited += pause;
-        pause = std::min<DWORD>(pause * 2, 1000);
-    }
 }

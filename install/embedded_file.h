@@ -21,14 +21,5 @@ bool InstallEmbeddedFile(const std::string& name, const std::string& type, const
 // The report of a file that could not be installed: "Can't install file ...".
 void ShowInstallFailure(const std::string& target);
 
-// One run at a time for an installation: waits, for about a minute, until
-// no other run of an installer of the application `appName` is working in
-// `folder` (the application's folder), and returns the guard that keeps
-// others waiting while it is held. An empty handle when the wait ran out,
-// or the guard could not be taken at all. The guard is a file that only
-// an administrator can create there; it is never followed through a link
-// and is gone when its holder ends, however it ends.
-TOwnedFile TakeInstallGuard(const std::string& folder, const std::string& appName);
-
 // The temporary name beside `path`: "~" in front of its last name.
 std::string TempInstallName(const std::string& path);

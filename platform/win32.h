@@ -19,6 +19,7 @@
 #include <servprov.h>
 #include <bcrypt.h>
 #include <commctrl.h>
+#include <sddl.h>
 // clang-format on
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -217,6 +218,7 @@ typedef _OVERLAPPED* LPOVERLAPPED;
 #define ERROR_DIRECTORY 267L
 #define ERROR_LOCK_VIOLATION 33L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_NOT_OWNER 288L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
@@ -325,6 +327,12 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
     { 0, 0, 0, 0, 0, 5 }
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
+
+// A guard only administrators can take: a mutex in a private namespace.
+typedef unsigned char BOOLEAN;
+typedef HANDLE HLOCAL;
+typedef void* PSECURITY_DESCRIPTOR;
+#define SDDL_REVISION_1 1
 
 // ------------------------------------------------------------------------
 // Starting the application as the desktop user (driver/desktop_user).
@@ -506,6 +514,7 @@ typedef struct _SYSTEM_INFO {
 #define WAIT_OBJECT_0 0x00000000L
 #define WAIT_TIMEOUT 258L
 #define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define WAIT_ABANDONED 0x00000080L
 #define STILL_ACTIVE 259L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_BAD_EXE_FORMAT 193L
@@ -795,6 +804,18 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPT
 DWORD WINAPI ResumeThread(HANDLE thread);
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
+HLOCAL WINAPI LocalFree(HLOCAL memory);
+
+// kernel32: private namespaces. Windows Vista and later; looked up at run
+// time, as Windows XP and Wine lack them.
+HANDLE WINAPI CreateBoundaryDescriptorW(LPCWSTR name, ULONG flags);
+BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid);
+void WINAPI DeleteBoundaryDescriptor(HANDLE boundary);
+HANDLE WINAPI CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES security, LPVOID boundary, LPCWSTR aliasPrefix);
+HANDLE WINAPI OpenPrivateNamespaceW(LPVOID boundary, LPCWSTR aliasPrefix);
+BOOLEAN WINAPI ClosePrivateNamespace(HANDLE handle, ULONG flags);
 
 // advapi32: the registry
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -809,6 +830,8 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
                                      DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid);
 BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember);
 PVOID WINAPI FreeSid(PSID sid);
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor, PULONG size);
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
                                 LPDWORD returned);

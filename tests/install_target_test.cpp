@@ -192,32 +192,43 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
 TEST_F(InstallTargetTest, AnEntryOfThe64BitViewExpandsProgramFilesAsA64BitProgramWould) {
     // The installer is a 32-bit process: its own %ProgramFiles% is the
     // "(x86)" folder, which is right only for an entry of the 32-bit view.
+    // The 64-bit folders come from the 64-bit view of the registry, never
+    // from variables the user may have set for the elevated process.
+    const std::string fallback = "C:\\Program Files\\Lexomir\\";
     const struct {
         const char* what;
         const std::string* entry;
         std::string value;
         std::string folder;
         bool vista = false;  // Windows Vista has no ProgramW6432 or CommonProgramW6432
+        DWORD type = REG_EXPAND_SZ;
     } cases[] = {
         // (A 64-bit entry's plain %ProgramFiles%: FolderFromTheUninstallEntriesOrProgramFiles.)
         {"64-bit entry, any case", &NormalEntry, "\"%programFILES%\\Lexomir\\unins000.exe\" /x",
          "C:\\Program Files\\Lexomir\\"},
         {"64-bit entry, common files", &NormalEntry, "%CommonProgramFiles%\\Lexomir\\unins.exe",
          "C:\\Program Files\\Common Files\\Lexomir\\"},
+        {"64-bit entry, the 64-bit name itself", &NormalEntry, "%ProgramW6432%\\L\\u.exe", "C:\\Program Files\\L\\"},
         {"64-bit entry naming the 32-bit folder", &NormalEntry, "%ProgramFiles(x86)%\\Lexomir\\unins.exe",
          "C:\\Program Files (x86)\\Lexomir\\"},
         {"64-bit entry, a lone % first", &NormalEntry, "%%ProgramFiles%\\L\\u.exe", "%C:\\Program Files\\L\\"},
         {"32-bit entry", &WowEntry, "%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files (x86)\\Lexomir\\"},
         {"32-bit entry, common files", &WowEntry, "%CommonProgramFiles%\\L\\u.exe",
          "C:\\Program Files (x86)\\Common Files\\L\\"},
-        {"64-bit entry on Windows Vista, which has no ProgramW6432: as the process expands it", &NormalEntry,
-         "%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files (x86)\\Lexomir\\", true},
+        {"64-bit entry on Windows Vista, which has no ProgramW6432", &NormalEntry,
+         "%ProgramFiles%\\Lexomir\\unins000.exe", "C:\\Program Files\\Lexomir\\", true},
+        // WOW64 would turn System32 into SysWOW64 for this process.
+        {"64-bit entry in System32", &NormalEntry, "C:\\WINDOWS\\system32\\Lexomir\\u.exe", fallback, false, REG_SZ},
+        {"32-bit entry in System32", &WowEntry, "C:\\Windows\\System32\\L\\u.exe", "C:\\Windows\\System32\\L\\", false,
+         REG_SZ},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Basic(k64BitView);
+        Set(CurrentVersion, "CommonFilesDir", "C:\\Program Files\\Common Files");
+        pc().environment["ProgramW6432"] = pc().environment["CommonProgramW6432"] = "D:\\Planted";
         if (c.vista) pc().version.dwMinorVersion = 0;
-        Set(*c.entry, "UninstallString", c.value, REG_EXPAND_SZ);
+        Set(*c.entry, "UninstallString", c.value, c.type);
         ASSERT_TRUE(Discover(k64BitView));
         EXPECT_EQ(InstallEnvironment.AppFolder, c.folder);
     }

@@ -733,8 +733,13 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     const std::optional<DWORD> fault = pc().Enter("CloseHandle", "");
     auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
     if (it == pc().handles.end() || it->second.kind == Sim::Machine::Handle::Find ||
-        it->second.kind == Sim::Machine::Handle::EventSource)
+        it->second.kind == Sim::Machine::Handle::EventSource || it->second.kind == Sim::Machine::Handle::Boundary ||
+        it->second.kind == Sim::Machine::Handle::Namespace)
         return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (it->second.kind == Sim::Machine::Handle::Mutex) {
+        Sim::CloseNamed(it->first);
+        return fault ? Sim::Fail(*fault, FALSE) : TRUE;
+    }
     // A scanner looks at each file written as soon as it is closed.
     if (it->second.kind == Sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
         const int token = pc().files.HoldOpen(it->second.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);

@@ -193,6 +193,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
             return reinterpret_cast<FARPROC>(&GetNativeSystemInfo);
         if (n == "SetDefaultDllDirectories" && pc().defaultDllDirectoriesExported)
             return reinterpret_cast<FARPROC>(&SetDefaultDllDirectories);
+        if (FARPROC f = Sim::NamespaceCall(n); f && pc().privateNamespacesExported) return f;
     } else {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;

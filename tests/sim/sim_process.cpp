@@ -257,6 +257,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (auto e = m.Enter("WaitForSingleObject", std::to_string(milliseconds))) return Sim::Fail(*e, WAIT_FAILED);
     if (m.FindHandle(handle, Sim::Machine::Handle::Event)) return Sim::WaitForEvent(handle, milliseconds);
     if (m.FindHandle(handle, Sim::Machine::Handle::Thread)) return Sim::WaitForThread(handle, milliseconds);
+    if (m.FindHandle(handle, Sim::Machine::Handle::Mutex)) return Sim::WaitForMutex(handle, milliseconds);
     Sim::ProcessRecord* p = Sim::ProcessOf(handle);
     if (!p) {
         if (m.FindHandle(handle, Sim::Machine::Handle::File) || m.FindHandle(handle, Sim::Machine::Handle::Mapping))
