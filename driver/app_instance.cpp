@@ -11,16 +11,19 @@
 std::string AppExecutablePath() { return InstallEnvironment.AppFolder + UpdatePackage.AppName + ".exe"; }
 
 bool ProbeInstanceMapping() {
-    SetLastError(ERROR_SUCCESS);
-    // Never keep the handle: it would hold the marker alive after the
-    // application ends, and a later probe would find the installer's own.
-    const TOwnedHandle mapping(
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, InstanceMappingSize, InstanceMappingName));
-    return GetLastError() != ERROR_ALREADY_EXISTS;
+    // Opened, never created: a probe must not make the marker it looks for.
+    // Only a name that does not exist means the application is not running.
+    // The marker of another user's Lexomir (an administrator elevated this
+    // run for the user at the desktop) refuses this process with access
+    // denied: it is running all the same. The handle is never kept: it
+    // would hold the marker alive after the application ends.
+    const TOwnedHandle marker(OpenFileMappingA(FILE_MAP_READ, FALSE, InstanceMappingName));
+    return !marker && GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-void RequestAppQuit() {
-    if (HWND window = FindWindowA(MainWindowClass, nullptr)) PostMessageA(window, WM_QUIT, 0, 0);
+bool RequestAppQuit() {
+    HWND window = FindWindowA(MainWindowClass, nullptr);
+    return window && PostMessageA(window, WM_QUIT, 0, 0);
 }
 
 bool WaitForAppToQuit() {

@@ -111,10 +111,9 @@ UpdateOutcome RunUpdateSequence() {
     // seconds to let go: a run that stops before this leaves it alone.
     bool quitRequested = false;
     if (!ProbeInstanceMapping()) {
-        RequestAppQuit();
+        quitRequested = RequestAppQuit();
         SupportLog::Note(WaitForAppToQuit() ? "running application: asked to quit, and it did"
                                             : "running application: asked to quit, and still running after 4 s");
-        quitRequested = true;
     }
 
     const bool installed = InstallEmbeddedFile(p.DataName, p.DataExt, target, false);

@@ -254,7 +254,7 @@ typedef _OVERLAPPED* LPOVERLAPPED;
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_WRITE_THROUGH 0x00000008
 
-#define PAGE_READWRITE 0x04
+#define FILE_MAP_READ 0x0004
 #define CP_ACP 0
 #define CP_OEMCP 1
 #define MB_ERR_INVALID_CHARS 0x00000008
@@ -777,8 +777,7 @@ BOOL WINAPI SetDllDirectoryA(LPCSTR path);
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
-HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
-                                 DWORD sizeLow, LPCSTR name);
+HANDLE WINAPI OpenFileMappingA(DWORD access, BOOL inheritHandle, LPCSTR name);
 
 // kernel32: processes, threads and events
 HANDLE WINAPI GetCurrentProcess();

@@ -176,6 +176,11 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // application included: it never reaches the resource.)
     bool quitRequested = false;
     for (const std::string& e : m.app.history) quitRequested |= e == "quit requested";
+    // A running application, whoever's, is asked to quit before the write.
+    bool quitUnasked = false;
+    for (const Sim::CallRecord& c : m.calls) quitUnasked |= c.faulted && c.function == "FindWindowA";
+    if (s.appRunning && m.CallCount("FindResourceA") && m.CallCount("PostMessageA") == 0 && !quitUnasked)
+        problems.push_back("the running application was not asked to quit before the write");
     const bool wrote = (exitCode == 0 || exitCode == 4) && m.CallCount("FindResourceA") > 0;
     if (runapp && wrote && !startAttempted && !lastRouteFailed)
         problems.push_back("runapp, and the application was not started again");
@@ -381,7 +386,7 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
     const std::set<std::string>& functions = tally.functions;
     for (const char* f : {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA", "RegOpenKeyExA",
                           "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
-                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA",
+                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "OpenFileMappingA",
                           "BCryptHashData", "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
     // (The support log's own invariant holds only where its calls are swept.)

@@ -23,7 +23,7 @@ const std::string Guard = DemoPc::Folder + "~LexomirUpdate.lock";
 bool Shared(const std::string& function) {
     for (const char* f : {"CreateFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA", "SetFileAttributesA",
                           "RemoveDirectoryA", "WriteFile", "FlushFileBuffers", "CloseHandle", "RegCreateKeyExA",
-                          "RegSetValueExA", "FindFirstFileA", "CreateFileMappingA", "PostMessageA", "Sleep"})
+                          "RegSetValueExA", "FindFirstFileA", "OpenFileMappingA", "PostMessageA", "Sleep"})
         if (function == f) return true;
     return false;
 }
