@@ -341,6 +341,8 @@ public:
     // a program run as SYSTEM by a deployment tool (session 0), where a box
     // waits for an answer nobody can give.
     bool windowStationVisible = true;
+    // Session 0 holds services and what runs as SYSTEM; no user logs on to it.
+    DWORD sessionId = 1;
     // COM on the installer's thread (sim_shell.cpp): its initialisations
     // not yet undone, the objects and strings handed out and not yet
     // released.

@@ -34,6 +34,14 @@ HWND ShellWindow() {
 using Sim::pc;
 
 HANDLE WINAPI GetCurrentProcess() { return Sim::CurrentProcess; }
+DWORD WINAPI GetCurrentProcessId() { return Sim::OwnProcessId; }
+
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+    if (auto e = pc().Enter("ProcessIdToSessionId", std::to_string(processId))) return Sim::Fail(*e, FALSE);
+    if (processId != Sim::OwnProcessId || !sessionId) Sim::Unmodelled("ProcessIdToSessionId of another process");
+    *sessionId = pc().sessionId;
+    return TRUE;
+}
 
 HWND WINAPI GetShellWindow() {
     pc().Enter("GetShellWindow", "");
