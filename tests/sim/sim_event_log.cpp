@@ -1,5 +1,7 @@
 // The Application event log, as the installer's support record reaches it,
 // and the local time the record is stamped with.
+#include <cstring>
+
 #include "tests/sim/machine.h"
 
 using Sim::pc;
@@ -19,9 +21,15 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
     if (auto e = m.Enter("ReportEventW", std::to_string(eventId))) return Sim::Fail(*e, FALSE);
     Sim::Machine::Handle* h = m.FindHandle(eventLog, Sim::Machine::Handle::EventSource);
     if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (category || user || dataSize || data) Sim::Unmodelled("ReportEventW with a category, user or data");
+    if (category || dataSize || data) Sim::Unmodelled("ReportEventW with a category or data");
     if (stringCount && !strings) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     Sim::Machine::EventRecord record{Sim::FromUtf8(h->path), type, eventId, {}};
+    if (const BYTE* sid = static_cast<const BYTE*>(user)) {
+        if (sid[0] != 1 || sid[1] > 15 || std::memcmp(sid + 2, "\0\0\0\0\0\5", 6) != 0)
+            Sim::Unmodelled("ReportEventW with a SID that is no user's");
+        record.user.resize(sid[1]);
+        std::memcpy(record.user.data(), sid + 8, 4 * record.user.size());
+    }
     for (WORD i = 0; i < stringCount; ++i) {
         const std::wstring s = strings[i] ? strings[i] : L"";
         // A single insertion string holds at most 31,839 characters.
