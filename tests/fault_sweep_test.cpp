@@ -6,12 +6,10 @@
 // a new call in the product is swept without anyone listing it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <iostream>
 #include <map>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "driver/program_entry.h"
@@ -151,19 +149,11 @@ bool Shows(const std::string& start) {
     return false;
 }
 
-// A call of the support log's: its event source, its report, and the
-// asking of the user it names (right after the source is registered).
-bool LogCall(const std::vector<Sim::CallRecord>& calls, std::size_t i) {
-    const std::string& f = calls[i].function;
-    return f == "RegisterEventSourceW" || f == "ReportEventW" || f == "DeregisterEventSource" ||
-           (f == "GetTokenInformation" && calls[i].detail == "1") ||
-           (f == "OpenProcessToken" && i > 0 && calls[i - 1].function == "RegisterEventSourceW");
-}
-
 // One of these calls was made to fail in this run.
-bool Faulted(std::initializer_list<std::string_view> functions) {
+bool Faulted(std::initializer_list<const char*> functions) {
     for (const Sim::CallRecord& c : Sim::pc().calls)
-        if (c.faulted && std::find(functions.begin(), functions.end(), c.function) != functions.end()) return true;
+        for (const char* f : functions)
+            if (c.faulted && c.function == f) return true;
     return false;
 }
 
@@ -234,13 +224,10 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if (!logFailed && m.eventLog.size() != runs)
         problems.push_back(std::to_string(m.eventLog.size()) + " event log records for " + std::to_string(runs) +
                            " run(s)");
-    // Each names the user that ran the installer, unless that could not be asked.
-    bool userUnknown = false;
-    for (std::size_t i = 0; i < m.calls.size(); ++i)
-        userUnknown |=
-            m.calls[i].faulted && m.calls[i].function.find("Token") != std::string::npos && LogCall(m.calls, i);
+    // Each names the user that ran the installer, unless a token could not be asked.
     for (const Sim::Machine::EventRecord& r : m.eventLog)
-        if (r.user != m.userSid && !userUnknown) problems.push_back("an event log record without the installer's user");
+        if (r.user != m.userSid && !Faulted({"OpenProcessToken", "GetTokenInformation"}))
+            problems.push_back("an event log record without the installer's user");
     if (!m.eventLog.empty()) {
         const Sim::Machine::EventRecord& record = m.eventLog.back();
         if (!logFailed && (record.id != DWORD(1000 + exitCode) || record.strings.empty() ||
@@ -317,13 +304,12 @@ bool CleansUp(const std::string& function) {
 struct Point {
     std::string function;
     int occurrence;
-    std::size_t index;  // in the unfaulted run's calls
 };
 
 std::vector<Point> PointsOf(const std::vector<Sim::CallRecord>& calls) {
     std::vector<Point> points;
     std::map<std::string, int> seen;
-    for (const Sim::CallRecord& c : calls) points.push_back({c.function, ++seen[c.function], points.size()});
+    for (const Sim::CallRecord& c : calls) points.push_back({c.function, ++seen[c.function]});
     return points;
 }
 
@@ -363,7 +349,9 @@ std::vector<std::string> Sweep(const Scenario& s, int (*run)(), Tally& tally, bo
             std::vector<std::string> problems = Check(s, code, payload);
             // The support log is for afterwards: where it cannot be written,
             // the run ends as it would have.
-            if (LogCall(unfaulted, p.index) && (code != baseline || Sim::pc().files.Read(DataFile) != baselineData))
+            const bool logCall = p.function == "RegisterEventSourceW" || p.function == "ReportEventW" ||
+                                 p.function == "DeregisterEventSource";
+            if (logCall && (code != baseline || Sim::pc().files.Read(DataFile) != baselineData))
                 problems.push_back("a failing support log changed how the run ended");
             if (!problems.empty()) failures.push_back(Describe(s, first, code, problems));
             if (e != 0 || !secondFaults) continue;

@@ -403,10 +403,11 @@ public:
         WORD type = 0;
         DWORD id = 0;
         std::vector<std::wstring> strings;
-        std::vector<DWORD> user;  // the sub-authorities of its user's SID, S-1-5-...; none: no user
+        std::vector<BYTE> user;  // its user's SID; none: no user
     };
     std::vector<EventRecord> eventLog;
-    std::vector<DWORD> userSid{21, 1004336348, 1177238915, 682003330, 1001};  // the installer's token's user
+    // The user the installer runs as: S-1-5-21-1001, a user's SID shortened.
+    std::vector<BYTE> userSid{1, 2, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0xE9, 3, 0, 0};
     // The local time the clock starts from (tests see it advance with Sleep).
     SYSTEMTIME localTime{2026, 12, 4, 10, 9, 30, 0, 0};
 

@@ -1,7 +1,5 @@
 // The Application event log, as the installer's support record reaches it,
 // and the local time the record is stamped with.
-#include <cstring>
-
 #include "tests/sim/machine.h"
 
 using Sim::pc;
@@ -25,10 +23,8 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
     if (stringCount && !strings) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     Sim::Machine::EventRecord record{Sim::FromUtf8(h->path), type, eventId, {}};
     if (const BYTE* sid = static_cast<const BYTE*>(user)) {
-        if (sid[0] != 1 || sid[1] > 15 || std::memcmp(sid + 2, "\0\0\0\0\0\5", 6) != 0)
-            Sim::Unmodelled("ReportEventW with a SID that is no user's");
-        record.user.resize(sid[1]);
-        std::memcpy(record.user.data(), sid + 8, 4 * record.user.size());
+        if (sid[0] != 1 || sid[1] > 15) Sim::Unmodelled("ReportEventW with an invalid SID");
+        record.user.assign(sid, sid + 8 + 4 * sid[1]);
     }
     for (WORD i = 0; i < stringCount; ++i) {
         const std::wstring s = strings[i] ? strings[i] : L"";

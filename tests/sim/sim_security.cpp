@@ -3,6 +3,7 @@
 // elevated installer. And the administrators' group in the process's
 // token: the one SID the installer builds, and whether the token holds it
 // enabled (userIsAdmin).
+#include <algorithm>
 #include <cstring>
 
 #include "tests/sim/machine.h"
@@ -25,20 +26,6 @@ HWND ShellWindow() {
         pc().windows[shell.window] = WindowState{"Progman", SW_SHOWNORMAL, false, true};
     }
     return shell.window;
-}
-
-// A TOKEN_USER, with the SID after it in the caller's buffer.
-BOOL UserOf(const Machine::Handle& token, LPVOID info, DWORD size, LPDWORD returned) {
-    if (!(token.access & TOKEN_QUERY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    const std::vector<DWORD>& sub = pc().userSid;
-    *returned = DWORD(sizeof(TOKEN_USER) + 8 + 4 * sub.size());
-    if (size < *returned || !info) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-    BYTE* sid = static_cast<BYTE*>(info) + sizeof(TOKEN_USER);
-    const BYTE head[8] = {1, BYTE(sub.size()), 0, 0, 0, 0, 0, 5};  // revision, count, NT authority
-    std::memcpy(sid, head, 8);
-    std::memcpy(sid + 8, sub.data(), 4 * sub.size());
-    *static_cast<TOKEN_USER*>(info) = {{sid, 0}};
-    return TRUE;
 }
 
 }  // namespace
@@ -114,7 +101,13 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
     if (auto e = pc().Enter("GetTokenInformation", std::to_string(int(infoClass)))) return Sim::Fail(*e, FALSE);
     Sim::Machine::Handle* t = pc().FindHandle(token, Sim::Machine::Handle::Token);
     if (!t) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (infoClass == TokenUser && t->path == "installer") return Sim::UserOf(*t, info, size, returned);
+    if (infoClass == TokenUser && t->path == "installer" && (t->access & TOKEN_QUERY) && returned) {
+        *returned = DWORD(sizeof(TOKEN_USER) + pc().userSid.size());  // a TOKEN_USER, its SID after it
+        if (size < *returned || !info) return Sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        BYTE* sid = std::copy(pc().userSid.begin(), pc().userSid.end(), static_cast<BYTE*>(info) + sizeof(TOKEN_USER));
+        *static_cast<TOKEN_USER*>(info) = {{sid - pc().userSid.size(), 0}};
+        return TRUE;
+    }
     if (infoClass != TokenElevation) Sim::Unmodelled("GetTokenInformation class " + std::to_string(int(infoClass)));
     // Windows XP knows no elevation.
     if (!Sim::IsVistaOrLater()) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
