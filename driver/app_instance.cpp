@@ -11,12 +11,14 @@
 std::string AppExecutablePath() { return InstallEnvironment.AppFolder + UpdatePackage.AppName + ".exe"; }
 
 bool ProbeInstanceMapping() {
-    SetLastError(ERROR_SUCCESS);
-    // Never keep the handle: it would hold the marker alive after the
-    // application ends, and a later probe would find the installer's own.
-    const TOwnedHandle mapping(
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, InstanceMappingSize, InstanceMappingName));
-    return GetLastError() != ERROR_ALREADY_EXISTS;
+    // Opened, never created: a probe must not make the marker it looks for.
+    // Only a name that does not exist means the application is not running.
+    // The marker of another user's Lexomir (an administrator elevated this
+    // run for the user at the desktop) refuses this process with access
+    // denied: it is running all the same. The handle is never kept: it
+    // would hold the marker alive after the application ends.
+    const TOwnedHandle marker(OpenFileMappingA(FILE_MAP_READ, FALSE, InstanceMappingName));
+    return !marker && GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 namespace {
@@ -33,8 +35,9 @@ void BringToFront(HWND window) {
 TAppDealings AppDealings;
 
 void RequestAppQuit() {
-    AppDealings.QuitRequested = true;
-    if (HWND window = FindWindowA(MainWindowClass, nullptr)) PostMessageA(window, WM_QUIT, 0, 0);
+    // Only a request that was posted may have closed it.
+    HWND window = FindWindowA(MainWindowClass, nullptr);
+    AppDealings.QuitRequested = window && PostMessageA(window, WM_QUIT, 0, 0);
 }
 
 bool WaitForAppToQuit() {

@@ -1,10 +1,12 @@
 // The installer's dealings with the application as a running program.
 #pragma once
 
-// True when the application is not running (its marker does not exist).
+// True when the application is not running: its marker does not exist.
+// A marker that exists but may not be opened is a running application's.
 bool ProbeInstanceMapping();
 // Posts WM_QUIT to the application's main window, if there is one; no wait.
-// From then on every way out of the run owes the application a start.
+// From then on, where it was posted, every way out of the run owes the
+// application a start.
 void RequestAppQuit();
 // After a quit request: up to 8 probes, 512 ms apart, until the marker is
 // gone. True when it went.

@@ -245,10 +245,11 @@ bool ConfirmOlderReplacement(const std::string& target, const VersionVerdict& ve
                                  "файл версии " +
                                  installed + " на более старый версии " + fresh + "?");
     }
-    const std::string caption = LangUnit::LookupLine("soundquest");
-    const std::string text = LangUnit::LookupFormatted("olderfilever", {target}, false);
+    // The language file's texts are read as the ANSI call would read them.
+    const BoxText caption = BoxText::SystemName(LangUnit::LookupLine("soundquest"));
+    const BoxText text = BoxText::SystemName(LangUnit::LookupFormatted("olderfilever", {target}, false));
     const WORD language = WORD(LangUnit::SelectedLanguageId() & 0xFFFF);
-    return MessageBoxExA(nullptr, text.c_str(), caption.c_str(), QuestionBoxStyle, language) == IDYES;
+    return ShowBox(text, caption, QuestionBoxStyle, language) == IDYES;
 }
 
 enum class Outcome { Written, Kept, Failed };

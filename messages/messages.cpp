@@ -28,6 +28,10 @@ void SetMessageSettings(const TMessageSettings& settings) { Settings = settings;
 const TMessageSettings& MessageSettings() { return Settings; }
 
 bool BoxCanBeAnswered() {
+    // Since Windows Vista no user logs on to session 0: an interactive
+    // service's station there calls itself visible, yet nobody sees it.
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0) return false;
     const HWINSTA station = GetProcessWindowStation();
     USEROBJECTFLAGS flags{};
     DWORD needed = 0;

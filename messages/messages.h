@@ -34,9 +34,9 @@ const TMessageSettings& MessageSettings();
 // below) no box is shown: a question counts as answered No. The support log
 // records each box and its answer.
 int ShowBox(const BoxText& text, const BoxText& caption, UINT style, std::optional<WORD> language);
-// Whether anyone can see a box of this process: not where its window
-// station is invisible, as a service's or a program's run as SYSTEM by a
-// deployment tool (session 0). There a box would wait for ever. Where it
+// Whether anyone can see a box of this process: not in session 0 (a
+// service, a program run as SYSTEM by a deployment tool), nor where its
+// window station is invisible. There a box would wait for ever. Where it
 // cannot be told, a box is shown.
 bool BoxCanBeAnswered();
 // The support log's line for a box: its caption, its text, and the answer.

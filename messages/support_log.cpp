@@ -42,6 +42,25 @@ std::wstring Flattened(const BoxText& line) {
     return text;
 }
 
+// Room for the token's user and its SID, aligned as the user wants.
+union TTokenUser {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+// The user this process runs as, for the record's user field: an
+// administrator tells by it a record of this installer from one that any
+// user could write under the same source name. Null where it cannot be
+// had; the record then goes without.
+PSID ProcessUser(TTokenUser& buffer) {
+    TOwnedHandle token;
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) ||
+        !GetTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size))
+        return nullptr;
+    return buffer.user.User.Sid;
+}
+
 }  // namespace
 
 namespace SupportLog {
@@ -74,8 +93,9 @@ void Write(int exitCode) {
                       : exitCode == 3 ? EVENTLOG_WARNING_TYPE
                                       : EVENTLOG_ERROR_TYPE;
     const TOwnedEventSource source(RegisterEventSourceW(nullptr, L"LexomirUpdate"));
+    TTokenUser user{};
     if (source)
-        ReportEventW(source.Get(), type, 0, FirstEventId + DWORD(exitCode), nullptr, WORD(strings.size()), 0,
+        ReportEventW(source.Get(), type, 0, FirstEventId + DWORD(exitCode), ProcessUser(user), WORD(strings.size()), 0,
                      strings.data(), nullptr);
 }
 

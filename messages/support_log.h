@@ -5,10 +5,11 @@
 // boxes shown and how they were answered, and the exit code.
 //
 // The record is appended to the Windows Application event log as one
-// event of source "LexomirUpdate": an administrator finds it there, a
+// event of source "LexomirUpdate", under the user that ran the installer
+// (the event's user field): an administrator finds it there, a
 // standard user can neither plant a link in its way nor fill a disk with
 // it, and Windows keeps the log to its size. It holds nothing personal but
-// paths. A record that cannot be written changes nothing else in the run.
+// paths and that user. A record that cannot be written changes nothing else in the run.
 #pragma once
 
 #include <string>

@@ -40,7 +40,7 @@ TEST_F(AppInstance, ProbeFindsARunningApplicationAndKeepsNoHandle) {
     EXPECT_FALSE(ProbeInstanceMapping());
     EXPECT_EQ(pc().namedObjects["lexomir_memfile"], 1) << "only the application holds its marker";
     EXPECT_TRUE(pc().handles.empty());
-    ASSERT_EQ(pc().CallCount("CreateFileMappingA"), 1);
+    ASSERT_EQ(pc().CallCount("OpenFileMappingA"), 1);
 }
 
 TEST_F(AppInstance, QuitRequestPostsWmQuitToTheMainWindowOnly) {

@@ -14,6 +14,7 @@
 #include "install/embedded_file.h"
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
+#include "messages/support_log.h"
 #include "progress/progress_window.h"
 #include "tests/demo_pc.h"
 #include "tests/version_resource.h"
@@ -278,12 +279,26 @@ TEST_F(Replace, TheQuestionInTheSelectedLanguage) {
     EXPECT_TRUE(Install("pak", target, Pak(4), &installed));
     ASSERT_EQ(pc().boxes.size(), 1u);
     const Sim::BoxRecord& box = pc().boxes[0];
-    EXPECT_EQ(box.function, "MessageBoxExA");
+    EXPECT_EQ(box.function, "MessageBoxExW");
     EXPECT_EQ(box.caption, "Berechtigte Frage");
     EXPECT_EQ(box.text, "Die Datei " + target + "\r\nist veraltet. Ersetzen?") << "no version texts in this form";
     EXPECT_EQ(box.style, QuestionBoxStyle);
     EXPECT_EQ(box.language, std::optional<WORD>(0x0407)) << "the low 16 bits of the language identifier";
     EXPECT_EQ(pc().files.Read(target), Pak(4));
+}
+
+// Like every box: where nobody can answer it, not shown, taken as No, and noted.
+TEST_F(Replace, TheQuestionInTheSelectedLanguageIsNotShownInSessionZero) {
+    pc().sessionId = 0;
+    pc().files.AddFile(Folder + "language\\german.lng", "[soundquest]\nFrage\n\n[olderfilever]\nDie Datei %1\n\n");
+    LangUnit::SelectLanguage({"german.lng"}, 0, 0x0407, 1, 1, Folder + "language\\german.lng");
+    SupportLog::Begin("");
+    const std::vector<std::uint8_t> installed = Pak(5);
+    EXPECT_FALSE(Install("pak", Folder + "item.pak", Pak(4), &installed));
+    EXPECT_TRUE(pc().boxes.empty());
+    EXPECT_EQ(pc().files.Read(Folder + "item.pak"), installed);
+    SupportLog::Write(0);
+    EXPECT_EQ(Sim::Narrow(pc().eventLog.at(0).strings.at(1), 1251).rfind("box \"Frage\": Die Datei C:", 0), 0u);
 }
 
 TEST_F(Replace, AnUnreadableLanguageFileIsReportedAndTheQuestionStillAsked) {
@@ -295,7 +310,7 @@ TEST_F(Replace, AnUnreadableLanguageFileIsReportedAndTheQuestionStillAsked) {
     EXPECT_FALSE(Install("pak", target, Pak(4), &installed));
     ASSERT_EQ(pc().boxes.size(), 4u) << "one for the caption, two for the text, then the question";
     EXPECT_EQ(pc().boxes[0].text, "Can't handle the language support file german.lng");
-    EXPECT_EQ(pc().boxes[3].function, "MessageBoxExA");
+    EXPECT_EQ(pc().boxes[3].function, "MessageBoxExW");
     EXPECT_EQ(pc().boxes[3].caption, "");
     EXPECT_EQ(pc().boxes[3].style, QuestionBoxStyle);
     EXPECT_EQ(pc().files.Read(target), installed);

@@ -58,6 +58,11 @@ const Scenario Scenarios[] = {
      true,
      {IDYES, IDYES},
      [](Sim::Machine& m) { m.windowStationVisible = false; }},
+    {"interactive, in session 0 with its station visible",
+     "",
+     true,
+     {IDYES, IDYES},
+     [](Sim::Machine& m) { m.sessionId = 0; }},
     {"quiet with runapp, the shell elevated too",
      "modest runapp",
      true,
@@ -168,6 +173,14 @@ bool Shows(const std::string& start) {
     return false;
 }
 
+// One of these calls was made to fail in this run.
+bool Faulted(std::initializer_list<const char*> functions) {
+    for (const Sim::CallRecord& c : Sim::pc().calls)
+        for (const char* f : functions)
+            if (c.faulted && c.function == f) return true;
+    return false;
+}
+
 // What must hold after any run, faulted or not. Returns the problems found.
 std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vector<std::uint8_t>& payload) {
     std::vector<std::string> problems;
@@ -213,6 +226,9 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         fronted |= e == "brought to front";
         if (e == "second instance") problems.push_back("a second instance of the running application was started");
     }
+    // A running application, whoever's, is asked to quit before the write.
+    if (s.appRunning && m.CallCount("FindResourceA") && m.CallCount("PostMessageA") == 0 && !Faulted({"FindWindowA"}))
+        problems.push_back("the running application was not asked to quit before the write");
     const bool wrote = (exitCode == 0 || exitCode == 4) && m.CallCount("FindResourceA") > 0;
     if (runapp && wrote && !m.app.running && !startAttempted && !lastRouteFailed)
         problems.push_back("runapp, and the application was not started again");
@@ -236,21 +252,21 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if (!m.launches.empty() && !m.app.running) problems.push_back("the application was started and is not running");
     if (exitCode == 4 && Shows("На Ваш компьютер установлено"))
         problems.push_back("asked whether to start the application after a failed write");
-    // (Where the window station cannot be asked about, a box is shown.)
-    bool stationUnknown = false;
-    for (const Sim::CallRecord& c : m.calls)
-        stationUnknown |=
-            c.faulted && (c.function == "GetProcessWindowStation" || c.function == "GetUserObjectInformationW");
-    if (!m.windowStationVisible && !stationUnknown && !m.boxes.empty())
+    // Nobody sees a box in session 0, nor where the window station is
+    // invisible. (Where neither can be asked about, a box is shown.)
+    if ((!m.windowStationVisible || m.sessionId == 0) && !m.boxes.empty() &&
+        !Faulted({"GetProcessWindowStation", "GetUserObjectInformationW", "ProcessIdToSessionId"}))
         problems.push_back("a box was shown where nobody can answer it");
     // Each run leaves one record in the event log, ending with its exit
     // code, unless the log itself failed.
-    bool logFailed = false;
-    for (const Sim::CallRecord& c : m.calls)
-        logFailed |= c.faulted && (c.function == "RegisterEventSourceW" || c.function == "ReportEventW");
+    const bool logFailed = Faulted({"RegisterEventSourceW", "ReportEventW"});
     if (!logFailed && m.eventLog.size() != runs)
         problems.push_back(std::to_string(m.eventLog.size()) + " event log records for " + std::to_string(runs) +
                            " run(s)");
+    // Each names the user that ran the installer, unless a token could not be asked.
+    for (const Sim::Machine::EventRecord& r : m.eventLog)
+        if (r.user != m.userSid && !Faulted({"OpenProcessToken", "GetTokenInformation"}))
+            problems.push_back("an event log record without the installer's user");
     if (!m.eventLog.empty()) {
         const Sim::Machine::EventRecord& record = m.eventLog.back();
         if (!logFailed && (record.id != DWORD(1000 + exitCode) || record.strings.empty() ||
@@ -423,7 +439,7 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
     const std::set<std::string>& functions = tally.functions;
     for (const char* f : {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA", "RegOpenKeyExA",
                           "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
-                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA",
+                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "OpenFileMappingA",
                           "BCryptHashData", "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
     // (The support log's own invariant holds only where its calls are swept.)

@@ -26,7 +26,7 @@ bool Shared(const std::string& function) {
         return true;
     for (const char* f : {"CreateFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA", "SetFileAttributesA",
                           "RemoveDirectoryA", "WriteFile", "FlushFileBuffers", "CloseHandle", "RegCreateKeyExA",
-                          "RegSetValueExA", "FindFirstFileA", "CreateFileMappingA", "PostMessageA", "Sleep"})
+                          "RegSetValueExA", "FindFirstFileA", "OpenFileMappingA", "PostMessageA", "Sleep"})
         if (function == f) return true;
     return false;
 }

@@ -343,6 +343,8 @@ public:
     // a program run as SYSTEM by a deployment tool (session 0), where a box
     // waits for an answer nobody can give.
     bool windowStationVisible = true;
+    // Session 0 holds services and what runs as SYSTEM; no user logs on to it.
+    DWORD sessionId = 1;
     // COM on the installer's thread (sim_shell.cpp): its initialisations
     // not yet undone, the objects and strings handed out and not yet
     // released.
@@ -403,8 +405,11 @@ public:
         WORD type = 0;
         DWORD id = 0;
         std::vector<std::wstring> strings;
+        std::vector<BYTE> user;  // its user's SID; none: no user
     };
     std::vector<EventRecord> eventLog;
+    // The user the installer runs as: S-1-5-21-1001, a user's SID shortened.
+    std::vector<BYTE> userSid{1, 2, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0xE9, 3, 0, 0};
     // The local time the clock starts from (tests see it advance with Sleep).
     SYSTEMTIME localTime{2026, 12, 4, 10, 9, 30, 0, 0};
 

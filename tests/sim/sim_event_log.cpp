@@ -19,9 +19,13 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
     if (auto e = m.Enter("ReportEventW", std::to_string(eventId))) return Sim::Fail(*e, FALSE);
     Sim::Machine::Handle* h = m.FindHandle(eventLog, Sim::Machine::Handle::EventSource);
     if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (category || user || dataSize || data) Sim::Unmodelled("ReportEventW with a category, user or data");
+    if (category || dataSize || data) Sim::Unmodelled("ReportEventW with a category or data");
     if (stringCount && !strings) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
     Sim::Machine::EventRecord record{Sim::FromUtf8(h->path), type, eventId, {}};
+    if (const BYTE* sid = static_cast<const BYTE*>(user)) {
+        if (sid[0] != 1 || sid[1] > 15) Sim::Unmodelled("ReportEventW with an invalid SID");
+        record.user.assign(sid, sid + 8 + 4 * sid[1]);
+    }
     for (WORD i = 0; i < stringCount; ++i) {
         const std::wstring s = strings[i] ? strings[i] : L"";
         // A single insertion string holds at most 31,839 characters.

@@ -3,6 +3,7 @@
 // elevated installer. And the administrators' group in the process's
 // token: the one SID the installer builds, and whether the token holds it
 // enabled (userIsAdmin).
+#include <algorithm>
 #include <cstring>
 
 #include "tests/sim/machine.h"
@@ -34,6 +35,14 @@ HWND ShellWindow() {
 using Sim::pc;
 
 HANDLE WINAPI GetCurrentProcess() { return Sim::CurrentProcess; }
+DWORD WINAPI GetCurrentProcessId() { return Sim::OwnProcessId; }
+
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+    if (auto e = pc().Enter("ProcessIdToSessionId", std::to_string(processId))) return Sim::Fail(*e, FALSE);
+    if (processId != Sim::OwnProcessId || !sessionId) Sim::Unmodelled("ProcessIdToSessionId of another process");
+    *sessionId = pc().sessionId;
+    return TRUE;
+}
 
 HWND WINAPI GetShellWindow() {
     pc().Enter("GetShellWindow", "");
@@ -92,6 +101,13 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
     if (auto e = pc().Enter("GetTokenInformation", std::to_string(int(infoClass)))) return Sim::Fail(*e, FALSE);
     Sim::Machine::Handle* t = pc().FindHandle(token, Sim::Machine::Handle::Token);
     if (!t) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (infoClass == TokenUser && t->path == "installer" && (t->access & TOKEN_QUERY) && returned) {
+        *returned = DWORD(sizeof(TOKEN_USER) + pc().userSid.size());  // a TOKEN_USER, its SID after it
+        if (size < *returned || !info) return Sim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        BYTE* sid = std::copy(pc().userSid.begin(), pc().userSid.end(), static_cast<BYTE*>(info) + sizeof(TOKEN_USER));
+        *static_cast<TOKEN_USER*>(info) = {{sid - pc().userSid.size(), 0}};
+        return TRUE;
+    }
     if (infoClass != TokenElevation) Sim::Unmodelled("GetTokenInformation class " + std::to_string(int(infoClass)));
     // Windows XP knows no elevation.
     if (!Sim::IsVistaOrLater()) return Sim::Fail(ERROR_INVALID_PARAMETER, FALSE);

@@ -216,17 +216,16 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     return TRUE;
 }
 
-HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
-                                 DWORD sizeLow, LPCSTR name) {
+// The application runs as the user at the desktop, and its marker has that
+// user's default DACL (the user, SYSTEM, their logon session): where an
+// administrator elevated the installer for another user, it may not open it.
+HANDLE WINAPI OpenFileMappingA(DWORD access, BOOL inheritHandle, LPCSTR name) {
     Sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateFileMappingA", name ? name : "")) return Sim::Fail(*e, nullptr);
-    if (file != INVALID_HANDLE_VALUE || security || !name)
-        Sim::Unmodelled("CreateFileMappingA other than a named paging-file section");
-    if (protect != PAGE_READWRITE) Sim::Unmodelled("CreateFileMappingA protection");
-    if (sizeHigh == 0 && sizeLow == 0) return Sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
-    const bool existed = m.namedObjects.count(name) != 0;
+    if (auto e = m.Enter("OpenFileMappingA", name ? name : "")) return Sim::Fail(*e, HANDLE(nullptr));
+    if (access != FILE_MAP_READ || inheritHandle || !name) Sim::Unmodelled("OpenFileMappingA other than to read");
+    if (!m.namedObjects.count(name)) return Sim::Fail(ERROR_FILE_NOT_FOUND, HANDLE(nullptr));
+    if (m.shell.otherUser && m.app.running && Sim::SamePath(name, m.app.markerName))
+        return Sim::Fail(ERROR_ACCESS_DENIED, HANDLE(nullptr));
     ++m.namedObjects[name];
-    HANDLE handle = m.NewHandle(Sim::Machine::Handle{Sim::Machine::Handle::Mapping, name, 0, 0});
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
-    return handle;
+    return m.NewHandle(Sim::Machine::Handle{Sim::Machine::Handle::Mapping, name, access, 0});
 }
