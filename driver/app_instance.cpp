@@ -12,13 +12,14 @@ std::string AppExecutablePath() { return InstallEnvironment.AppFolder + UpdatePa
 
 bool ProbeInstanceMapping() {
     // Opened, never created: a probe must not make the marker it looks for.
-    // Only a name that does not exist means the application is not running.
     // The marker of another user's Lexomir (an administrator elevated this
     // run for the user at the desktop) refuses this process with access
     // denied: it is running all the same. The handle is never kept: it
     // would hold the marker alive after the application ends.
+    // A probe that failed otherwise (out of resources) found nothing: the
+    // window, looked for on every way out, keeps a second instance away.
     const TOwnedHandle marker(OpenFileMappingA(FILE_MAP_READ, FALSE, InstanceMappingName));
-    return !marker && GetLastError() == ERROR_FILE_NOT_FOUND;
+    return !marker && GetLastError() != ERROR_ACCESS_DENIED;
 }
 
 namespace {
