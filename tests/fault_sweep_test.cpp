@@ -35,6 +35,41 @@ struct Scenario {
 // The exit code of the second run of a scenario that has one; -1: it did not run.
 int SecondExit = -1;
 
+// Where someone else moved the application's folder, when they could,
+// and everything outside both, as it stood before the run.
+const std::string Folder = DemoPc::Folder.substr(0, DemoPc::Folder.size() - 1);
+std::string Moved;
+std::map<std::string, std::string> OutsideBefore;
+std::string Real(const std::string& path) { return Moved.empty() ? path : Moved + path.substr(Folder.size()); }
+// (A console command's capture file, new in a temporary folder, may stay
+// where its delete failed.)
+std::map<std::string, std::string> OutsideNow(bool all = true) {
+    std::map<std::string, std::string> seen;
+    for (const auto& [path, node] : Sim::pc().files.nodes) {
+        const std::string key = Sim::UpperAscii(path) + "\\";
+        if (key.rfind(Sim::UpperAscii(Folder + "\\"), 0) &&
+            (Moved.empty() || key.rfind(Sim::UpperAscii(Moved + "\\"), 0)) &&
+            (all || OutsideBefore.count(key) || !Sim::FileSystem::Parent(Sim::UpperAscii(path)).ends_with("\\TEMP")))
+            seen[key] = std::string(node.data.begin(), node.data.end()) + char(node.attributes) + node.linkTarget;
+    }
+    return seen;
+}
+
+// A standard user swaps the folder, as the run makes its call number
+// `at`, for a junction into an object directory whose links name a
+// system file: the run's names for the guard, the temporary and the data.
+void SwapFolderAt(Sim::Machine& m, std::size_t at) {
+    m.files.AddFile("C:\\Windows\\System32\\victim.dll", "system file");
+    for (const char* name : {"~LexomirUpdate.lock", "lxn.cok", "~lxn.cok"})
+        m.files.objectLinks[std::string("\\RPC Control\\") + name] = "C:\\Windows\\System32\\victim.dll";
+    OutsideBefore = OutsideNow();
+    m.meanwhile = [&m, at, n = std::size_t(0)](const Sim::CallRecord&) mutable {
+        if (n++ != at || m.files.RenameAsOther(Folder, Folder + ".old") != ERROR_SUCCESS) return;
+        Moved = Folder + ".old";
+        m.files.AddLink(Folder, "\\RPC Control");
+    };
+}
+
 const std::vector<std::uint8_t> Stale = DemoPc::Bytes("stale, from a failed run");
 
 const Scenario Scenarios[] = {
@@ -101,6 +136,8 @@ void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
     // more than the scenario expects answers No.
     Sim::pc().boxAnswers.assign(s.answers.begin(), s.answers.end());
     for (int i = 0; i < 4; ++i) Sim::pc().boxAnswers.push_back(IDNO);
+    Moved.clear();
+    OutsideBefore = OutsideNow();
 }
 
 // The texts the installer may show, English and Russian, by their start.
@@ -148,7 +185,10 @@ bool Shows(const std::string& start) {
 std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vector<std::uint8_t>& payload) {
     std::vector<std::string> problems;
     Sim::Machine& m = Sim::pc();
+    const std::string DataFile = Real(DemoPc::DataFile), Temp = Real(::Temp), Guard = Real(::Guard);
     const auto data = m.files.Read(DataFile);
+    if (OutsideNow(false) != OutsideBefore)
+        problems.push_back("something outside the application's folder was created, changed or deleted");
     const bool old = data == DemoPc::Bytes("old data");
     const bool complete = data == payload;
     if (!old && !complete) problems.push_back("the data file is neither the old one nor the new one");
@@ -266,7 +306,8 @@ std::vector<DWORD> ErrorsFor(const std::string& function) {
     if (function == "ReadFile") return {ERROR_READ_FAULT};
     if (function == "CreateFileA" || function == "CreateFileW")
         return {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED, ERROR_FILE_EXISTS, ERROR_PATH_NOT_FOUND};
-    if (function == "MoveFileExA" || function == "DeleteFileA" || function == "RemoveDirectoryA")
+    if (function == "MoveFileExA" || function == "DeleteFileA" || function == "RemoveDirectoryA" ||
+        function == "SetFileInformationByHandle")
         return {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY};
     if (function == "GetFileAttributesA") return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
     // The event log service stopped, or the source not allowed.
@@ -278,9 +319,9 @@ std::vector<DWORD> ErrorsFor(const std::string& function) {
 // The calls that clean up after a failure, or take another way: made to
 // fail as well, while the first failure is being handled.
 bool CleansUp(const std::string& function) {
-    for (const char* f :
-         {"DeleteFileA", "RemoveDirectoryA", "SetFileAttributesA", "MoveFileExA", "CloseHandle", "RegCloseKey",
-          "FindClose", "GetFileAttributesA", "ShellExecuteA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
+    for (const char* f : {"DeleteFileA", "RemoveDirectoryA", "SetFileAttributesA", "SetFileInformationByHandle",
+                          "CloseHandle", "RegCloseKey", "FindClose", "GetFileAttributesA", "ShellExecuteA",
+                          "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         if (function == f) return true;
     return false;
 }
@@ -379,14 +420,34 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
     EXPECT_GT(tally.single, 100);
     EXPECT_GT(tally.second, 100);
     const std::set<std::string>& functions = tally.functions;
-    for (const char* f : {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA", "RegOpenKeyExA",
-                          "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
-                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA",
-                          "BCryptHashData", "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
+    for (const char* f :
+         {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "SetFileInformationByHandle", "CreateFileW",
+          "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
+          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "CreateFileMappingA", "BCryptHashData",
+          "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
     // (The support log's own invariant holds only where its calls are swept.)
     for (const char* f : {"RegisterEventSourceW", "ReportEventW"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
+}
+
+// Someone swaps the folder at each point of a run in turn: nothing outside
+// it is ever touched, and the run still ends as it should.
+TEST(FaultSweep, AFolderSwappedAtAnyPointLeavesEverythingOutsideAlone) {
+    const Scenario s{"quiet, the folder swapped for a junction", "modest", false, {}};
+    const std::vector<std::uint8_t> payload = DemoPc::Payload(6000);
+    Arrange(s, payload);
+    const std::size_t points = (Sim::RunToEnd(RunInstaller), Sim::pc().calls.size());
+    int swapped = 0;
+    for (std::size_t at = 0; at < points; ++at) {
+        Arrange(s, payload);
+        SwapFolderAt(Sim::pc(), at);
+        const int code = Sim::RunToEnd(RunInstaller);
+        swapped += !Moved.empty();
+        for (const std::string& p : Check(s, code, payload)) ADD_FAILURE() << "swapped at call " << at << ": " << p;
+    }
+    std::cout << "[ swap     ] " << points << " points, the folder swapped at " << swapped << "\n";
+    EXPECT_GT(swapped, 0);
 }
 
 // The same checks on a writer that truncates the installed file and writes

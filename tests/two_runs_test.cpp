@@ -21,9 +21,10 @@ const std::string Guard = DemoPc::Folder + "~LexomirUpdate.lock";
 // The calls where the order of two runs can matter: what touches the
 // folder, the registry, the application or the clock.
 bool Shared(const std::string& function) {
-    for (const char* f : {"CreateFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA", "SetFileAttributesA",
-                          "RemoveDirectoryA", "WriteFile", "FlushFileBuffers", "CloseHandle", "RegCreateKeyExA",
-                          "RegSetValueExA", "FindFirstFileA", "CreateFileMappingA", "PostMessageA", "Sleep"})
+    for (const char* f :
+         {"CreateFileA", "CreateFileW", "DeleteFileA", "SetFileInformationByHandle", "GetFileAttributesA",
+          "SetFileAttributesA", "RemoveDirectoryA", "WriteFile", "FlushFileBuffers", "CloseHandle", "RegCreateKeyExA",
+          "RegSetValueExA", "FindFirstFileA", "CreateFileMappingA", "PostMessageA", "Sleep"})
         if (function == f) return true;
     return false;
 }
