@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include <vector>
+
 #include "platform/code_pages.h"
 #include "platform/owned_handle.h"
 
@@ -17,6 +19,25 @@ std::optional<TFileIdentity> SoleNamePlainFile(HANDLE file) {
 }
 
 bool IsSoleNamePlainFile(HANDLE file) { return SoleNamePlainFile(file).has_value(); }
+
+namespace {
+
+// The system's own full name of the open folder is "\\?\" and `name`,
+// letter case aside: no link, junction or short name stands on its way.
+bool NamedSo(HANDLE folder, const std::wstring& name) {
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    std::vector<WCHAR> final(MAX_PATH);
+    DWORD length = GetFinalPathNameByHandleW(folder, final.data(), DWORD(final.size()), flags);
+    if (length >= final.size()) {
+        final.resize(length);
+        length = GetFinalPathNameByHandleW(folder, final.data(), DWORD(final.size()), flags);
+    }
+    const std::wstring expected = L"\\\\?\\" + name;
+    return length != 0 && length < final.size() &&
+           CompareStringOrdinal(final.data(), int(length), expected.c_str(), int(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
 
 TOwnedFile HoldFolder(const std::string& folder, std::string& refusal) {
     for (const char* device : {"\\\\?\\", "\\\\.\\", "\\??\\"})
@@ -49,6 +70,12 @@ TOwnedFile HoldFolder(const std::string& folder, std::string& refusal) {
         refusal = info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? "a junction or link" : "no folder";
         held.Reset();
         SetLastError(ERROR_DIRECTORY);
+    } else if (!NamedSo(held.Get(), *wide)) {
+        // A link above the folder is not held by this handle, and could
+        // be pointed elsewhere meanwhile.
+        refusal = "reached through a link, or by another name";
+        held.Reset();
+        SetLastError(ERROR_BAD_PATHNAME);
     }
     return held;
 }

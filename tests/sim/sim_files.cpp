@@ -2,6 +2,8 @@
 // directory junctions, and faults that belong to a file.
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 #include "tests/sim/machine.h"
 
@@ -825,4 +827,24 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS ki
     pc().files.nodes[d.path] = std::move(moved);
     h->path = d.path;
     return TRUE;
+}
+
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR out, DWORD size, DWORD flags) {
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    if (auto e = pc().Enter("GetFinalPathNameByHandleW", h ? h->path : "")) return Sim::Fail(*e, DWORD(0));
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, DWORD(0));
+    if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) Sim::Unmodelled("GetFinalPathNameByHandleW flags");
+    const std::wstring name = L"\\\\?\\" + Sim::FromUtf8(h->path) + (h->path.size() == 2 ? L"\\" : L"");
+    if (size <= name.size()) return DWORD(name.size() + 1);
+    std::copy(name.c_str(), name.c_str() + name.size() + 1, out);
+    return DWORD(name.size());
+}
+
+int WINAPI CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second, int secondLength, BOOL ignoreCase) {
+    if (auto e = pc().Enter("CompareStringOrdinal", "")) return Sim::Fail(*e, 0);
+    std::wstring a(first, firstLength < 0 ? std::wcslen(first) : firstLength);
+    std::wstring b(second, secondLength < 0 ? std::wcslen(second) : secondLength);
+    for (std::wstring* text : {&a, &b})
+        for (wchar_t& c : *text) c = ignoreCase ? std::towupper(c) : c;
+    return a < b ? CSTR_LESS_THAN : a == b ? CSTR_EQUAL : CSTR_GREATER_THAN;
 }
