@@ -11,7 +11,8 @@
 // The write stage is cut further where the data file's last WriteFile
 // returns: before it the resource, the temporary file and the write; after
 // it the flush, the close and the rename. The link redirects the product's
-// calls of WriteFile, FlushFileBuffers and MoveFileExA through this file
+// calls of WriteFile, FlushFileBuffers and SetFileInformationByHandle (the
+// rename) through this file
 // (-Wl,--wrap on their import slots, bench/CMakeLists.txt), which stamps
 // them and calls the system's function.
 //
@@ -105,7 +106,7 @@ struct Listen {
 extern "C" {
 extern decltype(&WriteFile) __real___imp_WriteFile;
 extern decltype(&FlushFileBuffers) __real___imp_FlushFileBuffers;
-extern decltype(&MoveFileExA) __real___imp_MoveFileExA;
+extern decltype(&SetFileInformationByHandle) __real___imp_SetFileInformationByHandle;
 
 static BOOL WINAPI TimedWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     return Timed(Writes, [&] { return __real___imp_WriteFile(file, data, size, written, overlapped); });
@@ -113,11 +114,12 @@ static BOOL WINAPI TimedWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD
 static BOOL WINAPI TimedFlushFileBuffers(HANDLE file) {
     return Timed(Flushes, [&] { return __real___imp_FlushFileBuffers(file); });
 }
-static BOOL WINAPI TimedMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-    return Timed(Moves, [&] { return __real___imp_MoveFileExA(from, to, flags); });
+static BOOL WINAPI TimedSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                                   DWORD size) {
+    return Timed(Moves, [&] { return __real___imp_SetFileInformationByHandle(file, kind, info, size); });
 }
 
 decltype(&WriteFile) __wrap___imp_WriteFile = TimedWriteFile;
 decltype(&FlushFileBuffers) __wrap___imp_FlushFileBuffers = TimedFlushFileBuffers;
-decltype(&MoveFileExA) __wrap___imp_MoveFileExA = TimedMoveFileExA;
+decltype(&SetFileInformationByHandle) __wrap___imp_SetFileInformationByHandle = TimedSetFileInformationByHandle;
 }

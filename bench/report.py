@@ -42,7 +42,7 @@ PHASES = (("process", "process start: creation, loading the image and DLLs, runt
           ("discovery", "discovery, rights, the running-application probe", "discovery"),
           ("selfcheck", "self-check: SHA-256 of the own file (and the application's presence)", "self-check"),
           ("write", "write: the resource, the temporary file, up to the last `WriteFile`'s return", "write"),
-          ("flush_rename", "flush and rename: `FlushFileBuffers`, the close, `MoveFileExA`, the buffer freed",
+          ("flush_rename", "flush and rename: `FlushFileBuffers`, the rename (`SetFileInformationByHandle`), the close, the buffer freed",
            "flush and rename"),
           ("size", "size and registry: the folder walk, `EstimatedSize`", "size and registry"),
           ("ending", "end of the sequence, release, return from `WinMain`", "exit"),
@@ -427,7 +427,7 @@ def write_note(r, o):
     w("## Where the time goes: the phases of a real run (64-bit)")
     w("")
     w("`bench/phases.cpp` listens to the stages the installer's own sequence announces "
-      "(`runtime/run_stages.h`) and stamps the write's `WriteFile`, `FlushFileBuffers` and `MoveFileExA`; "
+      "(`runtime/run_stages.h`) and stamps the write's `WriteFile`, `FlushFileBuffers` and the rename; "
       "the launcher's start and end of the run close the first and last phase, so the phases add up to "
       "the whole run. Medians of %d runs, in ms:" % ph["wall"]["n"])
     w("")

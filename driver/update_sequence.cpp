@@ -102,6 +102,17 @@ UpdateOutcome RunUpdateSequence() {
     // is left to it, application and all: this run changes nothing.
     MarkRunStage(RunStage::Write);
     const std::string target = InstallEnvironment.AppFolder + p.DataFileName;
+    // Held from here to the end of the run: where a standard user may
+    // change the folder or one above it, nobody can swap it for a link to
+    // other files while the run, as administrator, writes and renames in it.
+    std::string refusal;
+    const TOwnedFile folder = HoldFolder(InstallEnvironment.AppFolder, refusal);
+    if (!folder) {
+        SupportLog::Note("application folder: not a folder of a file system (" + refusal +
+                         "), nothing written: " + SupportLog::ErrorText(GetLastError()));
+        ShowInstallFailure(target);
+        return UpdateOutcome::WriteFailed;
+    }
     const TInstallGuard guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
         ShowInstallFailure(target);

@@ -1,12 +1,16 @@
 #include "install/embedded_file.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <optional>
+#include <vector>
 
 #include "install/version_probes.h"
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
 #include "messages/support_log.h"
+#include "platform/code_pages.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
 #include "platform/win32.h"
@@ -95,67 +99,107 @@ bool ClearTemporaryName(const std::string& temp) {
     return DeleteWithRetry(temp);
 }
 
-// The temporary file of this run: whether it made one, and which file
-// that is, so that nothing but it is ever renamed into place or deleted.
+// The temporary file of this run: whether it made one, which file that is,
+// and the handle it is held by. The rename into place and the removal after
+// a failure act on this file through that handle, whatever its name has
+// come to stand for meanwhile.
 struct Temporary {
     std::string path;
     bool created = false;
     std::optional<TFileIdentity> identity;
+    TOwnedFile file;
 };
 
-// The name still stands for this run's own file. Where its identity could
-// not be read, the name is all there is to go by.
-bool StillOurs(const Temporary& temp) { return !temp.identity || NameStillHolds(temp.path, *temp.identity); }
+// Holds this run's temporary file again after it was let go (for the
+// version probes): opened by its name, kept only when that name still
+// stands for the file this run made.
+bool Reacquire(Temporary& temp) {
+    if (temp.file) return true;
+    if (!temp.created || !temp.identity) return false;
+    WithBriefRetry([&] {
+        temp.file = TOwnedFile(CreateFileA(temp.path.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return bool(temp.file);
+    });
+    if (temp.file && SoleNamePlainFile(temp.file.Get()) != temp.identity) {
+        temp.file.Reset();
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    }
+    return bool(temp.file);
+}
 
 // Removes the temporary file this run made, after a failure or a No,
-// waiting briefly for a scanner that holds it. What stays is cleared by
+// waiting briefly for a scanner that holds it: marked for deletion through
+// its handle, it goes when the handle is closed. What stays is cleared by
 // the next run. Nothing is done when this run made no file there, or when
-// its file is no longer what the name stands for. A look at the name that
-// a scanner or another user refuses for a moment is tried again too.
-void DiscardTemporary(const Temporary& temp) {
-    if (temp.created) WithBriefRetry([&] { return StillOurs(temp) && DeleteFileA(temp.path.c_str()) != FALSE; });
+// its name no longer stands for it.
+void DiscardTemporary(Temporary& temp) {
+    if (Reacquire(temp)) {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        WithBriefRetry([&] {
+            return SetFileInformationByHandle(temp.file.Get(), FileDispositionInfo, &disposition, sizeof disposition) !=
+                   FALSE;
+        });
+    }
+    temp.file.Reset();
 }
 
 // A new file of this process: created exclusively, so a name that someone
 // took again after the clearing is a failure rather than something to
-// write through, and checked to be a plain file with this one name. A
+// write through, and checked to be a plain file with this one name. It is
+// held without sharing until it is renamed into place or removed. A
 // deleted name that a scanner still holds refuses the create for a moment
 // (Windows 7 and 8.1, FAT, exFAT and network volumes): it is tried again.
-TOwnedFile CreateFreshFile(Temporary& temp) {
-    TOwnedFile file;
+bool CreateFreshFile(Temporary& temp) {
     WithBriefRetry([&] {
-        file = TOwnedFile(CreateFileA(temp.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        return bool(file);
+        temp.file = TOwnedFile(CreateFileA(temp.path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return bool(temp.file);
     });
-    if (!file) return file;
+    if (!temp.file) return false;
     temp.created = true;
-    temp.identity = SoleNamePlainFile(file.Get());
-    if (!temp.identity) file.Reset();
-    return file;
+    temp.identity = SoleNamePlainFile(temp.file.Get());
+    return temp.identity.has_value();
 }
 
 // Writes the whole buffer with one write to a fresh temporary file and
-// makes it durable before the caller renames it into place.
+// makes it durable before it is renamed into place; the file stays held.
 bool WriteNewFile(Temporary& temp, TLockedResource& resource) {
     if (!ClearTemporaryName(temp.path)) return false;
-    TOwnedFile file = CreateFreshFile(temp);
-    if (!file) return false;
+    if (!CreateFreshFile(temp)) return false;
     DWORD written = 0;
-    bool ok = WriteFile(file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
+    const bool ok =
+        WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
     resource.Release();
-    ok = ok && FlushFileBuffers(file.Get());
-    ok = file.Close() && ok;
-    return ok;
+    return ok && FlushFileBuffers(temp.file.Get());
 }
 
-// Moves the temporary file over the installed one, only while it is still
-// the file this run wrote and flushed: never another run's, never one half
-// written. A read-only installed file (files copied from a CD carry the
+// Renames the open file to `target`, replacing a file there. The name is
+// given in the system's own form ("\??\C:\..."), which every version of
+// Windows takes as it is.
+bool RenameOpenFile(HANDLE file, const std::string& target) {
+    const std::optional<std::wstring> wide = ToUnicode(target, CP_ACP);
+    if (!wide) return false;
+    const std::wstring name = L"\\??\\" + *wide;
+    std::vector<std::uint8_t> buffer(offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(WCHAR));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = DWORD(name.size() * sizeof(WCHAR));
+    std::memcpy(info->FileName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(buffer.size())) != FALSE;
+}
+
+// Moves the temporary file over the installed one through the handle it
+// is held by: only the file this run wrote and flushed is ever put in
+// place, never another run's or one half written, whatever stands at its
+// name. A read-only installed file (files copied from a CD carry the
 // attribute) would refuse it: the attribute is cleared first, and put back
 // when the move fails, so the old file stays as it was. The new file has
 // its own attributes.
-bool MoveIntoPlace(const Temporary& temp, const std::string& target) {
+bool MoveIntoPlace(Temporary& temp, const std::string& target) {
+    if (!Reacquire(temp)) return false;
     const DWORD attributes = GetFileAttributesA(target.c_str());
     const bool readOnly =
         attributes != INVALID_FILE_ATTRIBUTES &&
@@ -165,12 +209,10 @@ bool MoveIntoPlace(const Temporary& temp, const std::string& target) {
         const DWORD writable = attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
         SetFileAttributesA(target.c_str(), writable ? writable : DWORD(FILE_ATTRIBUTE_NORMAL));
     }
-    const bool moved = WithBriefRetry([&] {
-        if (!StillOurs(temp)) return false;
-        return MoveFileExA(temp.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-               FALSE;
-    });
+    const bool moved = WithBriefRetry([&] { return RenameOpenFile(temp.file.Get(), target); });
     if (!moved && readOnly) SetFileAttributesA(target.c_str(), attributes);
+    // Flushed before the rename: a close that fails now loses nothing.
+    if (moved) temp.file.Reset();
     return moved;
 }
 
@@ -265,6 +307,9 @@ Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& tar
             DiscardTemporary(temp);
             return Outcome::Failed;
         }
+        // The probes open the new file by its name, and a writer's handle
+        // would refuse them.
+        temp.file.Reset();
         const VersionVerdict verdict = CompareVersions(type, temp.path, target);
         bool replace = true;
         if (verdict.older) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/owned_handle.h"
 #include "platform/win32.h"
 
 // Something that is not a folder stands at `path`: a file, or a file link,
@@ -25,6 +26,14 @@ struct TFileIdentity {
 // The identity of an open plain file with one name (as above); nothing for
 // anything else. The handle needs read access.
 std::optional<TFileIdentity> SoleNamePlainFile(HANDLE file);
-// The name still stands for that file, itself and not through a link: no
-// one has deleted, renamed or exchanged it since it was made.
-bool NameStillHolds(const std::string& path, const TFileIdentity& identity);
+// The application's folder, held open from before the run's first write
+// to its end. Held without sharing delete, it cannot be renamed, deleted
+// or replaced by anyone meanwhile, nor can any folder above it (Windows
+// refuses to rename a folder with an open handle below it), so the names
+// the run builds on it keep standing for files in it. It shares reading
+// and writing: the application, Explorer and the run's own rename into
+// it open the folder so. Empty, with `refusal` saying why, where `folder`
+// is not a folder of a file system: a name in the device or object
+// namespace ("\\?\\", "\\.\\"), a junction or link, a file, or
+// nothing at all.
+TOwnedFile HoldFolder(const std::string& folder, std::string& refusal);

@@ -130,7 +130,7 @@ TEST_F(Replace, EachTypeWordComparesItsVersionNewFileFirst) {
         }
         // The data was written once, beside the installed file, and moved.
         EXPECT_EQ(pc().CallCount("WriteFile"), 1);
-        ASSERT_EQ(pc().CallCount("MoveFileExA"), 1);
+        ASSERT_EQ(pc().CallCount("SetFileInformationByHandle"), 1);
         // The new file is probed before the installed one.
         const std::string probeCall = c.type == "exe" ? "GetFileVersionInfoSizeA" : "ReadFile";
         std::vector<std::string> probed;
@@ -193,7 +193,7 @@ TEST_F(Replace, AnExclamationMarkInALanguageFilePathSkipsTheComparison) {
         EXPECT_EQ(pc().files.Read(target), Lng(1)) << target;
         EXPECT_TRUE(pc().boxes.empty()) << target;
         EXPECT_EQ(pc().CallCount("ReadFile"), 0) << target << ": neither file is probed";
-        EXPECT_EQ(pc().CallCount("MoveFileExA"), 1) << target << ": through the temporary file";
+        EXPECT_EQ(pc().CallCount("SetFileInformationByHandle"), 1) << target << ": through the temporary file";
     }
 }
 
@@ -333,7 +333,8 @@ TEST_F(Replace, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
          [&](Sim::Machine& m) { m.files.HoldOpen(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }},
         {"installed file in use, after Yes", true,
          [&](Sim::Machine& m) { m.files.HoldOpen(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE); }},
-        {"move refused, after Yes", true, [](Sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
+        {"move refused, after Yes", true,
+         [](Sim::Machine& m) { m.Inject("SetFileInformationByHandle", 0, ERROR_ACCESS_DENIED, "rename"); }},
         {"temporary file cannot be written", false, [&](Sim::Machine& m) { m.files.FailWritesAfter(temp, 3); }},
         {"temporary file cannot be flushed", false,
          [](Sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
@@ -361,7 +362,7 @@ TEST_F(Replace, AFailureAfterTheQuestionLeavesTheWindowHidden) {
     Progress::Show("Installing", "item.pak");
     const std::string target = Folder + "item.pak";
     const std::vector<std::uint8_t> installed = Pak(5);
-    pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
+    pc().Inject("SetFileInformationByHandle", 0, ERROR_ACCESS_DENIED, "rename");
     pc().boxAnswers.push_back(IDYES);
     EXPECT_FALSE(Install("pak", target, Pak(4), &installed));
     EXPECT_EQ(WindowAndBoxCalls(), (std::vector<std::string>{"new window", "hide", "ask", "ask"}));

@@ -35,6 +35,43 @@ struct Scenario {
 // The exit code of the second run of a scenario that has one; -1: it did not run.
 int SecondExit = -1;
 
+// Which folder someone else swapped, and where they moved it, when they
+// could; and everything outside the application's folder before the run.
+const std::string Folder = DemoPc::Folder.substr(0, DemoPc::Folder.size() - 1);
+std::string Swapped, Moved;
+std::map<std::string, std::string> OutsideBefore;
+std::string Real(const std::string& path) { return Moved.empty() ? path : Moved + path.substr(Swapped.size()); }
+// (A console command's capture file, new in a temporary folder, may stay
+// where its delete failed.)
+std::map<std::string, std::string> OutsideNow(bool all = true) {
+    std::map<std::string, std::string> seen;
+    for (const auto& [path, node] : Sim::pc().files.nodes) {
+        const std::string key = Sim::UpperAscii(path) + "\\";
+        auto in = [&](const std::string& f) { return !f.empty() && key.rfind(Sim::UpperAscii(f + "\\"), 0) == 0; };
+        if (!in(Folder) && !in(Moved) && key != Sim::UpperAscii(Swapped + "\\") &&
+            (all || OutsideBefore.count(key) || !Sim::FileSystem::Parent(Sim::UpperAscii(path)).ends_with("\\TEMP")))
+            seen[key] = std::string(node.data.begin(), node.data.end()) + char(node.attributes) + node.linkTarget;
+    }
+    return seen;
+}
+
+// A standard user swaps `folder` (the application's, or the one above
+// it), as the run makes its call number `at`, for a junction into an
+// object directory whose links name system files.
+void SwapAt(Sim::Machine& m, std::size_t at, const std::string& folder) {
+    m.files.AddFile("C:\\Windows\\System32\\victim.dll", "system file");
+    for (const char* name : {"~LexomirUpdate.lock", "lxn.cok", "~lxn.cok"})
+        m.files.objectLinks[std::string("\\RPC Control\\") + name] = "C:\\Windows\\System32\\victim.dll";
+    m.files.objectLinks["\\RPC Control\\Lexomir"] = "C:\\Windows\\System32";
+    OutsideBefore = OutsideNow();
+    m.meanwhile = [&m, at, folder, n = std::size_t(0)](const Sim::CallRecord&) mutable {
+        if (n++ != at || m.files.RenameAsOther(folder, folder + ".old") != ERROR_SUCCESS) return;
+        Swapped = folder;
+        Moved = folder + ".old";
+        m.files.AddLink(folder, "\\RPC Control");
+    };
+}
+
 const std::vector<std::uint8_t> Stale = DemoPc::Bytes("stale, from a failed run");
 
 const Scenario Scenarios[] = {
@@ -130,6 +167,8 @@ void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
     // more than the scenario expects answers No.
     Sim::pc().boxAnswers.assign(s.answers.begin(), s.answers.end());
     for (int i = 0; i < 4; ++i) Sim::pc().boxAnswers.push_back(IDNO);
+    Swapped = Moved = "";
+    OutsideBefore = OutsideNow();
 }
 
 // The texts the installer may show, English and Russian, by their start.
@@ -185,7 +224,12 @@ bool Faulted(std::initializer_list<const char*> functions) {
 std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vector<std::uint8_t>& payload) {
     std::vector<std::string> problems;
     Sim::Machine& m = Sim::pc();
+    const std::string DataFile = Real(DemoPc::DataFile), Temp = Real(::Temp), Guard = Real(::Guard);
     const auto data = m.files.Read(DataFile);
+    std::map<std::string, std::string> before = OutsideBefore;
+    before.erase(Sim::UpperAscii(Swapped + "\\"));  // a junction now, someone else's
+    if (OutsideNow(false) != before)
+        problems.push_back("something outside the application's folder was created, changed or deleted");
     const bool old = data == DemoPc::Bytes("old data");
     const bool complete = data == payload;
     if (!old && !complete) problems.push_back("the data file is neither the old one nor the new one");
@@ -193,7 +237,8 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // be cleared; this run leaves nothing of its own, unless the system
     // refused to show it or delete it (the next run clears it).
     bool refused = false;
-    for (const Sim::CallRecord& c : m.calls) refused |= c.faulted && c.detail == m.FullPath(Temp);
+    const std::string temp = m.FullPath(Temp);
+    for (const Sim::CallRecord& c : m.calls) refused |= c.faulted && (c.detail == temp || c.detail == "delete " + temp);
     if (m.files.Exists(Temp) && m.files.Read(Temp) != Stale && !refused)
         problems.push_back("the temporary file was left behind");
     if (m.files.Exists(Guard)) problems.push_back("the guard was left behind");
@@ -324,7 +369,8 @@ std::vector<DWORD> ErrorsFor(const std::string& function) {
     if (function == "ReadFile") return {ERROR_READ_FAULT};
     if (function == "CreateFileA" || function == "CreateFileW")
         return {ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED, ERROR_FILE_EXISTS, ERROR_PATH_NOT_FOUND};
-    if (function == "MoveFileExA" || function == "DeleteFileA" || function == "RemoveDirectoryA")
+    if (function == "MoveFileExA" || function == "DeleteFileA" || function == "RemoveDirectoryA" ||
+        function == "SetFileInformationByHandle")
         return {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY};
     if (function == "GetFileAttributesA") return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
     // Access denied needs a marker that exists: another user's, a scenario of its own.
@@ -339,9 +385,10 @@ std::vector<DWORD> ErrorsFor(const std::string& function) {
 // The calls that clean up after a failure, or take another way: made to
 // fail as well, while the first failure is being handled.
 bool CleansUp(const std::string& function) {
-    for (const char* f : {"DeleteFileA", "RemoveDirectoryA", "SetFileAttributesA", "MoveFileExA", "CloseHandle",
-                          "RegCloseKey", "FindClose", "GetFileAttributesA", "ReleaseMutex", "ClosePrivateNamespace",
-                          "ShellExecuteA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
+    for (const char* f :
+         {"DeleteFileA", "RemoveDirectoryA", "SetFileAttributesA", "SetFileInformationByHandle", "CloseHandle",
+          "RegCloseKey", "FindClose", "GetFileAttributesA", "ReleaseMutex", "ClosePrivateNamespace", "ShellExecuteA",
+          "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         if (function == f) return true;
     return false;
 }
@@ -440,14 +487,36 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
     EXPECT_GT(tally.single, 100);
     EXPECT_GT(tally.second, 100);
     const std::set<std::string>& functions = tally.functions;
-    for (const char* f : {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "MoveFileExA", "RegOpenKeyExA",
-                          "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
-                          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "OpenFileMappingA",
-                          "BCryptHashData", "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
+    for (const char* f :
+         {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "SetFileInformationByHandle", "CreateFileW",
+          "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
+          "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "OpenFileMappingA", "BCryptHashData",
+          "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
     // (The support log's own invariant holds only where its calls are swept.)
     for (const char* f : {"RegisterEventSourceW", "ReportEventW"})
         EXPECT_TRUE(functions.count(f)) << f << " was never swept";
+}
+
+// Someone swaps the folder at each point of a run in turn: nothing outside
+// it is ever touched, and the run still ends as it should.
+TEST(FaultSweep, AFolderSwappedAtAnyPointLeavesEverythingOutsideAlone) {
+    const Scenario s{"quiet, the folder swapped for a junction", "modest", false, {}};
+    const std::vector<std::uint8_t> payload = DemoPc::Payload(6000);
+    Arrange(s, payload);
+    const std::size_t points = (Sim::RunToEnd(RunInstaller), Sim::pc().calls.size());
+    int swapped = 0;
+    for (const std::string& folder : {Folder, Sim::FileSystem::Parent(Folder)})
+        for (std::size_t at = 0; at < points; ++at) {
+            Arrange(s, payload);
+            SwapAt(Sim::pc(), at, folder);
+            const int code = Sim::RunToEnd(RunInstaller);
+            swapped += !Moved.empty();
+            for (const std::string& p : Check(s, code, payload))
+                ADD_FAILURE() << folder << " swapped at call " << at << ": " << p;
+        }
+    std::cout << "[ swap     ] " << points << " points for each of 2 folders, swapped at " << swapped << "\n";
+    EXPECT_GT(swapped, 0);
 }
 
 // The same checks on a writer that truncates the installed file and writes

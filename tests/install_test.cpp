@@ -110,9 +110,10 @@ TEST_F(EmbeddedFile, FailuresLeaveTheInstalledFileAsItWas) {
         {"write fails at once", [](Sim::Machine& m) { m.files.FailWritesAfter(Temp, 0, ERROR_WRITE_FAULT); }},
         {"disk full", [](Sim::Machine& m) { m.files.capacity = m.files.UsedBytes() + 1000; }},
         {"flush fails", [](Sim::Machine& m) { m.Inject("FlushFileBuffers", 1, ERROR_WRITE_FAULT); }},
-        {"close fails", [](Sim::Machine& m) { m.Inject("CloseHandle", 1, ERROR_WRITE_FAULT); }},
-        {"move fails, also when tried again", [](Sim::Machine& m) { m.Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED); }},
-        {"move fails for good", [](Sim::Machine& m) { m.Inject("MoveFileExA", 1, ERROR_NOT_ENOUGH_MEMORY); }},
+        {"move fails, also when tried again",
+         [](Sim::Machine& m) { m.Inject("SetFileInformationByHandle", 0, ERROR_ACCESS_DENIED, "rename"); }},
+        {"move fails for good",
+         [](Sim::Machine& m) { m.Inject("SetFileInformationByHandle", 1, ERROR_NOT_ENOUGH_MEMORY, "rename"); }},
         {"target held open by the application",
          [](Sim::Machine& m) { m.files.HoldOpen(DataFile, GENERIC_READ | GENERIC_WRITE, 0); }},
         {"target read-only for good",
@@ -152,7 +153,7 @@ TEST_F(EmbeddedFile, RussianFailureText) {
     pc().userLocale = 0x0419;
     InitProcessEnvironment(SplitCommandLine(pc().commandLine));
     GiveMessageSettings();
-    pc().Inject("MoveFileExA", 0, ERROR_ACCESS_DENIED);
+    pc().Inject("SetFileInformationByHandle", 0, ERROR_ACCESS_DENIED, "rename");
     EXPECT_FALSE(Install());
     ASSERT_EQ(pc().boxes.size(), 1u);
     EXPECT_EQ(pc().boxes[0].text, "Не удается установить файл " + DataFile);

@@ -24,9 +24,10 @@ bool Shared(const std::string& function) {
     if (function.find("PrivateNamespace") != std::string::npos || function.find("Mutex") != std::string::npos ||
         function == "WaitForSingleObject")
         return true;
-    for (const char* f : {"CreateFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA", "SetFileAttributesA",
-                          "RemoveDirectoryA", "WriteFile", "FlushFileBuffers", "CloseHandle", "RegCreateKeyExA",
-                          "RegSetValueExA", "FindFirstFileA", "OpenFileMappingA", "PostMessageA", "Sleep"})
+    for (const char* f :
+         {"CreateFileA", "CreateFileW", "DeleteFileA", "SetFileInformationByHandle", "GetFileAttributesA",
+          "SetFileAttributesA", "RemoveDirectoryA", "WriteFile", "FlushFileBuffers", "CloseHandle", "RegCreateKeyExA",
+          "RegSetValueExA", "FindFirstFileA", "OpenFileMappingA", "PostMessageA", "Sleep"})
         if (function == f) return true;
     return false;
 }

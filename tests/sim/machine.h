@@ -177,6 +177,11 @@ public:
     };
     std::map<std::string, WriteFault, NameLess> writeFaults;   // key: normalized path
     std::string Resolve(const std::string& normalized) const;  // through links
+    // Symbolic links of the object manager ("\RPC Control\x" -> "C:\..."),
+    // which anyone may make, reached through a junction to their directory.
+    std::map<std::string, std::string, NameLess> objectLinks;
+    // Another process renames a folder, as Windows lets it: 0, or the error.
+    DWORD RenameAsOther(const std::string& from, const std::string& to);
     // Through links in the folders only: the calls that act on a link itself.
     std::string ResolveParent(const std::string& normalized) const;
     int nextLinkGroup = 1;

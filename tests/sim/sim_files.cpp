@@ -2,6 +2,8 @@
 // directory junctions, and faults that belong to a file.
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 #include "tests/sim/machine.h"
 
@@ -84,6 +86,13 @@ std::string FileSystem::Parent(const std::string& normalized) {
 std::string FileSystem::Resolve(const std::string& normalized) const {
     std::string path = normalized;
     for (int hops = 0; hops < 32; ++hops) {
+        // A name in the object manager's namespace: its symbolic link, followed always.
+        if (!path.empty() && path[0] == '\\') {
+            auto link = objectLinks.find(path);
+            if (link == objectLinks.end()) return path;
+            path = Normalize(link->second, "C:");
+            continue;
+        }
         bool changed = false;
         // Find the shortest prefix that is a link and substitute its target.
         std::size_t pos = path.find('\\');
@@ -91,7 +100,10 @@ std::string FileSystem::Resolve(const std::string& normalized) const {
             const std::string prefix = pos == std::string::npos ? path : path.substr(0, pos);
             auto it = nodes.find(prefix);
             if (it != nodes.end() && !it->second.linkTarget.empty()) {
-                path = Normalize(it->second.linkTarget, "C:") + (pos == std::string::npos ? "" : path.substr(pos));
+                // "\RPC Control": a junction into the object manager's namespace.
+                const std::string& to = it->second.linkTarget;
+                const bool objects = to.size() > 1 && to[0] == '\\' && to[1] != '\\';
+                path = (objects ? to : Normalize(to, "C:")) + (pos == std::string::npos ? "" : path.substr(pos));
                 changed = true;
                 break;
             }
@@ -107,6 +119,7 @@ std::string FileSystem::ResolveParent(const std::string& normalized) const {
     const std::size_t cut = normalized.rfind('\\');
     if (cut == std::string::npos) return normalized;
     const std::string parent = Resolve(normalized.substr(0, cut));
+    if (!parent.empty() && parent[0] == '\\') return Resolve(parent + normalized.substr(cut));
     return parent.empty() ? "" : parent + normalized.substr(cut);
 }
 
@@ -362,7 +375,7 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
         Unmodelled("CreateFile access rights");
     if (flags & ~DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE |
                        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
-                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE))
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_BACKUP_SEMANTICS))
         Unmodelled("CreateFile flags");
     const bool deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
     if (deleteOnClose && !(access & DELETE)) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
@@ -381,7 +394,13 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
     if (t.node) {
         FileNode& node = *t.node;
         if (node.deletePending) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        if (node.directory) {
+        const bool openFolder = disposition == OPEN_EXISTING && (flags & FILE_FLAG_BACKUP_SEMANTICS);
+        if (node.directory && openFolder) {
+            if (pc().FileOpenConflicts(t.path, access, share))
+                return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+            return pc().NewHandle({Machine::Handle::File, t.path, access, share});
+        }
+        if (node.directory && !openFolder) {
             // The name is taken: CREATE_NEW says so before anything else.
             SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
@@ -757,4 +776,80 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     }
     if (fault) return Sim::Fail(*fault, FALSE);
     return TRUE;
+}
+
+// A folder is renamed only when nobody holds it without sharing delete,
+// nor holds anything below it open.
+DWORD Sim::FileSystem::RenameAsOther(const std::string& from, const std::string& to) {
+    const std::string f = ResolveParent(Normalize(from, "C:")), t = ResolveParent(Normalize(to, "C:"));
+    auto under = [&](const std::string& p) { return UpperAscii(p).rfind(UpperAscii(f + "\\"), 0) == 0; };
+    if (HeldWithoutDeleteSharing(f)) return ERROR_SHARING_VIOLATION;
+    for (const auto& [value, h] : pc().handles)
+        if (h.kind == Machine::Handle::File && under(h.path)) return ERROR_ACCESS_DENIED;
+    for (const auto& [token, e] : external)
+        if (under(e.path)) return ERROR_ACCESS_DENIED;
+    for (auto it = nodes.begin(); it != nodes.end();)
+        if (Same(it->first, f) || under(it->first)) {
+            nodes[t + it->first.substr(f.size())] = std::move(it->second);
+            it = nodes.erase(it);
+        } else {
+            ++it;
+        }
+    return ERROR_SUCCESS;
+}
+
+// A rename or a delete through the handle: what the handle is open to.
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    const std::string what = (kind == FileRenameInfo ? "rename " : "delete ") + (h ? h->path : "");
+    if (auto e = pc().Enter("SetFileInformationByHandle", what)) return Sim::Fail(*e, FALSE);
+    if (kind != FileRenameInfo && kind != FileDispositionInfo) Sim::Unmodelled("SetFileInformationByHandle class");
+    if (!h || !(h->access & DELETE)) return Sim::Fail(h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE, FALSE);
+    Sim::FileNode& node = pc().files.nodes[h->path];
+    if (kind == FileDispositionInfo) {
+        if (node.attributes & FILE_ATTRIBUTE_READONLY) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+        h->deleteOnClose = static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile != 0;
+        return TRUE;
+    }
+    const auto* rename = static_cast<const FILE_RENAME_INFO*>(info);
+    const std::wstring name(rename->FileName, rename->FileNameLength / sizeof(WCHAR));
+    if (rename->RootDirectory || name.rfind(L"\\??\\", 0) != 0 || size < sizeof *rename + rename->FileNameLength)
+        Sim::Unmodelled("a rename not to a full name in the system's form");
+    const Sim::Target d = Sim::Locate(Sim::Utf8(name.substr(4)), false);
+    if (d.path.empty() || !d.parentIsFolder) return Sim::Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (Sim::UpperAscii(d.path.substr(0, 2)) != Sim::UpperAscii(h->path.substr(0, 2)))
+        return Sim::Fail(ERROR_NOT_SAME_DEVICE, FALSE);
+    // The folder it goes to is opened to add a file, sharing reading and writing.
+    if (pc().FileOpenConflicts(Sim::FileSystem::Parent(d.path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE))
+        return Sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
+    if (d.node && !Sim::Same(d.path, h->path) &&
+        (!rename->ReplaceIfExists || d.node->directory || d.node->deletePending ||
+         (d.node->attributes & FILE_ATTRIBUTE_READONLY) || Sim::HeldWithoutDeleteSharing(d.path)))
+        return Sim::Fail(rename->ReplaceIfExists ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS, FALSE);
+    Sim::FileNode moved = std::move(node);
+    pc().files.nodes.erase(h->path);
+    moved.name = Sim::LastComponent(d.path);
+    pc().files.nodes[d.path] = std::move(moved);
+    h->path = d.path;
+    return TRUE;
+}
+
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR out, DWORD size, DWORD flags) {
+    Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
+    if (auto e = pc().Enter("GetFinalPathNameByHandleW", h ? h->path : "")) return Sim::Fail(*e, DWORD(0));
+    if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, DWORD(0));
+    if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) Sim::Unmodelled("GetFinalPathNameByHandleW flags");
+    const std::wstring name = L"\\\\?\\" + Sim::FromUtf8(h->path) + (h->path.size() == 2 ? L"\\" : L"");
+    if (size <= name.size()) return DWORD(name.size() + 1);
+    std::copy(name.c_str(), name.c_str() + name.size() + 1, out);
+    return DWORD(name.size());
+}
+
+int WINAPI CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second, int secondLength, BOOL ignoreCase) {
+    if (auto e = pc().Enter("CompareStringOrdinal", "")) return Sim::Fail(*e, 0);
+    std::wstring a(first, firstLength < 0 ? std::wcslen(first) : firstLength);
+    std::wstring b(second, secondLength < 0 ? std::wcslen(second) : secondLength);
+    for (std::wstring* text : {&a, &b})
+        for (wchar_t& c : *text) c = ignoreCase ? std::towupper(c) : c;
+    return a < b ? CSTR_LESS_THAN : a == b ? CSTR_EQUAL : CSTR_GREATER_THAN;
 }
