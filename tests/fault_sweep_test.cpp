@@ -74,37 +74,29 @@ void SwapAt(Sim::Machine& m, std::size_t at, const std::string& folder) {
 
 const std::vector<std::uint8_t> Stale = DemoPc::Bytes("stale, from a failed run");
 
+// A run with these arguments, the application running or not, on a PC
+// arranged so; the commonest, quiet with runapp while the application runs.
+Scenario On(const char* name, const char* arguments, bool appRunning, void (*arrange)(Sim::Machine&),
+            std::vector<int> answers = {}) {
+    return {name, arguments, appRunning, answers, arrange};
+}
+Scenario Runapp(const char* name, void (*arrange)(Sim::Machine&)) { return On(name, "modest runapp", true, arrange); }
+
 const Scenario Scenarios[] = {
     {"interactive, application running, Yes and Yes", "", true, {IDYES, IDYES}},
     {"quiet with runapp, application running", "modest runapp", true, {}},
     {"quiet, application running", "modest", true, {}},
     {"interactive, application not running, Yes and No", "", false, {IDYES, IDNO}},
     {"quiet with runapp, application not running", "modest runapp", false, {}},
-    {"quiet, a read-only hidden ~lxn.cok left behind",
-     "modest",
-     false,
-     {},
-     [](Sim::Machine& m) { m.files.AddFile(Temp, Stale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }},
-    {"quiet with runapp, a read-only lxn.cok",
-     "modest runapp",
-     true,
-     {},
-     [](Sim::Machine& m) { m.files.Node(DemoPc::DataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }},
-    {"interactive, where nobody can see a box (session 0)",
-     "",
-     true,
-     {IDYES, IDYES},
-     [](Sim::Machine& m) { m.windowStationVisible = false; }},
-    {"interactive, in session 0 with its station visible",
-     "",
-     true,
-     {IDYES, IDYES},
-     [](Sim::Machine& m) { m.sessionId = 0; }},
-    {"quiet with runapp, the shell elevated too",
-     "modest runapp",
-     true,
-     {},
-     [](Sim::Machine& m) { m.shell.elevated = true; }},
+    On("quiet, a read-only hidden ~lxn.cok left behind", "modest", false,
+       [](Sim::Machine& m) { m.files.AddFile(Temp, Stale, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN); }),
+    Runapp("quiet with runapp, a read-only lxn.cok",
+           [](Sim::Machine& m) { m.files.Node(DemoPc::DataFile)->attributes |= FILE_ATTRIBUTE_READONLY; }),
+    On("interactive, where nobody can see a box (session 0)", "", true,
+       [](Sim::Machine& m) { m.windowStationVisible = false; }, {IDYES, IDYES}),
+    On("interactive, in session 0 with its station visible", "", true, [](Sim::Machine& m) { m.sessionId = 0; },
+       {IDYES, IDYES}),
+    Runapp("quiet with runapp, the shell elevated too", [](Sim::Machine& m) { m.shell.elevated = true; }),
     // The second run goes first, as the first is about to take the guard:
     // whatever the second leaves when its calls fail, the first copes.
     {"quiet, another quiet run just before this one takes the guard",
@@ -119,41 +111,22 @@ const Scenario Scenarios[] = {
          };
      },
      true},
-    {"quiet with runapp, another user's shell",
-     "modest runapp",
-     true,
-     {},
-     [](Sim::Machine& m) { m.shell.otherUser = true; }},
-    {"quiet with runapp, no shell", "modest runapp", true, {}, [](Sim::Machine& m) { m.shell.running = false; }},
-    {"quiet with runapp, the shell hung, no secondary logon",
-     "modest runapp",
-     true,
-     {},
-     [](Sim::Machine& m) { m.shell.hung = true, m.secondaryLogonRunning = false; }},
-    {"quiet with runapp, the application hung (not holding lxn.cok)",
-     "modest runapp",
-     true,
-     {},
-     [](Sim::Machine& m) {
-         m.app.hung = true;
-         for (int token : m.app.heldTokens) m.files.Release(token);
-         m.app.heldTokens.clear(), m.app.holdsFiles.clear();
-     }},
-    {"quiet with runapp, the secondary logon service disabled",
-     "modest runapp",
-     false,
-     {},
-     [](Sim::Machine& m) { m.secondaryLogonRunning = false; }},
-    {"quiet, no private namespaces (XP, Wine)",
-     "modest",
-     true,
-     {},
-     [](Sim::Machine& m) { m.privateNamespacesExported = false; }},
-    {"quiet with runapp, a user holds lxn.cok",
-     "modest runapp",
-     true,
-     {},
-     [](Sim::Machine& m) { m.files.HoldOpen(DataFile, GENERIC_READ, FILE_SHARE_READ); }},
+    Runapp("quiet with runapp, another user's shell", [](Sim::Machine& m) { m.shell.otherUser = true; }),
+    Runapp("quiet with runapp, no shell", [](Sim::Machine& m) { m.shell.running = false; }),
+    Runapp("quiet with runapp, the shell hung, no secondary logon",
+           [](Sim::Machine& m) { m.shell.hung = true, m.secondaryLogonRunning = false; }),
+    Runapp("quiet with runapp, the application hung (not holding lxn.cok)",
+           [](Sim::Machine& m) {
+               m.app.hung = true;
+               for (int token : m.app.heldTokens) m.files.Release(token);
+               m.app.heldTokens.clear(), m.app.holdsFiles.clear();
+           }),
+    On("quiet with runapp, the secondary logon service disabled", "modest runapp", false,
+       [](Sim::Machine& m) { m.secondaryLogonRunning = false; }),
+    On("quiet, no private namespaces (XP, Wine)", "modest", true,
+       [](Sim::Machine& m) { m.privateNamespacesExported = false; }),
+    Runapp("quiet with runapp, a user holds lxn.cok",
+           [](Sim::Machine& m) { m.files.HoldOpen(DataFile, GENERIC_READ, FILE_SHARE_READ); }),
 };
 
 void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
@@ -212,11 +185,11 @@ bool Shows(const std::string& start) {
     return false;
 }
 
-// One of these calls was made to fail in this run.
-bool Faulted(std::initializer_list<const char*> functions) {
+// One of these calls (by function, or by what it acted on) was made to fail in this run.
+bool Faulted(std::initializer_list<std::string> which) {
     for (const Sim::CallRecord& c : Sim::pc().calls)
-        for (const char* f : functions)
-            if (c.faulted && c.function == f) return true;
+        for (const std::string& f : which)
+            if (c.faulted && (c.function == f || c.detail == f)) return true;
     return false;
 }
 
@@ -236,10 +209,8 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // A file left by an earlier run may stay as it was when it could not
     // be cleared; this run leaves nothing of its own, unless the system
     // refused to show it or delete it (the next run clears it).
-    bool refused = false;
-    const std::string temp = m.FullPath(Temp);
-    for (const Sim::CallRecord& c : m.calls) refused |= c.faulted && (c.detail == temp || c.detail == "delete " + temp);
-    if (m.files.Exists(Temp) && m.files.Read(Temp) != Stale && !refused)
+    if (m.files.Exists(Temp) && m.files.Read(Temp) != Stale &&
+        !Faulted({m.FullPath(Temp), "delete " + m.FullPath(Temp)}))
         problems.push_back("the temporary file was left behind");
     if (m.files.Exists(Guard)) problems.push_back("the guard was left behind");
     if (m.openToStandardUsers) problems.push_back("a standard user could open the guard, or take it first");
@@ -256,11 +227,10 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") +
                                     m.CallCount("IShellDispatch2::ShellExecute") >
                                 0;
-    bool lastRouteFailed = false, throughShell = false, frontFaulted = false;
+    bool lastRouteFailed = false, throughShell = false;
     for (const Sim::CallRecord& c : m.calls) {
         throughShell |= c.function == "CreateThread";  // the thread that calls the shell
         lastRouteFailed |= throughShell && (c.faulted || !m.shell.running || m.shell.hung);
-        frontFaulted |= c.faulted && (c.function == "FindWindowA" || c.function == "SetForegroundWindow");
     }
     // (A run that could not take the guard changes nothing, the
     // application included: it never reaches the resource.)
@@ -278,7 +248,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     const bool wrote = (exitCode == 0 || exitCode == 4) && m.CallCount("FindResourceA") > 0;
     if (runapp && wrote && !m.app.running && !startAttempted && !lastRouteFailed)
         problems.push_back("runapp, and the application was not started again");
-    if (runapp && wrote && s.appRunning && !closed && !fronted && !frontFaulted)
+    if (runapp && wrote && s.appRunning && !closed && !fronted && !Faulted({"FindWindowA", "SetForegroundWindow"}))
         problems.push_back("runapp, and the application that did not quit was not brought to the front");
     // Nothing runs elevated that the user at the desktop does not run so.
     for (const Sim::ShellExecuteRecord& l : m.launches)
@@ -486,16 +456,14 @@ TEST(FaultSweep, EveryFailingCallAndItsCleanupLoseNothing) {
               << " scenarios\n";
     EXPECT_GT(tally.single, 100);
     EXPECT_GT(tally.second, 100);
-    const std::set<std::string>& functions = tally.functions;
     for (const char* f :
          {"CreateFileA", "WriteFile", "FlushFileBuffers", "CloseHandle", "SetFileInformationByHandle", "CreateFileW",
           "RegOpenKeyExA", "RegQueryValueExA", "RegCreateKeyExA", "RegSetValueExA", "FindResourceA",
           "CreateProcessWithTokenW", "ShellExecuteA", "SetFileAttributesA", "OpenFileMappingA", "BCryptHashData",
-          "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute"})
-        EXPECT_TRUE(functions.count(f)) << f << " was never swept";
-    // (The support log's own invariant holds only where its calls are swept.)
-    for (const char* f : {"RegisterEventSourceW", "ReportEventW"})
-        EXPECT_TRUE(functions.count(f)) << f << " was never swept";
+          "FindFirstFileA", "CoCreateInstance", "IShellDispatch2::ShellExecute",
+          // (The support log's own invariant holds only where its calls are swept.)
+          "RegisterEventSourceW", "ReportEventW"})
+        EXPECT_TRUE(tally.functions.count(f)) << f << " was never swept";
 }
 
 // Someone swaps the folder at each point of a run in turn: nothing outside

@@ -6,6 +6,7 @@
 // up after a minute of waiting for the other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,7 +59,8 @@ TEST(TwoRuns, WhereverTheSecondStartsBothFinishAndNothingIsLost) {
         bool guardHeld = false;
         m.meanwhile = [&](const Sim::CallRecord&) {
             if (seen++ != k) return;
-            guardHeld = m.MutexOwned();
+            guardHeld =
+                std::any_of(m.objects.begin(), m.objects.end(), [](const auto& o) { return o.second.owner != 0; });
             second = SecondRun::Run("LexomirUpdate.exe modest runapp");
         };
         const int first = RunInstaller();

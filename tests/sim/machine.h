@@ -455,17 +455,15 @@ public:
     // succeeded through (one process each).
     bool privateNamespacesExported = true;
     struct NamedObject {
-        int space = 0;                    // a mutex's namespace; 0: a namespace
-        std::wstring name, boundary;      // a namespace: its prefix, its boundary's name
+        std::wstring boundary;            // a namespace's boundary's name
         bool administratorsOnly = false;  // its DACL
         int handles = 0, count = 0;
         std::uintptr_t owner = 0;
         bool abandoned = false;
     };
-    std::map<int, NamedObject> objects;
-    int nextObject = 1, openToStandardUsers = 0;    // made so that a standard user may open them
+    std::map<std::wstring, NamedObject> objects;    // by name: a namespace's prefix, a mutex's "PREFIX\NAME"
+    int openToStandardUsers = 0;                    // made so that a standard user may open them
     std::set<std::uintptr_t> adminOnlyDescriptors;  // from SDDL, not yet freed
-    bool MutexOwned() const;
     DWORD processorCount = 2;
     std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0},
                                      {SM_SERVERR2, 0}, {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};
@@ -511,7 +509,7 @@ public:
     // Implementation details shared by the API files.
     struct Handle {
         enum Kind { File, Find, Mapping, Process, Thread, Event, Token, EventSource, Boundary, Namespace, Mutex } kind;
-        std::string path;  // file: normalized path; mapping: object name; process: program
+        std::string path;  // file: normalized path; mapping, namespace, mutex: object name; process: program
         DWORD access = 0, share = 0;
         std::uint64_t position = 0;
         std::vector<WIN32_FIND_DATAA> listing;
@@ -519,7 +517,6 @@ public:
         DWORD processId = 0;                    // process, thread: the process it belongs to
         bool elevated = false, primary = true;  // token
         bool deleteOnClose = false;             // file: FILE_FLAG_DELETE_ON_CLOSE
-        int object = 0;                         // namespace, mutex: which
     };
     std::map<std::uintptr_t, Handle> handles;
     struct RegHandle {
@@ -567,7 +564,6 @@ DWORD WaitForEvent(HANDLE event, DWORD milliseconds);
 DWORD WaitForThread(HANDLE thread, DWORD milliseconds);
 DWORD WaitForMutex(HANDLE mutex, DWORD milliseconds);
 void CloseNamed(std::uintptr_t handle);
-FARPROC NamespaceCall(const std::string& name);  // kernel32's, by name
 // A window of the installer moves to a monitor of another DPI (or its
 // monitor's DPI changes): it and its children take the DPI, and its thread
 // is sent WM_DPICHANGED with the place Windows suggests (sim_windowing.cpp).

@@ -1,5 +1,6 @@
 // The simulated PC's core: machine state, call log, faults, virtual time,
 // and the process-level calls (command line, locale, errors, time).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,18 +137,14 @@ std::optional<DWORD> Machine::Enter(const std::string& function, const std::stri
 }
 
 int Machine::CallCount(const std::string& function) const {
-    int n = 0;
-    for (const CallRecord& c : calls)
-        if (c.function == function) ++n;
-    return n;
+    return int(std::count_if(calls.begin(), calls.end(), [&](const CallRecord& c) { return c.function == function; }));
 }
 
 BOOL Machine::Release(const std::string& function, HANDLE handle, Handle::Kind kind) {
     const std::optional<DWORD> fault = Enter(function, "");
     if (!FindHandle(handle, kind)) return Fail(ERROR_INVALID_HANDLE, FALSE);
     handles.erase(reinterpret_cast<std::uintptr_t>(handle));
-    if (fault) return Fail(*fault, FALSE);
-    return TRUE;
+    return fault ? Fail(*fault, FALSE) : TRUE;
 }
 
 HANDLE Machine::NewHandle(Handle handle) {

@@ -161,14 +161,8 @@ void FileSystem::AddLink(const std::string& path, const std::string& target) {
 }
 
 void FileSystem::AddFileLink(const std::string& path, const std::string& target) {
-    const std::string n = Normalize(path, "C:");
-    AddFolder(Parent(n));
-    FileNode& node = nodes[n];
-    node = FileNode{};
-    node.name = LastComponent(n);
-    node.linkTarget = target;
-    node.attributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
-    node.id = nextId++;
+    AddFile(path, std::vector<std::uint8_t>{}, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT);
+    nodes[Normalize(path, "C:")].linkTarget = target;
 }
 
 void FileSystem::AddHardLink(const std::string& path, const std::string& existing) {
@@ -221,17 +215,8 @@ std::optional<std::vector<std::uint8_t>> FileSystem::Read(const std::string& pat
 }
 
 void FileSystem::Remove(const std::string& path) {
-    const std::string n = Normalize(path, "C:");
-    for (auto it = nodes.begin(); it != nodes.end();) {
-        if (NameLess{}(it->first, n) == false && NameLess{}(n, it->first) == false) {
-            it = nodes.erase(it);
-        } else if (it->first.size() > n.size() &&
-                   UpperAscii(it->first.substr(0, n.size() + 1)) == UpperAscii(n + "\\")) {
-            it = nodes.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    const std::string n = UpperAscii(Normalize(path, "C:") + "\\");
+    std::erase_if(nodes, [&](const auto& node) { return UpperAscii(node.first + "\\").rfind(n, 0) == 0; });
 }
 
 std::vector<std::string> FileSystem::List(const std::string& folder) const {
@@ -748,34 +733,28 @@ BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
 BOOL WINAPI FindClose(HANDLE find) { return pc().Release("FindClose", find, Sim::Machine::Handle::Find); }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
+    using H = Sim::Machine::Handle;
     // A failing close still closes: the handle is gone either way.
     const std::optional<DWORD> fault = pc().Enter("CloseHandle", "");
     auto it = pc().handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == pc().handles.end() || it->second.kind == Sim::Machine::Handle::Find ||
-        it->second.kind == Sim::Machine::Handle::EventSource || it->second.kind == Sim::Machine::Handle::Boundary ||
-        it->second.kind == Sim::Machine::Handle::Namespace)
+    const H::Kind kind = it == pc().handles.end() ? H::Find : it->second.kind;
+    if (kind == H::Find || kind == H::EventSource || kind == H::Boundary || kind == H::Namespace)
         return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (it->second.kind == Sim::Machine::Handle::Mutex) {
-        Sim::CloseNamed(it->first);
-        return fault ? Sim::Fail(*fault, FALSE) : TRUE;
-    }
+    const H closed = it->second;
     // A scanner looks at each file written as soon as it is closed.
-    if (it->second.kind == Sim::Machine::Handle::File && (it->second.access & GENERIC_WRITE) && pc().scanHoldMs) {
-        const int token = pc().files.HoldOpen(it->second.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (kind == H::File && (closed.access & GENERIC_WRITE) && pc().scanHoldMs) {
+        const int token = pc().files.HoldOpen(closed.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
         pc().At(pc().now + pc().scanHoldMs, [token] { pc().files.Release(token); });
     }
-    if (it->second.kind == Sim::Machine::Handle::Mapping) {
-        auto obj = pc().namedObjects.find(it->second.path);
-        if (obj != pc().namedObjects.end() && --obj->second == 0) pc().namedObjects.erase(obj);
-    }
-    const Sim::Machine::Handle closed = it->second;
-    pc().handles.erase(it);
-    if (closed.kind == Sim::Machine::Handle::File) {
-        if (closed.deleteOnClose && pc().files.nodes.count(closed.path)) Sim::DeleteName(closed.path);
-        pc().files.Settle(closed.path);
-    }
-    if (fault) return Sim::Fail(*fault, FALSE);
-    return TRUE;
+    auto& named = pc().namedObjects;
+    if (kind == H::Mapping && named.count(closed.path) && --named[closed.path] == 0) named.erase(closed.path);
+    if (kind == H::Mutex)
+        Sim::CloseNamed(it->first);
+    else
+        pc().handles.erase(it);
+    if (kind == H::File && closed.deleteOnClose && pc().files.nodes.count(closed.path)) Sim::DeleteName(closed.path);
+    if (kind == H::File) pc().files.Settle(closed.path);
+    return fault ? Sim::Fail(*fault, FALSE) : TRUE;
 }
 
 // A folder is renamed only when nobody holds it without sharing delete,

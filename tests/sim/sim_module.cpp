@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "tests/sim/machine.h"
 
@@ -48,14 +49,6 @@ NTSTATUS Injected(const char* function) {
     return pc().Enter(function, "") ? NTSTATUS(0xC0000001) /*STATUS_UNSUCCESSFUL*/ : STATUS_SUCCESS;
 }
 
-}  // namespace
-
-}  // namespace Sim
-
-using Sim::pc;
-
-namespace Sim {
-namespace {
 // Both forms: the name, truncated and NUL-ended when the buffer is short.
 template <typename Char>
 DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD size) {
@@ -71,8 +64,12 @@ DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD si
     SetLastError(0);
     return DWORD(name.size());
 }
+
 }  // namespace
+
 }  // namespace Sim
+
+using Sim::pc;
 
 // The ANSI form gives "?" for what the code page cannot write.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
@@ -171,35 +168,35 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (auto e = pc().Enter("GetProcAddress", Sim::IsIntResource(name) ? "#" : name)) return Sim::Fail(*e, nullptr);
     const std::string n = Sim::IsIntResource(name) ? "" : name;
-    if (module == Sim::Bcrypt) {
-        if (n == "BCryptOpenAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptOpenAlgorithmProvider);
-        if (n == "BCryptGetProperty") return reinterpret_cast<FARPROC>(&BCryptGetProperty);
-        if (n == "BCryptCreateHash") return reinterpret_cast<FARPROC>(&BCryptCreateHash);
-        if (n == "BCryptHashData") return reinterpret_cast<FARPROC>(&BCryptHashData);
-        if (n == "BCryptFinishHash") return reinterpret_cast<FARPROC>(&BCryptFinishHash);
-        if (n == "BCryptDestroyHash") return reinterpret_cast<FARPROC>(&BCryptDestroyHash);
-        if (n == "BCryptCloseAlgorithmProvider") return reinterpret_cast<FARPROC>(&BCryptCloseAlgorithmProvider);
-    } else if (module == Sim::Version) {
-        if (n == "GetFileVersionInfoSizeA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeA);
-        if (n == "GetFileVersionInfoA") return reinterpret_cast<FARPROC>(&GetFileVersionInfoA);
-        if (n == "VerQueryValueA") return reinterpret_cast<FARPROC>(&VerQueryValueA);
-    } else if (module == Sim::User32) {
-        // Windows 10 version 1607 and later.
-        if (n == "GetDpiForWindow" && pc().dpiForWindowExported) return reinterpret_cast<FARPROC>(&GetDpiForWindow);
-    } else if (module == Sim::Advapi32) {
-    } else if (module == Sim::Kernel32) {
-        // Windows XP and later export it; Windows 2000 does not.
-        if (n == "GetNativeSystemInfo" && pc().nativeSystemInfoExported)
-            return reinterpret_cast<FARPROC>(&GetNativeSystemInfo);
-        if (n == "SetDefaultDllDirectories" && pc().defaultDllDirectoriesExported)
-            return reinterpret_cast<FARPROC>(&SetDefaultDllDirectories);
-        if (FARPROC f = Sim::NamespaceCall(n); f && pc().privateNamespacesExported) return f;
-    } else {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
+    if (module != Sim::Bcrypt && module != Sim::Version && module != Sim::User32 && module != Sim::Advapi32 &&
+        module != Sim::Kernel32)
+        return Sim::Fail(ERROR_INVALID_HANDLE, FARPROC(nullptr));
+    // What each system exports: GetDpiForWindow from Windows 10 version
+    // 1607, GetNativeSystemInfo from XP, the private namespaces from Vista.
+    using M = Sim::Machine;
+#define SIM_CALL(f) std::pair<std::string, FARPROC>(#f, FARPROC(&f))
+    const std::tuple<HMODULE, bool M::*, std::vector<std::pair<std::string, FARPROC>>> exports[] = {
+        {Sim::Bcrypt,
+         nullptr,
+         {SIM_CALL(BCryptOpenAlgorithmProvider), SIM_CALL(BCryptGetProperty), SIM_CALL(BCryptCreateHash),
+          SIM_CALL(BCryptHashData), SIM_CALL(BCryptFinishHash), SIM_CALL(BCryptDestroyHash),
+          SIM_CALL(BCryptCloseAlgorithmProvider)}},
+        {Sim::Version,
+         nullptr,
+         {SIM_CALL(GetFileVersionInfoSizeA), SIM_CALL(GetFileVersionInfoA), SIM_CALL(VerQueryValueA)}},
+        {Sim::User32, &M::dpiForWindowExported, {SIM_CALL(GetDpiForWindow)}},
+        {Sim::Kernel32, &M::nativeSystemInfoExported, {SIM_CALL(GetNativeSystemInfo)}},
+        {Sim::Kernel32, &M::defaultDllDirectoriesExported, {SIM_CALL(SetDefaultDllDirectories)}},
+        {Sim::Kernel32,
+         &M::privateNamespacesExported,
+         {SIM_CALL(CreateBoundaryDescriptorW), SIM_CALL(AddSIDToBoundaryDescriptor), SIM_CALL(DeleteBoundaryDescriptor),
+          SIM_CALL(CreatePrivateNamespaceW), SIM_CALL(OpenPrivateNamespaceW), SIM_CALL(ClosePrivateNamespace)}},
+    };
+#undef SIM_CALL
+    for (const auto& [from, exported, calls] : exports)
+        for (const auto& [call, address] : calls)
+            if (from == module && n == call && (!exported || pc().*exported)) return address;
+    return Sim::Fail(ERROR_PROC_NOT_FOUND, FARPROC(nullptr));
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {

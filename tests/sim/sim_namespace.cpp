@@ -1,6 +1,7 @@
 // Private namespaces and mutexes ("Object Namespaces"): only a token with the boundary's SID enabled may create
 // one (else ERROR_ACCESS_DENIED; ERROR_ALREADY_EXISTS where it exists); anyone may open it unless its DACL forbids.
 #include <algorithm>
+#include <cwchar>
 #include <utility>
 
 #include "tests/sim/machine.h"
@@ -15,57 +16,40 @@ bool AdminsOnly(LPSECURITY_ATTRIBUTES sa) {  // made with a DACL from SDDL
     return sa && pc().adminOnlyDescriptors.count(reinterpret_cast<std::uintptr_t>(sa->lpSecurityDescriptor));
 }
 
-// The namespace of a boundary (with the Administrators SID: `access` 1) and a prefix.
-int FindNamespace(HANDLE boundary, LPCWSTR prefix) {
+HANDLE None(DWORD error) { return Fail(error, HANDLE(nullptr)); }
+
+// The name of a boundary of the Administrators SID (`access` 1).
+std::wstring Boundary(HANDLE boundary, LPCWSTR prefix) {
     const SimHandle* b = pc().FindHandle(boundary, SimHandle::Boundary);
-    if (!b || !prefix || b->access != 1) Unmodelled("a namespace without a boundary of Administrators");
-    for (const auto& [id, o] : pc().objects)
-        if (!o.space && o.name == prefix && o.boundary == FromUtf8(b->path)) return id;
-    return 0;
+    if (!b || !prefix || std::wcschr(prefix, L'\\') || b->access != 1)
+        Unmodelled("a namespace without a boundary of Administrators");
+    return FromUtf8(b->path);
 }
 
-HANDLE Open(SimHandle::Kind kind, int id) {
-    ++pc().objects[id].handles;
-    SimHandle h{kind, "", 0, 0};
-    h.object = id;
-    return pc().NewHandle(std::move(h));
+// A handle to the object of that name, made where it is new.
+HANDLE Open(SimHandle::Kind kind, const std::wstring& name, const Machine::NamedObject& made = {}) {
+    if (!pc().objects.count(name)) pc().objects[name] = made, pc().openToStandardUsers += !made.administratorsOnly;
+    ++pc().objects[name].handles;
+    return pc().NewHandle({kind, Utf8(name)});
 }
 
-int Make(Machine::NamedObject object) {
-    pc().openToStandardUsers += !object.administratorsOnly;
-    pc().objects[pc().nextObject] = std::move(object);
-    return pc().nextObject++;
-}
+Machine::NamedObject& Named(std::uintptr_t handle) { return pc().objects.at(FromUtf8(pc().handles.at(handle).path)); }
 
 }  // namespace
 
 // A handle closes; a mutex it owns is abandoned (its run ends right after).
 void CloseNamed(std::uintptr_t handle) {
-    auto it = pc().objects.find(pc().handles.at(handle).object);
-    if (it->second.owner == handle) it->second.owner = it->second.count = 0, it->second.abandoned = true;
-    if (--it->second.handles == 0) pc().objects.erase(it);
+    const std::wstring name = FromUtf8(pc().handles.at(handle).path);
+    Machine::NamedObject& o = pc().objects.at(name);
+    if (o.owner == handle) o.owner = o.count = 0, o.abandoned = true;
+    if (--o.handles == 0) pc().objects.erase(name);
     pc().handles.erase(handle);
-}
-
-FARPROC NamespaceCall(const std::string& name) {
-    for (auto [n, f] : {std::pair{"CreateBoundaryDescriptorW", FARPROC(&CreateBoundaryDescriptorW)},
-                        {"AddSIDToBoundaryDescriptor", FARPROC(&AddSIDToBoundaryDescriptor)},
-                        {"DeleteBoundaryDescriptor", FARPROC(&DeleteBoundaryDescriptor)},
-                        {"CreatePrivateNamespaceW", FARPROC(&CreatePrivateNamespaceW)},
-                        {"OpenPrivateNamespaceW", FARPROC(&OpenPrivateNamespaceW)},
-                        {"ClosePrivateNamespace", FARPROC(&ClosePrivateNamespace)}})
-        if (name == n) return f;
-    return nullptr;
-}
-
-bool Machine::MutexOwned() const {
-    return std::any_of(objects.begin(), objects.end(), [](const auto& o) { return o.second.owner != 0; });
 }
 
 // Taken where free (WAIT_ABANDONED where its owner ended holding it) or already the waiter's.
 DWORD WaitForMutex(HANDLE handle, DWORD milliseconds) {
     const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
-    Machine::NamedObject& o = pc().objects.at(pc().handles.at(value).object);
+    Machine::NamedObject& o = Named(value);
     if (milliseconds) Unmodelled("WaitForSingleObject on a mutex for longer than a look");
     if (o.owner && o.owner != value) return WAIT_TIMEOUT;
     o.owner = value, ++o.count;
@@ -93,22 +77,25 @@ void WINAPI DeleteBoundaryDescriptor(HANDLE boundary) {
     if (!pc().handles.erase(reinterpret_cast<std::uintptr_t>(boundary))) Sim::Unmodelled("no boundary to delete");
 }
 
+// One prefix names one namespace here, of the one boundary.
 HANDLE WINAPI CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES security, LPVOID boundary, LPCWSTR aliasPrefix) {
-    if (auto e = pc().Enter("CreatePrivateNamespaceW", "")) return Sim::Fail(*e, HANDLE(nullptr));
+    if (auto e = pc().Enter("CreatePrivateNamespaceW", "")) return Sim::None(*e);
+    const std::wstring bound = Sim::Boundary(boundary, aliasPrefix);
     // Outside the boundary: no Administrators group, or one for denying only.
-    if (!pc().userIsAdmin) return Sim::Fail(ERROR_ACCESS_DENIED, HANDLE(nullptr));
-    if (Sim::FindNamespace(boundary, aliasPrefix)) return Sim::Fail(ERROR_ALREADY_EXISTS, HANDLE(nullptr));
-    const std::wstring bound = Sim::FromUtf8(pc().FindHandle(boundary, SimHandle::Boundary)->path);
-    return Sim::Open(SimHandle::Namespace, Sim::Make({0, aliasPrefix, bound, Sim::AdminsOnly(security)}));
+    if (!pc().userIsAdmin) return Sim::None(ERROR_ACCESS_DENIED);
+    auto it = pc().objects.find(aliasPrefix);
+    if (it != pc().objects.end() && it->second.boundary != bound) Sim::Unmodelled("a prefix of two boundaries");
+    if (it != pc().objects.end()) return Sim::None(ERROR_ALREADY_EXISTS);
+    return Sim::Open(SimHandle::Namespace, aliasPrefix, {bound, Sim::AdminsOnly(security)});
 }
 
 HANDLE WINAPI OpenPrivateNamespaceW(LPVOID boundary, LPCWSTR aliasPrefix) {
-    if (auto e = pc().Enter("OpenPrivateNamespaceW", "")) return Sim::Fail(*e, HANDLE(nullptr));
-    const int id = Sim::FindNamespace(boundary, aliasPrefix);
-    if (!id) return Sim::Fail(ERROR_FILE_NOT_FOUND, HANDLE(nullptr));
-    if (pc().objects[id].administratorsOnly && !pc().userIsAdmin)
-        return Sim::Fail(ERROR_ACCESS_DENIED, HANDLE(nullptr));
-    return Sim::Open(SimHandle::Namespace, id);
+    if (auto e = pc().Enter("OpenPrivateNamespaceW", "")) return Sim::None(*e);
+    const std::wstring bound = Sim::Boundary(boundary, aliasPrefix);
+    auto it = pc().objects.find(aliasPrefix);
+    if (it == pc().objects.end() || it->second.boundary != bound) return Sim::None(ERROR_FILE_NOT_FOUND);
+    if (it->second.administratorsOnly && !pc().userIsAdmin) return Sim::None(ERROR_ACCESS_DENIED);
+    return Sim::Open(SimHandle::Namespace, aliasPrefix);
 }
 
 BOOLEAN WINAPI ClosePrivateNamespace(HANDLE handle, ULONG flags) {
@@ -122,19 +109,15 @@ BOOLEAN WINAPI ClosePrivateNamespace(HANDLE handle, ULONG flags) {
 // Named "PREFIX\NAME", in a namespace this process holds open.
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name) {
     Sim::Machine& m = pc();
-    if (auto e = m.Enter("CreateMutexW", "")) return Sim::Fail(*e, HANDLE(nullptr));
+    if (auto e = m.Enter("CreateMutexW", "")) return Sim::None(*e);
     const std::wstring full = name ? name : L"", prefix = full.substr(0, full.find(L'\\'));
     const std::wstring leaf = full.substr(std::min(full.size(), prefix.size() + 1));
     if (initialOwner || prefix == full || leaf.find(L'\\') != std::wstring::npos)
         Sim::Unmodelled("CreateMutexW owned at once, or outside a private namespace");
-    int space = 0, found = 0;
-    for (const auto& [id, o] : m.objects) space = !o.space && o.name == prefix ? id : space;
-    if (!space) return Sim::Fail(ERROR_PATH_NOT_FOUND, HANDLE(nullptr));
-    for (const auto& [id, o] : m.objects) found = o.space == space && o.name == leaf ? id : found;
-    if (m.objects[found ? found : space].administratorsOnly && !m.userIsAdmin)
-        return Sim::Fail(ERROR_ACCESS_DENIED, HANDLE(nullptr));
-    HANDLE mutex =
-        Sim::Open(SimHandle::Mutex, found ? found : Sim::Make({space, leaf, L"", Sim::AdminsOnly(security)}));
+    if (!m.objects.count(prefix)) return Sim::None(ERROR_PATH_NOT_FOUND);
+    const bool found = m.objects.count(full);
+    if (m.objects[found ? full : prefix].administratorsOnly && !m.userIsAdmin) return Sim::None(ERROR_ACCESS_DENIED);
+    HANDLE mutex = Sim::Open(SimHandle::Mutex, full, {L"", Sim::AdminsOnly(security)});
     SetLastError(found ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return mutex;
 }
@@ -143,7 +126,7 @@ BOOL WINAPI ReleaseMutex(HANDLE handle) {
     if (auto e = pc().Enter("ReleaseMutex", "")) return Sim::Fail(*e, FALSE);
     SimHandle* h = pc().FindHandle(handle, SimHandle::Mutex);
     if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
-    Sim::Machine::NamedObject& o = pc().objects.at(h->object);
+    Sim::Machine::NamedObject& o = Sim::Named(reinterpret_cast<std::uintptr_t>(handle));
     if (o.owner != reinterpret_cast<std::uintptr_t>(handle)) return Sim::Fail(ERROR_NOT_OWNER, FALSE);
     if (--o.count == 0) o.owner = 0;
     return TRUE;

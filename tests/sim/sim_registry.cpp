@@ -1,6 +1,7 @@
 // The simulated registry: HKLM and HKCU trees, typed values, and the 32-bit
 // view that a 32-bit process on 64-bit Windows gets for HKLM\Software.
 #include <cstring>
+#include <sstream>
 
 #include "tests/sim/machine.h"
 
@@ -10,16 +11,9 @@ namespace {
 
 std::vector<std::string> Split(const std::string& path) {
     std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!part.empty()) parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    if (!part.empty()) parts.push_back(part);
+    std::istringstream in(path);
+    for (std::string part; std::getline(in, part, '\\');)
+        if (!part.empty()) parts.push_back(part);
     return parts;
 }
 
