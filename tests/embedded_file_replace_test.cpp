@@ -285,20 +285,15 @@ TEST_F(Replace, TheQuestionInTheSelectedLanguage) {
     EXPECT_EQ(box.style, QuestionBoxStyle);
     EXPECT_EQ(box.language, std::optional<WORD>(0x0407)) << "the low 16 bits of the language identifier";
     EXPECT_EQ(pc().files.Read(target), Pak(4));
-}
-
-// Like every box: where nobody can answer it, not shown, taken as No, and noted.
-TEST_F(Replace, TheQuestionInTheSelectedLanguageIsNotShownInSessionZero) {
+    // Like every box: where nobody can answer it, not shown, taken as No, and noted.
     pc().sessionId = 0;
-    pc().files.AddFile(Folder + "language\\german.lng", "[soundquest]\nFrage\n\n[olderfilever]\nDie Datei %1\n\n");
-    LangUnit::SelectLanguage({"german.lng"}, 0, 0x0407, 1, 1, Folder + "language\\german.lng");
     SupportLog::Begin("");
-    const std::vector<std::uint8_t> installed = Pak(5);
-    EXPECT_FALSE(Install("pak", Folder + "item.pak", Pak(4), &installed));
-    EXPECT_TRUE(pc().boxes.empty());
-    EXPECT_EQ(pc().files.Read(Folder + "item.pak"), installed);
+    EXPECT_FALSE(Install("pak", target, Pak(4), &installed));
+    EXPECT_EQ(pc().boxes.size(), 1u);
+    EXPECT_EQ(pc().files.Read(target), installed);
     SupportLog::Write(0);
-    EXPECT_EQ(Sim::Narrow(pc().eventLog.at(0).strings.at(1), 1251).rfind("box \"Frage\": Die Datei C:", 0), 0u);
+    const std::string noted = Sim::Narrow(pc().eventLog.at(0).strings.at(1), 1251);
+    EXPECT_EQ(noted.rfind("box \"Berechtigte Frage\": Die Datei C:", 0), 0u) << noted;
 }
 
 TEST_F(Replace, AnUnreadableLanguageFileIsReportedAndTheQuestionStillAsked) {

@@ -530,6 +530,8 @@ public:
     // releases, as on Windows.
     BOOL Release(const std::string& function, HANDLE handle, Handle::Kind kind);
     HANDLE NewHandle(Handle handle);
+    // A process started: the handles of it and its thread, and their ids.
+    void Started(const std::string& program, DWORD id, LPPROCESS_INFORMATION information);
     Handle* FindHandle(HANDLE handle, Handle::Kind kind);
     std::optional<DWORD> Enter(const std::string& function, const std::string& detail);
     std::multimap<DWORD, std::function<void()>> timeline;

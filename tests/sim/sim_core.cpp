@@ -241,10 +241,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     pc().Enter("GetEnvironmentVariableA", name ? name : "");
     const std::optional<std::string> variable = pc().Variable(name ? name : "");
-    if (!variable) {
-        SetLastError(203);  // ERROR_ENVVAR_NOT_FOUND
-        return 0;
-    }
+    if (!variable) return Sim::Fail(203, 0);  // ERROR_ENVVAR_NOT_FOUND
     const std::string& value = *variable;
     if (!buffer || size <= value.size()) return DWORD(value.size() + 1);
     std::memcpy(buffer, value.c_str(), value.size() + 1);

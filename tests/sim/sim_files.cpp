@@ -387,8 +387,7 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
         }
         if (node.directory && !openFolder) {
             // The name is taken: CREATE_NEW says so before anything else.
-            SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
+            return Fail(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         }
         if (EndsWithSeparator(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
         if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
@@ -446,8 +445,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
     if (auto e = pc().Enter("ReadFile", std::to_string(size))) {
         if (read) *read = 0;
-        SetLastError(*e);
-        return FALSE;
+        return Sim::Fail(*e, FALSE);
     }
     if (overlapped || !read) Sim::Unmodelled("ReadFile without a byte count or with OVERLAPPED");
     if (read) *read = 0;
@@ -469,8 +467,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
     if (auto e = pc().Enter("WriteFile", (h ? h->path + " " : std::string()) + std::to_string(size))) {
         if (written) *written = 0;
-        SetLastError(*e);
-        return FALSE;
+        return Sim::Fail(*e, FALSE);
     }
     if (overlapped || !written) Sim::Unmodelled("WriteFile without a byte count or with OVERLAPPED");
     if (written) *written = 0;
@@ -493,10 +490,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     }
     const std::uint64_t end = h->position + accept;
     const std::uint64_t growth = end > data.size() ? end - data.size() : 0;
-    if (growth && pc().files.capacity != UINT64_MAX && pc().files.UsedBytes() + growth > pc().files.capacity) {
-        SetLastError(ERROR_DISK_FULL);
-        return FALSE;
-    }
+    if (growth && pc().files.capacity != UINT64_MAX && pc().files.UsedBytes() + growth > pc().files.capacity)
+        return Sim::Fail(ERROR_DISK_FULL, FALSE);
     if (end > data.size()) data.resize(std::size_t(end));
     if (accept) std::memcpy(data.data() + h->position, buffer, std::size_t(accept));
     h->position = end;
@@ -602,8 +597,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
         // does not allow deletion, and for a read-only file.
         if (d.node->directory || d.node->deletePending || (d.node->attributes & FILE_ATTRIBUTE_READONLY) ||
             Sim::HeldWithoutDeleteSharing(d.path)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
+            return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
         }
     }
     Sim::FileNode moved = std::move(*s.node);
@@ -624,8 +618,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     if (!t.node) {
         const bool root = t.path.size() == 2 && t.path[1] == ':';
         if (root) return FILE_ATTRIBUTE_DIRECTORY;
-        SetLastError(t.parentIsFolder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
+        return Sim::Fail(t.parentIsFolder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
     }
     if (!t.node->directory && Sim::EndsWithSeparator(raw))
         return Sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);

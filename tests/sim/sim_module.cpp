@@ -56,8 +56,7 @@ DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD si
     if (name.size() >= size) {
         std::copy(name.begin(), name.begin() + (size - 1), buffer);
         buffer[size - 1] = 0;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
+        return Fail(ERROR_INSUFFICIENT_BUFFER, size);
     }
     std::copy(name.begin(), name.end(), buffer);
     buffer[name.size()] = 0;
@@ -91,8 +90,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     // Imported by the installer, so always loaded; it looks nothing up there.
     if (Sim::UpperAscii(name) == "ADVAPI32.DLL" || Sim::UpperAscii(name) == "ADVAPI32") return Sim::Advapi32;
     if (Sim::UpperAscii(name) == "USER32.DLL" && Sim::Loaded("user32.dll")) return Sim::User32;
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return Sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
 }
 
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
@@ -107,8 +105,7 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
         typeSeen = true;
         if (all[i].name == wantName) return reinterpret_cast<HRSRC>(Sim::ResourceBase + i);
     }
-    SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return nullptr;
+    return Sim::Fail(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND, nullptr);
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
@@ -161,8 +158,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     if (m.missingLibraries.count(base)) return Sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
     if (Sim::UpperAscii(base) == "BCRYPT.DLL") return Sim::Bcrypt;
     if (Sim::UpperAscii(base) == "VERSION.DLL") return Sim::Version;  // sim_version.cpp
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return Sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {

@@ -205,8 +205,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     if (auto e = m.Enter("CreateProcessA", line)) {
         record.error = *e;
         m.processes.push_back(record);
-        SetLastError(*e);
-        return FALSE;
+        return Sim::Fail(*e, FALSE);
     }
     if (applicationName || processAttributes || threadAttributes || environment || currentDirectory)
         Sim::Unmodelled("CreateProcessA with an application name, attributes, environment or folder");
@@ -224,16 +223,14 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     if (program.empty()) {
         record.error = ERROR_FILE_NOT_FOUND;
         m.processes.push_back(record);
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
+        return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     }
     auto interpreter = m.interpreters.find(program);
     if (interpreter == m.interpreters.end()) {
         Sim::Unmodelled("CreateProcessA of a program without a script: " + program);
         record.error = ERROR_BAD_EXE_FORMAT;
         m.processes.push_back(record);
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-        return FALSE;
+        return Sim::Fail(ERROR_BAD_EXE_FORMAT, FALSE);
     }
     record.program = program;
     record.id = m.nextProcessId;
@@ -241,15 +238,15 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     m.processes.push_back(record);
     Sim::RunInterpreter(m.processes.back(), interpreter->second, arguments);
 
-    Sim::Machine::Handle process{Sim::Machine::Handle::Process, program, 0, 0};
-    process.processId = record.id;
-    Sim::Machine::Handle thread{Sim::Machine::Handle::Thread, program, 0, 0};
-    thread.processId = record.id;
-    processInformation->hProcess = m.NewHandle(std::move(process));
-    processInformation->hThread = m.NewHandle(std::move(thread));
-    processInformation->dwProcessId = record.id;
-    processInformation->dwThreadId = record.id + 4;
+    m.Started(program, record.id, processInformation);
     return TRUE;
+}
+
+void Sim::Machine::Started(const std::string& program, DWORD id, LPPROCESS_INFORMATION information) {
+    information->hProcess = NewHandle({.kind = Handle::Process, .path = program, .processId = id});
+    information->hThread = NewHandle({.kind = Handle::Thread, .path = program, .processId = id});
+    information->dwProcessId = id;
+    information->dwThreadId = id + 4;
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
@@ -262,8 +259,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (!p) {
         if (m.FindHandle(handle, Sim::Machine::Handle::File) || m.FindHandle(handle, Sim::Machine::Handle::Mapping))
             Sim::Unmodelled("WaitForSingleObject on a file or mapping");
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
+        return Sim::Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
     }
     const DWORD id = p->id;
     auto ended = [&] {
@@ -277,8 +273,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         if (m.timeline.empty() || (!forever && m.timeline.begin()->first > deadline)) {
             if (forever) {
                 Sim::Unmodelled("WaitForSingleObject(INFINITE) on a process that never ends");
-                SetLastError(ERROR_INVALID_HANDLE);
-                return WAIT_FAILED;
+                return Sim::Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
             }
             m.now = deadline;
             return WAIT_TIMEOUT;

@@ -71,9 +71,8 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId) {
     if (!pc().shell.running || processId != pc().shell.processId)
         return Sim::Fail(ERROR_INVALID_PARAMETER, HANDLE(nullptr));                    // no such process
     if (pc().shell.otherUser) return Sim::Fail(ERROR_ACCESS_DENIED, HANDLE(nullptr));  // its DACL names its user
-    Sim::Machine::Handle h{Sim::Machine::Handle::Process, "desktop shell", access, 0};
-    h.processId = processId;
-    return pc().NewHandle(std::move(h));
+    return pc().NewHandle(
+        {.kind = Sim::Machine::Handle::Process, .path = "desktop shell", .access = access, .processId = processId});
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
@@ -89,10 +88,10 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
             return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
         elevated = pc().shell.elevated;
     }
-    Sim::Machine::Handle t{Sim::Machine::Handle::Token, process == Sim::CurrentProcess ? "installer" : "desktop",
-                           access, 0};
-    t.elevated = elevated;
-    *token = pc().NewHandle(std::move(t));
+    *token = pc().NewHandle({.kind = Sim::Machine::Handle::Token,
+                             .path = process == Sim::CurrentProcess ? "installer" : "desktop",
+                             .access = access,
+                             .elevated = elevated});
     return TRUE;
 }
 
@@ -175,14 +174,7 @@ BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR appl
     Sim::StartMainAppIfItIs(path);
     const DWORD id = m.nextProcessId;
     m.nextProcessId += 4;
-    Sim::Machine::Handle process{Sim::Machine::Handle::Process, path, 0, 0};
-    process.processId = id;
-    Sim::Machine::Handle thread{Sim::Machine::Handle::Thread, path, 0, 0};
-    thread.processId = id;
-    processInformation->hProcess = m.NewHandle(std::move(process));
-    processInformation->hThread = m.NewHandle(std::move(thread));
-    processInformation->dwProcessId = id;
-    processInformation->dwThreadId = id + 4;
+    m.Started(path, id, processInformation);
     return TRUE;
 }
 

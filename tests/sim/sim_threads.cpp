@@ -175,14 +175,12 @@ DWORD WaitForEvent(HANDLE event, DWORD milliseconds) {
     if (milliseconds == 0 ? !signalled() : !WaitUntil(signalled)) {
         if (milliseconds == 0) return WAIT_TIMEOUT;
         Unmodelled("WaitForSingleObject(INFINITE) on an event nobody can set");
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
+        return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
     }
     auto it = ts.events.find(key);
     if (it == ts.events.end()) {
         // Closed while it was waited for.
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
+        return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
     }
     if (!it->second.manualReset) it->second.signalled = false;
     return WAIT_OBJECT_0;

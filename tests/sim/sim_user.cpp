@@ -191,10 +191,8 @@ HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR para
     const std::string folder = directory && *directory ? m.FullPath(directory) : m.currentFolder;
     const std::string path = m.files.Resolve(m.files.Normalize(Sim::FromAnsi(file ? file : ""), folder));
     auto it = m.files.nodes.find(path);
-    if (path.empty() || it == m.files.nodes.end() || it->second.directory) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return reinterpret_cast<HINSTANCE>(std::uintptr_t(2));  // SE_ERR_FNF
-    }
+    if (path.empty() || it == m.files.nodes.end() || it->second.directory)
+        return Sim::Fail(ERROR_FILE_NOT_FOUND, reinterpret_cast<HINSTANCE>(std::uintptr_t(2)));  // SE_ERR_FNF
     m.launches.back().elevated = m.elevated;
     Sim::StartMainAppIfItIs(path);
     return reinterpret_cast<HINSTANCE>(std::uintptr_t(33));
@@ -208,10 +206,7 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     auto it = m.files.nodes.find(full);
     const bool root = full.size() == 2 && full[1] == ':';
     if (full.empty() || (!root && it == m.files.nodes.end())) return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (!root && !it->second.directory) {
-        SetLastError(267);  // ERROR_DIRECTORY
-        return FALSE;
-    }
+    if (!root && !it->second.directory) return Sim::Fail(267, FALSE);  // ERROR_DIRECTORY
     m.currentFolder = full;
     return TRUE;
 }

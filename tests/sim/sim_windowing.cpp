@@ -121,8 +121,7 @@ HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name) {
         typeSeen = true;
         if (r.name == Sim::ResourceName(name)) Sim::Unmodelled("LoadIconA of an icon the module has");
     }
-    SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return nullptr;
+    return Sim::Fail(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND, nullptr);
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE module, LPCSTR name) {
