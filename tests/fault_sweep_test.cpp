@@ -66,8 +66,7 @@ void SwapAt(Sim::Machine& m, std::size_t at, const std::string& folder) {
     OutsideBefore = OutsideNow();
     m.meanwhile = [&m, at, folder, n = std::size_t(0)](const Sim::CallRecord&) mutable {
         if (n++ != at || m.files.RenameAsOther(folder, folder + ".old") != ERROR_SUCCESS) return;
-        Swapped = folder;
-        Moved = folder + ".old";
+        Swapped = folder, Moved = folder + ".old";
         m.files.AddLink(folder, "\\RPC Control");
     };
 }
@@ -224,9 +223,8 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // last one, the shell's automation objects, found no shell, failed or
     // did not answer in time.
     const bool runapp = std::string(s.arguments) == "modest runapp";
-    const bool startAttempted = m.CallCount("CreateProcessWithTokenW") + m.CallCount("ShellExecuteA") +
-                                    m.CallCount("IShellDispatch2::ShellExecute") >
-                                0;
+    const bool startAttempted = m.CallCount("CreateProcessWithTokenW") || m.CallCount("ShellExecuteA") ||
+                                m.CallCount("IShellDispatch2::ShellExecute");
     bool lastRouteFailed = false, throughShell = false;
     for (const Sim::CallRecord& c : m.calls) {
         throughShell |= c.function == "CreateThread";  // the thread that calls the shell

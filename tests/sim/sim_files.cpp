@@ -125,19 +125,14 @@ std::string FileSystem::ResolveParent(const std::string& normalized) const {
 
 void FileSystem::AddFolder(const std::string& path) {
     const std::string n = Normalize(path, "C:");
-    std::string prefix;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t cut = n.find('\\', start);
-        prefix = cut == std::string::npos ? n : n.substr(0, cut);
-        FileNode& node = nodes[prefix];
+    for (std::size_t cut = n.find('\\');; cut = n.find('\\', cut + 1)) {
+        FileNode& node = nodes[n.substr(0, cut)];  // each folder on the way, the last too
         if (node.name.empty()) {
-            node.name = LastComponent(prefix);
+            node.name = LastComponent(n.substr(0, cut));
             node.directory = true;
             node.attributes = FILE_ATTRIBUTE_DIRECTORY;
         }
         if (cut == std::string::npos) break;
-        start = cut + 1;
     }
 }
 
@@ -256,13 +251,12 @@ void FileSystem::FailWritesAfter(const std::string& path, std::uint64_t bytes, D
 
 namespace {
 
+// Each right asked for, by either side, needs the other side to share it.
 bool Conflicts(DWORD heldAccess, DWORD heldShare, DWORD access, DWORD share) {
-    if ((access & GENERIC_READ) && !(heldShare & FILE_SHARE_READ)) return true;
-    if ((access & GENERIC_WRITE) && !(heldShare & FILE_SHARE_WRITE)) return true;
-    if ((access & DELETE) && !(heldShare & FILE_SHARE_DELETE)) return true;
-    if ((heldAccess & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
-    if ((heldAccess & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
-    if ((heldAccess & DELETE) && !(share & FILE_SHARE_DELETE)) return true;
+    for (auto [right, sharing] : {std::pair<DWORD, DWORD>{GENERIC_READ, FILE_SHARE_READ},
+                                  {GENERIC_WRITE, FILE_SHARE_WRITE},
+                                  {DELETE, FILE_SHARE_DELETE}})
+        if (((access & right) && !(heldShare & sharing)) || ((heldAccess & right) && !(share & sharing))) return true;
     return false;
 }
 
@@ -343,18 +337,33 @@ void FileSystem::Settle(const std::string& normalized) {
     if (it != nodes.end() && it->second.deletePending && !Held(normalized)) nodes.erase(it);
 }
 
-}  // namespace Sim
-
-using Sim::pc;
-
-namespace Sim {
 namespace {
+
+HANDLE Refused(DWORD error) { return Fail(error, INVALID_HANDLE_VALUE); }
+
+// The checks every call that takes one ANSI name makes first. Empty when
+// the name may be looked up; otherwise the error.
+std::optional<DWORD> NameError(const std::string& name) {
+    if (name.empty()) return ERROR_PATH_NOT_FOUND;
+    if (TooLong(name, pc().files.Normalize(name, pc().currentFolder))) return ERROR_FILENAME_EXCED_RANGE;
+    if (BadName(name)) return ERROR_INVALID_NAME;
+    return std::nullopt;
+}
+
+// What stands at a name a call acts on itself (a link is not followed):
+// the error where nothing does.
+std::optional<DWORD> LocateExisting(const std::string& raw, Target& t) {
+    t = Locate(raw, false);
+    if (t.path.empty() || !t.parentIsFolder) return ERROR_PATH_NOT_FOUND;
+    if (!t.node) return ERROR_FILE_NOT_FOUND;
+    return std::nullopt;
+}
 
 // CreateFileA and CreateFileW: `name` in UTF-8, as given.
 HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWORD share,
                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags, HANDLE templ) {
     const std::string full = pc().files.Normalize(name, pc().currentFolder);
-    if (auto e = pc().Enter(function, full)) return Fail(*e, INVALID_HANDLE_VALUE);
+    if (auto e = pc().Enter(function, full)) return Refused(*e);
     if (security || templ) Unmodelled("CreateFile with security attributes or a template");
     if (access & ~DWORD(GENERIC_READ | GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES))
         Unmodelled("CreateFile access rights");
@@ -363,46 +372,40 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_BACKUP_SEMANTICS))
         Unmodelled("CreateFile flags");
     const bool deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
-    if (deleteOnClose && !(access & DELETE)) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
-        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    if (name.empty()) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (deleteOnClose && !(access & DELETE)) return Refused(ERROR_INVALID_PARAMETER);
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return Refused(ERROR_INVALID_PARAMETER);
+    if (name.empty()) return Refused(ERROR_PATH_NOT_FOUND);
     if (name.rfind("\\\\?\\", 0) == 0) Unmodelled("CreateFile with a long-path prefix");
-    if (TooLong(name, full)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
-    if (BadName(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    if (TooLong(name, full)) return Refused(ERROR_FILENAME_EXCED_RANGE);
+    if (BadName(name)) return Refused(ERROR_INVALID_NAME);
     // A reparse point named directly is opened itself, not followed.
     const Target t = Locate(name, !(flags & FILE_FLAG_OPEN_REPARSE_POINT));
-    if (t.path.empty()) return Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_HANDLE_VALUE);
-    if (!t.parentIsFolder) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (t.path.empty()) return Refused(ERROR_CANT_RESOLVE_FILENAME);
+    if (!t.parentIsFolder) return Refused(ERROR_PATH_NOT_FOUND);
     const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
     DWORD error = 0;
     if (t.node) {
         FileNode& node = *t.node;
-        if (node.deletePending) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (node.deletePending) return Refused(ERROR_ACCESS_DENIED);
         const bool openFolder = disposition == OPEN_EXISTING && (flags & FILE_FLAG_BACKUP_SEMANTICS);
         if (node.directory && openFolder) {
-            if (pc().FileOpenConflicts(t.path, access, share))
-                return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+            if (pc().FileOpenConflicts(t.path, access, share)) return Refused(ERROR_SHARING_VIOLATION);
             return pc().NewHandle({Machine::Handle::File, t.path, access, share});
         }
-        if (node.directory && !openFolder) {
-            // The name is taken: CREATE_NEW says so before anything else.
-            return Fail(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        }
-        if (EndsWithSeparator(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
-        if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+        // The name is taken: CREATE_NEW says so before anything else.
+        if (node.directory) return Refused(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+        if (EndsWithSeparator(name)) return Refused(ERROR_INVALID_NAME);
+        if (disposition == CREATE_NEW) return Refused(ERROR_FILE_EXISTS);
         const bool writes = (access & GENERIC_WRITE) || deleteOnClose || disposition == CREATE_ALWAYS ||
                             disposition == TRUNCATE_EXISTING;
-        if (writes && (node.attributes & FILE_ATTRIBUTE_READONLY))
-            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (writes && (node.attributes & FILE_ATTRIBUTE_READONLY)) return Refused(ERROR_ACCESS_DENIED);
         // Overwriting a hidden or system file must name those attributes.
         if (disposition == CREATE_ALWAYS &&
             (node.attributes & ~flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        if (pc().FileOpenConflicts(t.path, access, share)) return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+            return Refused(ERROR_ACCESS_DENIED);
+        if (pc().FileOpenConflicts(t.path, access, share)) return Refused(ERROR_SHARING_VIOLATION);
         if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
-            if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))
-                return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+            if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) return Refused(ERROR_INVALID_PARAMETER);
             node.data.clear();
             node.reportedSize = 0;
             if (disposition == CREATE_ALWAYS)
@@ -412,23 +415,26 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
         }
         if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) error = ERROR_ALREADY_EXISTS;
     } else {
-        if (EndsWithSeparator(name)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
-            return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+        if (EndsWithSeparator(name)) return Refused(ERROR_INVALID_NAME);
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) return Refused(ERROR_FILE_NOT_FOUND);
         FileNode& node = pc().files.nodes[t.path];
         node.name = LastComponent(t.path);
         node.attributes = (flags & kept) | FILE_ATTRIBUTE_ARCHIVE;
         node.id = pc().files.nextId++;
     }
-    Machine::Handle h{Machine::Handle::File, t.path, access, share};
-    h.deleteOnClose = deleteOnClose;
-    HANDLE handle = pc().NewHandle(std::move(h));
+    HANDLE handle = pc().NewHandle({.kind = Machine::Handle::File,
+                                    .path = t.path,
+                                    .access = access,
+                                    .share = share,
+                                    .deleteOnClose = deleteOnClose});
     SetLastError(error);
     return handle;
 }
 
 }  // namespace
 }  // namespace Sim
+
+using Sim::pc;
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE templ) {
@@ -534,30 +540,6 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
     if (!(h->access & GENERIC_WRITE)) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     return TRUE;
 }
-
-namespace Sim {
-namespace {
-
-// The checks every call that takes one ANSI name makes first. Empty when
-// the name may be looked up; otherwise the error.
-std::optional<DWORD> NameError(const std::string& name) {
-    if (name.empty()) return ERROR_PATH_NOT_FOUND;
-    if (TooLong(name, pc().files.Normalize(name, pc().currentFolder))) return ERROR_FILENAME_EXCED_RANGE;
-    if (BadName(name)) return ERROR_INVALID_NAME;
-    return std::nullopt;
-}
-
-// What stands at a name a call acts on itself (a link is not followed):
-// the error where nothing does.
-std::optional<DWORD> LocateExisting(const std::string& raw, Target& t) {
-    t = Locate(raw, false);
-    if (t.path.empty() || !t.parentIsFolder) return ERROR_PATH_NOT_FOUND;
-    if (!t.node) return ERROR_FILE_NOT_FOUND;
-    return std::nullopt;
-}
-
-}  // namespace
-}  // namespace Sim
 
 // Deletes the name given: a link, not what it points to.
 BOOL WINAPI DeleteFileA(LPCSTR name) {

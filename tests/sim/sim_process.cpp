@@ -202,11 +202,12 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     record.inheritHandles = inheritHandles;
     if (startupInfo) record.startup = *startupInfo;
     record.startedAt = m.now;
-    if (auto e = m.Enter("CreateProcessA", line)) {
-        record.error = *e;
+    auto refused = [&](DWORD error) {  // recorded as a process that did not start
+        record.error = error;
         m.processes.push_back(record);
-        return Sim::Fail(*e, FALSE);
-    }
+        return Sim::Fail(error, FALSE);
+    };
+    if (auto e = m.Enter("CreateProcessA", line)) return refused(*e);
     if (applicationName || processAttributes || threadAttributes || environment || currentDirectory)
         Sim::Unmodelled("CreateProcessA with an application name, attributes, environment or folder");
     if (!commandLine || !startupInfo || !processInformation)
@@ -220,17 +221,11 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
 
     std::string arguments;
     const std::string program = Sim::FindProgram(line, arguments);
-    if (program.empty()) {
-        record.error = ERROR_FILE_NOT_FOUND;
-        m.processes.push_back(record);
-        return Sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    }
+    if (program.empty()) return refused(ERROR_FILE_NOT_FOUND);
     auto interpreter = m.interpreters.find(program);
     if (interpreter == m.interpreters.end()) {
         Sim::Unmodelled("CreateProcessA of a program without a script: " + program);
-        record.error = ERROR_BAD_EXE_FORMAT;
-        m.processes.push_back(record);
-        return Sim::Fail(ERROR_BAD_EXE_FORMAT, FALSE);
+        return refused(ERROR_BAD_EXE_FORMAT);
     }
     record.program = program;
     record.id = m.nextProcessId;
