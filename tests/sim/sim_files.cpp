@@ -422,11 +422,8 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
         node.attributes = (flags & kept) | FILE_ATTRIBUTE_ARCHIVE;
         node.id = pc().files.nextId++;
     }
-    HANDLE handle = pc().NewHandle({.kind = Machine::Handle::File,
-                                    .path = t.path,
-                                    .access = access,
-                                    .share = share,
-                                    .deleteOnClose = deleteOnClose});
+    HANDLE handle = pc().NewHandle({Machine::Handle::File, t.path, access, share});
+    pc().FindHandle(handle, Machine::Handle::File)->deleteOnClose = deleteOnClose;
     SetLastError(error);
     return handle;
 }
@@ -449,12 +446,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
-    if (auto e = pc().Enter("ReadFile", std::to_string(size))) {
-        if (read) *read = 0;
-        return Sim::Fail(*e, FALSE);
-    }
-    if (overlapped || !read) Sim::Unmodelled("ReadFile without a byte count or with OVERLAPPED");
     if (read) *read = 0;
+    if (auto e = pc().Enter("ReadFile", std::to_string(size))) return Sim::Fail(*e, FALSE);
+    if (overlapped || !read) Sim::Unmodelled("ReadFile without a byte count or with OVERLAPPED");
     Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
     if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     if (!(h->access & GENERIC_READ)) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -471,12 +465,10 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     Sim::Machine::Handle* h = pc().FindHandle(file, Sim::Machine::Handle::File);
-    if (auto e = pc().Enter("WriteFile", (h ? h->path + " " : std::string()) + std::to_string(size))) {
-        if (written) *written = 0;
-        return Sim::Fail(*e, FALSE);
-    }
-    if (overlapped || !written) Sim::Unmodelled("WriteFile without a byte count or with OVERLAPPED");
     if (written) *written = 0;
+    if (auto e = pc().Enter("WriteFile", (h ? h->path + " " : std::string()) + std::to_string(size)))
+        return Sim::Fail(*e, FALSE);
+    if (overlapped || !written) Sim::Unmodelled("WriteFile without a byte count or with OVERLAPPED");
     if (!h) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     if (!(h->access & GENERIC_WRITE)) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     const auto* from = static_cast<const std::uint8_t*>(buffer);
@@ -503,8 +495,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
     h->position = end;
     if (written) *written = DWORD(accept);
     pc().files.Sync(h->path);
-    if (error) return Sim::Fail(error, FALSE);
-    return TRUE;
+    return error ? Sim::Fail(error, FALSE) : TRUE;
 }
 
 BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method) {
