@@ -285,7 +285,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         if (l.elevated && !m.shell.elevated) problems.push_back("the application was started elevated: " + l.function);
     // The application is asked to quit only by a run about to write, and
     // what a run closed it starts again, however it ends.
-    if (quitRequested && (exitCode == 2 || exitCode == 3))
+    if (quitRequested && exitCode != 0 && exitCode != 1 && exitCode != 4)
         problems.push_back("the application was closed by a run that wrote nothing");
     if (closed && !m.app.running && !startAttempted && !lastRouteFailed)
         problems.push_back("the application was closed by this run and not started again");
@@ -331,33 +331,28 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
     for (const Sim::BoxRecord& b : m.boxes)
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
-    // A run that wrote nothing finds the old file, or the other run's.
+    // A run that wrote nothing finds the old file, or the other run's; each
+    // code of such a run has its one message, English or Russian.
+    static const std::map<int, std::pair<std::string, std::string>> Because{
+        {2, {"There's no subject of update", "Нет предмета обновления"}},
+        {3, {"", ""}},
+        {4, {"Can't install file ", "Не удается установить файл "}},
+        {5, {"You have no right", "У Вас нет права"}},
+        {6, {"No access to system registry", "Нет доступа к системному реестру"}},
+        {7, {"The package file has been distorted", "Файл пакета установки искажён"}},
+        {8, {"Failed to check up the package file", "Не удаётся проверить файл пакета установки"}},
+        {1618, {"Can't install file ", "Не удается установить файл "}}};
     auto checkExit = [&](int code, const std::string& run, bool otherInstalled) {
-        const bool unchanged = old || (otherInstalled && complete);
-        switch (code) {
-            case 0:
-                if (!complete) problems.push_back(run + "exit 0 without the new file");
-                break;
-            case 1:
-                if (!Shows("Application Error")) problems.push_back(run + "exit 1 without the Application Error box");
-                break;
-            case 2:
-                if (!unchanged) problems.push_back(run + "exit 2 but the file was written");
-                if (!Shows("")) problems.push_back(run + "exit 2 without a message");
-                break;
-            case 3:
-                if (!unchanged) problems.push_back(run + "exit 3 but the file was written");
-                break;
-            case 4:
-                if (!unchanged) problems.push_back(run + "exit 4 but the file changed");
-                if (!Shows("Can't install file ") && !Shows("Не удается установить файл "))
-                    problems.push_back(run + "exit 4 without the install message");
-                break;
-            default:
-                problems.push_back(run + "undocumented exit code " + std::to_string(code));
-        }
+        const auto because = Because.find(code);
+        if (code == 0 && !complete) problems.push_back(run + "exit 0 without the new file");
+        if (code == 1 && !Shows("Application Error")) problems.push_back(run + "exit 1 without its box");
+        if (code == 0 || code == 1) return;  // (an unexpected error can end a run after its write)
+        if (because == Because.end()) return problems.push_back(run + "undocumented exit code " + std::to_string(code));
+        if (!old && !(otherInstalled && complete))
+            problems.push_back(run + "exit " + std::to_string(code) + " but the file changed");
+        if (code != 3 && !Shows(because->second.first) && !Shows(because->second.second))
+            problems.push_back(run + "exit " + std::to_string(code) + " without its message");
     };
-    // (An unexpected error can end a run after it wrote the file.)
     checkExit(exitCode, "", SecondExit == 0 || SecondExit == 1);
     if (SecondExit != -1) checkExit(SecondExit, "the second run: ", exitCode == 0 || exitCode == 1);
     return problems;

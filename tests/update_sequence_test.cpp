@@ -168,7 +168,7 @@ TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
 TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
     pc().StartMainApp();
     pc().userIsAdmin = false;
-    EXPECT_EQ(RunInstaller(), 2);
+    EXPECT_EQ(RunInstaller(), 5);
     ExpectBoxes(
         {Error(russian_, "You have no right to install applications!", "У Вас нет права устанавливать программы!")});
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));
@@ -177,7 +177,7 @@ TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
 
 TEST_P(UpdateSequence, UnreadablePerUserShellFolderEndsDiscovery) {
     pc().registry.SetDword(HKEY_CURRENT_USER, DemoPc::ShellFolders, "Desktop", 1);
-    EXPECT_EQ(RunInstaller(), 2);
+    EXPECT_EQ(RunInstaller(), 6);
     ExpectBoxes({Error(russian_, "No access to system registry", "Нет доступа к системному реестру")});
 }
 
@@ -198,13 +198,13 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistortedAndLeavesTheApplicat
     auto image = *pc().files.Read(pc().moduleFileName);
     image[0x200] ^= 0x01;
     pc().files.AddFile(pc().moduleFileName, image);
-    EXPECT_EQ(Sim::RunToEnd(RunInstaller), 2);
+    EXPECT_EQ(Sim::RunToEnd(RunInstaller), 7);
     ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?",
                        "Файл пакета установки искажён!\r\nВирус?")});
     // The damage may lie in the exit path: the process ends right after the record.
     EXPECT_EQ(pc().calls.back().function, "TerminateProcess");
     ASSERT_EQ(pc().eventLog.size(), 1u);
-    EXPECT_EQ(pc().eventLog[0].id, 1002u);
+    EXPECT_EQ(pc().eventLog[0].id, 1007u);
     EXPECT_EQ(DataFileBytes(), Old());
     EXPECT_TRUE(pc().app.running);
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));
@@ -212,7 +212,7 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistortedAndLeavesTheApplicat
 
 TEST_P(UpdateSequence, UnreadableInstallerFileIsReportedAsSuch) {
     pc().files.HoldOpen(pc().moduleFileName, GENERIC_WRITE, 0);
-    EXPECT_EQ(RunInstaller(), 2);
+    EXPECT_EQ(RunInstaller(), 8);
     ExpectBoxes(
         {Error(russian_, "Failed to check up the package file!", "Не удаётся проверить файл пакета установки!")});
 }
