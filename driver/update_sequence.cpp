@@ -127,17 +127,24 @@ UpdateOutcome RunUpdateSequence() {
                                             : "running application: asked to quit, and still running after 4 s");
     }
 
-    const bool installed = InstallEmbeddedFile(p.DataName, p.DataExt, target, false);
+    TInstalledData data;
+    const bool installed = InstallDataFile(p.DataName, p.DataExt, target, data);
 
     MarkRunStage(RunStage::Size);
-    ReportInstalledSize();
+    ReportInstalledSize(installed ? &data : nullptr, DWORD(p.PackageVersion));
     MarkRunStage(RunStage::Ending);
+    if (data.staged && !QuietMode)
+        ShowNotice("File " + BoxText::SystemName(target) +
+                       " is in use by another program.\r\nThe update will be complete when Windows restarts.",
+                   "Файл " + BoxText::SystemName(target) +
+                       " занят другой программой.\r\nОбновление завершится после перезагрузки Windows.");
 
     // A caller that asked for a restart gets its application back, even
     // when the file could not be written; what this run closed is started
     // again in any case, without a question. Only a user who was not
     // running it is asked, after a successful write.
     const bool runapp = QuietMode && SecondArgument == "runapp";
-    LeaveApp(runapp || (installed && !QuietMode && !appRan && AskToStartApp()));
-    return installed ? UpdateOutcome::Installed : UpdateOutcome::WriteFailed;
+    LeaveApp(runapp || (installed && !data.staged && !QuietMode && !appRan && AskToStartApp()));
+    if (!installed) return UpdateOutcome::WriteFailed;
+    return data.staged ? UpdateOutcome::RestartToFinish : UpdateOutcome::Installed;
 }

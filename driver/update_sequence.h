@@ -15,6 +15,7 @@ enum class UpdateOutcome : int {
     InstallerAltered = 7,     // the installer's own file has been changed
     InstallerUnreadable = 8,  // the installer's own file could not be read
     AnotherRunAtWork = 1618,  // another run on this installation still at work after a minute
+    RestartToFinish = 3010,   // staged: Windows puts the data file in place when it restarts
 };
 
 // "modest": no questions. Decided and read by the update sequence alone.
