@@ -30,9 +30,9 @@ target_link_libraries(lexomir_tests PRIVATE lexomir_product lexomir_pe_tools GTe
 include(GoogleTest)
 gtest_discover_tests(lexomir_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)
 
-# The checks of the source tree's own rules (names, layers) test.sh runs.
+# The checks of the source tree's own rules (names, layers, exit codes) test.sh runs.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME source_rule_checks
-  COMMAND ${Python3_EXECUTABLE} -m unittest check_names_test check_layers_test
+  COMMAND ${Python3_EXECUTABLE} -m unittest check_names_test check_layers_test check_exit_codes_test
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/scripts)
 set_tests_properties(source_rule_checks PROPERTIES LABELS host)

@@ -103,7 +103,6 @@ int RunInstaller() {
     // Before anything can load a library: the installer runs elevated, often
     // from a downloads folder where a planted DLL could wait.
     RestrictLibrarySearch();
-    InstallerFoundAltered = false;
     ReleaseOnExit release;
     const int code = RunAndReport();
     try {
@@ -116,6 +115,6 @@ int RunInstaller() {
     // callbacks. With the box shown and the record made, none of it runs.
     // ExitProcess would still call the image's TLS callbacks as the
     // process detaches; terminating it calls nothing of the image.
-    if (InstallerFoundAltered) TerminateProcess(GetCurrentProcess(), UINT(code));
+    if (code == int(UpdateOutcome::InstallerAltered)) TerminateProcess(GetCurrentProcess(), UINT(code));
     return code;
 }

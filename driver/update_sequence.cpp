@@ -16,7 +16,6 @@
 #include "runtime/run_stages.h"
 
 bool QuietMode = false;
-bool InstallerFoundAltered = false;
 TUpdatePackage UpdatePackage;
 
 namespace {
@@ -53,7 +52,7 @@ UpdateOutcome RunUpdateSequence() {
 
     if (!DiscoverInstallTarget(p.AppName)) {
         SupportLog::Note("discovery: the per-user shell folders could not be read");
-        return UpdateOutcome::NotInstalled;
+        return UpdateOutcome::RegistryUnreadable;
     }
     GiveMessageSettings();  // the application's folder, now found
     SupportLog::Note("application folder: " + BoxText::SystemName(InstallEnvironment.AppFolder) +
@@ -62,7 +61,7 @@ UpdateOutcome RunUpdateSequence() {
     if (!InstallEnvironment.UserIsAdmin) {
         SupportLog::Note("rights: not an administrator");
         ShowError("You have no right to install applications!", "У Вас нет права устанавливать программы!");
-        return UpdateOutcome::NotInstalled;
+        return UpdateOutcome::NoAdminRights;
     }
 
     MarkRunStage(RunStage::SelfCheck);
@@ -74,12 +73,11 @@ UpdateOutcome RunUpdateSequence() {
             SupportLog::Note("self-check: the installer's file could not be read, " +
                              SupportLog::ErrorText(GetLastError()));
             ShowError("Failed to check up the package file!", "Не удаётся проверить файл пакета установки!");
-            return UpdateOutcome::NotInstalled;
+            return UpdateOutcome::InstallerUnreadable;
         case SelfCheckResult::Distorted:
             SupportLog::Note("self-check: the installer's file has been altered");
             ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
-            InstallerFoundAltered = true;
-            return UpdateOutcome::NotInstalled;
+            return UpdateOutcome::InstallerAltered;
     }
 
     QuietMode = FirstArgument == "modest";
@@ -116,7 +114,7 @@ UpdateOutcome RunUpdateSequence() {
     const TInstallGuard guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
         ShowInstallFailure(target);
-        return UpdateOutcome::WriteFailed;
+        return guard.OtherRunAtWork() ? UpdateOutcome::AnotherRunAtWork : UpdateOutcome::WriteFailed;
     }
 
     // The data file is in use while the application runs. Only now that
@@ -129,17 +127,24 @@ UpdateOutcome RunUpdateSequence() {
                                             : "running application: asked to quit, and still running after 4 s");
     }
 
-    const bool installed = InstallEmbeddedFile(p.DataName, p.DataExt, target, false);
+    TInstalledData data;
+    const bool installed = InstallDataFile(p.DataName, p.DataExt, target, data);
 
     MarkRunStage(RunStage::Size);
-    ReportInstalledSize();
+    ReportInstalledSize(installed ? &data : nullptr, DWORD(p.PackageVersion));
     MarkRunStage(RunStage::Ending);
+    if (data.staged && !QuietMode)
+        ShowNotice("File " + BoxText::SystemName(target) +
+                       " is in use by another program.\r\nThe update will be complete when Windows restarts.",
+                   "Файл " + BoxText::SystemName(target) +
+                       " занят другой программой.\r\nОбновление завершится после перезагрузки Windows.");
 
     // A caller that asked for a restart gets its application back, even
     // when the file could not be written; what this run closed is started
     // again in any case, without a question. Only a user who was not
     // running it is asked, after a successful write.
     const bool runapp = QuietMode && SecondArgument == "runapp";
-    LeaveApp(runapp || (installed && !QuietMode && !appRan && AskToStartApp()));
-    return installed ? UpdateOutcome::Installed : UpdateOutcome::WriteFailed;
+    LeaveApp(runapp || (installed && !data.staged && !QuietMode && !appRan && AskToStartApp()));
+    if (!installed) return UpdateOutcome::WriteFailed;
+    return data.staged ? UpdateOutcome::RestartToFinish : UpdateOutcome::Installed;
 }

@@ -70,4 +70,10 @@ void TRegistry::WriteDword(const std::string& name, DWORD value) {
         throw ERegistryException("");
 }
 
+void TRegistry::WriteText(const std::string& name, const std::string& value) {
+    if (RegSetValueExA(key_.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       DWORD(value.size() + 1)) != ERROR_SUCCESS)
+        throw ERegistryException("");
+}
+
 void TRegistry::ClosePath() { key_.Close(); }

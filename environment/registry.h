@@ -31,6 +31,7 @@ public:
     bool ReadBytes(const std::string& name, DWORD limit, DWORD& type, std::string& bytes);
     // Raises ERegistryException (with an empty message) when the write fails.
     void WriteDword(const std::string& name, DWORD value);
+    void WriteText(const std::string& name, const std::string& value);  // REG_SZ
     void ClosePath();
 
     HKEY Root() const { return root_; }

@@ -13,9 +13,12 @@
 #include "platform/code_pages.h"
 #include "platform/files.h"
 #include "platform/owned_handle.h"
+#include "platform/sha256.h"
 #include "platform/win32.h"
 #include "progress/progress_window.h"
 #include "runtime/exception.h"
+#include "runtime/random.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -163,28 +166,42 @@ bool CreateFreshFile(Temporary& temp) {
     return temp.identity.has_value();
 }
 
-// Writes the whole buffer with one write to a fresh temporary file and
-// makes it durable before it is renamed into place; the file stays held.
-bool WriteNewFile(Temporary& temp, TLockedResource& resource) {
-    if (!ClearTemporaryName(temp.path)) return false;
-    if (!CreateFreshFile(temp)) return false;
+// The SHA-256 of the bytes, as 64 upper-case hex digits (as PowerShell's
+// Get-FileHash prints it); empty where no hash engine could be had.
+std::string Sha256Text(const void* bytes, DWORD size) {
+    Sha256 hash;
+    std::uint8_t digest[32];
+    if (!hash.Begin() || !hash.Update(bytes, size) || !hash.Finish(digest)) return std::string();
+    std::string text;
+    for (std::uint8_t b : digest) text += HexUpper(b, 2);
+    return text;
+}
+
+// Writes the whole buffer with one write to a file made fresh at the
+// temporary name, cleared first, and makes it durable before it is renamed
+// into place; the file stays held. The resource is let go before the
+// flush unless `sha256` is given: the caller may then need it again (and
+// lets it go), and the hash of the data goes there.
+bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256 = nullptr) {
+    if (!ClearTemporaryName(temp.path) || !CreateFreshFile(temp)) return false;
     DWORD written = 0;
     const bool ok =
         WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
-    resource.Release();
+    if (ok && sha256) *sha256 = Sha256Text(resource.Data(), resource.Size());
+    if (!sha256) resource.Release();
     return ok && FlushFileBuffers(temp.file.Get());
 }
 
 // Renames the open file to `target`, replacing a file there. The name is
 // given in the system's own form ("\??\C:\..."), which every version of
 // Windows takes as it is.
-bool RenameOpenFile(HANDLE file, const std::string& target) {
+bool RenameOpenFile(HANDLE file, const std::string& target, bool replace = true) {
     const std::optional<std::wstring> wide = ToUnicode(target, CP_ACP);
     if (!wide) return false;
     const std::wstring name = L"\\??\\" + *wide;
     std::vector<std::uint8_t> buffer(offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(WCHAR));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
     info->RootDirectory = nullptr;
     info->FileNameLength = DWORD(name.size() * sizeof(WCHAR));
     std::memcpy(info->FileName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
@@ -216,12 +233,107 @@ bool MoveIntoPlace(Temporary& temp, const std::string& target) {
     return moved;
 }
 
+// Files staged by earlier runs beside `target`: its temporary name, a dot
+// and eight hex digits. Each but `keep` is removed, so that none replaces
+// newer data at the next restart (a pending rename whose file is gone does
+// nothing). False where one stays, or the folder could not be listed.
+bool ClearStagedFiles(const std::string& target, const std::string& keep) {
+    const std::string temp = TempInstallName(target);
+    const std::string folder = temp.substr(0, temp.rfind('\\') + 1);
+    const std::string prefix = UpperAscii(temp.substr(folder.size()) + ".");
+    WIN32_FIND_DATAA entry;
+    TOwnedFind find(FindFirstFileA((folder + "*").c_str(), &entry));
+    if (!find) return false;
+    bool cleared = true;
+    do {
+        const std::string name = entry.cFileName;
+        if (name.size() == prefix.size() + 8 && UpperAscii(name).rfind(prefix, 0) == 0 &&
+            !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && UpperAscii(folder + name) != UpperAscii(keep))
+            cleared = DeleteWithRetry(folder + name) && cleared;
+    } while (FindNextFileA(find.Get(), &entry));
+    return cleared && GetLastError() == ERROR_NO_MORE_FILES;  // the listing was read to its end
+}
+
+// Whether another program holds the file open without sharing its
+// deletion: the one refusal of the rename that a restart cures.
+bool HeldByAnother(const std::string& path) {
+    const TOwnedFile probe(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// A name beside the target that only this run uses: no other run's
+// temporary file, half written, can ever stand at it.
+std::string StagedName(const std::string& target) {
+    return TempInstallName(target) + "." + HexUpper(RandomBelow(0xFFFFFFFFu), 8);
+}
+
+// Has Windows move the staged file over the target as it next starts,
+// before any program can hold either; the file is let go.
+bool RegisterStaged(Temporary& staged, const std::string& target, TInstalledData& data) {
+    if (!MoveFileExA(staged.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+        return false;
+    staged.file.Reset();
+    data.staged = true;
+    data.stagedPath = staged.path;
+    return true;
+}
+
+// Stages this run's written temporary file: renamed, still held, to a name
+// of its own, and registered.
+bool StageForRestart(Temporary& temp, const std::string& target, TInstalledData& data) {
+    if (!Reacquire(temp)) return false;
+    for (int tries = 0;; ++tries) {
+        const std::string name = StagedName(target);
+        if (RenameOpenFile(temp.file.Get(), name, false)) {
+            temp.path = name;
+            return RegisterStaged(temp, target, data);
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS || tries == 3) return false;
+    }
+}
+
+// Stages a second copy of the data, written straight to a name of its own
+// (made with CREATE_NEW: nothing needs clearing there).
+bool StageCopy(TLockedResource& resource, const std::string& target, TInstalledData& data) {
+    Temporary staged;
+    staged.path = StagedName(target);
+    DWORD written = 0;
+    if (CreateFreshFile(staged) && WriteFile(staged.file.Get(), resource.Data(), resource.Size(), &written, nullptr) &&
+        written == resource.Size() && FlushFileBuffers(staged.file.Get()) && RegisterStaged(staged, target, data))
+        return true;
+    DiscardTemporary(staged);
+    return false;
+}
+
 // The installed file is replaced in one step, so a failure at any point
-// leaves it as it was: never truncated, never half written.
-bool ReplaceFile(const std::string& target, TLockedResource& resource) {
+// leaves it as it was: never truncated, never half written. With `data`, a
+// file held open by another program is staged for the next restart, and
+// files staged by earlier runs are removed only once this run's data is in
+// place or staged: until then they hold the newest data installed.
+bool ReplaceFile(const std::string& target, TLockedResource& resource, TInstalledData* data = nullptr) {
     Temporary temp;
     temp.path = TempInstallName(target);
-    if (WriteNewFile(temp, resource) && MoveIntoPlace(temp, target)) return true;
+    bool done = WriteNewFile(temp, resource, data ? &data->sha256 : nullptr);
+    if (done && MoveIntoPlace(temp, target)) {
+        if (!data || ClearStagedFiles(target, "")) return true;
+        // One stays, and its rename at the restart would put older data over
+        // this: the same data is staged once more, so that its rename comes last.
+        SupportLog::Note("data file: a file staged by an earlier run could not be removed");
+        if (!StageCopy(resource, target, *data))
+            SupportLog::Note("data file: in place, and could not be staged after that file, " +
+                             SupportLog::ErrorText(GetLastError()));
+        return true;
+    }
+    if (done && data && HeldByAnother(target)) {
+        SupportLog::Note("data file: held open by another program");
+        done = StageForRestart(temp, target, *data);
+        if (done) ClearStagedFiles(target, data->stagedPath);
+    } else {
+        done = false;
+    }
+    if (done) return true;
     const DWORD error = GetLastError();  // why, for the support log
     DiscardTemporary(temp);
     SetLastError(error);
@@ -344,6 +456,24 @@ std::string TempInstallName(const std::string& path) {
     else
         temp.insert(cut + 1, "~");
     return temp;
+}
+
+bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target,
+                     TInstalledData& data) {
+    TLockedResource resource;
+    data.target = target;
+    const bool done = resource.Lock(name, type) && ReplaceFile(target, resource, &data);
+    const BoxText path = BoxText::SystemName(target);
+    if (done && data.staged)
+        SupportLog::Note("data file: " + BoxText::SystemName(data.stagedPath) + " written, " +
+                         std::to_string(resource.Size()) + " bytes, to replace " + path + " at the next restart");
+    else if (done)
+        SupportLog::Note("data file: " + path + " written, " + std::to_string(resource.Size()) + " bytes");
+    if (!done) {
+        SupportLog::Note("data file: " + path + " not written, " + SupportLog::ErrorText(GetLastError()));
+        ShowInstallFailure(target);
+    }
+    return done;
 }
 
 bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,

@@ -18,6 +18,25 @@
 bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,
                          bool versionCheck);
 
+// What the write of the update's data file left, for the record of what is
+// installed.
+struct TInstalledData {
+    // Beside the installed file, which another program holds open: Windows
+    // moves it over that file when it next starts (`stagedPath`).
+    bool staged = false;
+    std::string target, stagedPath;
+    std::string sha256;  // of the new data, 64 upper-case hex digits; empty where it could not be computed
+};
+
+// The update's data file: written as InstallEmbeddedFile writes it without
+// the version check, except where the installed file is held open by
+// another program, or a file that an earlier run staged could not be
+// removed: then it is staged, to replace the installed file at the next
+// restart. Files staged by earlier runs are removed first, so that none can
+// replace newer data at a restart. True when the new data is in place or
+// staged; a failure is reported as by InstallEmbeddedFile.
+bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data);
+
 // The report of a file that could not be installed: "Can't install file ...".
 void ShowInstallFailure(const std::string& target);
 

@@ -33,9 +33,9 @@ void NoteFailure(const std::string& what, DWORD error, DWORD waited) {
 
 // The waiting common to both kinds of guard: `attempt` answers whether the
 // guard is taken (true), busy (false), or cannot be taken (nullopt, with
-// the error noted).
+// the error noted). `busy`: still busy when the wait ran out.
 template <typename Attempt>
-bool WaitFor(Attempt attempt) {
+bool WaitFor(bool& busy, Attempt attempt) {
     DWORD waited = 0, pause = FirstPauseMs;
     for (;;) {
         const std::optional<bool> taken = attempt(waited);
@@ -46,6 +46,7 @@ bool WaitFor(Attempt attempt) {
         }
         if (waited >= GuardWaitMs) {
             NoteFailure("another run is still at work here", WAIT_TIMEOUT, waited);
+            busy = true;
             return false;
         }
         Sleep(pause);
@@ -130,8 +131,8 @@ HANDLE OpenOrCreateNamespace(const NamespaceCalls& calls, TAdministratorsOnly& s
     return nullptr;
 }
 
-bool TakeMutex(HANDLE& space, TOwnedHandle& mutex, bool& owned, const std::string& folder, const std::string& appName,
-               const NamespaceCalls& calls) {
+bool TakeMutex(HANDLE& space, TOwnedHandle& mutex, bool& owned, bool& busy, const std::string& folder,
+               const std::string& appName, const NamespaceCalls& calls) {
     const std::wstring prefix = std::wstring(appName.begin(), appName.end()) + L"Update";
     const std::wstring name = InstallGuardName(folder);
     TAdministratorsOnly security(calls);
@@ -149,7 +150,7 @@ bool TakeMutex(HANDLE& space, TOwnedHandle& mutex, bool& owned, const std::strin
         NoteFailure("its mutex could not be opened or created", GetLastError(), 0);
         return false;
     }
-    owned = WaitFor([&](DWORD waited) -> std::optional<bool> {
+    owned = WaitFor(busy, [&](DWORD waited) -> std::optional<bool> {
         switch (WaitForSingleObject(mutex.Get(), 0)) {
             case WAIT_OBJECT_0:
                 return true;
@@ -174,10 +175,10 @@ bool TakeMutex(HANDLE& space, TOwnedHandle& mutex, bool& owned, const std::strin
 // closed. (A user who may read the folder can still open it for its
 // attributes alone while a run holds it: where private namespaces exist,
 // the mutex is used instead.)
-TOwnedFile TakeLockFile(const std::string& folder, const std::string& appName) {
+TOwnedFile TakeLockFile(const std::string& folder, const std::string& appName, bool& busy) {
     const std::string path = folder + "~" + appName + "Update.lock";
     TOwnedFile guard;
-    WaitFor([&](DWORD waited) -> std::optional<bool> {
+    WaitFor(busy, [&](DWORD waited) -> std::optional<bool> {
         guard.Reset(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
@@ -199,7 +200,8 @@ TInstallGuard::TInstallGuard(TInstallGuard&& other) noexcept
       closeNamespace_(other.closeNamespace_),
       mutex_(std::move(other.mutex_)),
       owned_(std::exchange(other.owned_, false)),
-      file_(std::move(other.file_)) {}
+      file_(std::move(other.file_)),
+      busy_(other.busy_) {}
 
 TInstallGuard::~TInstallGuard() { Close(); }
 
@@ -238,9 +240,10 @@ TInstallGuard TakeInstallGuard(const std::string& folder, const std::string& app
     TInstallGuard guard;
     if (const std::optional<NamespaceCalls> calls = FindNamespaceCalls()) {
         guard.closeNamespace_ = calls->close;
-        if (!TakeMutex(guard.namespace_, guard.mutex_, guard.owned_, folder, appName, *calls)) guard.Close();
+        if (!TakeMutex(guard.namespace_, guard.mutex_, guard.owned_, guard.busy_, folder, appName, *calls))
+            guard.Close();
     } else {
-        guard.file_ = TakeLockFile(folder, appName);
+        guard.file_ = TakeLockFile(folder, appName, guard.busy_);
     }
     return guard;
 }

@@ -16,6 +16,8 @@ public:
     TInstallGuard(const TInstallGuard&) = delete;
     ~TInstallGuard();
     explicit operator bool() const { return owned_ || file_; }
+    // Not taken because another run still held it when the wait ran out.
+    bool OtherRunAtWork() const { return busy_; }
 
 private:
     friend TInstallGuard TakeInstallGuard(const std::string& folder, const std::string& appName);
@@ -29,6 +31,7 @@ private:
     bool owned_ = false;
     // Elsewhere (Windows XP, Wine): a lock file in the folder.
     TOwnedFile file_;
+    bool busy_ = false;
 };
 
 // Waits, for about a minute, until no other run of an installer of the

@@ -75,6 +75,13 @@ void ShowError(const BoxText& englishText, const BoxText& russianText) {
         ShowBox(englishText, Settings.EnglishTitle, ErrorBoxStyle, std::nullopt);
 }
 
+void ShowNotice(const BoxText& englishText, const BoxText& russianText) {
+    if (Settings.RussianUi)
+        ShowBox(russianText, Settings.RussianTitle, NoticeBoxStyle, RussianLanguageId);
+    else
+        ShowBox(englishText, Settings.EnglishTitle, NoticeBoxStyle, std::nullopt);
+}
+
 bool ConfirmPrompt(const BoxText& englishText, const BoxText& russianText) {
     int answer;
     if (Settings.RussianUi)

@@ -10,6 +10,7 @@
 
 inline constexpr UINT ErrorBoxStyle = MB_ICONHAND | MB_SERVICE_NOTIFICATION;                      // 0x200010
 inline constexpr UINT QuestionBoxStyle = MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_TOPMOST;  // 0x42024
+inline constexpr UINT NoticeBoxStyle = MB_ICONASTERISK | MB_TASKMODAL | MB_TOPMOST;               // 0x42040
 // LANG_RUSSIAN, SUBLANG_NEUTRAL: Russian texts on the predefined buttons.
 inline constexpr WORD RussianLanguageId = MAKELANGID(LANG_RUSSIAN, SUBLANG_NEUTRAL);
 
@@ -43,5 +44,8 @@ bool BoxCanBeAnswered();
 void NoteBox(const BoxText& text, const BoxText& caption, UINT style, std::optional<int> answer);
 // One error box in the language of the run, captioned with the package title.
 void ShowError(const BoxText& englishText, const BoxText& russianText);
+// One information box in the language of the run, captioned with the
+// package title.
+void ShowNotice(const BoxText& englishText, const BoxText& russianText);
 // A yes/no question in the language of the run; true only for Yes.
 bool ConfirmPrompt(const BoxText& englishText, const BoxText& russianText);

@@ -89,9 +89,11 @@ void Write(int exitCode) {
     std::vector<LPCWSTR> strings;
     for (const std::wstring& line : text) strings.push_back(line.c_str());
 
-    const WORD type = exitCode == 0   ? EVENTLOG_INFORMATION_TYPE
-                      : exitCode == 3 ? EVENTLOG_WARNING_TYPE
-                                      : EVENTLOG_ERROR_TYPE;
+    // A No, and a wait for another run that an engine retries by itself,
+    // are not faults of the PC; a staged install is an install.
+    const WORD type = exitCode == 0 || exitCode == 3010   ? EVENTLOG_INFORMATION_TYPE
+                      : exitCode == 3 || exitCode == 1618 ? EVENTLOG_WARNING_TYPE
+                                                          : EVENTLOG_ERROR_TYPE;
     const TOwnedEventSource source(RegisterEventSourceW(nullptr, L"LexomirUpdate"));
     TTokenUser user{};
     if (source)

@@ -12,10 +12,12 @@ bash scripts/setup.sh
 start=$SECONDS
 
 # Unformatted code, a name outside the scheme or an include that reaches
-# up a layer fails before anything is built.
+# up a layer, or exit codes out of step with their table, fails before
+# anything is built.
 bash scripts/check_format.sh
 python3 scripts/check_names.py
 python3 scripts/check_layers.py
+python3 scripts/check_exit_codes.py
 # How the benchmark accounts for the installer's growth in size.
 (cd bench && python3 -m unittest size_growth_test)
 

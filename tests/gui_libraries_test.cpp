@@ -89,7 +89,7 @@ TEST_F(GuiLibraries, LoadedOnlyByRunsThatShowOrStartSomething) {
              Args("modest");
              Sim::pc().userIsAdmin = false;
          },
-         2,
+         5,
          {"user32.dll"}},
     };
     for (const auto& c : cases) {

@@ -87,8 +87,8 @@ TEST_F(LargeInputs, EveryWrongTypeOfTheTextsReadIsHandled) {
         std::string key, value;
         int exitCode;
     } places[] = {
-        {HKEY_CURRENT_USER, DemoPc::ShellFolders, "Programs", 2},
-        {HKEY_CURRENT_USER, DemoPc::ShellFolders, "Startup", 2},
+        {HKEY_CURRENT_USER, DemoPc::ShellFolders, "Programs", 6},
+        {HKEY_CURRENT_USER, DemoPc::ShellFolders, "Startup", 6},
         {HKEY_LOCAL_MACHINE, DemoPc::ShellFolders, "Common Desktop", 1},  // read in the 64-bit view
         {HKEY_LOCAL_MACHINE, DemoPc::Entry32, "UninstallString", 1},
     };

@@ -50,6 +50,8 @@ TEST_F(SupportLogTest, AQuietRunLeavesOneRecordOfEveryStage) {
                             "running application: asked to quit, and it did",
                             "data file: " + folder + "lxn.cok written, 3000 bytes",
                             "installed size: 5 KiB",
+                            "detection values: version 1001, SHA-256 "
+                            "88F261152388022FE1448BBBC10BC3A104F1FB067E82462CAB8D8ECF33AA81E7",
                             "application start: running, its window brought to the front",
                             "exit code 0",
                         }));

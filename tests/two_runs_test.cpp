@@ -68,7 +68,7 @@ TEST(TwoRuns, WhereverTheSecondStartsBothFinishAndNothingIsLost) {
         EXPECT_EQ(first, 0);
         // Kept waiting for as long as the first holds the guard, here for
         // ever: the second gives up after a minute, having changed nothing.
-        EXPECT_EQ(second, guardHeld ? 4 : 0);
+        EXPECT_EQ(second, guardHeld ? 1618 : 0);
         waited += guardHeld;
         EXPECT_EQ(m.files.Read(DemoPc::DataFile), payload);
         EXPECT_FALSE(m.files.Exists(Temp));
@@ -115,7 +115,7 @@ TEST(TwoRuns, TheGuardWaitsAboutAMinuteAndIsNeverFollowed) {
              m.files.AddFile(Guard, "");
              m.files.HoldOpen(Guard, DELETE, 0);
          },
-         4},
+         1618},
         {"left behind by a run that ended without closing it", [](Sim::Machine& m) { m.files.AddFile(Guard, ""); }, 0},
         {"a link to another file planted at its name",
          [elsewhere](Sim::Machine& m) {
@@ -133,7 +133,7 @@ TEST(TwoRuns, TheGuardWaitsAboutAMinuteAndIsNeverFollowed) {
         EXPECT_EQ(RunInstaller(), c.exitCode);
         EXPECT_EQ(m.files.Read(DemoPc::DataFile), c.exitCode == 0 ? payload : DemoPc::Bytes("old data"));
         EXPECT_TRUE(m.app.running) << "started again, or never asked to quit";
-        if (c.exitCode == 4) {
+        if (c.exitCode == 1618) {
             DWORD waited = 0;
             for (DWORD s : m.sleeps) waited += s;
             EXPECT_GE(waited, 60000u);

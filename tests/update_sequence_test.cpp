@@ -1,6 +1,7 @@
 // The whole run from the program entry on the simulated PC: every ending of
 // the update sequence, with the exact boxes, in both languages.
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 
 #include <optional>
 #include <string>
@@ -36,6 +37,11 @@ struct Box {
 Box Error(bool russian, const std::string& en, const std::string& ru) {
     if (russian) return {"MessageBoxExW", ru, RuTitle, ErrorStyle, WORD(0x19)};
     return {"MessageBoxW", en, EnTitle, ErrorStyle, std::nullopt};
+}
+Box Notice(bool russian, const std::string& en, const std::string& ru) {
+    Box box = Error(russian, en, ru);
+    box.style = 0x42040;  // MB_ICONASTERISK | MB_TASKMODAL | MB_TOPMOST
+    return box;
 }
 Box Confirm(bool russian) {
     if (russian) return {"MessageBoxExW", ConfirmRu, "Резонный вопрос", QuestionStyle, WORD(0x19)};
@@ -77,6 +83,19 @@ protected:
         pc().commandLine = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\" " + args;
     }
     std::optional<DWORD> EstimatedSize() { return pc().registry.Dword(HKEY_LOCAL_MACHINE, Entry32, "EstimatedSize"); }
+    // What a detection rule reads: the version, and the SHA-256 (as OpenSSL gives it) of the payload.
+    void ExpectDetectionValues() {
+        std::uint8_t digest[SHA256_DIGEST_LENGTH];
+        SHA256(payload_.data(), payload_.size(), digest);
+        std::string hex;
+        for (std::uint8_t b : digest) hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
+        hex += '\0';  // stored with its terminator
+        EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, Entry32, "LexomirUpdateVersion"), 1001u);
+        const auto sha = pc().registry.Value(HKEY_LOCAL_MACHINE, Entry32, "LexomirUpdateSha256");
+        ASSERT_TRUE(sha);
+        EXPECT_EQ(sha->type, DWORD(REG_SZ));
+        EXPECT_EQ(std::string(sha->data.begin(), sha->data.end()), hex);
+    }
     std::vector<std::uint8_t> DataFileBytes() {
         return pc().files.Read(DataFile).value_or(std::vector<std::uint8_t>{});
     }
@@ -99,6 +118,7 @@ TEST_P(UpdateSequence, InteractiveYesYesInstallsRecordsSizeAndStartsTheApplicati
     ExpectBoxes({Confirm(russian_), FinalQuestion()});
     EXPECT_EQ(DataFileBytes(), payload_);
     EXPECT_EQ(EstimatedSize(), FolderKb());
+    ExpectDetectionValues();
     ASSERT_EQ(pc().launches.size(), 1u);
     EXPECT_EQ(pc().launches[0].file, "C:\\Program Files (x86)\\Lexomir\\Lexomir.exe");
     EXPECT_TRUE(Has(pc().app.history, "brought to front"));
@@ -149,26 +169,34 @@ TEST_P(UpdateSequence, RunningApplicationIsAskedToQuitAndWaitedForBeforeTheWrite
     EXPECT_EQ(DataFileBytes(), payload_);
 }
 
-TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheWriteFails) {
+TEST_P(UpdateSequence, ApplicationThatNeverQuitsKeepsItsFileAndTheNewOneWaitsForARestart) {
     pc().StartMainApp();
     pc().app.quitsOnWmQuit = false;
     pc().boxAnswers = {IDYES};
-    EXPECT_EQ(RunInstaller(), 4);
+    EXPECT_EQ(RunInstaller(), 3010);
     std::vector<DWORD> sleeps(8, 512);                                     // the wait for the quit
     for (DWORD retry : {50, 100, 200, 400, 800}) sleeps.push_back(retry);  // the rename, tried again briefly
-    EXPECT_EQ(pc().sleeps, sleeps);
+    EXPECT_EQ(std::vector<DWORD>(pc().sleeps.begin(), pc().sleeps.begin() + 13), sleeps);
     const std::string path = DataFile;
     ExpectBoxes(
-        {Confirm(russian_), Error(russian_, "Can't install file " + path, "Не удается установить файл " + path)});
+        {Confirm(russian_),
+         Notice(russian_,
+                "File " + path + " is in use by another program.\r\nThe update will be complete when Windows restarts.",
+                "Файл " + path + " занят другой программой.\r\nОбновление завершится после перезагрузки Windows.")});
     EXPECT_EQ(DataFileBytes(), Old());
-    EXPECT_TRUE(EstimatedSize()) << "the size is recorded after a failed write too";
-    EXPECT_TRUE(pc().launches.empty()) << "no final question after a failed write, and no second copy";
+    ExpectDetectionValues();
+    const DWORD sizeAfterRestart = FolderKb() - DWORD(Old().size() >> 10);
+    EXPECT_EQ(EstimatedSize(), sizeAfterRestart);
+    EXPECT_TRUE(pc().launches.empty()) << "no final question, and no second copy";
+    pc().files.Restart();
+    EXPECT_EQ(DataFileBytes(), payload_);
+    EXPECT_EQ(FolderKb(), sizeAfterRestart);
 }
 
 TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
     pc().StartMainApp();
     pc().userIsAdmin = false;
-    EXPECT_EQ(RunInstaller(), 2);
+    EXPECT_EQ(RunInstaller(), 5);
     ExpectBoxes(
         {Error(russian_, "You have no right to install applications!", "У Вас нет права устанавливать программы!")});
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));
@@ -177,7 +205,7 @@ TEST_P(UpdateSequence, NoAdministratorStopsBeforeTheApplicationIsTouched) {
 
 TEST_P(UpdateSequence, UnreadablePerUserShellFolderEndsDiscovery) {
     pc().registry.SetDword(HKEY_CURRENT_USER, DemoPc::ShellFolders, "Desktop", 1);
-    EXPECT_EQ(RunInstaller(), 2);
+    EXPECT_EQ(RunInstaller(), 6);
     ExpectBoxes({Error(russian_, "No access to system registry", "Нет доступа к системному реестру")});
 }
 
@@ -198,13 +226,13 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistortedAndLeavesTheApplicat
     auto image = *pc().files.Read(pc().moduleFileName);
     image[0x200] ^= 0x01;
     pc().files.AddFile(pc().moduleFileName, image);
-    EXPECT_EQ(Sim::RunToEnd(RunInstaller), 2);
+    EXPECT_EQ(Sim::RunToEnd(RunInstaller), 7);
     ExpectBoxes({Error(russian_, "The package file has been distorted!\r\nVirus?",
                        "Файл пакета установки искажён!\r\nВирус?")});
     // The damage may lie in the exit path: the process ends right after the record.
     EXPECT_EQ(pc().calls.back().function, "TerminateProcess");
     ASSERT_EQ(pc().eventLog.size(), 1u);
-    EXPECT_EQ(pc().eventLog[0].id, 1002u);
+    EXPECT_EQ(pc().eventLog[0].id, 1007u);
     EXPECT_EQ(DataFileBytes(), Old());
     EXPECT_TRUE(pc().app.running);
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));
@@ -212,7 +240,7 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistortedAndLeavesTheApplicat
 
 TEST_P(UpdateSequence, UnreadableInstallerFileIsReportedAsSuch) {
     pc().files.HoldOpen(pc().moduleFileName, GENERIC_WRITE, 0);
-    EXPECT_EQ(RunInstaller(), 2);
+    EXPECT_EQ(RunInstaller(), 8);
     ExpectBoxes(
         {Error(russian_, "Failed to check up the package file!", "Не удаётся проверить файл пакета установки!")});
 }

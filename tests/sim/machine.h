@@ -182,6 +182,15 @@ public:
     std::map<std::string, std::string, NameLess> objectLinks;
     // Another process renames a folder, as Windows lets it: 0, or the error.
     DWORD RenameAsOther(const std::string& from, const std::string& to);
+    // Renames registered for the next start (PendingFileRenameOperations),
+    // in order: from, to, whether to replace. Restart() ends every holder
+    // and makes them, each where its file is still there.
+    struct PendingRename {
+        std::string from, to;
+        bool replace;
+    };
+    std::vector<PendingRename> pendingRenames;
+    void Restart();
     // Through links in the folders only: the calls that act on a link itself.
     std::string ResolveParent(const std::string& normalized) const;
     int nextLinkGroup = 1;

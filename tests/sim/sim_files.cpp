@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <utility>
 
 #include "tests/sim/machine.h"
 
@@ -553,11 +554,19 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     if (auto e = pc().Enter("MoveFileExA",
                             pc().FullPath(existing ? existing : "") + " -> " + pc().FullPath(target ? target : "")))
         return Sim::Fail(*e, FALSE);
-    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) Sim::Unmodelled("MoveFileExA flags");
+    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_DELAY_UNTIL_REBOOT))
+        Sim::Unmodelled("MoveFileExA flags");
     if (auto e = Sim::NameError(from)) return Sim::Fail(*e, FALSE);
     if (auto e = Sim::NameError(to)) return Sim::Fail(*e, FALSE);
     Sim::Target s;
     if (auto e = Sim::LocateExisting(from, s)) return Sim::Fail(*e, FALSE);
+    // Only recorded, in the Session Manager's key that administrators alone may write.
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        if (!pc().userIsAdmin) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
+        pc().files.pendingRenames.push_back(
+            {s.path, Sim::Locate(to, false).path, (flags & MOVEFILE_REPLACE_EXISTING) != 0});
+        return TRUE;
+    }
     if (s.node->directory) Sim::Unmodelled("MoveFileExA on a folder");
     if (s.node->deletePending) return Sim::Fail(ERROR_ACCESS_DENIED, FALSE);
     if (Sim::HeldWithoutDeleteSharing(s.path)) return Sim::Fail(ERROR_SHARING_VIOLATION, FALSE);
@@ -721,6 +730,19 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     if (kind == H::File && closed.deleteOnClose && pc().files.nodes.count(closed.path)) Sim::DeleteName(closed.path);
     if (kind == H::File) pc().files.Settle(closed.path);
     return fault ? Sim::Fail(*fault, FALSE) : TRUE;
+}
+
+// Before any program runs: nothing is held, and each rename whose file is
+// still there is made (a file at the new name replaced only where asked).
+void Sim::FileSystem::Restart() {
+    external.clear();
+    for (const PendingRename& r : std::exchange(pendingRenames, {})) {
+        if (!nodes.count(r.from) || (nodes.count(r.to) && !r.replace)) continue;
+        FileNode moved = std::move(nodes[r.from]);
+        nodes.erase(r.from);
+        moved.name = LastComponent(r.to);
+        nodes[r.to] = std::move(moved);
+    }
 }
 
 // A folder is renamed only when nobody holds it without sharing delete,
