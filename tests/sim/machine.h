@@ -124,11 +124,14 @@ struct FileNode {
     bool deletePending = false;
 };
 
-// Another process holding a file open.
+// Another process holding a file open, and that process as the Restart
+// Manager names it (0: a process id of the open's own).
 struct ExternalOpen {
     std::string path;
     DWORD access = GENERIC_READ;
     DWORD share = 0;
+    std::string program = "Search Indexer";  // UTF-8
+    DWORD processId = 0, session = 0;
 };
 
 class FileSystem {
@@ -466,6 +469,11 @@ public:
     int nextObject = 1, openToStandardUsers = 0;    // made so that a standard user may open them
     std::set<std::uintptr_t> adminOnlyDescriptors;  // from SDDL, not yet freed
     bool MutexOwned() const;
+    // The Restart Manager (sim_restart_manager.cpp; absent where missingLibraries holds
+    // "rstrtmgr.dll"): the files registered in each session, and its DLL's loads not yet freed.
+    std::map<DWORD, std::vector<std::string>> rmSessions;
+    DWORD nextRmSession = 0;
+    int rmLoads = 0;
     DWORD processorCount = 2;
     std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0},
                                      {SM_SERVERR2, 0}, {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};

@@ -16,6 +16,7 @@ const HMODULE Bcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
 const HMODULE Version = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
 const HMODULE Advapi32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7E000000));
 const HMODULE User32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7A000000));
+const HMODULE Rstrtmgr = reinterpret_cast<HMODULE>(std::uintptr_t(0x79000000));
 
 // A delay-loaded library is in the process once a call has brought it in.
 bool Loaded(const std::string& library) {
@@ -163,7 +164,8 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     }
     if (m.missingLibraries.count(base)) return Sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
     if (Sim::UpperAscii(base) == "BCRYPT.DLL") return Sim::Bcrypt;
-    if (Sim::UpperAscii(base) == "VERSION.DLL") return Sim::Version;  // sim_version.cpp
+    if (Sim::UpperAscii(base) == "VERSION.DLL") return Sim::Version;                 // sim_version.cpp
+    if (Sim::UpperAscii(base) == "RSTRTMGR.DLL") return ++m.rmLoads, Sim::Rstrtmgr;  // sim_restart_manager.cpp
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -186,6 +188,12 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     } else if (module == Sim::User32) {
         // Windows 10 version 1607 and later.
         if (n == "GetDpiForWindow" && pc().dpiForWindowExported) return reinterpret_cast<FARPROC>(&GetDpiForWindow);
+    } else if (module == Sim::Rstrtmgr) {
+        for (auto [call, f] : {std::pair{"RmStartSession", FARPROC(&RmStartSession)},
+                               {"RmGetList", FARPROC(&RmGetList)},
+                               {"RmRegisterResources", FARPROC(&RmRegisterResources)},
+                               {"RmEndSession", FARPROC(&RmEndSession)}})
+            if (n == call) return f;
     } else if (module == Sim::Advapi32) {
     } else if (module == Sim::Kernel32) {
         // Windows XP and later export it; Windows 2000 does not.
@@ -204,6 +212,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     pc().Enter("FreeLibrary", "");
+    if (module == Sim::Rstrtmgr && pc().rmLoads > 0) return --pc().rmLoads, TRUE;
     if (module != Sim::Bcrypt && module != Sim::Version) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
 }
