@@ -29,10 +29,8 @@ TEST(FileHoldersTest, NamesTheHoldersOrWhyNotAndLeavesNoSessionOrLibrary) {
         {"nobody", [](M& m) { Hold(m, 1, "Shell", 9, 1, DemoPc::Folder + "Lexomir.exe"); },
          "nobody the Restart Manager knows of"},
         {"one", Backup, Agent},
-        {"two sessions", [](M& m) { Backup(m), Backup(m), Hold(m, 1, "Lexomir", 77, 2); },
-         Agent + ", Lexomir (process 77, session 2)"},
-        {"own id, no session", [](M& m) { Hold(m, 1, "Indexer", 0, DWORD(-1)); },
-         "Indexer (process 8196, session unknown)"},
+        {"sessions", [](M& m) { Backup(m), Backup(m), Hold(m, 1, "Lexomir", 77, 2), Hold(m, 1, "Indexer", 0, -1); },
+         Agent + ", Lexomir (process 77, session 2), Indexer (process 8208, session unknown)"},
         {"more data", [](M& m) { Hold(m, 10, "P", 11, 1); }, Ps(10)},
         {"more again", [](M& m) {
              Hold(m, 9, "P", 11, 1);  // and 10 more come between the first answer and the next

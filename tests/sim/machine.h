@@ -124,8 +124,7 @@ struct FileNode {
     bool deletePending = false;
 };
 
-// Another process holding a file open, and that process as the Restart
-// Manager names it (0: a process id of the open's own).
+// Another process holding a file open; its process as the Restart Manager names it (id 0: one of the open's own).
 struct ExternalOpen {
     std::string path;
     DWORD access = GENERIC_READ;
@@ -469,8 +468,7 @@ public:
     int nextObject = 1, openToStandardUsers = 0;    // made so that a standard user may open them
     std::set<std::uintptr_t> adminOnlyDescriptors;  // from SDDL, not yet freed
     bool MutexOwned() const;
-    // The Restart Manager (sim_restart_manager.cpp; absent where missingLibraries holds
-    // "rstrtmgr.dll"): the files registered in each session, and its DLL's loads not yet freed.
+    // Restart Manager sessions, files registered in each, and rstrtmgr.dll's loads (sim_restart_manager.cpp).
     std::map<DWORD, std::vector<std::string>> rmSessions;
     DWORD nextRmSession = 0;
     int rmLoads = 0;

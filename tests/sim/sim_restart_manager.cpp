@@ -29,7 +29,8 @@ DWORD WINAPI RmRegisterResources(DWORD session, UINT nFiles, LPCWSTR files[], UI
     if (nApps || nServices) Sim::Unmodelled("RmRegisterResources of processes or services");
     if (!m.rmSessions.count(session)) return ERROR_INVALID_HANDLE;
     for (UINT i = 0; i < nFiles; ++i)
-        m.rmSessions[session].push_back(m.files.Resolve(m.files.Normalize(Sim::Utf8(files[i]), m.currentFolder)));
+        m.rmSessions[session].push_back(
+            Sim::UpperAscii(m.files.Resolve(m.files.Normalize(Sim::Utf8(files[i]), m.currentFolder))));
     return ERROR_SUCCESS;
 }
 
@@ -42,8 +43,7 @@ DWORD WINAPI RmGetList(DWORD session, UINT* needed, UINT* count, RM_PROCESS_INFO
     for (const auto& [token, open] : m.files.external) {
         const DWORD id = open.processId ? open.processId : DWORD(0x2000 + 4 * token);
         const auto& files = m.rmSessions[session];
-        if (std::none_of(files.begin(), files.end(),
-                         [&](auto& f) { return Sim::UpperAscii(f) == Sim::UpperAscii(open.path); }) ||
+        if (std::find(files.begin(), files.end(), Sim::UpperAscii(open.path)) == files.end() ||
             std::any_of(found.begin(), found.end(), [&](auto& p) { return p.Process.dwProcessId == id; }))
             continue;
         RM_PROCESS_INFO& info = found.emplace_back(RM_PROCESS_INFO{
