@@ -12,6 +12,7 @@ set(LEXOMIR_PRODUCT_SOURCES
   environment/process_values.cpp
   environment/registry.cpp
   install/embedded_file.cpp
+  install/file_holders.cpp
   install/install_guard.cpp
   install/installed_size.cpp
   install/pe_image.cpp
@@ -50,6 +51,7 @@ set(LEXOMIR_SIM_SOURCES
   tests/sim/sim_namespace.cpp
   tests/sim/sim_process.cpp
   tests/sim/sim_registry.cpp
+  tests/sim/sim_restart_manager.cpp
   tests/sim/sim_security.cpp
   tests/sim/sim_shell.cpp
   tests/sim/sim_threads.cpp

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "install/file_holders.h"
 #include "install/version_probes.h"
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
@@ -327,7 +328,7 @@ bool ReplaceFile(const std::string& target, TLockedResource& resource, TInstalle
         return true;
     }
     if (done && data && HeldByAnother(target)) {
-        SupportLog::Note("data file: held open by another program");
+        SupportLog::Note("data file: held open by " + DescribeFileHolders(target));
         done = StageForRestart(temp, target, *data);
         if (done) ClearStagedFiles(target, data->stagedPath);
     } else {

@@ -20,6 +20,7 @@
 #include <bcrypt.h>
 #include <commctrl.h>
 #include <sddl.h>
+#include <restartmanager.h>
 // clang-format on
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -239,6 +240,8 @@ typedef struct _FILE_DISPOSITION_INFO {
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_NOT_OWNER 288L
 #define ERROR_MORE_DATA 234L
+#define ERROR_BAD_ARGUMENTS 160L
+#define ERROR_MAX_SESSIONS_REACHED 353L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -430,6 +433,36 @@ typedef struct _GUID {
     BYTE Data4[8];
 } GUID, IID, CLSID;
 typedef const GUID& REFGUID;
+
+// The Restart Manager (rstrtmgr.dll): which processes hold a file open.
+#define RM_SESSION_KEY_LEN sizeof(GUID)
+#define CCH_RM_SESSION_KEY RM_SESSION_KEY_LEN * 2
+#define CCH_RM_MAX_APP_NAME 255
+#define CCH_RM_MAX_SVC_NAME 63
+#define RM_INVALID_TS_SESSION -1
+typedef enum _RM_APP_TYPE {
+    RmUnknownApp = 0,
+    RmMainWindow,
+    RmOtherWindow,
+    RmService,
+    RmExplorer,
+    RmConsole,
+    RmCritical = 1000
+} RM_APP_TYPE;
+typedef enum _RM_REBOOT_REASON { RmRebootReasonNone = 0x0 } RM_REBOOT_REASON;
+typedef struct _RM_UNIQUE_PROCESS {
+    DWORD dwProcessId;
+    FILETIME ProcessStartTime;
+} RM_UNIQUE_PROCESS, *PRM_UNIQUE_PROCESS;
+typedef struct _RM_PROCESS_INFO {
+    RM_UNIQUE_PROCESS Process;
+    WCHAR strAppName[CCH_RM_MAX_APP_NAME + 1];
+    WCHAR strServiceShortName[CCH_RM_MAX_SVC_NAME + 1];
+    RM_APP_TYPE ApplicationType;
+    ULONG AppStatus;
+    DWORD TSSessionId;
+    BOOL bRestartable;
+} RM_PROCESS_INFO, *PRM_PROCESS_INFO;
 typedef const IID& REFIID;
 typedef const CLSID& REFCLSID;
 
@@ -963,5 +996,14 @@ NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG size
 NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG size, ULONG flags);
 NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
 NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags);
+
+// rstrtmgr: never imported; loaded from the system folder at run time
+// (Windows Vista and later). Each returns its error code.
+DWORD WINAPI RmStartSession(DWORD* pSessionHandle, DWORD dwSessionFlags, WCHAR strSessionKey[]);
+DWORD WINAPI RmEndSession(DWORD dwSessionHandle);
+DWORD WINAPI RmRegisterResources(DWORD dwSessionHandle, UINT nFiles, LPCWSTR rgsFileNames[], UINT nApplications,
+                                 RM_UNIQUE_PROCESS rgApplications[], UINT nServices, LPCWSTR rgsServiceNames[]);
+DWORD WINAPI RmGetList(DWORD dwSessionHandle, UINT* pnProcInfoNeeded, UINT* pnProcInfo,
+                       RM_PROCESS_INFO rgAffectedApps[], LPDWORD lpdwRebootReasons);
 
 #endif

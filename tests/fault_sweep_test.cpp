@@ -305,6 +305,7 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if ((!m.comObjects.empty() || !m.strings.empty() || m.comInitialized) && !m.shell.hung)
         problems.push_back("a COM object, string or apartment was left behind");
     if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
+    if (!m.rmSessions.empty() || m.rmLoads) problems.push_back("a Restart Manager session or its DLL was left open");
     for (const Sim::BoxRecord& b : m.boxes)
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
     // A run that wrote nothing finds the old file, or the other run's; each

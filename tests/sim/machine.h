@@ -124,11 +124,13 @@ struct FileNode {
     bool deletePending = false;
 };
 
-// Another process holding a file open.
+// Another process holding a file open; its process as the Restart Manager names it (id 0: one of the open's own).
 struct ExternalOpen {
     std::string path;
     DWORD access = GENERIC_READ;
     DWORD share = 0;
+    std::string program = "Search Indexer";  // UTF-8
+    DWORD processId = 0, session = 0;
 };
 
 class FileSystem {
@@ -473,6 +475,10 @@ public:
     std::map<std::wstring, NamedObject> objects;    // by name: a namespace's prefix, a mutex's "PREFIX\NAME"
     int openToStandardUsers = 0;                    // made so that a standard user may open them
     std::set<std::uintptr_t> adminOnlyDescriptors;  // from SDDL, not yet freed
+    // Restart Manager sessions, files registered in each, and rstrtmgr.dll's loads (sim_restart_manager.cpp).
+    std::map<DWORD, std::vector<std::string>> rmSessions;
+    DWORD nextRmSession = 0;
+    int rmLoads = 0;
     DWORD processorCount = 2;
     std::map<int, int> systemMetrics{{SM_TABLETPC, 0}, {SM_MEDIACENTER, 0}, {SM_STARTER, 0},
                                      {SM_SERVERR2, 0}, {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}};

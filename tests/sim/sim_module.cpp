@@ -17,6 +17,7 @@ const HMODULE Bcrypt = reinterpret_cast<HMODULE>(std::uintptr_t(0x7C000000));
 const HMODULE Version = reinterpret_cast<HMODULE>(std::uintptr_t(0x7D000000));
 const HMODULE Advapi32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7E000000));
 const HMODULE User32 = reinterpret_cast<HMODULE>(std::uintptr_t(0x7A000000));
+const HMODULE Rstrtmgr = reinterpret_cast<HMODULE>(std::uintptr_t(0x79000000));
 
 // A delay-loaded library is in the process once a call has brought it in.
 bool Loaded(const std::string& library) {
@@ -157,7 +158,8 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     }
     if (m.missingLibraries.count(base)) return Sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
     if (Sim::UpperAscii(base) == "BCRYPT.DLL") return Sim::Bcrypt;
-    if (Sim::UpperAscii(base) == "VERSION.DLL") return Sim::Version;  // sim_version.cpp
+    if (Sim::UpperAscii(base) == "VERSION.DLL") return Sim::Version;                 // sim_version.cpp
+    if (Sim::UpperAscii(base) == "RSTRTMGR.DLL") return ++m.rmLoads, Sim::Rstrtmgr;  // sim_restart_manager.cpp
     return Sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
 }
 
@@ -165,7 +167,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (auto e = pc().Enter("GetProcAddress", Sim::IsIntResource(name) ? "#" : name)) return Sim::Fail(*e, nullptr);
     const std::string n = Sim::IsIntResource(name) ? "" : name;
     if (module != Sim::Bcrypt && module != Sim::Version && module != Sim::User32 && module != Sim::Advapi32 &&
-        module != Sim::Kernel32)
+        module != Sim::Kernel32 && module != Sim::Rstrtmgr)
         return Sim::Fail(ERROR_INVALID_HANDLE, FARPROC(nullptr));
     // What each system exports: GetDpiForWindow from Windows 10 version
     // 1607, GetNativeSystemInfo from XP, the private namespaces from Vista.
@@ -181,6 +183,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
          nullptr,
          {SIM_CALL(GetFileVersionInfoSizeA), SIM_CALL(GetFileVersionInfoA), SIM_CALL(VerQueryValueA)}},
         {Sim::User32, &M::dpiForWindowExported, {SIM_CALL(GetDpiForWindow)}},
+        {Sim::Rstrtmgr,
+         nullptr,
+         {SIM_CALL(RmStartSession), SIM_CALL(RmRegisterResources), SIM_CALL(RmGetList), SIM_CALL(RmEndSession)}},
         {Sim::Kernel32, &M::nativeSystemInfoExported, {SIM_CALL(GetNativeSystemInfo)}},
         {Sim::Kernel32, &M::defaultDllDirectoriesExported, {SIM_CALL(SetDefaultDllDirectories)}},
         {Sim::Kernel32,
@@ -197,6 +202,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     pc().Enter("FreeLibrary", "");
+    if (module == Sim::Rstrtmgr && pc().rmLoads > 0) return --pc().rmLoads, TRUE;
     if (module != Sim::Bcrypt && module != Sim::Version) return Sim::Fail(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
 }
