@@ -437,6 +437,8 @@ class Runner:
             self.check_data(sc, failures)
             self.check_size(sc, failures)
             self.check_app(sc, running_pid, holder_pid, known_pids, failures)
+            if sc.restart:
+                failures += self.restart_and_check(background)
             if os.path.exists(self.log_path):
                 self.keep_artifact(self.log_path, "standin-%s.log" % sc.name)
         finally:
@@ -447,6 +449,21 @@ class Runner:
                 except subprocess.TimeoutExpired:
                     proc.kill()
         return failures, detail, installer_seconds
+
+    def restart_and_check(self, background):
+        """The programs that held lxn.cok end and Wine restarts, making the
+        renames registered for the next start: lxn.cok is then the payload
+        and no staged file is left beside it."""
+        for proc in background:
+            proc.kill()
+            proc.wait(timeout=30)
+        background.clear()
+        self.wine.run(wine.tool("wineboot") + ["-r"], timeout=180)
+        path = os.path.join(self.app_dir, "lxn.cok")
+        got = sha256_file(path) if os.path.isfile(path) else "no file"
+        staged = [n for n in os.listdir(self.app_dir) if n.lower().startswith(TEMP_FILE + ".")]
+        return (["after the restart, lxn.cok is %s, not the payload" % got] if got != self.payload_sha else []) + \
+            (["after the restart, staged files are left: %s" % ", ".join(staged)] if staged else [])
 
     def run_twins(self, sc, env):
         """Rounds of two installers started at the same moment, each through

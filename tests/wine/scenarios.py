@@ -80,6 +80,7 @@ class Scenario:
     app_left_running: bool = False  # the run ends before writing: the running stand-in is not asked to quit
     twins: int = 0                 # rounds of two installers started together, each checked as the scenario says
     shell_stopped: bool = False    # Wine's explorer is stopped (SIGSTOP) while the installer runs: a hung shell
+    restart: bool = False          # then the holder ends and Wine restarts: lxn.cok must be the payload
     note: str = ""
 
 
@@ -126,8 +127,9 @@ SCENARIOS = [
              shows_nothing=True,
              note='"C:\\...\\unins000.exe" /x: the folder of the quoted program'),
     Scenario("data_file_held_open", "en", ["modest"],
-             [error_box(EN_TITLE, CANT_INSTALL_EN)], 4, "unchanged", "64",
-             old_data=True, holder=True),
+             [], 3010, "unchanged", "64",
+             old_data=True, holder=True, restart=True,
+             note="staged beside it; Windows (wineboot -r) puts it in place at the restart"),
     Scenario("distorted_installer", "en", [],
              [error_box(EN_TITLE, DISTORTED_EN)], 7, "absent", None,
              distort="stub"),
