@@ -239,14 +239,14 @@ class Runner:
         """The installer with one byte changed: a letter of the DOS stub's text, which no run executes
         or reads ("stub"), or the last byte the first code section loads, where MinGW's linker ends
         the destructor list ("exit_path")."""
-        data = bytearray(self.installer_bytes)
+        data, image = bytearray(self.installer_bytes), PeImage(self.installer_bytes)
         if where == "stub":
-            off = data.find(DOS_STUB_TEXT, 0x40, PeImage(self.installer_bytes).pe_offset)
+            off = data.find(DOS_STUB_TEXT, 0x40, image.pe_offset)
             if off < 0:
                 raise ScenarioFailed("the installer has no DOS stub text, the one byte no run touches")
             detail = "in the DOS stub's text"
         else:
-            s = PeImage(self.installer_bytes).code_sections()[0]
+            s = image.code_sections()[0]
             off = s["rawptr"] + min(s["vsize"], s["rawsize"]) - 1
             detail = "the last loaded byte of section " + s["name"]
         data[off] ^= 0x01
