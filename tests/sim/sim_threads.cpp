@@ -252,8 +252,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
     if (security || name) Sim::Unmodelled("CreateEventA with security attributes or a name");
     HANDLE handle = m.NewHandle(Sim::Machine::Handle{Sim::Machine::Handle::Event, "", 0, 0});
     Sim::Threads().events[reinterpret_cast<std::uintptr_t>(handle)] = {manualReset != FALSE, initialState != FALSE};
-    SetLastError(0);
-    return handle;
+    return Sim::Fail(0, handle);
 }
 
 BOOL WINAPI SetEvent(HANDLE event) {

@@ -134,8 +134,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
         Sim::Unmodelled("FindWindowA other than by class name");
     for (const auto& [window, state] : pc().windows)
         if (state.alive && !state.parent && Sim::SamePath(state.className, className)) return window;  // top level only
-    SetLastError(0);
-    return nullptr;
+    return Sim::Fail(0, HWND(nullptr));
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
