@@ -241,9 +241,7 @@ DWORD WINAPI ResumeThread(HANDLE thread) {
         return DWORD(-1);
     }
     Sim::SimThread& t = *ts.threads[std::size_t(it->second)];
-    const DWORD previous = t.suspendCount;
-    if (t.suspendCount) --t.suspendCount;
-    return previous;
+    return t.suspendCount ? t.suspendCount-- : 0;
 }
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name) {

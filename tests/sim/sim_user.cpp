@@ -173,8 +173,7 @@ BOOL WINAPI ShowWindowAsync(HWND window, int command) { return Show("ShowWindowA
 
 BOOL WINAPI SetForegroundWindow(HWND window) {
     if (auto e = pc().Enter("SetForegroundWindow", "")) return Sim::Fail(*e, FALSE);
-    auto it = pc().windows.find(window);
-    if (it == pc().windows.end()) return FALSE;
+    if (!pc().windows.count(window)) return FALSE;
     for (auto& [w, state] : pc().windows) state.foreground = w == window;
     if (window == pc().app.window) pc().app.history.push_back("brought to front");
     return TRUE;
