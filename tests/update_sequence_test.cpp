@@ -92,8 +92,7 @@ protected:
         hex += '\0';  // stored with its terminator
         EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, Entry32, "LexomirUpdateVersion"), 1001u);
         const auto sha = pc().registry.Value(HKEY_LOCAL_MACHINE, Entry32, "LexomirUpdateSha256");
-        ASSERT_TRUE(sha);
-        EXPECT_EQ(sha->type, DWORD(REG_SZ));
+        ASSERT_TRUE(sha && sha->type == REG_SZ);
         EXPECT_EQ(std::string(sha->data.begin(), sha->data.end()), hex);
     }
     std::vector<std::uint8_t> DataFileBytes() {

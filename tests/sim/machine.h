@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/sha256_extensions.h"
@@ -46,6 +47,8 @@ using UnmodelledHandler = void (*)(const std::string& what);
 void SetUnmodelledHandler(UnmodelledHandler handler);
 void Unmodelled(const std::string& what);
 
+// Copies text and its NUL where they fit; else returns the size they need (sim_core.cpp).
+DWORD CopyText(const std::string& text, LPSTR buffer, DWORD size);
 // A call that fails: sets the thread's last error and gives the call's
 // failure value.
 template <typename T>

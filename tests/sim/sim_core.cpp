@@ -148,8 +148,7 @@ BOOL Machine::Release(const std::string& function, HANDLE handle, Handle::Kind k
 }
 
 HANDLE Machine::NewHandle(Handle handle) {
-    const std::uintptr_t value = nextHandle;
-    nextHandle += 4;
+    const std::uintptr_t value = std::exchange(nextHandle, nextHandle + 4);
     handles.emplace(value, std::move(handle));
     return reinterpret_cast<HANDLE>(value);
 }
@@ -158,6 +157,12 @@ Machine::Handle* Machine::FindHandle(HANDLE handle, Handle::Kind kind) {
     auto it = handles.find(reinterpret_cast<std::uintptr_t>(handle));
     if (it == handles.end() || it->second.kind != kind) return nullptr;
     return &it->second;
+}
+
+DWORD CopyText(const std::string& text, LPSTR buffer, DWORD size) {
+    if (!buffer || size <= text.size()) return DWORD(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return DWORD(text.size());
 }
 
 void Machine::At(DWORD time, std::function<void()> action) { timeline.emplace(time, std::move(action)); }
@@ -213,10 +218,7 @@ int WINAPI MulDiv(int number, int numerator, int denominator) {
 void WINAPI Sleep(DWORD milliseconds) {
     Sim::Machine& m = pc();
     m.Enter("Sleep", std::to_string(milliseconds));
-    if (milliseconds == INFINITE) {
-        Sim::Unmodelled("Sleep(INFINITE) would never return");
-        return;
-    }
+    if (milliseconds == INFINITE) return Sim::Unmodelled("Sleep(INFINITE) would never return");
     m.sleeps.push_back(milliseconds);
     const DWORD end = m.now + milliseconds;
     // Step through what falls due inside the pause, in time order.
@@ -242,26 +244,17 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     pc().Enter("GetEnvironmentVariableA", name ? name : "");
     const std::optional<std::string> variable = pc().Variable(name ? name : "");
     if (!variable) return Sim::Fail(203, 0);  // ERROR_ENVVAR_NOT_FOUND
-    const std::string& value = *variable;
-    if (!buffer || size <= value.size()) return DWORD(value.size() + 1);
-    std::memcpy(buffer, value.c_str(), value.size() + 1);
-    return DWORD(value.size());
+    return Sim::CopyText(*variable, buffer, size);
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     pc().Enter("GetSystemDirectoryA", "");
-    const std::string folder = Sim::ToAnsi(pc().systemFolder);
-    if (!buffer || size <= folder.size()) return UINT(folder.size() + 1);
-    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-    return UINT(folder.size());
+    return Sim::CopyText(Sim::ToAnsi(pc().systemFolder), buffer, size);
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     if (auto e = pc().Enter("GetWindowsDirectoryA", "")) return Sim::Fail(*e, UINT(0));
-    const std::string folder = Sim::ToAnsi(pc().windowsFolder);
-    if (!buffer || size <= folder.size()) return UINT(folder.size() + 1);
-    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-    return UINT(folder.size());
+    return Sim::CopyText(Sim::ToAnsi(pc().windowsFolder), buffer, size);
 }
 
 // %NAME% becomes the variable's value; a name that is not set, and a

@@ -425,8 +425,7 @@ HANDLE OpenFile(const char* function, const std::string& name, DWORD access, DWO
     }
     HANDLE handle = pc().NewHandle({Machine::Handle::File, t.path, access, share});
     pc().FindHandle(handle, Machine::Handle::File)->deleteOnClose = deleteOnClose;
-    SetLastError(error);
-    return handle;
+    return Fail(error, handle);
 }
 
 }  // namespace

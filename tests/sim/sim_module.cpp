@@ -61,8 +61,7 @@ DWORD CopyModuleName(const std::basic_string<Char>& name, Char* buffer, DWORD si
     }
     std::copy(name.begin(), name.end(), buffer);
     buffer[name.size()] = 0;
-    SetLastError(0);
-    return DWORD(name.size());
+    return Fail(0, DWORD(name.size()));
 }
 
 }  // namespace

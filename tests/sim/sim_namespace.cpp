@@ -118,8 +118,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LP
     const bool found = m.objects.count(full);
     if (m.objects[found ? full : prefix].administratorsOnly && !m.userIsAdmin) return Sim::None(ERROR_ACCESS_DENIED);
     HANDLE mutex = Sim::Open(SimHandle::Mutex, full, {L"", Sim::AdminsOnly(security)});
-    SetLastError(found ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return mutex;
+    return Sim::Fail(found ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS, mutex);
 }
 
 BOOL WINAPI ReleaseMutex(HANDLE handle) {

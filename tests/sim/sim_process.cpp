@@ -1,5 +1,6 @@
 // Console commands run as child processes, and the machine facts the OS
 // description reads: system info, metrics, and the OEM-to-ANSI conversion.
+#include <algorithm>
 #include <cstring>
 
 #include "tests/sim/machine.h"
@@ -34,11 +35,8 @@ bool IsFile(const std::string& path) {
 std::string FindProgram(const std::string& line, std::string& rest) {
     std::vector<std::pair<std::string, std::size_t>> candidates;  // name, where the rest begins
     if (!line.empty() && line[0] == '"') {
-        const std::size_t close = line.find('"', 1);
-        if (close == std::string::npos)
-            candidates.push_back({line.substr(1), line.size()});
-        else
-            candidates.push_back({line.substr(1, close - 1), close + 1});
+        const std::size_t close = std::min(line.find('"', 1), line.size());
+        candidates.push_back({line.substr(1, close - 1), std::min(close + 1, line.size())});
     } else {
         for (std::size_t i = 0; i <= line.size(); ++i)
             if (i == line.size() || IsBlank(line[i])) candidates.push_back({line.substr(0, i), i});
@@ -228,8 +226,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
         return refused(ERROR_BAD_EXE_FORMAT);
     }
     record.program = program;
-    record.id = m.nextProcessId;
-    m.nextProcessId += 4;
+    record.id = std::exchange(m.nextProcessId, m.nextProcessId + 4);
     m.processes.push_back(record);
     Sim::RunInterpreter(m.processes.back(), interpreter->second, arguments);
 

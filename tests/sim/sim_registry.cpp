@@ -19,10 +19,7 @@ std::vector<std::string> Split(const std::string& path) {
 
 std::string Join(const std::vector<std::string>& parts) {
     std::string out;
-    for (const std::string& p : parts) {
-        if (!out.empty()) out += '\\';
-        out += p;
-    }
+    for (const std::string& p : parts) out += (out.empty() ? "" : "\\") + p;
     return out;
 }
 
@@ -60,8 +57,7 @@ std::optional<Base> Resolve(HKEY key) {
 std::string RootName(HKEY root) { return root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU"; }
 
 HKEY NewKeyHandle(HKEY root, const std::string& path, REGSAM access) {
-    const std::uintptr_t value = pc().nextHandle;
-    pc().nextHandle += 4;
+    const std::uintptr_t value = std::exchange(pc().nextHandle, pc().nextHandle + 4);
     pc().regHandles[value] = Machine::RegHandle{root, path, access};
     return reinterpret_cast<HKEY>(value);
 }

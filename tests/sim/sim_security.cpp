@@ -172,8 +172,7 @@ BOOL WINAPI CreateProcessWithTokenW(HANDLE token, DWORD logonFlags, LPCWSTR appl
                                    t->elevated};
     m.launches.push_back(launch);
     Sim::StartMainAppIfItIs(path);
-    const DWORD id = m.nextProcessId;
-    m.nextProcessId += 4;
+    const DWORD id = std::exchange(m.nextProcessId, m.nextProcessId + 4);
     m.Started(path, id, processInformation);
     return TRUE;
 }
@@ -189,8 +188,7 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
         sub0 != SECURITY_BUILTIN_DOMAIN_RID || sub1 != DOMAIN_ALIAS_RID_ADMINS ||
         (sub2 | sub3 | sub4 | sub5 | sub6 | sub7) != 0)
         Sim::Unmodelled("AllocateAndInitializeSid for a SID other than BUILTIN\\Administrators");
-    const std::uintptr_t value = m.nextHandle;
-    m.nextHandle += 4;
+    const std::uintptr_t value = std::exchange(m.nextHandle, m.nextHandle + 4);
     m.sids.insert(value);
     *sid = reinterpret_cast<PSID>(value);
     return TRUE;

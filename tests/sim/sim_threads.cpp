@@ -241,9 +241,7 @@ DWORD WINAPI ResumeThread(HANDLE thread) {
         return DWORD(-1);
     }
     Sim::SimThread& t = *ts.threads[std::size_t(it->second)];
-    const DWORD previous = t.suspendCount;
-    if (t.suspendCount) --t.suspendCount;
-    return previous;
+    return t.suspendCount ? t.suspendCount-- : 0;
 }
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name) {
@@ -252,8 +250,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
     if (security || name) Sim::Unmodelled("CreateEventA with security attributes or a name");
     HANDLE handle = m.NewHandle(Sim::Machine::Handle{Sim::Machine::Handle::Event, "", 0, 0});
     Sim::Threads().events[reinterpret_cast<std::uintptr_t>(handle)] = {manualReset != FALSE, initialState != FALSE};
-    SetLastError(0);
-    return handle;
+    return Sim::Fail(0, handle);
 }
 
 BOOL WINAPI SetEvent(HANDLE event) {

@@ -134,8 +134,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
         Sim::Unmodelled("FindWindowA other than by class name");
     for (const auto& [window, state] : pc().windows)
         if (state.alive && !state.parent && Sim::SamePath(state.className, className)) return window;  // top level only
-    SetLastError(0);
-    return nullptr;
+    return Sim::Fail(0, HWND(nullptr));
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -174,8 +173,7 @@ BOOL WINAPI ShowWindowAsync(HWND window, int command) { return Show("ShowWindowA
 
 BOOL WINAPI SetForegroundWindow(HWND window) {
     if (auto e = pc().Enter("SetForegroundWindow", "")) return Sim::Fail(*e, FALSE);
-    auto it = pc().windows.find(window);
-    if (it == pc().windows.end()) return FALSE;
+    if (!pc().windows.count(window)) return FALSE;
     for (auto& [w, state] : pc().windows) state.foreground = w == window;
     if (window == pc().app.window) pc().app.history.push_back("brought to front");
     return TRUE;

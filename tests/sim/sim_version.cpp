@@ -242,8 +242,7 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
     const std::optional<Sim::Bytes> resource = Sim::VersionResource(raw, error);
     if (!resource) return Sim::Fail(error, 0);
     // Room for the block, its signature and the ANSI copies of its texts.
-    SetLastError(0);
-    return DWORD(resource->size() * 2 + 4);
+    return Sim::Fail(0, DWORD(resource->size() * 2 + 4));
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR fileName, DWORD, DWORD size, LPVOID data) {
@@ -290,9 +289,8 @@ BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT
             }
         }
         if (!found) {
-            SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
             if (length) *length = 0;
-            return FALSE;
+            return Sim::Fail(ERROR_RESOURCE_TYPE_NOT_FOUND, FALSE);
         }
         node = child;
     }

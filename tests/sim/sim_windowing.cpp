@@ -266,8 +266,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     if (refused) {
         Sim::Deliver(window, WM_NCDESTROY, 0, 0);
         m.windows.erase(window);
-        SetLastError(0);
-        return nullptr;
+        return Sim::Fail(0, HWND(nullptr));
     }
     if (style & WS_VISIBLE) m.windows[window].showState = SW_SHOWNORMAL;
     return window;
