@@ -149,7 +149,8 @@ class Wine:
                                 stderr=subprocess.DEVNULL)
 
     def reg(self, *args, check=True):
-        return self.run(wine.tool("reg") + list(args), check=check)
+        # In English whatever the host's locale: its messages are read.
+        return self.run(wine.tool("reg") + list(args), check=check, env={"LC_ALL": "C.UTF-8"})
 
     def stop(self):
         self.run(["wineserver", "-k"], check=False, timeout=60)
@@ -297,7 +298,15 @@ class Runner:
         return detail
 
     def query_value(self, name, view):
-        p = self.wine.reg("query", UNINSTALL_KEY, "/v", name, view, check=False)
+        """The value, or None where reg says it is not there. A reg that
+        fails otherwise (seen once on a loaded host) is asked again, and
+        failing three times fails the scenario with what it printed."""
+        for _ in range(3):
+            p = self.wine.reg("query", UNINSTALL_KEY, "/v", name, view, check=False)
+            if p.returncode == 0 or "Unable to find" in p.stdout:
+                break
+        else:
+            raise ScenarioFailed("reg query %s %s failed (%d): %s" % (name, view, p.returncode, p.stdout.strip()))
         if p.returncode != 0:
             return None
         for line in p.stdout.splitlines():
