@@ -67,8 +67,8 @@ set(LEXOMIR_WINDOWS_LIB_SOURCES ${CMAKE_SOURCE_DIR}/platform/windows/cpu_identit
 # handler, which must be linked as an object to replace libstdc++'s (an
 # archive member nothing refers to would be left out).
 set(LEXOMIR_WINDOWS_EXE_SOURCES
-  ${CMAKE_SOURCE_DIR}/platform/windows/winmain.cpp
-  ${CMAKE_SOURCE_DIR}/platform/windows/terminate.cpp)
+  ${CMAKE_SOURCE_DIR}/entry/winmain.cpp
+  ${CMAKE_SOURCE_DIR}/entry/terminate.cpp)
 
 # Sources stay UTF-8; narrow literals become CP1251 bytes, as the Russian
 # texts must be at run time on every build.

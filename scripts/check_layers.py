@@ -4,7 +4,9 @@
 The product's folders stand in layers, lowest first; a file includes only
 its own folder and the layers below. So each subsystem can be read, tested
 and changed knowing only what is under it, and no two depend on each
-other. The folders of one layer do not include each other either.
+other. The folders of one layer do not include each other either. The
+top layer is the executable's own files (entry/: WinMain and the terminate
+handler), which nothing of the product includes.
 
 Test support that the product's own build links on the host (the
 simulated PC) stands beside the layers: it includes only itself and the
@@ -30,14 +32,13 @@ LAYERS = [
     ["environment"],                     # start-up, its process-wide values, the registry, discovery
     ["install"],                         # writing the package's files
     ["driver"],                          # the run from entry to exit
+    ["entry"],                           # the executable's own files: WinMain, the terminate handler
 ]
 # Test support and the only folders each may include besides itself.
 TEST_SUPPORT = {
     "tests/sim": ["platform"],  # the simulated PC behind the seam
 }
 TESTS = "tests"
-# The executable's entry point on Windows stands above the whole product.
-ENTRY_POINTS = {"platform/windows/winmain.cpp"}
 RANK = {folder: rank for rank, folders in enumerate(LAYERS) for folder in folders}
 CHECKED = sorted(list(RANK) + list(TEST_SUPPORT), key=len, reverse=True)
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+/[^"]+)"', re.M)
@@ -149,7 +150,7 @@ def main():
     problems = []
     for name in listed:
         folder = folder_of(name)
-        if folder is None or name in ENTRY_POINTS:
+        if folder is None:
             continue
         for target, why in problems_in(folder, texts[name]):
             problems.append(f"{name}: includes {target}/, {why}")

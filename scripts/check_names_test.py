@@ -47,7 +47,7 @@ class CheckNames(unittest.TestCase):
             ("install/pe_image.cpp", "namespace PeImage {", False),
             ("tools/resource_page.cpp", "namespace PeImage {", True),  # another file's
             ("driver/x.cpp", "namespace {", False),
-            ("platform/windows/terminate.cpp", "namespace __gnu_cxx {", False),
+            ("entry/terminate.cpp", "namespace __gnu_cxx {", False),
             ("tests/x_test.cpp", "using namespace PeBuilder;", False),
             ("tests/x_test.cpp", "// namespace helpers {", False),
         ]
