@@ -18,6 +18,7 @@ set(LEXOMIR_PRODUCT_SOURCES
   install/pe_image.cpp
   install/self_check.cpp
   install/version_probes.cpp
+  install/version_replacement.cpp
   messages/box_text.cpp
   messages/lang_unit.cpp
   messages/messages.cpp

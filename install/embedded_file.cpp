@@ -1,14 +1,12 @@
 #include "install/embedded_file.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "install/file_holders.h"
-#include "install/version_probes.h"
-#include "messages/lang_unit.h"
+#include "install/file_replacement.h"
 #include "messages/messages.h"
 #include "messages/support_log.h"
 #include "platform/code_pages.h"
@@ -16,47 +14,10 @@
 #include "platform/owned_handle.h"
 #include "platform/sha256.h"
 #include "platform/win32.h"
-#include "progress/progress_window.h"
-#include "runtime/exception.h"
 #include "runtime/random.h"
 #include "runtime/text.h"
 
 namespace {
-
-// The resource's bytes where the loader put them with the image: the file
-// is written straight from there, with no copy, and the resource is let go
-// as soon as that write is done.
-class TLockedResource {
-public:
-    TLockedResource() = default;
-    TLockedResource(const TLockedResource&) = delete;
-    TLockedResource& operator=(const TLockedResource&) = delete;
-    ~TLockedResource() { Release(); }
-
-    bool Lock(const std::string& name, const std::string& type) {
-        HRSRC resource = FindResourceA(nullptr, name.c_str(), type.c_str());
-        if (!resource) return false;
-        loaded_ = LoadResource(nullptr, resource);
-        if (!loaded_) return false;
-        data_ = LockResource(loaded_);
-        // 0 is both an empty resource and a failure; only the error tells.
-        SetLastError(ERROR_SUCCESS);
-        size_ = SizeofResource(nullptr, resource);
-        return data_ != nullptr && (size_ != 0 || GetLastError() == ERROR_SUCCESS);
-    }
-    const void* Data() const { return data_; }
-    DWORD Size() const { return size_; }
-    void Release() {
-        if (loaded_) FreeResource(loaded_);
-        loaded_ = nullptr;
-        data_ = nullptr;
-    }
-
-private:
-    HGLOBAL loaded_ = nullptr;
-    const void* data_ = nullptr;
-    DWORD size_ = 0;
-};
 
 // A scanner that opens each fresh file, or a backup or indexing tool, can
 // refuse a rename or delete for a moment. Such a refusal is tried again,
@@ -103,17 +64,6 @@ bool ClearTemporaryName(const std::string& temp) {
     return DeleteWithRetry(temp);
 }
 
-// The temporary file of this run: whether it made one, which file that is,
-// and the handle it is held by. The rename into place and the removal after
-// a failure act on this file through that handle, whatever its name has
-// come to stand for meanwhile.
-struct Temporary {
-    std::string path;
-    bool created = false;
-    std::optional<TFileIdentity> identity;
-    TOwnedFile file;
-};
-
 // Holds this run's temporary file again after it was let go (for the
 // version probes): opened by its name, kept only when that name still
 // stands for the file this run made.
@@ -130,23 +80,6 @@ bool Reacquire(Temporary& temp) {
         SetLastError(ERROR_FILE_NOT_FOUND);
     }
     return bool(temp.file);
-}
-
-// Removes the temporary file this run made, after a failure or a No,
-// waiting briefly for a scanner that holds it: marked for deletion through
-// its handle, it goes when the handle is closed. What stays is cleared by
-// the next run. Nothing is done when this run made no file there, or when
-// its name no longer stands for it.
-void DiscardTemporary(Temporary& temp) {
-    if (Reacquire(temp)) {
-        FILE_DISPOSITION_INFO disposition{};
-        disposition.DeleteFile = TRUE;
-        WithBriefRetry([&] {
-            return SetFileInformationByHandle(temp.file.Get(), FileDispositionInfo, &disposition, sizeof disposition) !=
-                   FALSE;
-        });
-    }
-    temp.file.Reset();
 }
 
 // A new file of this process: created exclusively, so a name that someone
@@ -178,21 +111,6 @@ std::string Sha256Text(const void* bytes, DWORD size) {
     return text;
 }
 
-// Writes the whole buffer with one write to a file made fresh at the
-// temporary name, cleared first, and makes it durable before it is renamed
-// into place; the file stays held. The resource is let go before the
-// flush unless `sha256` is given: the caller may then need it again (and
-// lets it go), and the hash of the data goes there.
-bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256 = nullptr) {
-    if (!ClearTemporaryName(temp.path) || !CreateFreshFile(temp)) return false;
-    DWORD written = 0;
-    const bool ok =
-        WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
-    if (ok && sha256) *sha256 = Sha256Text(resource.Data(), resource.Size());
-    if (!sha256) resource.Release();
-    return ok && FlushFileBuffers(temp.file.Get());
-}
-
 // Renames the open file to `target`, replacing a file there. The name is
 // given in the system's own form ("\??\C:\..."), which every version of
 // Windows takes as it is.
@@ -207,31 +125,6 @@ bool RenameOpenFile(HANDLE file, const std::string& target, bool replace = true)
     info->FileNameLength = DWORD(name.size() * sizeof(WCHAR));
     std::memcpy(info->FileName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
     return SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(buffer.size())) != FALSE;
-}
-
-// Moves the temporary file over the installed one through the handle it
-// is held by: only the file this run wrote and flushed is ever put in
-// place, never another run's or one half written, whatever stands at its
-// name. A read-only installed file (files copied from a CD carry the
-// attribute) would refuse it: the attribute is cleared first, and put back
-// when the move fails, so the old file stays as it was. The new file has
-// its own attributes.
-bool MoveIntoPlace(Temporary& temp, const std::string& target) {
-    if (!Reacquire(temp)) return false;
-    const DWORD attributes = GetFileAttributesA(target.c_str());
-    const bool readOnly =
-        attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            FILE_ATTRIBUTE_READONLY;
-    if (readOnly) {
-        const DWORD writable = attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
-        SetFileAttributesA(target.c_str(), writable ? writable : DWORD(FILE_ATTRIBUTE_NORMAL));
-    }
-    const bool moved = WithBriefRetry([&] { return RenameOpenFile(temp.file.Get(), target); });
-    if (!moved && readOnly) SetFileAttributesA(target.c_str(), attributes);
-    // Flushed before the rename: a close that fails now loses nothing.
-    if (moved) temp.file.Reset();
-    return moved;
 }
 
 // Files staged by earlier runs beside `target`: its temporary name, a dot
@@ -308,12 +201,52 @@ bool StageCopy(TLockedResource& resource, const std::string& target, TInstalledD
     return false;
 }
 
-// The installed file is replaced in one step, so a failure at any point
-// leaves it as it was: never truncated, never half written. With `data`, a
-// file held open by another program is staged for the next restart, and
-// files staged by earlier runs are removed only once this run's data is in
-// place or staged: until then they hold the newest data installed.
-bool ReplaceFile(const std::string& target, TLockedResource& resource, TInstalledData* data = nullptr) {
+}  // namespace
+
+// The steps of file_replacement.h, which the version-compared replacement
+// takes too.
+
+bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256) {
+    if (!ClearTemporaryName(temp.path) || !CreateFreshFile(temp)) return false;
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
+    if (ok && sha256) *sha256 = Sha256Text(resource.Data(), resource.Size());
+    if (!sha256) resource.Release();
+    return ok && FlushFileBuffers(temp.file.Get());
+}
+
+bool MoveIntoPlace(Temporary& temp, const std::string& target) {
+    if (!Reacquire(temp)) return false;
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_READONLY;
+    if (readOnly) {
+        const DWORD writable = attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesA(target.c_str(), writable ? writable : DWORD(FILE_ATTRIBUTE_NORMAL));
+    }
+    const bool moved = WithBriefRetry([&] { return RenameOpenFile(temp.file.Get(), target); });
+    if (!moved && readOnly) SetFileAttributesA(target.c_str(), attributes);
+    // Flushed before the rename: a close that fails now loses nothing.
+    if (moved) temp.file.Reset();
+    return moved;
+}
+
+void DiscardTemporary(Temporary& temp) {
+    if (Reacquire(temp)) {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        WithBriefRetry([&] {
+            return SetFileInformationByHandle(temp.file.Get(), FileDispositionInfo, &disposition, sizeof disposition) !=
+                   FALSE;
+        });
+    }
+    temp.file.Reset();
+}
+
+bool ReplaceInstalledFile(const std::string& target, TLockedResource& resource, TInstalledData* data) {
     Temporary temp;
     temp.path = TempInstallName(target);
     bool done = WriteNewFile(temp, resource, data ? &data->sha256 : nullptr);
@@ -341,113 +274,6 @@ bool ReplaceFile(const std::string& target, TLockedResource& resource, TInstalle
     return false;
 }
 
-// ------------------------------------------------ version-compared replacement
-
-// The file types whose version can be read. The resource type must be one
-// of these words exactly: "PAK" is no "pak".
-bool HasVersionProbe(const std::string& type) {
-    for (const char* word : {"pak", "3bs", "lng", "cok", "exe"})
-        if (type == word) return true;
-    return false;
-}
-
-struct VersionVerdict {
-    bool older = false;  // the installed file is the newer one
-    std::string installedText, newText;
-};
-
-// Probes the new file first, then the installed one.
-VersionVerdict CompareVersions(const std::string& type, const std::string& fresh, const std::string& installed) {
-    VersionVerdict verdict;
-    if (type == "exe") {
-        verdict.newText = FileVersionString(fresh);
-        verdict.installedText = FileVersionString(installed);
-        verdict.older = !verdict.installedText.empty() && verdict.newText != verdict.installedText &&
-                        IsOlderVersion(verdict.newText, verdict.installedText);
-        return verdict;
-    }
-    // A "!" in the path of a language file marks one that is always replaced.
-    if (type == "lng" && installed.find('!') != std::string::npos) return verdict;
-    std::int32_t (*probe)(const std::string&) = type == "pak"   ? ProbePakVersion
-                                                : type == "3bs" ? Probe3bsVersion
-                                                : type == "cok" ? ProbeCokVersion
-                                                                : ProbeLngVersion;
-    const std::int32_t freshVersion = probe(fresh);
-    const std::int32_t installedVersion = probe(installed);
-    verdict.older = installedVersion > freshVersion;
-    verdict.newText = std::to_string(freshVersion);
-    verdict.installedText = std::to_string(installedVersion);
-    return verdict;
-}
-
-// Whether to put the older file in place of the newer one: in the selected
-// language's own words when there is one, else the built-in texts.
-bool ConfirmOlderReplacement(const std::string& target, const VersionVerdict& verdict) {
-    if (LangUnit::SelectedLanguage() < 0) {
-        const BoxText path = BoxText::SystemName(target);
-        const BoxText installed = BoxText::SystemName(verdict.installedText);
-        const BoxText fresh = BoxText::SystemName(verdict.newText);
-        return ConfirmPrompt(path +
-                                 " file installing is of older version\r\n"
-                                 "than the same already installed.\r\n\r\n"
-                                 "Do you really want to replace existing\r\n"
-                                 "new file version " +
-                                 installed + " with an older file version " + fresh + "?",
-                             "Устанавливаемый файл " + path +
-                                 "\r\n"
-                                 "более старой версии, чем уже установленный.\r\n\r\n"
-                                 "Действительно ли Вы хотите заменить уже имеющийся\r\n"
-                                 "файл версии " +
-                                 installed + " на более старый версии " + fresh + "?");
-    }
-    // The language file's texts are read as the ANSI call would read them.
-    const BoxText caption = BoxText::SystemName(LangUnit::LookupLine("soundquest"));
-    const BoxText text = BoxText::SystemName(LangUnit::LookupFormatted("olderfilever", {target}, false));
-    const WORD language = WORD(LangUnit::SelectedLanguageId() & 0xFFFF);
-    return ShowBox(text, caption, QuestionBoxStyle, language) == IDYES;
-}
-
-enum class Outcome { Written, Kept, Failed };
-
-// The new data goes beside the installed file first, so that both can be
-// probed; an older one is put in place only when the user says so, with
-// the progress window out of the way of the question.
-Outcome ReplaceAfterVersionCheck(const std::string& type, const std::string& target, TLockedResource& resource) {
-    Temporary temp;
-    temp.path = TempInstallName(target);
-    try {
-        if (!WriteNewFile(temp, resource)) {
-            DiscardTemporary(temp);
-            return Outcome::Failed;
-        }
-        // The probes open the new file by its name, and a writer's handle
-        // would refuse them.
-        temp.file.Reset();
-        const VersionVerdict verdict = CompareVersions(type, temp.path, target);
-        bool replace = true;
-        if (verdict.older) {
-            Progress::Hide();
-            replace = ConfirmOlderReplacement(target, verdict);
-        }
-        if (!replace) {
-            DiscardTemporary(temp);
-        } else if (!MoveIntoPlace(temp, target)) {
-            // The installed file is as it was; a failure leaves the window hidden.
-            DiscardTemporary(temp);
-            return Outcome::Failed;
-        }
-        if (verdict.older) Progress::Show("", "");
-        return replace ? Outcome::Written : Outcome::Kept;
-    } catch (const Exception&) {
-        // The progress window could not be started again. The file is in
-        // place if the move was made; only the temporary one is removed.
-        DiscardTemporary(temp);
-        return Outcome::Failed;
-    }
-}
-
-}  // namespace
-
 std::string TempInstallName(const std::string& path) {
     std::string temp = path;
     // The last character is never the cut: "D:\Games\App\" gives "D:\Games\~App\".
@@ -463,7 +289,7 @@ bool InstallDataFile(const std::string& name, const std::string& type, const std
                      TInstalledData& data) {
     TLockedResource resource;
     data.target = target;
-    const bool done = resource.Lock(name, type) && ReplaceFile(target, resource, &data);
+    const bool done = resource.Lock(name, type) && ReplaceInstalledFile(target, resource, &data);
     const BoxText path = BoxText::SystemName(target);
     if (done && data.staged)
         SupportLog::Note("data file: " + BoxText::SystemName(data.stagedPath) + " written, " +
@@ -475,30 +301,6 @@ bool InstallDataFile(const std::string& name, const std::string& type, const std
         ShowInstallFailure(target);
     }
     return done;
-}
-
-bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,
-                         bool versionCheck) {
-    TLockedResource resource;
-    Outcome outcome = Outcome::Failed;
-    if (resource.Lock(name, type)) {
-        // Without a check, without an installed file or without a way to read
-        // its version, the file is simply replaced.
-        if (!versionCheck || !IsExistingFile(target) || !HasVersionProbe(type))
-            outcome = ReplaceFile(target, resource) ? Outcome::Written : Outcome::Failed;
-        else
-            outcome = ReplaceAfterVersionCheck(type, target, resource);
-    }
-    const BoxText path = BoxText::SystemName(target);
-    if (outcome == Outcome::Written)
-        SupportLog::Note("data file: " + path + " written, " + std::to_string(resource.Size()) + " bytes");
-    else if (outcome == Outcome::Kept)
-        SupportLog::Note("data file: " + path + " kept, as the user chose");
-    if (outcome == Outcome::Failed) {
-        SupportLog::Note("data file: " + path + " not written, " + SupportLog::ErrorText(GetLastError()));
-        ShowInstallFailure(target);
-    }
-    return outcome == Outcome::Written;
 }
 
 void ShowInstallFailure(const std::string& target) {

@@ -1,22 +1,9 @@
-// Writing a resource of the installer's own module to a file.
+// Writing the update's data file from a resource of the installer's own module.
 #pragma once
 
 #include <string>
 
 #include "platform/owned_handle.h"
-
-// Writes resource `name` of type `type` to `target`. With the version check
-// off it replaces the target outright. With it on, an installed file of a
-// type whose version can be read ("pak", "3bs", "lng", "cok", "exe") is
-// compared with the new data first, and an older file replaces it only
-// when the user agrees; the progress window is hidden while they are asked
-// and shown again afterwards. Failures are reported to the user ("Can't
-// install file ..."). True when the new data has been put in place; false
-// after a reported failure and when the user kept the installed file. (A
-// progress window that cannot come back is a failure too, although the
-// file has been replaced by then.)
-bool InstallEmbeddedFile(const std::string& name, const std::string& type, const std::string& target,
-                         bool versionCheck);
 
 // What the write of the update's data file left, for the record of what is
 // installed.
@@ -28,13 +15,14 @@ struct TInstalledData {
     std::string sha256;  // of the new data, 64 upper-case hex digits; empty where it could not be computed
 };
 
-// The update's data file: written as InstallEmbeddedFile writes it without
-// the version check, except where the installed file is held open by
-// another program, or a file that an earlier run staged could not be
-// removed: then it is staged, to replace the installed file at the next
-// restart. Files staged by earlier runs are removed first, so that none can
-// replace newer data at a restart. True when the new data is in place or
-// staged; a failure is reported as by InstallEmbeddedFile.
+// The update's data file, resource `name` of type `type`, written to
+// `target`: it replaces the installed file in one step, or, where the
+// installed file is held open by another program, or a file that an
+// earlier run staged could not be removed, it is staged, to replace the
+// installed file at the next restart. Files staged by earlier runs are
+// removed first, so that none can replace newer data at a restart. True
+// when the new data is in place or staged; a failure is reported to the
+// user ("Can't install file ...").
 bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data);
 
 // The report of a file that could not be installed: "Can't install file ...".

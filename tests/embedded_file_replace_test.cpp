@@ -9,9 +9,8 @@
 
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
-#include "environment/install_target.h"
-#include "environment/process_environment.h"
 #include "install/embedded_file.h"
+#include "install/version_replacement.h"
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
 #include "messages/support_log.h"

@@ -12,6 +12,7 @@
 #include "install/embedded_file.h"
 #include "install/installed_size.h"
 #include "install/self_check.h"
+#include "install/version_replacement.h"
 #include "runtime/command_line.h"
 #include "runtime/exception.h"
 #include "tests/demo_pc.h"
