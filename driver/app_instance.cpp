@@ -10,7 +10,7 @@
 
 std::string AppExecutablePath() { return InstallEnvironment.AppFolder + UpdatePackage.AppName + ".exe"; }
 
-bool ProbeInstanceMapping() {
+bool InstanceMarkerAbsent() {
     // Opened, never created: a probe must not make the marker it looks for.
     // The marker of another user's Lexomir (an administrator elevated this
     // run for the user at the desktop) refuses this process with access
@@ -44,7 +44,7 @@ void RequestAppQuit() {
 bool WaitForAppToQuit() {
     for (int probe = 0; probe < 8; ++probe) {
         Sleep(512);
-        if (ProbeInstanceMapping()) return true;
+        if (InstanceMarkerAbsent()) return true;
     }
     return false;
 }
@@ -68,7 +68,7 @@ void StartAppAndActivate() {
     bool marker = false;
     for (int probe = 0; probe < 8 && !marker; ++probe) {
         Sleep(512);
-        marker = !ProbeInstanceMapping();
+        marker = !InstanceMarkerAbsent();
     }
     if (!marker) {
         SupportLog::Note("application start: it was not running 4 s later");
@@ -92,7 +92,7 @@ void LeaveApp(bool wanted) {
     AppDealings.Left = true;
     // Its marker or its window says that it still runs: it did not quit,
     // and nobody starts a second instance.
-    const bool marker = !ProbeInstanceMapping();
+    const bool marker = !InstanceMarkerAbsent();
     HWND window = FindWindowA(MainWindowClass, nullptr);
     if (!marker && !window) {
         StartAppAndActivate();

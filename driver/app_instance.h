@@ -1,9 +1,9 @@
 // The installer's dealings with the application as a running program.
 #pragma once
 
-// True when the application is not running: its marker does not exist.
+// True when the application's instance marker is absent: it is not running.
 // A marker that exists but may not be opened is a running application's.
-bool ProbeInstanceMapping();
+bool InstanceMarkerAbsent();
 // Posts WM_QUIT to the application's main window, if there is one; no wait.
 // From then on, where it was posted, every way out of the run owes the
 // application a start.

@@ -120,7 +120,7 @@ UpdateOutcome RunUpdateSequence() {
     // The data file is in use while the application runs. Only now that
     // the run is about to write is it asked to quit, and given a few
     // seconds to let go: a run that stops before this leaves it alone.
-    const bool appRan = !ProbeInstanceMapping();
+    const bool appRan = !InstanceMarkerAbsent();
     if (appRan) {
         RequestAppQuit();
         SupportLog::Note(WaitForAppToQuit() ? "running application: asked to quit, and it did"

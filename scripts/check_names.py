@@ -24,7 +24,9 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 
-K_CONSTANT = re.compile(r"\bk[A-Z][A-Za-z0-9]*\b")
+# "kName" constants, digits after the k too ("k32BitView"); a short local
+# such as k2 passes.
+K_CONSTANT = re.compile(r"\bk[0-9]*[A-Z][A-Za-z0-9]*\b")
 # A declaration: a type-looking word (possibly qualified or templated), then
 # a snake_case name, then what follows a declared name.
 SNAKE_DECLARATION = re.compile(

@@ -13,12 +13,12 @@ class CheckNames(unittest.TestCase):
         cases = [
             # (code, what is flagged)
             ("constexpr int kRetries = 3;", ["constant kRetries"]),
-            ("use(kRetries);", ["constant kRetries"]),
+            ("use(kRetries, k64BitView);", ["constant kRetries", "constant k64BitView"]),  # digits after the k too
             ("constexpr int Retries = 3;", []),
             ("std::uint32_t slot_size = 0;", ["slot_size"]),
             ("const std::vector<int>& item_list{};", ["item_list"]),
             ("static int hash_blocks(const char* data, int block_count) {", ["hash_blocks", "block_count"]),
-            ("int slotSize = 0;", []),
+            ("int slotSize = 0, k2 = 1;", []),
             ("HANDLE handle_ = nullptr;", []),
             ("return std::all_of(a, b, c);", []),
             ("return find_first(x);", []),

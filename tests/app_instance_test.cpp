@@ -30,14 +30,14 @@ protected:
 };
 
 TEST_F(AppInstance, ProbeLeavesNoMarkerBehindWhenTheApplicationIsNotRunning) {
-    EXPECT_TRUE(ProbeInstanceMapping());
+    EXPECT_TRUE(InstanceMarkerAbsent());
     EXPECT_FALSE(MarkerExists());
     EXPECT_TRUE(pc().handles.empty());
 }
 
 TEST_F(AppInstance, ProbeFindsARunningApplicationAndKeepsNoHandle) {
     pc().StartMainApp();
-    EXPECT_FALSE(ProbeInstanceMapping());
+    EXPECT_FALSE(InstanceMarkerAbsent());
     EXPECT_EQ(pc().namedObjects["lexomir_memfile"], 1) << "only the application holds its marker";
     EXPECT_TRUE(pc().handles.empty());
     ASSERT_EQ(pc().CallCount("OpenFileMappingA"), 1);
@@ -185,7 +185,7 @@ TEST_F(AppInstance, MissingExecutableEndsQuietlyAfterTheMarkerWait) {
 TEST_F(AppInstance, RestartAfterAQuitFindsTheNewInstanceNotTheInstallersHandle) {
     pc().app.quitDelayMs = 100;
     pc().StartMainApp();
-    EXPECT_FALSE(ProbeInstanceMapping());
+    EXPECT_FALSE(InstanceMarkerAbsent());
     RequestAppQuit();
     EXPECT_TRUE(WaitForAppToQuit());
     pc().sleeps.clear();

@@ -36,9 +36,9 @@ struct View {
     bool wow64;
     REGSAM access;
 };
-const View k32BitWindows{"32-bit Windows", false, KEY_ALL_ACCESS};
-const View k64BitView{"64-bit view of 64-bit Windows", true, AllAccess64};
-const View k32BitViewOn64{"32-bit view of 64-bit Windows", true, KEY_ALL_ACCESS};
+const View Windows32Bit{"32-bit Windows", false, KEY_ALL_ACCESS};
+const View Windows64NativeView{"64-bit view of 64-bit Windows", true, AllAccess64};
+const View Windows64WowView{"32-bit view of 64-bit Windows", true, KEY_ALL_ACCESS};
 
 class InstallTargetTest : public DemoPc::SimTest {
 protected:
@@ -169,7 +169,7 @@ TEST_F(InstallTargetTest, FolderFromTheUninstallEntriesOrProgramFiles) {
          },
          "D:\\Wow\\", WowEntry, true},
     };
-    for (const View& view : {k32BitWindows, k64BitView}) {
+    for (const View& view : {Windows32Bit, Windows64NativeView}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(view.name) + ": " + c.what);
             Basic(view);
@@ -224,12 +224,12 @@ TEST_F(InstallTargetTest, AnEntryOfThe64BitViewExpandsProgramFilesAsA64BitProgra
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Basic(k64BitView);
+        Basic(Windows64NativeView);
         Set(CurrentVersion, "CommonFilesDir", "C:\\Program Files\\Common Files");
         pc().environment["ProgramW6432"] = pc().environment["CommonProgramW6432"] = "D:\\Planted";
         if (c.vista) pc().version.dwMinorVersion = 0;
         Set(*c.entry, "UninstallString", c.value, c.type);
-        ASSERT_TRUE(Discover(k64BitView));
+        ASSERT_TRUE(Discover(Windows64NativeView));
         EXPECT_EQ(InstallEnvironment.AppFolder, c.folder);
     }
 }
@@ -240,7 +240,7 @@ TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsFindsTheWow6432NodeEntryByTh
     // the entry a 32-bit installer wrote there, and Program Files is the
     // 32-bit one.
     DemoPc::Setup(pc());
-    ASSERT_TRUE(Discover(k32BitViewOn64));
+    ASSERT_TRUE(Discover(Windows64WowView));
     EXPECT_EQ(InstallEnvironment.AppFolder, DemoPc::Folder);
     EXPECT_EQ(InstallEnvironment.UninstallEntryPath, NormalEntry);
     EXPECT_FALSE(Opened(WowEntry));
@@ -253,7 +253,7 @@ TEST_F(InstallTargetTest, The32BitViewOf64BitWindowsDoesNotSeeAnEntryOnlyInThe64
     DemoPc::Setup(pc());
     pc().registry.Key(HKEY_LOCAL_MACHINE, DemoPc::Entry32).values.clear();
     pc().registry.SetString(HKEY_LOCAL_MACHINE, DemoPc::Entry64, "UninstallString", "D:\\Native\\unins000.exe");
-    ASSERT_TRUE(Discover(k32BitViewOn64));
+    ASSERT_TRUE(Discover(Windows64WowView));
     EXPECT_EQ(InstallEnvironment.AppFolder, "C:\\Program Files (x86)\\Lexomir\\");
     EXPECT_TRUE(Opened(WowEntry));
     ExpectEveryKeyClosed();
@@ -295,9 +295,9 @@ TEST_F(InstallTargetTest, TheFolderOfAnUninstallString) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("UninstallString [" + c.value + "]");
-        Basic(k32BitWindows);
+        Basic(Windows32Bit);
         Set(NormalEntry, "UninstallString", c.value, c.type);
-        ASSERT_TRUE(Discover(k32BitWindows));
+        ASSERT_TRUE(Discover(Windows32Bit));
         EXPECT_EQ(InstallEnvironment.AppFolder, c.folder);
         EXPECT_FALSE(Opened(WowEntry));
     }
@@ -327,12 +327,12 @@ TEST_F(InstallTargetTest, AnUnreadablePerUserShellFolderShowsTheRegistryMessageA
     for (bool russian : {false, true}) {
         for (const auto& f : faults) {
             SCOPED_TRACE(std::string(russian ? "Russian: " : "English: ") + f.what);
-            Basic(k32BitWindows);
+            Basic(Windows32Bit);
             Set(NormalEntry, "UninstallString", "D:\\Lexomir\\unins000.exe");
             pc().userLocale = russian ? 0x0419 : 0x0409;
             f.arrange();
 
-            EXPECT_FALSE(Discover(k32BitWindows));
+            EXPECT_FALSE(Discover(Windows32Bit));
 
             ASSERT_EQ(pc().boxes.size(), 1u);
             const Sim::BoxRecord& box = pc().boxes[0];
@@ -399,10 +399,10 @@ TEST_F(InstallTargetTest, AWrongMachineValueIsAnErrorNobodyCatches) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Basic(k32BitWindows);
+        Basic(Windows32Bit);
         c.arrange();
         try {
-            Discover(k32BitWindows);
+            Discover(Windows32Bit);
             ADD_FAILURE() << "no error raised";
         } catch (const ERegistryException& e) {
             EXPECT_EQ(e.Message(), c.message);
@@ -422,14 +422,14 @@ TEST_F(InstallTargetTest, CommonProgramsIsReadOnlyOnTheNtFamily) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.platform);
-        Basic(k32BitWindows);
+        Basic(Windows32Bit);
         pc().version.dwPlatformId = c.platform;
         // Wrong-typed, so that reading it on the wrong family shows.
         pc().registry.SetDword(HKEY_LOCAL_MACHINE, ShellFolders, "Common Programs", 1);
         bool ok = false;
         bool raised = false;
         try {
-            ok = Discover(k32BitWindows);
+            ok = Discover(Windows32Bit);
         } catch (const ERegistryException&) {
             raised = true;
         }
@@ -446,7 +446,7 @@ TEST_F(InstallTargetTest, WithoutAdministratorRightsTheMachineKeysStayClosed) {
     // only: nothing under HKLM is read, and the folder is the relative default.
     DemoPc::Setup(pc());
     pc().userIsAdmin = false;
-    ASSERT_TRUE(Discover(k32BitViewOn64));
+    ASSERT_TRUE(Discover(Windows64WowView));
     EXPECT_FALSE(InstallEnvironment.UserIsAdmin);
     EXPECT_EQ(InstallEnvironment.AppFolder, "Lexomir\\");
     EXPECT_EQ(InstallEnvironment.UninstallEntryPath, NormalEntry);
