@@ -134,6 +134,8 @@ add_custom_command(TARGET LexomirUpdate POST_BUILD
 
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# The Python tests import the package winepe/ from the source root.
+set(LEXOMIR_PYTHON_ENV PYTHONPATH=${CMAKE_SOURCE_DIR})
 # What is shipped: the 32-bit image. The 64-bit test build is not checked.
 # What the build was given for the version resource, for the image checks.
 set(LEXOMIR_IMAGE_DETAILS --package-version ${LEXOMIR_PACKAGE_VERSION} "--company=${LEXOMIR_COMPANY_NAME}"
@@ -151,7 +153,7 @@ if(NOT LEXOMIR_TEST_BUILD_64)
               --installer $<TARGET_FILE:LexomirUpdate> --payload ${LEXOMIR_PAYLOAD_FILE})
     set_tests_properties(size_growth PROPERTIES LABELS image)
   endif()
-  set_tests_properties(image_properties PROPERTIES LABELS image)
+  set_tests_properties(image_properties PROPERTIES LABELS image ENVIRONMENT ${LEXOMIR_PYTHON_ENV})
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
