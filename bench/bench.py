@@ -338,7 +338,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for name in ("win32", "win64", "bench32", "bench64", "nsis", "work"):
         ap.add_argument("--" + name, required=True)
-    ap.add_argument("--host32", required=True, help="native, emulated or none (scripts/host32.py)")
+    ap.add_argument("--host32", required=True, help="native, emulated or none (winepe/host32.py)")
     ap.add_argument("--host32-why", default="")
     ap.add_argument("--runs", type=int, default=15)
     ap.add_argument("--mem-runs", type=int, default=10)
