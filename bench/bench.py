@@ -33,14 +33,13 @@ import random
 import sys
 import time
 
-from common import BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, stats  # noqa: E402
-from image_facts import layout, map_breakdown, map_entries, map_included_by, map_inputs, pe_imports  # noqa: E402
-from prefix import Prefix  # noqa: E402
+from common import BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, stats
+from image_facts import layout, map_breakdown, map_entries, map_included_by, map_inputs, pe_imports
+from prefix import Prefix
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from winexe.digest import sha256_file  # noqa: E402
-from winexe.pe import PeImage  # noqa: E402
-from winexe.wine import WINE64, loaded_libraries, win_path  # noqa: E402
+from winepe.digest import sha256_file
+from winepe.pe import PeImage
+from winepe.wine import WINE64, loaded_libraries, win_path
 
 # name: (program in C:\bench, arguments, writes the data file, stores EstimatedSize)
 CONTENDERS64 = {
@@ -339,7 +338,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for name in ("win32", "win64", "bench32", "bench64", "nsis", "work"):
         ap.add_argument("--" + name, required=True)
-    ap.add_argument("--host32", required=True, help="native, emulated or none (scripts/host32.py)")
+    ap.add_argument("--host32", required=True, help="native, emulated or none (winepe/host32.py)")
     ap.add_argument("--host32-why", default="")
     ap.add_argument("--runs", type=int, default=15)
     ap.add_argument("--mem-runs", type=int, default=10)

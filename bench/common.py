@@ -1,6 +1,6 @@
 """What the benchmark's scripts share: where its programs stand in the
 prefix, the targets, and small helpers. The installation they update is
-winexe/installation.py's, as in the Wine tests.
+winepe/installation.py's, as in the Wine tests.
 
 Python standard library only.
 """

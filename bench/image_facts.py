@@ -1,6 +1,6 @@
 """What the benchmark reads from the executables without running them:
 their imports, their sections and how these stand in the file (through the
-PE reader in winexe/pe.py), and where their bytes come from (a GNU ld link
+PE reader in winepe/pe.py), and where their bytes come from (a GNU ld link
 map).
 
 Python standard library only.

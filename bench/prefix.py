@@ -12,14 +12,12 @@ Python standard library only.
 """
 import os
 import shutil
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from common import BENCH_DIR, BENCH_DIR_IN_PREFIX, BenchFailed, parse_pairs  # noqa: E402
-from winexe import wine  # noqa: E402
-from winexe.digest import sha256_file  # noqa: E402
-from winexe.installation import (APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALL_KEY,  # noqa: E402
+from common import BENCH_DIR, BENCH_DIR_IN_PREFIX, BenchFailed, parse_pairs
+from winepe import wine
+from winepe.digest import sha256_file
+from winepe.installation import (APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALL_KEY,
                                  UNINSTALLER_BYTES)
 
 

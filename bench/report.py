@@ -17,11 +17,10 @@ import re
 import subprocess
 import sys
 
-import size_growth  # noqa: E402
-from common import DURABLE_RATIO, FLOOR_RATIO, MIB, NSIS_RATIO, RESIDENT_ALLOWANCE  # noqa: E402
+import size_growth
+from common import DURABLE_RATIO, FLOOR_RATIO, MIB, NSIS_RATIO, RESIDENT_ALLOWANCE
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from winexe.installation import APP_DIR, GUI_LIBRARIES, UNINSTALL_KEY  # noqa: E402
+from winepe.installation import APP_DIR, GUI_LIBRARIES, UNINSTALL_KEY
 
 SHORT = {"durable": "durable floor", "nsis": "NSIS", "phases": "phase build", "noop": "no-op"}
 

@@ -17,7 +17,7 @@
 #
 # The 64-bit test build is timed on every host: it runs natively under
 # wine64. The 32-bit installer is timed, against NSIS and the 32-bit floors,
-# only where the host runs 32-bit code natively (scripts/host32.py): under
+# only where the host runs 32-bit code natively (winepe/host32.py): under
 # qemu-user each of its instructions is translated, and a time taken there
 # is the emulator's.
 set -euo pipefail
@@ -43,7 +43,7 @@ started=$SECONDS
 # What the builds and the measurements need, installed only when missing.
 bash "$root/scripts/setup.sh" nsis gnuplot-nox
 
-mapfile -t probe < <(python3 "$root/scripts/host32.py" --explain)
+mapfile -t probe < <(PYTHONPATH=$root python3 -m winepe.host32 --explain)
 host32=${probe[0]}
 if [[ $host32 == native ]]; then
   echo "bench: 32-bit programs run natively here (${probe[1]}): the 32-bit installer is timed too."
@@ -115,6 +115,8 @@ command="bash bench/run.sh"
 docs=$root/docs
 ((${#trial[@]})) && docs=$build/trial-docs && mkdir -p "$docs"
 
+# The Python package winepe/ is imported from the measured source's root.
+export PYTHONPATH=$src
 python3 "$src/bench/bench.py" --win32 "$build/windows" --win64 "$build/windows64" \
   --bench32 "$build/bench" --bench64 "$build/bench64" --nsis "$build/nsis_update.exe" --work "$build/work" \
   --host32 "$host32" --host32-why "${probe[1]}" --runs "$runs" --mem-runs "$mem_runs" \

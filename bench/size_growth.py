@@ -26,6 +26,11 @@ thus:
 
 The target is met when no byte is unexplained.
 
+  size_growth.py check --map MAP --installer EXE --payload FILE
+
+fails, naming the inputs, where the sealed installer of a build (and the
+map of its link) has unexplained bytes: the windows build's tests run it.
+
   size_growth.py record --map MAP --installer EXE --payload FILE --commit REV > bench/size_baseline.json
 
 writes the baseline from a link of that commit (bench/ builds the map as
@@ -36,7 +41,7 @@ import json
 import os
 import sys
 
-from image_facts import LINKER_INPUT, map_entries, map_inputs  # noqa: E402
+from image_facts import LINKER_INPUT, map_entries, map_included_by, map_inputs
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BASELINE = os.path.join(HERE, "size_baseline.json")
@@ -162,6 +167,20 @@ def of_results(r):
                   renamed)
 
 
+def check(o):
+    payload = os.path.getsize(o.payload)
+    listed, renamed = load_features()
+    g = growth(os.path.getsize(o.installer) - payload, payload, map_inputs(map_entries(o.map)),
+               map_included_by(o.map), load_baseline(), listed, renamed)
+    for row in g["rows"]:
+        if row["unexplained"]:
+            print("size: %s grew by %d bytes, %d of them with no line in bench/size_features.txt"
+                  % (row["input"], row["change"], row["unexplained"]), file=sys.stderr)
+    print("size: %d bytes besides the payload, %+d since %s: %d accounted for, %d unexplained"
+          % (g["size"], g["size"] - g["base"], g["commit"], g["accounted"], g["unexplained"]))
+    return 1 if g["unexplained"] else 0
+
+
 def record(o):
     payload = os.path.getsize(o.payload)
     inputs = map_inputs(map_entries(o.map))
@@ -182,12 +201,14 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = ap.add_subparsers(dest="command", required=True)
     rec = sub.add_parser("record", help="write a baseline from a link map")
-    rec.add_argument("--map", required=True, help="the link map (bench/ makes installer.map)")
-    rec.add_argument("--installer", required=True, help="the sealed installer of the same build")
-    rec.add_argument("--payload", required=True, help="the payload it carries")
     rec.add_argument("--commit", required=True)
+    chk = sub.add_parser("check", help="fail on bytes the features table does not account for")
+    for name, what in (("--map", "the link map of the installer"), ("--installer", "the sealed installer"),
+                       ("--payload", "the payload it carries")):
+        for parser in (rec, chk):
+            parser.add_argument(name, required=True, help=what)
     o = ap.parse_args()
-    return record(o)
+    return check(o) if o.command == "check" else record(o)
 
 
 if __name__ == "__main__":

@@ -17,7 +17,16 @@ everything.
 It also reads the whole tree's include graph, every file of the
 repository included, and fails on a cycle, between files or between the
 folders that hold them.
+
+The Python stands in the same way: the package winepe/ (PE images, Wine,
+the host) is the lowest part, imported by scripts/, tests/wine/ and bench/
+and importing nothing of theirs. Each Python file's imports of the
+repository's modules (from the root, where the package stands, or from the
+file's own folder, where a script finds its neighbours) join the include
+graph, so a cycle through them fails as well; and no file edits sys.path:
+the scripts are run with the root on PYTHONPATH.
 """
+import ast
 import re
 import subprocess
 import sys
@@ -39,6 +48,8 @@ TEST_SUPPORT = {
     "tests/sim": ["platform"],  # the simulated PC behind the seam
 }
 TESTS = "tests"
+# The Python package every other folder's Python imports.
+PACKAGE = "winepe"
 RANK = {folder: rank for rank, folders in enumerate(LAYERS) for folder in folders}
 CHECKED = sorted(list(RANK) + list(TEST_SUPPORT), key=len, reverse=True)
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+/[^"]+)"', re.M)
@@ -130,6 +141,58 @@ def cycles(graph):
     return found
 
 
+def python_imports(texts):
+    """Python file -> the Python files of the tree it imports (a package's
+    __init__.py too), each module looked for from the root and then from the
+    importing file's own folder."""
+    graph = {}
+    for name, text in texts.items():
+        here = name.rsplit("/", 1)[0] if "/" in name else ""
+        wanted = []
+        for node in ast.walk(ast.parse(text, name)):
+            if isinstance(node, ast.Import):
+                wanted += [(alias.name, "") for alias in node.names]
+            elif isinstance(node, ast.ImportFrom):
+                # from . import x: x of the file's own package; each further dot one package up.
+                base = here.split("/")[:len(here.split("/")) + 1 - node.level] if node.level and here else []
+                module = ".".join(base + ([node.module] if node.module else []))
+                wanted += [(module, alias.name) for alias in node.names]
+        targets = set()
+        for module, member in wanted:
+            parts = module.split(".") + ([member] if member else [])
+            for folder in ("", here):
+                for n in range(1, len(parts) + 1):
+                    path = "/".join(([folder] if folder else []) + parts[:n])
+                    targets |= {f for f in (path + ".py", path + "/__init__.py") if f in texts and f != name}
+        graph[name] = targets
+    return graph
+
+
+def edits_sys_path(node):
+    """Whether a node calls a method of sys.path or assigns to it or to an item of it."""
+    if isinstance(node, ast.Call) and isinstance(node.func, ast.Attribute):
+        changed = [node.func.value]
+    else:
+        changed = getattr(node, "targets", [])
+    for target in changed:
+        target = target.value if isinstance(target, ast.Subscript) else target
+        if isinstance(target, ast.Attribute) and target.attr == "path" and getattr(target.value, "id", "") == "sys":
+            return True
+    return False
+
+
+def python_problems(texts, graph):
+    """Imports of the package from above it, and sys.path edits."""
+    found = []
+    for name in sorted(graph):
+        if name.startswith(PACKAGE + "/"):
+            found += [f"{name}: imports {t}, which stands above {PACKAGE}/" for t in sorted(graph[name])
+                      if not t.startswith(PACKAGE + "/")]
+        found += [f"{name}:{node.lineno}: edits sys.path; run it with the root on PYTHONPATH"
+                  for node in ast.walk(ast.parse(texts[name], name)) if edits_sys_path(node)]
+    return found
+
+
 def folder_graph(graph):
     """The same graph between the folders that hold the files."""
     folders = {}
@@ -155,6 +218,12 @@ def main():
         for target, why in problems_in(folder, texts[name]):
             problems.append(f"{name}: includes {target}/, {why}")
     graph = include_graph(texts)
+    python = subprocess.run(["git", "ls-files", "*.py"], cwd=ROOT, check=True, capture_output=True,
+                            text=True).stdout.split()
+    python_texts = {name: (ROOT / name).read_text(encoding="utf-8") for name in python}
+    imports = python_imports(python_texts)
+    problems += python_problems(python_texts, imports)
+    graph.update(imports)
     for part in cycles(graph):
         problems.append("include cycle between files: " + ", ".join(part))
     folders = folder_graph(graph)
@@ -163,11 +232,13 @@ def main():
     for problem in problems:
         print(problem, file=sys.stderr)
     if problems:
-        print(f"layers: {len(problems)} include(s) against the direction", file=sys.stderr)
+        print(f"layers: {len(problems)} include(s) or import(s) against the direction", file=sys.stderr)
         return 1
     edges = sum(len(targets) for targets in graph.values())
     print("layers: every product include points down; test support stands on the seam alone")
-    print(f"layers: {len(graph)} files, {edges} includes between them, {len(folders)} folders: no cycle")
+    print(f"layers: {len(imports)} Python files, {sum(map(len, imports.values()))} imports between them; "
+          f"{PACKAGE}/ imports only itself; no sys.path edit")
+    print(f"layers: {len(graph)} files, {edges} includes and imports between them, {len(folders)} folders: no cycle")
     return 0
 
 

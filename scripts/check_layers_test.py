@@ -47,6 +47,18 @@ class CheckLayers(unittest.TestCase):
         folders = check_layers.folder_graph(check_layers.include_graph(texts))
         self.assertEqual(check_layers.cycles(folders), [["a", "c"]])
 
+    def test_python(self):
+        texts = {"winepe/__init__.py": "", "winepe/a.py": "from . import b\nimport json\n",
+                 "winepe/b.py": "from winepe.a import X\n", "winepe/c.py": "from tools import tool\n",
+                 "tools/tool.py": "import sys\nsys.path[0:0] = ['..']\nfrom winepe import c\n",
+                 "tools/run.py": "import tool\nimport winepe.c\nsys.path.insert(0, '.')\n"}
+        graph = check_layers.python_imports(texts)
+        self.assertEqual(graph["tools/run.py"], {"tools/tool.py", "winepe/__init__.py", "winepe/c.py"})
+        self.assertEqual(check_layers.cycles(graph), [["tools/tool.py", "winepe/c.py"], ["winepe/a.py", "winepe/b.py"]])
+        edit = ": edits sys.path; run it with the root on PYTHONPATH"
+        self.assertEqual(check_layers.python_problems(texts, graph), ["tools/run.py:3" + edit, "tools/tool.py:2" + edit,
+                         "winepe/c.py: imports tools/tool.py, which stands above winepe/"])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -19,6 +19,8 @@
 # is build/release (LEXOMIR_RELEASE_BUILD overrides it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The Python package winepe/ is imported from the checkout's root.
+export PYTHONPATH=$root
 
 usage() {
   sed -n '4,5p' "$0" | sed 's/^# *//' >&2
@@ -110,7 +112,7 @@ fi
 staging=$(mktemp -d "$parent/.release-$version.XXXXXX")
 trap 'rm -rf "$staging"; [[ -z $made_parent ]] || rmdir -p "$made_parent" 2>/dev/null || true' EXIT
 build=${LEXOMIR_RELEASE_BUILD:-$root/build/release}
-host32=$(python3 "$root/scripts/host32.py")
+host32=$(python3 -m winepe.host32)
 targets=(LexomirUpdate lexomir_standin_app lexomir_boxdriver)
 helpers=$build/tests/wine
 emulated=()

@@ -3,6 +3,8 @@
 # virtual X display, each box photographed and cropped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The Python package winepe/ is imported from here.
+export PYTHONPATH=$PWD
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
@@ -11,7 +13,7 @@ b=build/windows
 # code only emulated, the helpers are the 64-bit ones and it takes minutes.
 helpers=$b/tests/wine
 emulated=()
-if [[ $(python3 scripts/host32.py) != native ]]; then
+if [[ $(python3 -m winepe.host32) != native ]]; then
   helpers=$b/helpers64
   emulated=(--allow-emulated)
 fi

@@ -9,11 +9,13 @@
 # refresh is retried and then tolerated; an install that cannot resolve is
 # retried with the base release's versions for every architecture.
 #
-# Where this host runs no 32-bit code (scripts/host32.py), qemu-user is
+# Where this host runs no 32-bit code (winepe/host32.py), qemu-user is
 # installed and registered for i386 programs, so that Wine's 32-bit loader
 # and the real 32-bit installer can still run, emulated and slowly.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# The Python package winepe/ is imported from the checkout's root.
+export PYTHONPATH=$(dirname "$here")
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libssl-dev python3
           g++-mingw-w64-i686 binutils-mingw-w64-i686
@@ -87,7 +89,7 @@ fi
 
 # 32-bit programs on a host whose kernel refuses them: qemu-user through
 # binfmt_misc. A forced answer of the probe changes nothing here.
-if [[ -z ${LEXOMIR_HOST32:-} && $(python3 "$here/host32.py") == none ]]; then
+if [[ -z ${LEXOMIR_HOST32:-} && $(python3 -m winepe.host32) == none ]]; then
   echo "setup: this host runs no 32-bit programs; registering qemu-user for i386 programs"
   mapfile -t missing < <(missing_of qemu-user-static)
   if ((${#missing[@]})); then
@@ -103,7 +105,7 @@ if [[ -z ${LEXOMIR_HOST32:-} && $(python3 "$here/host32.py") == none ]]; then
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
       >"$binfmt/register"
   fi
-  kind=$(python3 "$here/host32.py")
+  kind=$(python3 -m winepe.host32)
   if [[ $kind != emulated ]]; then
     echo "setup: FAILED: after registering qemu-user, i386 programs still do not run ($kind)." >&2
     echo "       Check that $binfmt is mounted and writable by root." >&2

@@ -2,12 +2,14 @@
 # Every test: the host build (unit tests on the simulated PC), then the
 # Windows build (the real installer, its image checks and the Wine tests).
 #
-# Where this host runs no 32-bit code natively (scripts/host32.py), the
+# Where this host runs no 32-bit code natively (winepe/host32.py), the
 # Wine suite runs on the 64-bit test build (preset windows64) at native
 # speed, and the real 32-bit installer runs a smoke set emulated by
 # qemu-user; its other Wine tests are reported as skipped, with the reason.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The Python package winepe/ is imported from here.
+export PYTHONPATH=$PWD
 bash scripts/setup.sh
 start=$SECONDS
 
@@ -22,7 +24,7 @@ python3 scripts/check_exit_codes.py
 (cd bench && python3 -m unittest size_growth_test)
 
 # One probe: its answer, then why.
-mapfile -t probe < <(python3 scripts/host32.py --explain)
+mapfile -t probe < <(python3 -m winepe.host32 --explain)
 host32=${probe[0]}
 echo "test: 32-bit programs on this host: $host32 (${probe[1]})"
 

@@ -37,20 +37,18 @@ users rely on, by reading the PE file itself:
 
 Prints one line per check; exits 1 when any check fails, 2 when the files
 cannot be read at all. The file is read through the PE reader the tests
-and the benchmark share (winexe/pe.py).
+and the benchmark share (winepe/pe.py).
 """
 import argparse
 import array
 import hashlib
-import os
 import re
 import struct
 import sys
 import xml.etree.ElementTree as ET
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-from winexe.installation import GUI_LIBRARIES  # noqa: E402
-from winexe.pe import (DIR_BASERELOC, DIR_RESOURCE, DIR_SECURITY, DLLCHAR_DYNAMIC_BASE,  # noqa: E402
+from winepe.installation import GUI_LIBRARIES
+from winepe.pe import (DIR_BASERELOC, DIR_RESOURCE, DIR_SECURITY, DLLCHAR_DYNAMIC_BASE,
                        DLLCHAR_NX_COMPAT, FILE_RELOCS_STRIPPED, IMAGE_FILE_MACHINE_I386, PE32_MAGIC,
                        RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_RCDATA, RT_VERSION, SUBSYSTEM_WINDOWS_GUI,
                        PeError, PeImage)

@@ -9,15 +9,11 @@ matching message.
 The options say what the build was given, as for check_image.py.
 """
 import argparse
-import os
 import struct
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", ".."))
-sys.path.insert(0, HERE)
-import check_image  # noqa: E402
-from winexe.pe import (DIR_BASERELOC, DIR_IMPORT, DIR_RESOURCE, DLLCHAR_DYNAMIC_BASE, DLLCHAR_NX_COMPAT,  # noqa: E402
+import check_image
+from winepe.pe import (DIR_BASERELOC, DIR_IMPORT, DIR_RESOURCE, DLLCHAR_DYNAMIC_BASE, DLLCHAR_NX_COMPAT,
                        FILE_RELOCS_STRIPPED, RT_GROUP_ICON, RT_MANIFEST, RT_RCDATA, RT_VERSION, PeImage)
 
 

@@ -35,8 +35,10 @@ set(LEXOMIR_OSINFO_RUNNER
 # A 64-bit program has no place in a 32-bit prefix: the test build checks
 # the win64 prefix only.
 add_test(NAME wine_osinfo_win64 COMMAND ${LEXOMIR_OSINFO_RUNNER} --arch win64)
-set_tests_properties(wine_osinfo_win64 PROPERTIES LABELS wine TIMEOUT 900 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
+set_tests_properties(wine_osinfo_win64 PROPERTIES LABELS wine TIMEOUT 900 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77
+                     ENVIRONMENT ${LEXOMIR_PYTHON_ENV})
 if(NOT LEXOMIR_TEST_BUILD_64)
   add_test(NAME wine_osinfo_win32 COMMAND ${LEXOMIR_OSINFO_RUNNER} --arch win32)
-  set_tests_properties(wine_osinfo_win32 PROPERTIES LABELS wine TIMEOUT 300 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
+  set_tests_properties(wine_osinfo_win32 PROPERTIES LABELS wine TIMEOUT 300 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77
+                       ENVIRONMENT ${LEXOMIR_PYTHON_ENV})
 endif()

@@ -80,4 +80,4 @@ set_tests_properties(wine_probes_file_version wine_probes_file_version_text_file
 set_tests_properties(wine_probes_prefix wine_probes_prefix_removed wine_probes_prefix_192 wine_probes_prefix_192_removed
   wine_probes_progress_window_192dpi wine_probes_file_version
   wine_probes_file_version_text_file wine_probes_progress_window wine_probes_hash wine_probes_version_details
-  PROPERTIES LABELS wine TIMEOUT 900 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
+  PROPERTIES LABELS wine TIMEOUT 900 RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77 ENVIRONMENT ${LEXOMIR_PYTHON_ENV})

@@ -18,8 +18,7 @@ import shutil
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-from winexe import wine  # noqa: E402
+from winepe import wine
 
 
 def environment(prefix):

@@ -24,10 +24,8 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", ".."))
-from winexe.digest import sha256_file  # noqa: E402
-from winexe.pe import DIR_SECURITY, HEADER_PAGE, PeImage  # noqa: E402
+from winepe.digest import sha256_file
+from winepe.pe import DIR_SECURITY, HEADER_PAGE, PeImage
 
 VERSION = "1003"
 

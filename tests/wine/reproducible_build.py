@@ -32,11 +32,8 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", ".."))
-sys.path.insert(0, HERE)
-import check_image  # noqa: E402
-from winexe.pe import PeImage  # noqa: E402
+import check_image
+from winepe.pe import PeImage
 
 VERSION = "4242"
 COMPANY = 'ООО "Лексомир\\Тест"'

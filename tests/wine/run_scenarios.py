@@ -28,16 +28,13 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", ".."))
-sys.path.insert(0, HERE)
-from scenarios import LOCALES, SCENARIOS, SMOKE  # noqa: E402
-from winexe import installation, wine  # noqa: E402
-from winexe.digest import sha256_file  # noqa: E402
-from winexe.installation import (APP_DIR, APP_DIR_IN_PREFIX, GUI_LIBRARIES, OLD_DATA,  # noqa: E402
+from scenarios import LOCALES, SCENARIOS, SMOKE
+from winepe import installation, wine
+from winepe.digest import sha256_file
+from winepe.installation import (APP_DIR, APP_DIR_IN_PREFIX, GUI_LIBRARIES, OLD_DATA,
                                  UNINSTALLER_BYTES)
-from winexe.pe import PeImage  # noqa: E402
-from winexe.wine import win_path  # noqa: E402
+from winepe.pe import PeImage
+from winepe.wine import win_path
 
 # Where a 64-bit installer puts the application.
 NATIVE_APP_DIR = "C:\\Program Files\\Lexomir\\"

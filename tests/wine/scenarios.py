@@ -7,13 +7,10 @@ only run emulated.
 
 Python standard library only.
 """
-import os
-import sys
 from dataclasses import dataclass
 from typing import List, Optional, Tuple
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-from winexe.installation import APP_DIR  # noqa: E402
+from winepe.installation import APP_DIR
 
 DATA_FILE = APP_DIR + "lxn.cok"
 

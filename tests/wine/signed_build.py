@@ -21,9 +21,8 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", ".."))
-from winexe import wine  # noqa: E402
-from winexe.pe import DIR_SECURITY, PeImage  # noqa: E402
+from winepe import wine
+from winepe.pe import DIR_SECURITY, PeImage
 
 SCENARIOS = ("quiet_capitals", "distorted_installer")
 

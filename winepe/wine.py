@@ -3,7 +3,7 @@ benchmark and the scripts.
 
 Some hosts run 32-bit x86 code natively, others not at all, and on those
 qemu-user may be registered to run it emulated, about a hundred times
-slower (scripts/host32.py tells which). Wine's 64-bit loader always runs
+slower (host32.py tells which). Wine's 64-bit loader always runs
 natively, so:
 - Wine's own tools (wineboot, reg, winecfg) run through the 64-bit loader
   in the win64 prefixes the tests use;
@@ -24,11 +24,10 @@ import subprocess
 import sys
 import tempfile
 
+from . import host32
 from .pe import IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_I386, PeImage
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-sys.path.insert(0, os.path.join(ROOT, "scripts"))
-import host32  # noqa: E402
 
 WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "wine"

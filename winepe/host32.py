@@ -14,6 +14,8 @@ interpreter when binfmt_misc handed it on.
 
 LEXOMIR_HOST32=native|emulated|none forces the answer, to try what the
 other kind of host does. With --explain a second line says why.
+
+  python3 -m winepe.host32 [--explain]   (from the repository's root)
 """
 import errno
 import os

@@ -13,17 +13,16 @@ import tempfile
 import time
 import types
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, ".."))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
-import run_scenarios as rs  # noqa: E402
-from scenarios import SCENARIOS  # noqa: E402
-from winexe import wine  # noqa: E402
-from winexe.digest import sha256_file  # noqa: E402
+import run_scenarios as rs
+from scenarios import SCENARIOS
+from winepe import wine
+from winepe.digest import sha256_file
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "windows"))
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "windows"))
     workdir = tempfile.mkdtemp(prefix="lexomir-demo-")
     # Always the real 32-bit installer. Where the host cannot run 32-bit
     # code natively it runs emulated, and only it: the helpers are the
