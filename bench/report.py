@@ -329,12 +329,9 @@ def write_growth(w, grown):
     w("")
 
 
-def write_note(r, o):
+def write_opening(w, r, o, grown):
+    """The title, who wrote the note from what, the host, the chart and the targets."""
     meta = r["meta"]
-    x = r["x64"]
-    t, ph, mem = x["times"], x["phases"], x["memory"]
-    L = []
-    w = L.append
     w("# Benchmark: the installer against its floors and NSIS")
     w("")
     took = ""
@@ -363,12 +360,15 @@ def write_note(r, o):
     w("")
     w("| target | measured | verdict |")
     w("|---|---|---|")
-    grown = size_growth.of_results(r) if "inputs" in r else None
     for row in targets(r, grown):
         w("| %s | %s | %s |" % row)
     w("")
 
-    # ---- noise
+
+def write_noise(w, r):
+    """How busy the machine was and how much the times spread."""
+    meta, x = r["meta"], r["x64"]
+    t = x["times"]
     w("## How steady the machine was")
     w("")
     nproc = float(meta["machine"]["nproc"])
@@ -393,7 +393,11 @@ def write_note(r, o):
        if "x86" in r else "") + ".")
     w("")
 
-    # ---- 64-bit times
+
+def write_times64(w, r):
+    """The 64-bit whole runs and their ratios."""
+    x = r["x64"]
+    t = x["times"]
     w("## 64-bit test build under wine64: whole runs")
     w("")
     w("Wall time from just before `CreateProcess` to the end of the wait, taken inside Wine by "
@@ -422,7 +426,10 @@ def write_note(r, o):
       "run says as much about that run's noise as about the stamps.")
     w("")
 
-    # ---- phases
+
+def write_phases(w, r):
+    """The phases of the phase build's runs, against the floors."""
+    t, ph = r["x64"]["times"], r["x64"]["phases"]
     w("## Where the time goes: the phases of a real run (64-bit)")
     w("")
     w("`bench/phases.cpp` listens to the stages the installer's own sequence announces "
@@ -459,7 +466,10 @@ def write_note(r, o):
          g["discovery"], g["size and registry"], g["start-up"] + g["exit"] - noop))
     w("")
 
-    # ---- memory
+
+def write_memory64(w, r):
+    """Peak resident and private memory of the 64-bit programs."""
+    mem = r["x64"]["memory"]
     w("## Memory (64-bit)")
     w("")
     w("Peak resident memory: the launcher samples the program's counters every millisecond while it runs "
@@ -475,7 +485,10 @@ def write_note(r, o):
         w("| %s | %s |" % (LABELS64[key], mem_cells(mem[key])))
     w("")
 
-    # ---- 32-bit
+
+def write_x86(w, r):
+    """The 32-bit installer against NSIS, where it was timed."""
+    meta = r["meta"]
     w("## 32-bit installer against NSIS")
     w("")
     if "x86" in r:
@@ -504,7 +517,10 @@ def write_note(r, o):
         w("Not timed: this host runs 32-bit code %s (%s)." % (meta["host32"], meta["host32_why"]))
     w("")
 
-    # ---- sizes
+
+def write_layouts(w, r):
+    """The layouts in the file: sizes and memory, and whether the benchmark's links match."""
+    mem = r["x64"]["memory"]
     size = r["size"]
     w("## Size: section alignment in the file")
     w("")
@@ -537,6 +553,10 @@ def write_note(r, o):
         w("The benchmark's own links of the installer's objects give the installers' sizes exactly, so the "
           "layouts and the phase build differ from the installer only by their one change.")
     w("")
+
+
+def write_bytes(w, r, grown):
+    """Where the 32-bit installer's bytes go, and their growth when judged."""
     w("### Where the bytes go (32-bit, link map)")
     w("")
     w("| from | .text | .rdata | .data | .eh_frame |")
@@ -550,6 +570,11 @@ def write_note(r, o):
     w("")
     if grown:
         write_growth(w, grown)
+
+
+def write_run_facts(w, r):
+    """The libraries a quiet run loads, the hash throughput and the machine."""
+    meta = r["meta"]
     w("## Libraries loaded by a quiet run (64-bit)")
     w("")
     w("From the loader's trace (`WINEDEBUG=+pid,+loaddll`): " + ", ".join(r["libraries"]) + ".")
@@ -575,6 +600,10 @@ def write_note(r, o):
       % (f["nproc"], f["cpu"], f["mem"], f["kernel"], f["wine"], f["mingw"], f["nsis"], r["measuring_s"],
          ", ".join("%s %.0f s" % kv for kv in r["durations"].items())))
     w("")
+
+
+def write_how_to_run(w):
+    """How the note is made again."""
     w("## How to run")
     w("")
     w("```sh")
@@ -589,6 +618,19 @@ def write_note(r, o):
       "prefix there and ends its wineserver. `bench/bench.py` measures and keeps every figure in "
       "`results.json` in the work folder; `bench/report.py` writes this note and the chart from it, and "
       "can write them again from an earlier run's `results.json`.")
+
+
+def write_note(r, o):
+    """The note, section by section, in the order it reads."""
+    L = []
+    w = L.append
+    grown = size_growth.of_results(r) if "inputs" in r else None
+    write_opening(w, r, o, grown)
+    for section in (write_noise, write_times64, write_phases, write_memory64, write_x86, write_layouts):
+        section(w, r)
+    write_bytes(w, r, grown)
+    write_run_facts(w, r)
+    write_how_to_run(w)
     with open(o.doc, "w", encoding="utf-8") as out:
         out.write("\n".join(L) + "\n")
 

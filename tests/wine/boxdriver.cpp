@@ -33,8 +33,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -88,7 +86,9 @@ std::string dlgItemText(HWND box, int id) {
 }
 
 // A window's text as Unicode, recorded as UTF-8: what the user reads,
-// whatever the driver's ANSI code page can write.
+// whatever the driver's ANSI code page can write. Button labels too: they
+// come from the system's own resources in the language the box was asked
+// for, which need not be the ANSI code page's.
 std::string unicodeText(HWND w) {
     const int len = GetWindowTextLengthW(w);
     std::wstring wide(size_t(len) + 2, L'\0');
@@ -98,17 +98,6 @@ std::string unicodeText(HWND w) {
     std::string utf8(size_t(m > 0 ? m : 0), '\0');
     if (m > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
     return utf8;
-}
-
-// Button labels come from the system's own resources in the language the
-// box was asked for, which need not be the ANSI code page's; read them as
-// Unicode and record UTF-8.
-std::string labelUtf8(HWND w) {
-    wchar_t wide[128] = {};
-    int n = GetWindowTextW(w, wide, 128);
-    char utf8[512] = {};
-    int m = n > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof utf8, nullptr, nullptr) : 0;
-    return std::string(utf8, m > 0 ? size_t(m) : 0);
 }
 
 std::string className(HWND w) {
@@ -128,24 +117,24 @@ std::vector<HWND> visibleBoxes() {
     return boxes;
 }
 
-std::string quoteArg(const std::string& a) {
-    if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) return a;
-    std::string q = "\"";
+std::wstring quoteArg(const std::wstring& a) {
+    if (!a.empty() && a.find_first_of(L" \t\"") == std::wstring::npos) return a;
+    std::wstring q = L"\"";
     size_t backslashes = 0;
-    for (char c : a) {
-        if (c == '\\') {
+    for (wchar_t c : a) {
+        if (c == L'\\') {
             ++backslashes;
             continue;
         }
-        if (c == '"')
-            q.append(backslashes * 2 + 1, '\\');
+        if (c == L'"')
+            q.append(backslashes * 2 + 1, L'\\');
         else
-            q.append(backslashes, '\\');
+            q.append(backslashes, L'\\');
         backslashes = 0;
         q += c;
     }
-    q.append(backslashes * 2, '\\');
-    q += '"';
+    q.append(backslashes * 2, L'\\');
+    q += L'"';
     return q;
 }
 
@@ -191,12 +180,14 @@ int usage() {
     return 64;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::string outPath, answerList, snapDir, cwd;  // cwd: only to tell that one is given
+struct Options {
+    std::string outPath, answerList, snapDir;
     double timeoutSeconds = 60;
     bool shell = false;
+    int program = 0;  // the index of PROGRAM in argv
+};
+
+bool ParseOptions(int argc, char** argv, Options& o) {
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
@@ -205,119 +196,156 @@ int main(int argc, char** argv) {
             break;
         }
         if (a == "--wait-shell") {
-            shell = true;
+            o.shell = true;
             continue;
         }
-        if (i + 1 >= argc) return usage();
+        if (i + 1 >= argc) return false;
         if (a == "--out")
-            outPath = argv[++i];
+            o.outPath = argv[++i];
         else if (a == "--answers")
-            answerList = argv[++i];
+            o.answerList = argv[++i];
         else if (a == "--timeout")
-            timeoutSeconds = std::atof(argv[++i]);
+            o.timeoutSeconds = std::atof(argv[++i]);
         else if (a == "--snap-dir")
-            snapDir = argv[++i];
+            o.snapDir = argv[++i];
         else if (a == "--cwd")
-            cwd = argv[++i];
+            ++i;  // ReadLaunch takes it by its Unicode name
         else
-            return usage();
+            return false;
     }
-    if (outPath.empty() || i >= argc) return usage();
+    o.program = i;
+    return !o.outPath.empty() && i < argc;
+}
 
-    std::vector<std::string> answers;
-    if (answerList != "-") {
-        size_t start = 0;
-        while (start < answerList.size()) {
-            size_t comma = answerList.find(',', start);
-            if (comma == std::string::npos) comma = answerList.size();
-            std::string word = answerList.substr(start, comma - start);
-            bool known = word == "leave";
-            for (auto& b : Buttons) known = known || word == b.name;
-            if (!known) {
-                std::fprintf(stderr, "boxdriver: unknown answer '%s'\n", word.c_str());
-                return 64;
-            }
-            answers.push_back(word);
-            start = comma + 1;
+// The answers of LIST in order; false, having said which, on a word that is none.
+bool ParseAnswers(const std::string& list, std::vector<std::string>& answers) {
+    if (list == "-") return true;
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        std::string word = list.substr(start, comma - start);
+        bool known = word == "leave";
+        for (auto& b : Buttons) known = known || word == b.name;
+        if (!known) {
+            std::fprintf(stderr, "boxdriver: unknown answer '%s'\n", word.c_str());
+            return false;
         }
+        answers.push_back(word);
+        start = comma + 1;
     }
+    return true;
+}
 
-    Output = std::fopen(outPath.c_str(), "wb");
-    if (!Output) {
-        std::fprintf(stderr, "boxdriver: cannot write %s\n", outPath.c_str());
-        return 64;
-    }
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "{\"event\":\"driver\",\"lcid\":%lu,\"acp\":%u,\"oemcp\":%u}",
-                  (unsigned long)GetUserDefaultLCID(), GetACP(), GetOEMCP());
-    emit(buf);
+// The program, its command line and its folder, by their Unicode names: a
+// folder such as C:\Загрузки\ has none in a 1252 locale's ANSI code page.
+struct Launch {
+    std::wstring program, commandLine, cwd;
+};
 
-    // The program and its folder by their Unicode names: a folder such as
-    // C:\Загрузки\ has none in a 1252 locale's ANSI code page.
+bool ReadLaunch(int argc, char** argv, int first, Launch& launch) {
     int wideCount = 0;
     LPWSTR* wideArgv = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-    if (!wideArgv || wideCount != argc) return usage();
-    auto utf8 = [](const wchar_t* w) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
-        std::string s(size_t(n > 0 ? n : 1), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
-        s.resize(std::strlen(s.c_str()));
-        return s;
-    };
-    auto wide = [](const std::string& s) {
-        const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-        std::wstring w(size_t(n > 0 ? n : 1), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
-        w.resize(std::wcslen(w.c_str()));
-        return w;
-    };
-    std::string cmdLine;
-    for (int k = i; k < argc; ++k) {
-        if (!cmdLine.empty()) cmdLine += ' ';
-        cmdLine += quoteArg(utf8(wideArgv[k]));
+    if (!wideArgv || wideCount != argc) return false;
+    for (int k = first; k < argc; ++k) {
+        if (!launch.commandLine.empty()) launch.commandLine += L' ';
+        launch.commandLine += quoteArg(wideArgv[k]);
     }
-    std::wstring wideCwd;
-    for (int k = 1; k < i; ++k)
-        if (std::string(argv[k]) == "--cwd") wideCwd = wideArgv[k + 1];
-    const std::wstring program = wideArgv[i];
+    for (int k = 1; k < first; ++k)
+        if (std::string(argv[k]) == "--cwd") launch.cwd = wideArgv[k + 1];
+    launch.program = wideArgv[first];
     LocalFree(wideArgv);
-    if (shell) {
-        std::snprintf(buf, sizeof buf, "{\"event\":\"shell\",\"waited_ms\":%ld}", waitForShell());
-        emit(buf);
-    }
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    std::wstring mutableCmd = wide(cmdLine);
-    if (!CreateProcessW(program.c_str(), mutableCmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        wideCwd.empty() ? nullptr : wideCwd.c_str(), &si, &pi)) {
-        std::snprintf(buf, sizeof buf, "{\"event\":\"start-failed\",\"error\":%lu}", GetLastError());
-        emit(buf);
-        std::fclose(Output);
-        return 10;
-    }
-    std::snprintf(buf, sizeof buf, "{\"event\":\"started\",\"pid\":%lu}", pi.dwProcessId);
-    emit(buf);
+    return true;
+}
 
-    const DWORD start = GetTickCount();
-    const DWORD limit = DWORD(timeoutSeconds * 1000);
+// The button that closes a box the least harmful way, so the run can end.
+int LeastHarmful(HWND box) {
+    for (int id : {IDNO, IDCANCEL, IDOK})
+        if (GetDlgItem(box, id)) return id;
+    return 0;
+}
+
+// What one run has answered so far, and what it has to answer with.
+struct Session {
+    std::vector<std::string> answers;
+    std::string snapDir;
+    DWORD programPid = 0;
+    DWORD start = 0;
     size_t nextAnswer = 0;
     int boxCount = 0;
     bool unexpected = false;
-    std::vector<HWND> handled;  // boxes already recorded and still on screen
-    bool ended = false;
-    DWORD exitCode = 0;
+};
 
-    while (!ended) {
-        if (GetTickCount() - start > limit) {
-            std::snprintf(buf, sizeof buf, "{\"event\":\"timeout\",\"seconds\":%.1f,\"boxes\":%d}", timeoutSeconds,
-                          boxCount);
-            emit(buf);
-            TerminateProcess(pi.hProcess, 259);
-            WaitForSingleObject(pi.hProcess, 5000);
-            std::fclose(Output);
-            return 5;
+// Records a box seen for the first time and answers it from the script.
+void AnswerBox(Session& run, HWND box) {
+    Sleep(50);  // let the box finish painting before it is read
+
+    DWORD ownerPid = 0;
+    GetWindowThreadProcessId(box, &ownerPid);
+    std::string caption = windowText(box);
+    std::string text = dlgItemText(box, TextId);
+    std::string buttons, buttonTexts;
+    for (auto& b : Buttons) {
+        HWND item = GetDlgItem(box, b.id);
+        if (!item || !IsWindowVisible(item)) continue;
+        if (!buttons.empty()) {
+            buttons += ',';
+            buttonTexts += ',';
         }
+        buttons += std::string("\"") + b.name + "\"";
+        buttonTexts += "\"" + hex(unicodeText(item)) + "\"";
+    }
+    const int index = run.boxCount++;
+    std::string answer;
+    bool scripted = run.nextAnswer < run.answers.size();
+    if (scripted) answer = run.answers[run.nextAnswer++];
+
+    if (!run.snapDir.empty()) {
+        std::string base = run.snapDir + "\\box-" + std::to_string(index);
+        touch(base + ".req");
+        for (int wait = 0; wait < 300 && !fileExists(base + ".done"); ++wait) Sleep(50);
+    }
+
+    int pressId = 0;
+    const char* outcome = "pressed";
+    if (!scripted) {
+        // Not in the script: closed, and reported.
+        run.unexpected = true;
+        outcome = "unexpected";
+        pressId = LeastHarmful(box);
+    } else if (answer == "leave") {
+        outcome = "left";
+    } else {
+        for (auto& b : Buttons)
+            if (answer == b.name) pressId = b.id;
+        HWND item = GetDlgItem(box, pressId);
+        if (!item || !IsWindowVisible(item)) {
+            run.unexpected = true;
+            outcome = "no-such-button";
+            pressId = LeastHarmful(box);
+        }
+    }
+    std::string rec =
+        "{\"event\":\"box\",\"index\":" + std::to_string(index) + ",\"owner_pid\":" + std::to_string(ownerPid) +
+        ",\"owner_is_program\":" + (ownerPid == run.programPid ? "true" : "false") + ",\"caption_hex\":\"" +
+        hex(caption) + "\",\"text_hex\":\"" + hex(text) + "\",\"caption_utf8_hex\":\"" + hex(unicodeText(box)) +
+        "\",\"text_utf8_hex\":\"" + hex(unicodeText(GetDlgItem(box, TextId))) + "\",\"buttons\":[" + buttons +
+        "],\"button_labels_utf8_hex\":[" + buttonTexts +
+        "],\"style\":" + std::to_string(GetWindowLongA(box, GWL_STYLE)) +
+        ",\"exstyle\":" + std::to_string(GetWindowLongA(box, GWL_EXSTYLE)) + ",\"answer\":\"" +
+        (scripted ? answer : std::string()) + "\",\"outcome\":\"" + outcome +
+        "\",\"ms\":" + std::to_string(GetTickCount() - run.start) + "}";
+    emit(rec);
+    if (pressId) SendMessageA(GetDlgItem(box, pressId), BM_CLICK, 0, 0);
+}
+
+// Answers the program's boxes until it ends (true, with its exit code) or
+// the time is up (false).
+bool Watch(Session& run, HANDLE process, double timeoutSeconds, DWORD& exitCode) {
+    const DWORD limit = DWORD(timeoutSeconds * 1000);
+    std::vector<HWND> handled;  // boxes already recorded and still on screen
+    for (;;) {
+        if (GetTickCount() - run.start > limit) return false;
         // Look before testing for the end, so a box that is on screen when
         // the program ends is still recorded.
         std::vector<HWND> boxes = visibleBoxes();
@@ -331,83 +359,72 @@ int main(int argc, char** argv) {
             for (HWND h : handled) seen = seen || h == box;
             if (seen) continue;
             handled.push_back(box);
-            Sleep(50);  // let the box finish painting before it is read
-
-            DWORD ownerPid = 0;
-            GetWindowThreadProcessId(box, &ownerPid);
-            std::string caption = windowText(box);
-            std::string text = dlgItemText(box, TextId);
-            std::string buttons, buttonTexts;
-            for (auto& b : Buttons) {
-                HWND item = GetDlgItem(box, b.id);
-                if (!item || !IsWindowVisible(item)) continue;
-                if (!buttons.empty()) {
-                    buttons += ',';
-                    buttonTexts += ',';
-                }
-                buttons += std::string("\"") + b.name + "\"";
-                buttonTexts += "\"" + hex(labelUtf8(item)) + "\"";
-            }
-            const int index = boxCount++;
-            std::string answer;
-            bool scripted = nextAnswer < answers.size();
-            if (scripted) answer = answers[nextAnswer++];
-
-            if (!snapDir.empty()) {
-                std::string base = snapDir + "\\box-" + std::to_string(index);
-                touch(base + ".req");
-                for (int wait = 0; wait < 300 && !fileExists(base + ".done"); ++wait) Sleep(50);
-            }
-
-            int pressId = 0;
-            const char* outcome = "pressed";
-            if (!scripted) {
-                // Not in the script: close it the least harmful way so the
-                // run can end, and report it.
-                unexpected = true;
-                outcome = "unexpected";
-                for (int id : {IDNO, IDCANCEL, IDOK})
-                    if (!pressId && GetDlgItem(box, id)) pressId = id;
-            } else if (answer == "leave") {
-                outcome = "left";
-            } else {
-                for (auto& b : Buttons)
-                    if (answer == b.name) pressId = b.id;
-                HWND item = GetDlgItem(box, pressId);
-                if (!item || !IsWindowVisible(item)) {
-                    unexpected = true;
-                    outcome = "no-such-button";
-                    pressId = 0;
-                    for (int id : {IDNO, IDCANCEL, IDOK})
-                        if (!pressId && GetDlgItem(box, id)) pressId = id;
-                }
-            }
-            std::string rec =
-                "{\"event\":\"box\",\"index\":" + std::to_string(index) + ",\"owner_pid\":" + std::to_string(ownerPid) +
-                ",\"owner_is_program\":" + (ownerPid == pi.dwProcessId ? "true" : "false") + ",\"caption_hex\":\"" +
-                hex(caption) + "\",\"text_hex\":\"" + hex(text) + "\",\"caption_utf8_hex\":\"" + hex(unicodeText(box)) +
-                "\",\"text_utf8_hex\":\"" + hex(unicodeText(GetDlgItem(box, 0xFFFF))) + "\",\"buttons\":[" + buttons +
-                "],\"button_labels_utf8_hex\":[" + buttonTexts +
-                "],\"style\":" + std::to_string(GetWindowLongA(box, GWL_STYLE)) +
-                ",\"exstyle\":" + std::to_string(GetWindowLongA(box, GWL_EXSTYLE)) + ",\"answer\":\"" +
-                (scripted ? answer : std::string()) + "\",\"outcome\":\"" + outcome +
-                "\",\"ms\":" + std::to_string(GetTickCount() - start) + "}";
-            emit(rec);
-            if (pressId) SendMessageA(GetDlgItem(box, pressId), BM_CLICK, 0, 0);
+            AnswerBox(run, box);
         }
-
-        if (WaitForSingleObject(pi.hProcess, 30) == WAIT_OBJECT_0) {
-            GetExitCodeProcess(pi.hProcess, &exitCode);
-            ended = true;
+        if (WaitForSingleObject(process, 30) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(process, &exitCode);
+            return true;
         }
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!ParseOptions(argc, argv, o)) return usage();
+    Session run;
+    if (!ParseAnswers(o.answerList, run.answers)) return 64;
+    run.snapDir = o.snapDir;
+
+    Output = std::fopen(o.outPath.c_str(), "wb");
+    if (!Output) {
+        std::fprintf(stderr, "boxdriver: cannot write %s\n", o.outPath.c_str());
+        return 64;
+    }
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "{\"event\":\"driver\",\"lcid\":%lu,\"acp\":%u,\"oemcp\":%u}",
+                  (unsigned long)GetUserDefaultLCID(), GetACP(), GetOEMCP());
+    emit(buf);
+
+    Launch launch;
+    if (!ReadLaunch(argc, argv, o.program, launch)) return usage();
+    if (o.shell) {
+        std::snprintf(buf, sizeof buf, "{\"event\":\"shell\",\"waited_ms\":%ld}", waitForShell());
+        emit(buf);
+    }
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(launch.program.c_str(), launch.commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        launch.cwd.empty() ? nullptr : launch.cwd.c_str(), &si, &pi)) {
+        std::snprintf(buf, sizeof buf, "{\"event\":\"start-failed\",\"error\":%lu}", GetLastError());
+        emit(buf);
+        std::fclose(Output);
+        return 10;
+    }
+    std::snprintf(buf, sizeof buf, "{\"event\":\"started\",\"pid\":%lu}", pi.dwProcessId);
+    emit(buf);
+
+    run.programPid = pi.dwProcessId;
+    run.start = GetTickCount();
+    DWORD exitCode = 0;
+    if (!Watch(run, pi.hProcess, o.timeoutSeconds, exitCode)) {
+        std::snprintf(buf, sizeof buf, "{\"event\":\"timeout\",\"seconds\":%.1f,\"boxes\":%d}", o.timeoutSeconds,
+                      run.boxCount);
+        emit(buf);
+        TerminateProcess(pi.hProcess, 259);
+        WaitForSingleObject(pi.hProcess, 5000);
+        std::fclose(Output);
+        return 5;
+    }
     std::snprintf(buf, sizeof buf, "{\"event\":\"exit\",\"code\":%lu,\"boxes\":%d,\"unused_answers\":%d,\"ms\":%lu}",
-                  exitCode, boxCount, int(answers.size() - nextAnswer), GetTickCount() - start);
+                  exitCode, run.boxCount, int(run.answers.size() - run.nextAnswer), GetTickCount() - run.start);
     emit(buf);
     std::fclose(Output);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    if (unexpected) return 4;
-    if (nextAnswer < answers.size()) return 3;
+    if (run.unexpected) return 4;
+    if (run.nextAnswer < run.answers.size()) return 3;
     return 0;
 }
