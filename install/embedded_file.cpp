@@ -308,15 +308,29 @@ bool StageCopy(TLockedResource& resource, const std::string& target, TInstalledD
     return false;
 }
 
+// Asks the caller whether the written data may be put in place; the
+// system's error of a failed write outlives the question.
+bool Proceeds(const TMayPlace& mayPlace, bool written, TInstalledData& data) {
+    const DWORD error = GetLastError();
+    data.withheld = !mayPlace(written);
+    SetLastError(error);
+    return !data.withheld;
+}
+
 // The installed file is replaced in one step, so a failure at any point
 // leaves it as it was: never truncated, never half written. With `data`, a
 // file held open by another program is staged for the next restart, and
 // files staged by earlier runs are removed only once this run's data is in
 // place or staged: until then they hold the newest data installed.
-bool ReplaceFile(const std::string& target, TLockedResource& resource, TInstalledData* data = nullptr) {
+bool ReplaceFile(const std::string& target, TLockedResource& resource, TInstalledData* data = nullptr,
+                 const TMayPlace* mayPlace = nullptr) {
     Temporary temp;
     temp.path = TempInstallName(target);
     bool done = WriteNewFile(temp, resource, data ? &data->sha256 : nullptr);
+    if (mayPlace && !Proceeds(*mayPlace, done, *data)) {
+        DiscardTemporary(temp);
+        return false;
+    }
     if (done && MoveIntoPlace(temp, target)) {
         if (!data || ClearStagedFiles(target, "")) return true;
         // One stays, and its rename at the restart would put older data over
@@ -459,12 +473,20 @@ std::string TempInstallName(const std::string& path) {
     return temp;
 }
 
-bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target,
-                     TInstalledData& data) {
+bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data,
+                     const TMayPlace& mayPlace) {
     TLockedResource resource;
     data.target = target;
-    const bool done = resource.Lock(name, type) && ReplaceFile(target, resource, &data);
+    bool done = false;
+    if (resource.Lock(name, type))
+        done = ReplaceFile(target, resource, &data, &mayPlace);
+    else
+        Proceeds(mayPlace, false, data);
     const BoxText path = BoxText::SystemName(target);
+    if (data.withheld) {
+        SupportLog::Note("data file: " + path + " left as it was, the new data withheld");
+        return false;
+    }
     if (done && data.staged)
         SupportLog::Note("data file: " + BoxText::SystemName(data.stagedPath) + " written, " +
                          std::to_string(resource.Size()) + " bytes, to replace " + path + " at the next restart");
