@@ -34,7 +34,8 @@ import sys
 import time
 
 from common import BENCH_DIR, BenchFailed, loadavg, log, parse_pairs, stats
-from image_facts import layout, map_breakdown, map_entries, map_included_by, map_inputs, pe_imports
+from image_facts import (layout, map_breakdown, map_entries, map_included_by, map_inputs, pe_imports,
+                         resources_mapped)
 from prefix import Prefix
 
 from winepe.digest import sha256_file
@@ -61,6 +62,9 @@ CONTENDERS32 = {
     "floor": ("floor32.exe", [], True, False),
     "durable": ("durable_floor32.exe", [], True, False),
 }
+# The contenders whose times the targets compare: each must map its
+# payload from the file as the installer does (image_facts.resources_mapped).
+JUDGED = ("installer", "noop", "floor", "durable")
 # Ratios taken in each round: (numerator, denominator).
 PAIRS64 = (("installer", "floor"), ("installer", "durable"), ("phases", "installer"))
 PAIRS32 = (("installer", "nsis"), ("installer", "floor"), ("installer", "durable"))
@@ -214,6 +218,12 @@ class Bench:
         r["size"]["as_built64"] = os.path.getsize(os.path.join(o.bench64, "size_as_built.exe")) - payload32
         # The layout is in the headers; only the installer's imports need the whole file.
         r["layout"] = {n: layout(PeImage.of_file(p, headers_only=True)) for n, p in variants.items()}
+        # A ratio against a floor means something only where the floor's
+        # payload is mapped from the file as the installer's is.
+        programs = self.programs()
+        r["mapped"] = {label: {n: resources_mapped(PeImage.of_file(programs[c[0]], headers_only=True))
+                               for n, c in contenders.items() if n in JUDGED and c[0] in programs}
+                       for label, contenders in (("x64", CONTENDERS64), ("x86", CONTENDERS32))}
         installer = PeImage.of_file(installer32)
         r["sections"] = installer.sections
         r["imports32"] = pe_imports(installer)

@@ -19,12 +19,20 @@ def pe_imports(pe):
     return sorted({d.upper() for d in pe.imported_dlls()})
 
 
+def resources_mapped(pe):
+    """Whether the loader can map the resource section (the payload) from
+    the file: Wine maps a section only when its bytes start on a page there,
+    and reads it into private memory, whole, before the program starts
+    otherwise."""
+    rsrc = [s["rawptr"] for s in pe.sections if s["name"] == ".rsrc"]
+    return bool(rsrc) and rsrc[0] % 4096 == 0
+
+
 def layout(pe):
     """How the sections stand in the file: the file alignment, and whether
     the resource section (the payload) starts on a page there."""
-    rsrc = [s["rawptr"] for s in pe.sections if s["name"] == ".rsrc"]
     text = "%d bytes" % pe.file_alignment
-    if pe.file_alignment < 4096 and rsrc and rsrc[0] % 4096 == 0:
+    if pe.file_alignment < 4096 and resources_mapped(pe):
         text += ", resources moved to a 4 KiB boundary"
     return text
 

@@ -1,5 +1,7 @@
 #include "driver/update_sequence.h"
 
+#include <optional>
+
 #include "driver/app_instance.h"
 #include "driver/main_app.h"
 #include "driver/update_package.h"
@@ -26,6 +28,66 @@ bool AskToStartApp() {
     const std::string text = "На Ваш компьютер установлено\r\n" + p.RussianTitle + " -\r\n" + p.VersionedTitle +
                              "\r\n\r\nЗапустить программу?";
     return ShowBox(text, p.EnglishTitle, QuestionBoxStyle, RussianLanguageId) == IDYES;
+}
+
+// Notes the self-check's verdict; a failed one is shown and ends the run.
+std::optional<UpdateOutcome> ReportSelfCheck(SelfCheckResult result) {
+    switch (result) {
+        case SelfCheckResult::Intact:
+            SupportLog::Note("self-check: the installer's file is intact");
+            return std::nullopt;
+        case SelfCheckResult::Unreadable:
+            SupportLog::Note("self-check: the installer's file could not be read, " +
+                             SupportLog::ErrorText(GetLastError()));
+            ShowError("Failed to check up the package file!", "Не удаётся проверить файл пакета установки!");
+            return UpdateOutcome::InstallerUnreadable;
+        case SelfCheckResult::Distorted:
+            SupportLog::Note("self-check: the installer's file has been altered");
+            ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
+            return UpdateOutcome::InstallerAltered;
+    }
+    return UpdateOutcome::InstallerUnreadable;
+}
+
+// The self-check. An interactive run makes it at once: a damaged file is
+// reported before any question. A quiet run asks nothing, and hashes its
+// own file on a thread while it writes the data file. Either way nothing
+// is put in place, and the application is not asked to quit, before it
+// has passed; and its failure outranks any later one, as it would have
+// come first.
+class TSelfCheckStep {
+public:
+    explicit TSelfCheckStep(bool meanwhile) {
+        if (meanwhile)
+            background_.emplace();
+        else
+            failure_ = ReportSelfCheck(CheckOwnFile());
+    }
+    // Waits for the verdict, reported once: the outcome it ends the run
+    // with, or none.
+    std::optional<UpdateOutcome> Failure() {
+        if (background_) {
+            const SelfCheckResult result = background_->Result();
+            background_.reset();
+            failure_ = ReportSelfCheck(result);
+        }
+        return failure_;
+    }
+
+private:
+    std::optional<TSelfCheckInBackground> background_;
+    std::optional<UpdateOutcome> failure_;
+};
+
+// The data file is in use while the application runs. Only once the run
+// is about to put it in place is it asked to quit, and given a few seconds
+// to let go: a run that stops before this leaves it alone. True when it ran.
+bool CloseRunningApp() {
+    if (InstanceMarkerAbsent()) return false;
+    RequestAppQuit();
+    SupportLog::Note(WaitForAppToQuit() ? "running application: asked to quit, and it did"
+                                        : "running application: asked to quit, and still running after 4 s");
+    return true;
 }
 
 }  // namespace
@@ -64,25 +126,13 @@ UpdateOutcome RunUpdateSequence() {
         return UpdateOutcome::NoAdminRights;
     }
 
-    MarkRunStage(RunStage::SelfCheck);
-    switch (CheckOwnFile()) {
-        case SelfCheckResult::Intact:
-            SupportLog::Note("self-check: the installer's file is intact");
-            break;
-        case SelfCheckResult::Unreadable:
-            SupportLog::Note("self-check: the installer's file could not be read, " +
-                             SupportLog::ErrorText(GetLastError()));
-            ShowError("Failed to check up the package file!", "Не удаётся проверить файл пакета установки!");
-            return UpdateOutcome::InstallerUnreadable;
-        case SelfCheckResult::Distorted:
-            SupportLog::Note("self-check: the installer's file has been altered");
-            ShowError("The package file has been distorted!\r\nVirus?", "Файл пакета установки искажён!\r\nВирус?");
-            return UpdateOutcome::InstallerAltered;
-    }
-
     QuietMode = FirstArgument == "modest";
+    MarkRunStage(RunStage::SelfCheck);
+    TSelfCheckStep check(QuietMode);
+    if (auto failed = check.Failure(); failed && !QuietMode) return *failed;
 
     if (!IsExistingFile(AppExecutablePath())) {
+        if (auto failed = check.Failure()) return *failed;
         SupportLog::Note("application: " + BoxText::SystemName(AppExecutablePath()) + " is missing");
         ShowError("There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
                   "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
@@ -106,29 +156,28 @@ UpdateOutcome RunUpdateSequence() {
     std::string refusal;
     const TOwnedFile folder = HoldFolder(InstallEnvironment.AppFolder, refusal);
     if (!folder) {
+        const DWORD error = GetLastError();
+        if (auto failed = check.Failure()) return *failed;
         SupportLog::Note("application folder: not a folder of a file system (" + refusal +
-                         "), nothing written: " + SupportLog::ErrorText(GetLastError()));
+                         "), nothing written: " + SupportLog::ErrorText(error));
         ShowInstallFailure(target);
         return UpdateOutcome::WriteFailed;
     }
     const TInstallGuard guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
+        if (auto failed = check.Failure()) return *failed;
         ShowInstallFailure(target);
         return guard.OtherRunAtWork() ? UpdateOutcome::AnotherRunAtWork : UpdateOutcome::WriteFailed;
     }
 
-    // The data file is in use while the application runs. Only now that
-    // the run is about to write is it asked to quit, and given a few
-    // seconds to let go: a run that stops before this leaves it alone.
-    const bool appRan = !InstanceMarkerAbsent();
-    if (appRan) {
-        RequestAppQuit();
-        SupportLog::Note(WaitForAppToQuit() ? "running application: asked to quit, and it did"
-                                            : "running application: asked to quit, and still running after 4 s");
-    }
-
+    bool appRan = false;
     TInstalledData data;
-    const bool installed = InstallDataFile(p.DataName, p.DataExt, target, data);
+    const bool installed = InstallDataFile(p.DataName, p.DataExt, target, data, [&](bool written) {
+        if (check.Failure()) return false;
+        if (written) appRan = CloseRunningApp();
+        return true;
+    });
+    if (data.withheld) return *check.Failure();
 
     MarkRunStage(RunStage::Size);
     ReportInstalledSize(installed ? &data : nullptr, DWORD(p.PackageVersion));

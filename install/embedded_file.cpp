@@ -201,6 +201,15 @@ bool StageCopy(TLockedResource& resource, const std::string& target, TInstalledD
     return false;
 }
 
+// Asks the caller whether the written data may be put in place; the
+// system's error of a failed write outlives the question.
+bool Proceeds(const TMayPlace& mayPlace, bool written, TInstalledData& data) {
+    const DWORD error = GetLastError();
+    data.withheld = !mayPlace(written);
+    SetLastError(error);
+    return !data.withheld;
+}
+
 }  // namespace
 
 // The steps of file_replacement.h, which the version-compared replacement
@@ -246,10 +255,15 @@ void DiscardTemporary(Temporary& temp) {
     temp.file.Reset();
 }
 
-bool ReplaceInstalledFile(const std::string& target, TLockedResource& resource, TInstalledData* data) {
+bool ReplaceInstalledFile(const std::string& target, TLockedResource& resource, TInstalledData* data,
+                          const TMayPlace* mayPlace) {
     Temporary temp;
     temp.path = TempInstallName(target);
     bool done = WriteNewFile(temp, resource, data ? &data->sha256 : nullptr);
+    if (mayPlace && !Proceeds(*mayPlace, done, *data)) {
+        DiscardTemporary(temp);
+        return false;
+    }
     if (done && MoveIntoPlace(temp, target)) {
         if (!data || ClearStagedFiles(target, "")) return true;
         // One stays, and its rename at the restart would put older data over
@@ -285,12 +299,20 @@ std::string TempInstallName(const std::string& path) {
     return temp;
 }
 
-bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target,
-                     TInstalledData& data) {
+bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data,
+                     const TMayPlace& mayPlace) {
     TLockedResource resource;
     data.target = target;
-    const bool done = resource.Lock(name, type) && ReplaceInstalledFile(target, resource, &data);
+    bool done = false;
+    if (resource.Lock(name, type))
+        done = ReplaceInstalledFile(target, resource, &data, &mayPlace);
+    else
+        Proceeds(mayPlace, false, data);
     const BoxText path = BoxText::SystemName(target);
+    if (data.withheld) {
+        SupportLog::Note("data file: " + path + " left as it was, the new data withheld");
+        return false;
+    }
     if (done && data.staged)
         SupportLog::Note("data file: " + BoxText::SystemName(data.stagedPath) + " written, " +
                          std::to_string(resource.Size()) + " bytes, to replace " + path + " at the next restart");

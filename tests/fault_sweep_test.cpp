@@ -30,6 +30,7 @@ struct Scenario {
     std::vector<int> answers;
     void (*arrange)(Sim::Machine&) = nullptr;
     bool secondRun = false;  // another run of the installer takes part (SecondExit)
+    bool altered = false;    // the installer's own file fails its check
 };
 
 // The exit code of the second run of a scenario that has one; -1: it did not run.
@@ -130,6 +131,13 @@ const Scenario Scenarios[] = {
            m.files.AddFile(StagedEarlier, "staged by an earlier run");
            m.files.pendingRenames.push_back({StagedEarlier, DataFile, true});
        }),
+    {"quiet with runapp, the installer's file altered",
+     "modest runapp",
+     true,
+     {},
+     [](Sim::Machine& m) { m.files.Node(m.moduleFileName)->data.back() ^= 0x20; },
+     false,
+     true},
     Runapp("quiet with runapp, a user holds lxn.cok",
            [](Sim::Machine& m) { m.files.HoldOpen(DataFile, GENERIC_READ, FILE_SHARE_READ); }),
 };
@@ -233,10 +241,14 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     const bool runapp = std::string(s.arguments) == "modest runapp";
     const bool startAttempted = m.CallCount("CreateProcessWithTokenW") || m.CallCount("ShellExecuteA") ||
                                 m.CallCount("IShellDispatch2::ShellExecute");
-    bool lastRouteFailed = false, throughShell = false;
+    bool lastRouteFailed = false, throughShell = false, placed = false;
+    int threads = 0;
+    const bool quiet = std::string(s.arguments).rfind("modest", 0) == 0;
     for (const Sim::CallRecord& c : m.calls) {
-        throughShell |= c.function == "CreateThread";  // the thread that calls the shell
+        // A quiet run's first thread makes its self-check; the next calls the shell.
+        throughShell |= c.function == "CreateThread" && ++threads > int(quiet);
         lastRouteFailed |= throughShell && (c.faulted || !m.shell.running || m.shell.hung);
+        placed |= c.function == "SetFileInformationByHandle" && c.detail.rfind("rename ", 0) == 0;
     }
     // (A run that could not take the guard changes nothing, the
     // application included: it never reaches the resource.)
@@ -247,10 +259,12 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         fronted |= e == "brought to front";
         if (e == "second instance") problems.push_back("a second instance of the running application was started");
     }
-    // A running application, whoever's, is asked to quit before the write.
-    if (s.appRunning && m.CallCount("FindResourceA") && m.CallCount("PostMessageA") == 0 &&
-        !Faulted({"FindWindowA", "OpenFileMappingA"}))
-        problems.push_back("the running application was not asked to quit before the write");
+    // A running application, whoever's, is asked to quit before the new
+    // data is put in place; and never by a run whose own file failed its check.
+    if (s.appRunning && placed && m.CallCount("PostMessageA") == 0 && !Faulted({"FindWindowA", "OpenFileMappingA"}))
+        problems.push_back("the running application was not asked to quit before the new data was put in place");
+    if ((s.altered || exitCode == 7 || exitCode == 8) && !s.secondRun && (placed || quitRequested))
+        problems.push_back("a run whose own file failed its check put data in place or asked the application to quit");
     const bool wrote = (exitCode == 0 || exitCode == 4 || exitCode == 3010) && m.CallCount("FindResourceA") > 0;
     if (runapp && wrote && !m.app.running && !startAttempted && !lastRouteFailed)
         problems.push_back("runapp, and the application was not started again");
@@ -328,7 +342,6 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         if (because == Because.end()) return problems.push_back(run + "undocumented exit code " + std::to_string(code));
         if (!old && !((otherInstalled || code == 3010) && complete))
             problems.push_back(run + "exit " + std::to_string(code) + " but the file changed");
-        const bool quiet = std::string(s.arguments).rfind("modest", 0) == 0;
         if (code != 3 && !(code == 3010 && quiet) && !Shows(because->second.first) && !Shows(because->second.second))
             problems.push_back(run + "exit " + std::to_string(code) + " without its message");
     };
