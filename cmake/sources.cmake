@@ -61,8 +61,11 @@ set(LEXOMIR_SIM_SOURCES
   tests/sim/sim_windowing.cpp)
 list(TRANSFORM LEXOMIR_SIM_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 
-# The product's Windows-only pieces, in its library there.
-set(LEXOMIR_WINDOWS_LIB_SOURCES ${CMAKE_SOURCE_DIR}/platform/windows/cpu_identity.cpp)
+# The product's Windows-only pieces, in its library there; the seam's check
+# against the SDK (static_asserts only) is compiled with them.
+set(LEXOMIR_WINDOWS_LIB_SOURCES
+  ${CMAKE_SOURCE_DIR}/platform/windows/cpu_identity.cpp
+  ${CMAKE_SOURCE_DIR}/platform/windows/win32_values_check.cpp)
 
 # The executable's own files on Windows: the entry point, and the terminate
 # handler, which must be linked as an object to replace libstdc++'s (an

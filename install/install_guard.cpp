@@ -82,10 +82,9 @@ std::optional<NamespaceCalls> FindNamespaceCalls() {
 class TAdministratorsOnly {
 public:
     explicit TAdministratorsOnly(const NamespaceCalls& calls) : calls_(calls) {}
+    // The boundary goes first: the SID was added to it.
     ~TAdministratorsOnly() {
         if (boundary_) calls_.deleteBoundary(boundary_);
-        if (admins_) FreeSid(admins_);
-        if (descriptor_) LocalFree(descriptor_);
     }
     TAdministratorsOnly(const TAdministratorsOnly&) = delete;
     TAdministratorsOnly& operator=(const TAdministratorsOnly&) = delete;
@@ -93,18 +92,18 @@ public:
     bool Make(const std::wstring& name) {
         SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
         if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                      &admins_)) {
-            admins_ = nullptr;
+                                      admins_.Receive())) {
+            admins_.Release();  // nothing was allocated
             return false;
         }
         boundary_ = calls_.createBoundary(name.c_str(), 0);
-        if (!boundary_ || !calls_.addSid(&boundary_, admins_)) return false;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(AdministratorsOnly, SDDL_REVISION_1, &descriptor_,
-                                                                  nullptr)) {
-            descriptor_ = nullptr;
+        if (!boundary_ || !calls_.addSid(&boundary_, admins_.Get())) return false;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(AdministratorsOnly, SDDL_REVISION_1,
+                                                                  descriptor_.Receive(), nullptr)) {
+            descriptor_.Release();
             return false;
         }
-        attributes_ = {sizeof(SECURITY_ATTRIBUTES), descriptor_, FALSE};
+        attributes_ = {sizeof(SECURITY_ATTRIBUTES), descriptor_.Get(), FALSE};
         return true;
     }
     HANDLE Boundary() const { return boundary_; }
@@ -112,9 +111,9 @@ public:
 
 private:
     const NamespaceCalls& calls_;
-    PSID admins_ = nullptr;
-    HANDLE boundary_ = nullptr;
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    TOwnedLocal descriptor_;
+    TOwnedSid admins_;
+    HANDLE boundary_ = nullptr;  // deleted by a call looked up at run time
     SECURITY_ATTRIBUTES attributes_{};
 };
 

@@ -106,6 +106,33 @@ struct EventSourceTraits {
     static bool Close(Handle handle) { return DeregisterEventSource(handle) != FALSE; }
 };
 
+// SIDs from AllocateAndInitializeSid, and memory the system allocated for
+// the caller with LocalAlloc (security descriptors made from SDDL). Each
+// release returns null when it succeeds.
+struct SidTraits {
+    using Handle = PSID;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle handle) { return FreeSid(handle) == nullptr; }
+};
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle handle) { return LocalFree(handle) == nullptr; }
+};
+
+// The screen's device context, from GetDC(nullptr), and fonts made by
+// CreateFontIndirectA.
+struct ScreenDcTraits {
+    using Handle = HDC;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle handle) { return ReleaseDC(nullptr, handle) == 1; }
+};
+struct FontTraits {
+    using Handle = HFONT;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle handle) { return DeleteObject(handle) != FALSE; }
+};
+
 // COM interfaces this program was handed, and the strings it allocated
 // for COM.
 template <typename Interface>
@@ -132,6 +159,10 @@ using TOwnedFind = TOwned<FindTraits>;
 using TOwnedKey = TOwned<KeyTraits>;
 using TOwnedModule = TOwned<ModuleTraits>;
 using TOwnedEventSource = TOwned<EventSourceTraits>;
+using TOwnedSid = TOwned<SidTraits>;
+using TOwnedLocal = TOwned<LocalMemoryTraits>;
+using TOwnedScreenDc = TOwned<ScreenDcTraits>;
+using TOwnedFont = TOwned<FontTraits>;
 
 template <typename Interface>
 using TOwnedCom = TOwned<ComTraits<Interface>>;

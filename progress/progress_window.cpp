@@ -29,7 +29,7 @@ std::atomic<int> Height{Progress::WindowHeight};
 // the two differ.
 UINT SystemDpi = USER_DEFAULT_SCREEN_DPI;
 UINT WindowDpi = USER_DEFAULT_SCREEN_DPI;
-HFONT ScaledFont = nullptr;
+TOwnedFont ScaledFont;
 
 constexpr DWORD ClassStyle = CS_VREDRAW | CS_HREDRAW | CS_NOCLOSE;                 // 0x203
 constexpr DWORD ExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_STATICEDGE;  // 0x20009
@@ -65,9 +65,8 @@ void PlaceFor(UINT dpi) {
 
 // The system DPI: the primary screen's when the user logged on.
 UINT ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-    if (screen) ReleaseDC(nullptr, screen);
+    const TOwnedScreenDc screen(GetDC(nullptr));
+    const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
     return dpi > 0 ? UINT(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 
@@ -84,17 +83,17 @@ UINT MonitorDpi(HWND window) {
 // The label keeps the system font, as it always had, at the system DPI;
 // on a monitor of another DPI it gets a copy scaled to it.
 void UseFontFor(UINT dpi) {
-    HFONT font = nullptr;
+    TOwnedFont font;
     LOGFONTA system;
     if (dpi != SystemDpi && GetObjectA(GetStockObject(SYSTEM_FONT), sizeof system, &system) == sizeof system) {
         system.lfHeight = Scaled(system.lfHeight, dpi, SystemDpi);
         system.lfWidth = Scaled(system.lfWidth, dpi, SystemDpi);
-        font = CreateFontIndirectA(&system);
+        font.Reset(CreateFontIndirectA(&system));
     }
     if (!font && !ScaledFont) return;
-    SendMessageA(Label, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);  // none: the system font
-    if (ScaledFont) DeleteObject(ScaledFont);
-    ScaledFont = font;
+    SendMessageA(Label, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);  // none: the system font
+    // The font the label had, if scaled, is deleted now.
+    ScaledFont = std::move(font);
 }
 
 // Lays the window out anew for `dpi`, at `corner` or centred.
@@ -223,7 +222,7 @@ void ForgetWindowForTests() {
     Width = WindowWidth;
     Height = WindowHeight;
     SystemDpi = WindowDpi = USER_DEFAULT_SCREEN_DPI;
-    ScaledFont = nullptr;
+    ScaledFont.Release();  // forgotten: it goes with the simulated PC that made it
     CaptionText.clear();
     LineText.clear();
 }

@@ -318,8 +318,10 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     // the process ends.)
     if ((!m.comObjects.empty() || !m.strings.empty() || m.comInitialized) && !m.shell.hung)
         problems.push_back("a COM object, string or apartment was left behind");
-    if (!m.regHandles.empty()) problems.push_back("a registry key was left open");
-    if (!m.rmSessions.empty() || m.rmLoads) problems.push_back("a Restart Manager session or its DLL was left open");
+    // (A SID or descriptor whose release failed stays allocated, as on Windows.)
+    if (!m.regHandles.empty() || !m.rmSessions.empty() || m.rmLoads || m.screenDcs || !m.fonts.empty() ||
+        ((!m.sids.empty() || !m.adminOnlyDescriptors.empty()) && !Faulted({"FreeSid", "LocalFree"})))
+        problems.push_back("a key, Restart Manager session or DLL, SID, descriptor, screen DC or font was left");
     for (const Sim::BoxRecord& b : m.boxes)
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
     // A run that wrote nothing finds the old file, or the other run's; each

@@ -410,9 +410,7 @@ public:
     };
     std::vector<DelayLoad> delayLoads;
     void NoteDelayLoad(const std::string& function);
-    // The administrators' SIDs handed out by AllocateAndInitializeSid and
-    // not yet freed (sim_security.cpp).
-    std::set<std::uintptr_t> sids;
+    std::set<std::uintptr_t> sids;  // from AllocateAndInitializeSid, not yet freed (sim_security.cpp)
 
     Registry registry;
     FileSystem files;
