@@ -21,8 +21,9 @@ const std::string Folder = "C:\\Data\\";
 class Toolkit : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        DemoPc::SimTest::SetUp();
+        NewPc();
         pc().files.AddFile(Folder + "plain.txt", "text");
+        pc().registry.Key(HKEY_LOCAL_MACHINE, "SOFTWARE");
     }
     HANDLE OpenForReading(const std::string& path, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
         return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -83,9 +84,7 @@ TEST_F(Toolkit, EachKindIsClosedOnceByItsOwnCall) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        Sim::Reset();
-        pc().files.AddFile(Folder + "plain.txt", "text");
-        pc().registry.Key(HKEY_LOCAL_MACHINE, "SOFTWARE");
+        SetUp();
         c.ownAndMove();
         EXPECT_EQ(pc().CallCount(c.closer), 1);
         EXPECT_TRUE(pc().handles.empty());
@@ -111,7 +110,6 @@ TEST_F(Toolkit, ReleaseGivesUpAndReceiveAndResetCloseWhatWasHeld) {
     file.Reset(OpenForReading(Folder + "plain.txt"));
     EXPECT_EQ(pc().handles.size(), 1u) << "Reset closes the handle it replaces";
     TOwnedKey key;
-    pc().registry.Key(HKEY_LOCAL_MACHINE, "SOFTWARE");
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, key.Receive());
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, key.Receive());
     EXPECT_EQ(pc().regHandles.size(), 1u) << "Receive closes the key it replaces";

@@ -17,19 +17,7 @@ namespace {
 
 const std::string Program = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
 
-class ProcessEnvironmentTest : public DemoPc::SimTest {
-protected:
-    void SetUp() override {
-        DemoPc::SimTest::SetUp();
-        ReleaseProcessEnvironment();
-    }
-    void TearDown() override { ReleaseProcessEnvironment(); }
-    // A fresh process on the machine as it is set up now.
-    void StartProcess() {
-        ReleaseProcessEnvironment();
-        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
-    }
-};
+class ProcessEnvironmentTest : public DemoPc::SimTest {};
 
 TEST_F(ProcessEnvironmentTest, RussianOnlyForTheListedLocales) {
     const struct {
