@@ -1,3 +1,4 @@
+// Covers: driver/program_entry.cpp and every stage it runs.
 // Every call the installer makes during a whole run is made to fail, one at
 // a time, and the run must still lose nothing: the installed data file is
 // the old one or the complete new one, no temporary file stays behind, no

@@ -1,4 +1,4 @@
-// Where the application is installed: the uninstall entries in both registry
+// Covers: environment/install_target.cpp. Where the application is installed: the uninstall entries in both registry
 // paths, the fallback to Program Files, the folder of an UninstallString, and
 // the errors that stop discovery.
 #include "environment/install_target.h"

@@ -1,4 +1,4 @@
-// The two bilingual boxes: which text, caption, style, call and language each
+// Covers: messages/messages.cpp. The two bilingual boxes: which text, caption, style, call and language each
 // language gets, and which answers let a question continue.
 #include "messages/messages.h"
 

@@ -1,3 +1,4 @@
+// Covers: platform/ (owned_handle.h, files, system_library, code_pages), runtime/little_endian.h, registry.cpp.
 // The small toolkit every subsystem uses for the system's handles, files,
 // library functions and stored numbers, on the simulated PC.
 #include <gtest/gtest.h>

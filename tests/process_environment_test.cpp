@@ -1,3 +1,4 @@
+// Covers: environment/process_environment.cpp, runtime/random.cpp, runtime/command_line.cpp.
 // The start-up facts: language from the locale, the first command-line word,
 // the generator seed, and the shared registry accessor's life.
 #include "environment/process_environment.h"
