@@ -5,6 +5,7 @@
 set(LEXOMIR_PRODUCT_SOURCES
   driver/app_instance.cpp
   driver/desktop_user.cpp
+  driver/process_state.cpp
   driver/program_entry.cpp
   driver/update_sequence.cpp
   environment/install_target.cpp

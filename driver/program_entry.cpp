@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "driver/app_instance.h"
+#include "driver/process_state.h"
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
-#include "messages/lang_unit.h"
 #include "messages/messages.h"
 #include "messages/support_log.h"
 #include "platform/system_library.h"
@@ -86,14 +86,12 @@ int RunAndReport() {
     return static_cast<int>(UpdateOutcome::UnexpectedError);
 }
 
-// Releases the process environment on every ending, the unexpected ones too.
+// Leaves the process as a new one starts, on every ending, the unexpected
+// ones too: the registry accessor and the language file are closed.
 struct ReleaseOnExit {
     ~ReleaseOnExit() {
-        ReleaseProcessEnvironment();
-        LangUnit::ReleaseLangUnit();  // closes the language file
-        SetMessageSettings({});
-        QuietMode = false;
-        AppDealings = {};
+        TProcessState ended;
+        SwapProcessState(ended);
     }
 };
 

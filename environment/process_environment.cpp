@@ -6,8 +6,6 @@
 
 namespace {
 
-bool Initialised = false;
-
 // The user default locales whose users read Russian: the whole identifier
 // counts, so another sublanguage or sort order of these languages does not.
 constexpr LCID RussianLocales[] = {0x0402, 0x0419, 0x0422, 0x0423, 0x043F, 0x0444, 0x0819};
@@ -50,8 +48,7 @@ bool TMachineRegistryReader::ReadBytes(const std::string& path, const std::strin
 }
 
 void InitProcessEnvironment(const std::vector<std::string>& commandLine) {
-    if (Initialised) return;
-    Initialised = true;
+    if (SharedRegistry) return;  // made last: there, it says the start-up has run
 
     LARGE_INTEGER count;
     if (QueryPerformanceCounter(&count))
@@ -72,11 +69,10 @@ void InitProcessEnvironment(const std::vector<std::string>& commandLine) {
     Is64BitOs = os.Is64Bit;
     OsDescriptionText = os.Text;
 
-    SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? AllAccess64 : KEY_ALL_ACCESS);
-
     auto word = [&](std::size_t index) { return index < commandLine.size() ? commandLine[index] : std::string(); };
     FirstArgument = LowerAscii(word(1));
     SecondArgument = LowerAscii(word(2));
+    SharedRegistry = std::make_unique<TRegistry>(Is64BitOs ? AllAccess64 : KEY_ALL_ACCESS);
 }
 
 void ReleaseProcessEnvironment() {
@@ -87,5 +83,4 @@ void ReleaseProcessEnvironment() {
     SecondArgument.clear();
     Win32Platform = 0;
     OsDescriptionText.clear();
-    Initialised = false;
 }

@@ -1,8 +1,9 @@
 #include "messages/lang_unit.h"
 
+#include <utility>
+
 #include "messages/messages.h"
 #include "runtime/text.h"
-#include "runtime/text_reader.h"
 
 namespace LangUnit {
 
@@ -10,28 +11,15 @@ namespace {
 
 const char CrLf[] = "\r\n";
 
-std::vector<std::string> LanguageFiles;
-std::int32_t Selected = -1;
-std::int32_t SelectedId = -1;
-std::int32_t RussianFallback = -1;
-std::int32_t EnglishFallback = -1;
-// Set: the next fallback keeps its file open for a multi-line read, and a
-// falling-back LookupLine takes the fallback entry's whole text. Only a
-// FallbackLine that finds its way through the file clears it; LookupText and
-// FallbackText set it when they begin. So the first lookup of a run that
-// falls back returns every line of the fallback entry, and later ones one
-// line, until a LookupText answered from the current file sets it again.
-bool ContinuationPending = true;
-TTextReader CurrentLanguageFile;
-TTextReader FallbackLanguageFile;
+TLangUnitState State;
 
 // The list entry, or nothing for an index outside the list.
 const std::string* FileName(std::int32_t index) {
-    if (index < 0 || std::size_t(index) >= LanguageFiles.size()) return nullptr;
-    return &LanguageFiles[std::size_t(index)];
+    if (index < 0 || std::size_t(index) >= State.languageFiles.size()) return nullptr;
+    return &State.languageFiles[std::size_t(index)];
 }
 
-std::int32_t FallbackIndex() { return MessageSettings().RussianUi ? RussianFallback : EnglishFallback; }
+std::int32_t FallbackIndex() { return MessageSettings().RussianUi ? State.russianFallback : State.englishFallback; }
 
 // Reads from the reader's position until the section line of `key`, then
 // its first value line. The last line of the text is examined too.
@@ -62,27 +50,25 @@ void DropFinalCrLf(std::string& value) {
 
 }  // namespace
 
-std::int32_t SelectedLanguage() { return Selected; }
-std::int32_t SelectedLanguageId() { return SelectedId; }
+std::int32_t SelectedLanguage() { return State.selected; }
+std::int32_t SelectedLanguageId() { return State.selectedId; }
 
 void SelectLanguage(std::vector<std::string> files, std::int32_t selected, std::int32_t languageId,
                     std::int32_t russianFallback, std::int32_t englishFallback, const std::string& currentFile) {
-    LanguageFiles = std::move(files);
-    Selected = selected;
-    SelectedId = languageId;
-    RussianFallback = russianFallback;
-    EnglishFallback = englishFallback;
-    CurrentLanguageFile.Bind(currentFile);
+    State.languageFiles = std::move(files);
+    State.selected = selected;
+    State.selectedId = languageId;
+    State.russianFallback = russianFallback;
+    State.englishFallback = englishFallback;
+    State.currentLanguageFile.Bind(currentFile);
 }
 
 void ReleaseLangUnit() {
-    CurrentLanguageFile.Unbind();
-    FallbackLanguageFile.Unbind();
-    LanguageFiles.clear();
-    LanguageFiles.shrink_to_fit();
-    Selected = SelectedId = RussianFallback = EnglishFallback = -1;
-    ContinuationPending = true;
+    TLangUnitState start;
+    SwapLangUnitState(start);
 }
+
+void SwapLangUnitState(TLangUnitState& other) { std::swap(State, other); }
 
 bool IsSectionLine(std::string_view line, std::string_view key) {
     if (line.size() < key.size() + 2 || line[0] != '[' || line[key.size() + 1] != ']') return false;
@@ -96,16 +82,16 @@ void ReportLanguageFileError(const std::string& fileName) {
 
 std::string LookupLine(const std::string& key) {
     std::string value;
-    const std::string* name = FileName(Selected);
+    const std::string* name = FileName(State.selected);
     if (!name) return value;
     try {
-        CurrentLanguageFile.Open();
-        Scan(CurrentLanguageFile, key, value);
+        State.currentLanguageFile.Open();
+        Scan(State.currentLanguageFile, key, value);
     } catch (const Exception&) {
         ReportLanguageFileError(*name);
         return value;
     }
-    if (value.empty()) value = ContinuationPending ? FallbackText(key, false) : FallbackLine(key);
+    if (value.empty()) value = State.continuationPending ? FallbackText(key, false) : FallbackLine(key);
     return value;
 }
 
@@ -114,17 +100,17 @@ std::string FallbackLine(const std::string& key) {
     const std::string* name = FileName(FallbackIndex());
     if (!name) return value;
     try {
-        FallbackLanguageFile.Bind(MessageSettings().AppFolder + "language\\" + *name);
-        FallbackLanguageFile.Open();
-        Scan(FallbackLanguageFile, key, value);
+        State.fallbackLanguageFile.Bind(MessageSettings().AppFolder + "language\\" + *name);
+        State.fallbackLanguageFile.Open();
+        Scan(State.fallbackLanguageFile, key, value);
     } catch (const Exception&) {
         ReportLanguageFileError(*name);
         return value;
     }
-    if (ContinuationPending)
-        ContinuationPending = false;  // the caller reads on
+    if (State.continuationPending)
+        State.continuationPending = false;  // the caller reads on
     else
-        FallbackLanguageFile.Close();
+        State.fallbackLanguageFile.Close();
     return value;
 }
 
@@ -141,27 +127,27 @@ bool ContinueOrReport(TTextReader& file, const std::string& name, std::string& v
 }
 
 std::string FallbackText(const std::string& key, bool skipFirst) {
-    ContinuationPending = true;
+    State.continuationPending = true;
     const std::string* name = FileName(FallbackIndex());
     if (!name) return std::string();
     std::string value = FallbackLine(key) + CrLf;
     if (skipFirst) value.clear();
-    if (!ContinueOrReport(FallbackLanguageFile, *name, value)) return value;
-    FallbackLanguageFile.Close();
+    if (!ContinueOrReport(State.fallbackLanguageFile, *name, value)) return value;
+    State.fallbackLanguageFile.Close();
     DropFinalCrLf(value);
     return value;
 }
 
 std::string LookupText(const std::string& key, bool skipFirst) {
-    ContinuationPending = true;
-    const std::string* name = FileName(Selected);
+    State.continuationPending = true;
+    const std::string* name = FileName(State.selected);
     if (!name) return std::string();
     std::string value = LookupLine(key) + CrLf;
-    if (ContinuationPending) {
+    if (State.continuationPending) {
         // The entry came from the current file, which stands after its first
         // line; a text that came from FallbackText is complete already.
         if (skipFirst) value.clear();
-        if (!ContinueOrReport(CurrentLanguageFile, *name, value)) return value;
+        if (!ContinueOrReport(State.currentLanguageFile, *name, value)) return value;
     }
     DropFinalCrLf(value);
     return value;

@@ -20,7 +20,28 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/text_reader.h"
+
 namespace LangUnit {
+
+// The module's values, as a process keeps them; a new record holds the
+// start-up's: no language, readers closed, no list.
+struct TLangUnitState {
+    std::vector<std::string> languageFiles;
+    std::int32_t selected = -1;
+    std::int32_t selectedId = -1;
+    std::int32_t russianFallback = -1;
+    std::int32_t englishFallback = -1;
+    // Set: the next fallback keeps its file open for a multi-line read, and a
+    // falling-back LookupLine takes the fallback entry's whole text. Only a
+    // FallbackLine that finds its way through the file clears it; LookupText and
+    // FallbackText set it when they begin. So the first lookup of a run that
+    // falls back returns every line of the fallback entry, and later ones one
+    // line, until a LookupText answered from the current file sets it again.
+    bool continuationPending = true;
+    TTextReader currentLanguageFile;
+    TTextReader fallbackLanguageFile;
+};
 
 // -1 while no language is selected.
 std::int32_t SelectedLanguage();
@@ -35,8 +56,9 @@ void SelectLanguage(std::vector<std::string> files, std::int32_t selected, std::
                     std::int32_t russianFallback, std::int32_t englishFallback, const std::string& currentFile);
 
 // The module as at start-up: no language, readers closed, list released.
-// The program calls it on the way out.
 void ReleaseLangUnit();
+// Trades the module's values for `other`'s.
+void SwapLangUnitState(TLangUnitState& other);
 
 // True when `line` is the section line of `key`.
 bool IsSectionLine(std::string_view line, std::string_view key);

@@ -1,5 +1,6 @@
 #include "messages/support_log.h"
 
+#include <utility>
 #include <vector>
 
 #include "platform/owned_handle.h"
@@ -11,15 +12,7 @@ constexpr std::size_t MaxLines = 48;
 constexpr std::size_t MaxLineCharacters = 400;
 constexpr DWORD FirstEventId = 1000;
 
-std::vector<BoxText>& Lines() {
-    static std::vector<BoxText> lines;
-    return lines;
-}
-
-std::size_t& LeftOut() {
-    static std::size_t leftOut = 0;
-    return leftOut;
-}
+SupportLog::TRecord Record;
 
 // A line as the event log takes it: on one line, and not too long.
 std::wstring Flattened(const BoxText& line) {
@@ -65,27 +58,25 @@ PSID ProcessUser(TTokenUser& buffer) {
 
 namespace SupportLog {
 
-void Begin(const BoxText& firstLine) {
-    Lines().assign(1, firstLine);
-    LeftOut() = 0;
-}
+void Begin(const BoxText& firstLine) { Record = {{firstLine}, 0}; }
 
 void Note(const BoxText& line) {
-    if (Lines().size() < MaxLines - 2)  // room for the count of the rest, and the exit code
-        Lines().push_back(line);
+    if (Record.lines.size() < MaxLines - 2)  // room for the count of the rest, and the exit code
+        Record.lines.push_back(line);
     else
-        ++LeftOut();
+        ++Record.leftOut;
 }
+
+void SwapRecord(TRecord& other) { std::swap(Record, other); }
 
 std::string ErrorText(DWORD error) { return "error " + std::to_string(error); }
 
 void Write(int exitCode) {
-    if (LeftOut()) Lines().push_back(std::to_string(LeftOut()) + " more lines left out");
-    Lines().push_back("exit code " + std::to_string(exitCode));
+    if (Record.leftOut) Record.lines.push_back(std::to_string(Record.leftOut) + " more lines left out");
+    Record.lines.push_back("exit code " + std::to_string(exitCode));
     std::vector<std::wstring> text;
-    for (const BoxText& line : Lines()) text.push_back(Flattened(line));
-    Lines().clear();
-    LeftOut() = 0;
+    for (const BoxText& line : Record.lines) text.push_back(Flattened(line));
+    Record = {};
     std::vector<LPCWSTR> strings;
     for (const std::wstring& line : text) strings.push_back(line.c_str());
 

@@ -13,10 +13,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "messages/box_text.h"
 
 namespace SupportLog {
+
+// The record being made, as the process keeps it from Begin to Write.
+struct TRecord {
+    std::vector<BoxText> lines;
+    std::size_t leftOut = 0;  // lines past the bound, counted
+};
 
 // A new record, with its first line: whatever an earlier run noted goes.
 void Begin(const BoxText& firstLine);
@@ -25,6 +32,8 @@ void Note(const BoxText& line);
 // The record so far, ended with the exit code, appended to the event log
 // (event id 1000 + the exit code), and forgotten.
 void Write(int exitCode);
+// Trades the record being made for `other`.
+void SwapRecord(TRecord& other);
 // The Windows error code as the record writes it: "error 5".
 std::string ErrorText(DWORD error);
 

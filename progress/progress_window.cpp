@@ -216,15 +216,27 @@ void SetCaption(const std::string& caption) {
 void SetText(const std::string& text) { SetWindowTextA(Label, text.c_str()); }
 
 void ForgetWindowForTests() {
-    WindowCreated = false;
-    MainWindow = Label = Bar = nullptr;
-    Left = Top = 0;
-    Width = WindowWidth;
-    Height = WindowHeight;
-    SystemDpi = WindowDpi = USER_DEFAULT_SCREEN_DPI;
-    ScaledFont.Release();  // forgotten: it goes with the simulated PC that made it
-    CaptionText.clear();
-    LineText.clear();
+    TWindowState start;
+    SwapWindowState(start);
+}
+
+void SwapWindowState(TWindowState& other) {
+    std::swap(CaptionText, other.caption);
+    std::swap(LineText, other.line);
+    other.created = WindowCreated.exchange(other.created);
+    std::swap(MainWindow, other.window);
+    std::swap(Label, other.label);
+    std::swap(Bar, other.bar);
+    other.left = Left.exchange(other.left);
+    other.top = Top.exchange(other.top);
+    other.width = Width.exchange(other.width);
+    other.height = Height.exchange(other.height);
+    std::swap(SystemDpi, other.systemDpi);
+    std::swap(WindowDpi, other.windowDpi);
+    // A font the process had is forgotten, as a window is, not deleted.
+    const HFONT font = ScaledFont.Release();
+    ScaledFont.Reset(other.scaledFont);
+    other.scaledFont = font;
 }
 
 }  // namespace Progress

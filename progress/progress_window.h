@@ -34,6 +34,19 @@ void SetCaption(const std::string& caption);
 // The text line; lost when there is no window yet.
 void SetText(const std::string& text);
 
+// The module's values, as the process keeps them; a new record holds the
+// start-up's: no window yet, laid out for 96 dpi.
+struct TWindowState {
+    std::string caption, line;
+    bool created = false;
+    HWND window = nullptr, label = nullptr, bar = nullptr;
+    int left = 0, top = 0, width = WindowWidth, height = WindowHeight;
+    UINT systemDpi = USER_DEFAULT_SCREEN_DPI, windowDpi = USER_DEFAULT_SCREEN_DPI;
+    HFONT scaledFont = nullptr;
+};
+// Trades the module's values for `other`'s: a window the process had is
+// forgotten, not closed.
+void SwapWindowState(TWindowState& other);
 // The module as at start-up, for tests that begin on a new simulated PC: a
 // window of the machine before is forgotten, not closed.
 void ForgetWindowForTests();

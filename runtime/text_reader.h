@@ -32,6 +32,8 @@ public:
     ~TTextReader();
     TTextReader(const TTextReader&) = delete;
     TTextReader& operator=(const TTextReader&) = delete;
+    TTextReader(TTextReader&&) = default;
+    TTextReader& operator=(TTextReader&&) = default;
 
     // Names the file the reader reads; an open file is closed first.
     void Bind(const std::string& path);

@@ -1,4 +1,4 @@
-// The running application: its marker, the quit request, and the restart
+// Covers: driver/app_instance.cpp. The running application: its marker, the quit request, and the restart
 // with its waits, timed on the simulated PC's virtual clock.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Running a console command hidden: which interpreter starts and how, where
+// Covers: osinfo/console_command.cpp. Running a console command hidden: which interpreter starts and how, where
 // its output goes, how the capture is read back, and that nothing is left
 // behind: no file, no handle, no process still running.
 #include "osinfo/console_command.h"

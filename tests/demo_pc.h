@@ -1,7 +1,6 @@
-// A simulated PC with Lexomir installed the usual way, for the tests of the
-// update sequence: 64-bit Windows, a 32-bit installer, the application's
-// uninstall entry in the 32-bit view, its folder with Lexomir.exe and an old
-// data file, and the installer's own file sealed.
+// Covers: tests/sim/ (the PC every test sets up: Lexomir installed the usual
+// way on 64-bit Windows, a 32-bit installer, the uninstall entry in the
+// 32-bit view, Lexomir.exe and an old data file, the installer sealed).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "driver/process_state.h"
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/install_environment.h"
-#include "environment/process_values.h"
+#include "environment/process_environment.h"
+#include "runtime/command_line.h"
 #include "tests/pe_builder.h"
 #include "tests/sim/machine.h"
 
@@ -49,8 +50,9 @@ inline void SealedInstaller(Sim::Machine& m, const std::vector<std::uint8_t>& pa
     m.AddResource("COK", "LXN", 1049, payload);
 }
 
-inline void Setup(Sim::Machine& m, const std::vector<std::uint8_t>& payload = Payload()) {
-    m.wow64 = true;
+// Windows itself: Program Files in both views, and the shell folders.
+inline void Windows(Sim::Machine& m, bool wow64 = true) {
+    m.wow64 = wow64;
     m.registry.SetString(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", "C:\\Program Files");
     m.registry.SetString(HKEY_LOCAL_MACHINE, CurrentVersion32, "ProgramFilesDir", "C:\\Program Files (x86)");
     m.registry.SetString(HKEY_LOCAL_MACHINE, ShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
@@ -61,6 +63,10 @@ inline void Setup(Sim::Machine& m, const std::vector<std::uint8_t>& payload = Pa
     m.registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
     m.registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Startup",
                          "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup");
+}
+
+inline void Setup(Sim::Machine& m, const std::vector<std::uint8_t>& payload = Payload()) {
+    Windows(m);
     m.registry.SetString(HKEY_LOCAL_MACHINE, Entry32, "UninstallString", Folder + "unins000.exe");
     m.registry.SetString(HKEY_LOCAL_MACHINE, Entry32, "DisplayName", "Lexomir");
     m.files.AddFile(Folder + "Lexomir.exe", std::vector<std::uint8_t>(2048, 0x4D));
@@ -85,11 +91,25 @@ inline void RunValues(bool russian, const std::string& appFolder) {
     GiveMessageSettings();
 }
 
-// Resets the machine before each test.
+// Each test begins on a new machine in a new process, and leaves none of
+// the installer's process-wide values to the next.
 class SimTest : public ::testing::Test {
 protected:
-    void SetUp() override { Sim::Reset(); }
+    void SetUp() override { NewPc(); }
+    void TearDown() override { NewProcess(); }
     Sim::Machine& pc() { return Sim::pc(); }
+    // A new process's values, with the package's constants as a run fills them.
+    static void NewProcess() {
+        TProcessState start;
+        SwapProcessState(start);
+        FillPackageConstants();
+    }
+    static void NewPc() { Sim::Reset(), NewProcess(); }
+    // The start-up again, on the machine as it is now.
+    void StartProcess() {
+        ReleaseProcessEnvironment();
+        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+    }
 };
 
 }  // namespace DemoPc

@@ -1,4 +1,4 @@
-// InstallEmbeddedFile with the version check on: which files are compared,
+// Covers: install/embedded_file.cpp. InstallEmbeddedFile with the version check on: which files are compared,
 // the question and its two forms, the answer, the progress window around
 // the question, and the failures.
 #include <gtest/gtest.h>

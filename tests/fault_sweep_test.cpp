@@ -1,3 +1,4 @@
+// Covers: driver/program_entry.cpp and every stage it runs.
 // Every call the installer makes during a whole run is made to fail, one at
 // a time, and the run must still lose nothing: the installed data file is
 // the old one or the complete new one, no temporary file stays behind, no
@@ -299,10 +300,15 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
     if (!logFailed && m.eventLog.size() != runs)
         problems.push_back(std::to_string(m.eventLog.size()) + " event log records for " + std::to_string(runs) +
                            " run(s)");
-    // Each names the user that ran the installer, unless a token could not be asked.
-    for (const Sim::Machine::EventRecord& r : m.eventLog)
+    // Each opens with its own run's first lines, whatever ran between, and
+    // names the user that ran the installer, unless a token could not be asked.
+    for (const Sim::Machine::EventRecord& r : m.eventLog) {
+        if (r.strings.size() < 2 || !r.strings[0].starts_with(L"Lexomir update, package version ") ||
+            !r.strings[1].starts_with(L"command line:"))
+            problems.push_back("an event log record without its first lines");
         if (r.user != m.userSid && !Faulted({"OpenProcessToken", "GetTokenInformation"}))
             problems.push_back("an event log record without the installer's user");
+    }
     if (!m.eventLog.empty()) {
         const Sim::Machine::EventRecord& record = m.eventLog.back();
         if (!logFailed && (record.id != DWORD(1000 + exitCode) || record.strings.empty() ||

@@ -1,3 +1,4 @@
+// Covers: install/file_holders.cpp.
 // The programs holding the data file open, named through the Restart Manager, or why they cannot be.
 #include "install/file_holders.h"
 

@@ -1,3 +1,4 @@
+// Covers: driver/program_entry.cpp, tests/sim/sim_delay_load.cpp.
 // The GUI libraries are delay-loaded: a run that shows nothing must not
 // bring any of them in, and whatever loads must load after the library
 // search has been restricted to the system folder.

@@ -1,4 +1,4 @@
-// Where the application is installed: the uninstall entries in both registry
+// Covers: environment/install_target.cpp. Where the application is installed: the uninstall entries in both registry
 // paths, the fallback to Program Files, the folder of an UninstallString, and
 // the errors that stop discovery.
 #include "environment/install_target.h"
@@ -10,10 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
-#include "runtime/command_line.h"
 #include "runtime/exception.h"
 #include "tests/demo_pc.h"
 
@@ -42,36 +40,16 @@ const View Windows64WowView{"32-bit view of 64-bit Windows", true, KEY_ALL_ACCES
 
 class InstallTargetTest : public DemoPc::SimTest {
 protected:
-    void SetUp() override {
-        DemoPc::SimTest::SetUp();
-        ReleaseProcessEnvironment();
-        InstallEnvironment = TInstallEnvironment{};
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-    }
-    void TearDown() override { ReleaseProcessEnvironment(); }
-
     // A machine with the shell folders in place and Program Files in the
     // key every view reads.
-    void Basic(const View& view) {
-        Sim::Reset();
-        ReleaseProcessEnvironment();
-        InstallEnvironment = TInstallEnvironment{};
-        pc().wow64 = view.wow64;
-        Set(CurrentVersion, "ProgramFilesDir", "C:\\Program Files");
-        Set(ShellFolders, "Common Desktop", "C:\\Users\\Public\\Desktop");
-        Set(ShellFolders, "Common Programs", "C:\\ProgramData\\Start Menu\\Programs");
-        pc().registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Programs", "C:\\Users\\User\\Start Menu\\Programs");
-        pc().registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Desktop", "C:\\Users\\User\\Desktop");
-        pc().registry.SetString(HKEY_CURRENT_USER, ShellFolders, "Startup", "C:\\Users\\User\\Start Menu\\Startup");
-    }
+    void Basic(const View& view) { NewPc(), DemoPc::Windows(pc(), view.wow64); }
     static void Set(const std::string& path, const std::string& name, const std::string& text, DWORD type = REG_SZ) {
         Sim::pc().registry.SetString(HKEY_LOCAL_MACHINE, path, name, text, type);
     }
 
     // Starts the process and runs discovery in the given view.
     bool Discover(const View& view) {
-        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+        StartProcess();
         // Until the OS is identified the shared accessor keeps the default
         // mask; a 64-bit Windows then gets the 64-bit view.
         if (view.access != SharedRegistry->Access()) SharedRegistry = std::make_unique<TRegistry>(view.access);

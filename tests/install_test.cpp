@@ -1,3 +1,4 @@
+// Covers: install/embedded_file.cpp, install/installed_size.cpp, install/self_check.cpp.
 // Writing the data file, measuring the installed size, and the self-check,
 // each on its own against the simulated PC.
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include "install/installed_size.h"
 #include "install/self_check.h"
 #include "install/version_replacement.h"
-#include "runtime/command_line.h"
 #include "runtime/exception.h"
 #include "tests/demo_pc.h"
 
@@ -45,12 +45,9 @@ protected:
     void SetUp() override {
         DemoPc::SimTest::SetUp();
         DemoPc::Setup(pc(), payload_);
-        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
+        StartProcess();
         GiveMessageSettings();
     }
-    void TearDown() override { ReleaseProcessEnvironment(); }
     bool Install(const std::string& target = DataFile) { return InstallEmbeddedFile("lxn", "cok", target, false); }
     void ExpectOldFileAndOneBox(const std::string& target = DataFile) {
         EXPECT_EQ(pc().files.Read(target), Bytes("old data"));
@@ -150,9 +147,8 @@ TEST_F(EmbeddedFile, MissingTargetFolderIsReportedWithTheTargetPath) {
 }
 
 TEST_F(EmbeddedFile, RussianFailureText) {
-    ReleaseProcessEnvironment();
     pc().userLocale = 0x0419;
-    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+    StartProcess();
     GiveMessageSettings();
     pc().Inject("SetFileInformationByHandle", 0, ERROR_ACCESS_DENIED, "rename");
     EXPECT_FALSE(Install());
@@ -241,12 +237,9 @@ protected:
     void SetUp() override {
         DemoPc::SimTest::SetUp();
         DemoPc::Setup(pc());
-        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
+        StartProcess();
         GiveMessageSettings();
     }
-    void TearDown() override { ReleaseProcessEnvironment(); }
 };
 
 TEST_F(ReportSize, WritesTheFolderSizeIntoTheEntryDiscoveryUsed) {
@@ -267,8 +260,7 @@ TEST_F(ReportSize, EntryFoundOnlyUnderWow6432NodeOnA32BitSystemGetsTheValue) {
     const std::string wow = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexomir";
     pc().registry.Key(HKEY_LOCAL_MACHINE, wow);
     pc().registry.SetString(HKEY_LOCAL_MACHINE, wow, "UninstallString", DemoPc::Folder + "unins000.exe");
-    ReleaseProcessEnvironment();
-    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+    StartProcess();
     ASSERT_TRUE(DiscoverInstallTarget("Lexomir"));
     ReportInstalledSize();
     EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, wow, "EstimatedSize"), 3u);

@@ -1,4 +1,4 @@
-// Language support files: the line and section rules, lookups with their
+// Covers: messages/lang_unit.cpp. Language support files: the line and section rules, lookups with their
 // fallback and continuation, placeholders, and the failure boxes.
 #include <gtest/gtest.h>
 
@@ -51,11 +51,9 @@ class LangUnitTest : public DemoPc::SimTest {
 protected:
     void SetUp() override {
         DemoPc::SimTest::SetUp();
-        LangUnit::ReleaseLangUnit();
         DemoPc::RunValues(false, App);
         pc().files.AddFolder(Languages);
     }
-    void TearDown() override { LangUnit::ReleaseLangUnit(); }
 
     // german.lng selected; russian.lng and english.lng are the fallbacks.
     void Select(const std::string& current, const std::string& english = "", const std::string& russian = "") {

@@ -1,3 +1,4 @@
+// Covers: driver/program_entry.cpp, install/installed_size.cpp.
 // Large and odd inputs from the PC: each either works or ends with the
 // installer's own message, and nothing is lost.
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The two bilingual boxes: which text, caption, style, call and language each
+// Covers: messages/messages.cpp. The two bilingual boxes: which text, caption, style, call and language each
 // language gets, and which answers let a question continue.
 #include "messages/messages.h"
 
@@ -10,7 +10,6 @@
 #include "driver/update_package.h"
 #include "driver/update_sequence.h"
 #include "environment/process_environment.h"
-#include "runtime/command_line.h"
 #include "tests/demo_pc.h"
 
 namespace {
@@ -29,19 +28,10 @@ const std::string RussianQuestion = "Вы действительно хотит�
 
 class MessagesTest : public DemoPc::SimTest {
 protected:
-    void SetUp() override {
-        DemoPc::SimTest::SetUp();
-        ReleaseProcessEnvironment();
-        UpdatePackage = TUpdatePackage{};
-        FillPackageConstants();
-    }
-    void TearDown() override { ReleaseProcessEnvironment(); }
-
     // The language is chosen at start-up from the user's locale.
     void StartIn(bool russian) {
-        ReleaseProcessEnvironment();
         pc().userLocale = russian ? 0x0419 : 0x0409;
-        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+        StartProcess();
         ASSERT_EQ(RussianUi, russian);
         GiveMessageSettings();
     }

@@ -1,3 +1,4 @@
+// Covers: osinfo/os_description.cpp, environment/process_environment.cpp.
 // The OS description over the decision tables: each case is a simulated
 // system (version record, architecture, metrics, registry, what "ver"
 // prints) with the short and the long description it must get, and the
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "environment/process_environment.h"
-#include "runtime/command_line.h"
 #include "runtime/random.h"
 #include "tests/demo_pc.h"
 
@@ -521,10 +521,7 @@ const StartupCase Startups[] = {
     {"Windows 10 on ARM64", PROCESSOR_ARCHITECTURE_ARM64, "Windows 10 Pro", false},
 };
 
-class Startup : public DemoPc::SimTest, public ::testing::WithParamInterface<StartupCase> {
-protected:
-    void TearDown() override { ReleaseProcessEnvironment(); }
-};
+class Startup : public DemoPc::SimTest, public ::testing::WithParamInterface<StartupCase> {};
 
 // The shared accessor works in the 64-bit view exactly when the system is
 // a 64-bit Windows: the uninstall entry written through it lands there.
@@ -534,8 +531,7 @@ TEST_P(Startup, TheSharedRegistryViewFollowsTheDescription) {
     pc().nativeArchitecture = c.arch;
     if (c.productName) pc().registry.SetString(HKEY_LOCAL_MACHINE, NtCurrentVersion, "ProductName", c.productName);
     pc().AddInterpreter();
-    ReleaseProcessEnvironment();
-    InitProcessEnvironment(SplitCommandLine(pc().commandLine));
+    StartProcess();
     EXPECT_EQ(Is64BitOs, c.is64);
     ASSERT_NE(SharedRegistry, nullptr);
     EXPECT_EQ(SharedRegistry->Access(), c.is64 ? REGSAM(0xF013F) : REGSAM(0xF003F));

@@ -1,3 +1,4 @@
+// Covers: nothing (support for install/pe_image.cpp's tests).
 // Synthetic PE images for the tests of the integrity-check walk, so that
 // they need no cross compiler: DOS header and stub, PE32 or PE32+ headers,
 // a code section, a data section and a resource section with any tree of

@@ -1,3 +1,4 @@
+// Covers: install/pe_image.cpp.
 #include "install/pe_image.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Covers: platform/ (owned_handle.h, files, system_library, code_pages), runtime/little_endian.h, registry.cpp.
 // The small toolkit every subsystem uses for the system's handles, files,
 // library functions and stored numbers, on the simulated PC.
 #include <gtest/gtest.h>
@@ -21,8 +22,9 @@ const std::string Folder = "C:\\Data\\";
 class Toolkit : public DemoPc::SimTest {
 protected:
     void SetUp() override {
-        DemoPc::SimTest::SetUp();
+        NewPc();
         pc().files.AddFile(Folder + "plain.txt", "text");
+        pc().registry.Key(HKEY_LOCAL_MACHINE, "SOFTWARE");
     }
     HANDLE OpenForReading(const std::string& path, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
         return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -83,9 +85,7 @@ TEST_F(Toolkit, EachKindIsClosedOnceByItsOwnCall) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        Sim::Reset();
-        pc().files.AddFile(Folder + "plain.txt", "text");
-        pc().registry.Key(HKEY_LOCAL_MACHINE, "SOFTWARE");
+        SetUp();
         c.ownAndMove();
         EXPECT_EQ(pc().CallCount(c.closer), 1);
         EXPECT_TRUE(pc().handles.empty());
@@ -111,7 +111,6 @@ TEST_F(Toolkit, ReleaseGivesUpAndReceiveAndResetCloseWhatWasHeld) {
     file.Reset(OpenForReading(Folder + "plain.txt"));
     EXPECT_EQ(pc().handles.size(), 1u) << "Reset closes the handle it replaces";
     TOwnedKey key;
-    pc().registry.Key(HKEY_LOCAL_MACHINE, "SOFTWARE");
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, key.Receive());
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, key.Receive());
     EXPECT_EQ(pc().regHandles.size(), 1u) << "Receive closes the key it replaces";

@@ -1,3 +1,4 @@
+// Covers: environment/process_environment.cpp, runtime/random.cpp, runtime/command_line.cpp.
 // The start-up facts: language from the locale, the first command-line word,
 // the generator seed, and the shared registry accessor's life.
 #include "environment/process_environment.h"
@@ -17,19 +18,7 @@ namespace {
 
 const std::string Program = "\"C:\\Users\\User\\Downloads\\LexomirUpdate.exe\"";
 
-class ProcessEnvironmentTest : public DemoPc::SimTest {
-protected:
-    void SetUp() override {
-        DemoPc::SimTest::SetUp();
-        ReleaseProcessEnvironment();
-    }
-    void TearDown() override { ReleaseProcessEnvironment(); }
-    // A fresh process on the machine as it is set up now.
-    void StartProcess() {
-        ReleaseProcessEnvironment();
-        InitProcessEnvironment(SplitCommandLine(pc().commandLine));
-    }
-};
+class ProcessEnvironmentTest : public DemoPc::SimTest {};
 
 TEST_F(ProcessEnvironmentTest, RussianOnlyForTheListedLocales) {
     const struct {

@@ -1,3 +1,4 @@
+// Covers: progress/progress_window.cpp, runtime/thread.cpp.
 // The progress window on its own thread: the class and windows it makes,
 // Show, Hide, SetCaption and SetText before and after the window exists.
 #include <gtest/gtest.h>
@@ -13,12 +14,6 @@ namespace {
 
 class ProgressWindow : public DemoPc::SimTest {
 protected:
-    void SetUp() override {
-        DemoPc::SimTest::SetUp();
-        Progress::ForgetWindowForTests();
-    }
-    void TearDown() override { Progress::ForgetWindowForTests(); }
-
     void Screen(int width, int height) {
         pc().systemMetrics[SM_CXSCREEN] = width;
         pc().systemMetrics[SM_CYSCREEN] = height;

@@ -1,4 +1,4 @@
-// TRegistry on the simulated registry: roots, paths, opens, reads, writes,
+// Covers: environment/registry.cpp. TRegistry on the simulated registry: roots, paths, opens, reads, writes,
 // the access mask of every open and the registry view it selects.
 #include "environment/registry.h"
 

@@ -1,4 +1,4 @@
-// The step after linking that moves the resource section to a page boundary
+// Covers: tools/resource_page.cpp. The step after linking that moves the resource section to a page boundary
 // in the file, on synthetic images: what it moves, what it leaves, and
 // what it refuses to touch.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Covers: platform/sha256.cpp, platform/sha256_extensions.cpp, install/self_check.cpp.
 // The self-check's hash: the processor's SHA extensions against OpenSSL,
 // the choice between them and CNG, and the self-check on either engine.
 #include <cpuid.h>

@@ -1,4 +1,4 @@
-// The simulated PC keeps the Windows rules the installer's hard cases
+// Covers: tests/sim/. The simulated PC keeps the Windows rules the installer's hard cases
 // depend on. Each case states what Windows does; product tests rely on it.
 #include <gtest/gtest.h>
 

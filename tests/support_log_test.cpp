@@ -1,4 +1,4 @@
-// The support log: what a run leaves in the Application event log for
+// Covers: messages/support_log.cpp. The support log: what a run leaves in the Application event log for
 // whoever must find out afterwards why it failed, and the runs where
 // nobody can see a box (a deployment tool running the installer as SYSTEM).
 #include "messages/support_log.h"

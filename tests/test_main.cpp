@@ -1,4 +1,4 @@
-// Runs the unit tests; a call the simulated PC does not model fails the test
+// Covers: nothing (the runner). Runs the unit tests; a call the simulated PC does not model fails the test
 // that made it instead of aborting the whole run.
 #include <gtest/gtest.h>
 

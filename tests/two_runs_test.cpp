@@ -1,3 +1,4 @@
+// Covers: install/install_guard.cpp, driver/process_state.cpp.
 // Two runs of the installer for one installation at once: the
 // application's own updater and the user, say. The second run starts at
 // every point of the first where both reach the same things, and runs to

@@ -1,3 +1,4 @@
+// Covers: driver/program_entry.cpp and every stage it runs.
 // Whole runs on PCs that are not set up the way the installer would like:
 // a user name the ANSI code page cannot write, an English system showing
 // Russian words, an uninstall entry with environment references.

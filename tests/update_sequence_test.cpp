@@ -1,3 +1,4 @@
+// Covers: driver/update_sequence.cpp, driver/program_entry.cpp.
 // The whole run from the program entry on the simulated PC: every ending of
 // the update sequence, with the exact boxes, in both languages.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Covers: install/version_probes.cpp, runtime/text_to_int.cpp.
 // The text-to-integer rule, the version comparison, and the version probes
 // on files of the simulated volume.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Covers: nothing (support for install/version_probes.cpp's tests).
 // Executables with a version resource, for the tests of the version probes
 // and of the version-compared replacement: a VS_VERSIONINFO block in the
 // 32-bit (UTF-16) layout windres writes, carried as RT_VERSION #1 in a

@@ -1,4 +1,4 @@
-// The simulated PC: the state behind platform/win32.h on the host.
+// Covers: platform/win32.h, host half. The simulated PC: the state behind platform/win32.h on the host.
 //
 // Tests set the machine up (registry, files, locale, command line, the
 // module's resources, a running main application, box answers), run product

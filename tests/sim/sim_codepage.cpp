@@ -1,4 +1,4 @@
-// Code pages: the volume keeps names in Unicode (UTF-8 here), as NTFS keeps
+// Covers: platform/win32.h, host half. Code pages: the volume keeps names in Unicode (UTF-8 here), as NTFS keeps
 // them in UTF-16; the ANSI calls see them through the machine's ANSI code
 // page, and a character that page cannot write comes back as "?".
 #include <cstdint>

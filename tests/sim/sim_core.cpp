@@ -1,4 +1,4 @@
-// The simulated PC's core: machine state, call log, faults, virtual time,
+// Covers: platform/win32.h, host half. The simulated PC's core: machine state, call log, faults, virtual time,
 // and the process-level calls (command line, locale, errors, time).
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-// The executable delay-loads its GUI libraries and COM's (ole32,
+// Covers: platform/win32.h, host half. The executable delay-loads its GUI libraries and COM's (ole32,
 // oleaut32): a library is loaded at the first call of one of its
 // functions, with the library search as the process has set it by then.
 // Every function of these libraries that the installer uses is listed here.

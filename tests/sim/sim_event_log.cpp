@@ -1,4 +1,4 @@
-// The Application event log, as the installer's support record reaches it,
+// Covers: platform/win32.h, host half. The Application event log, as the installer's support record reaches it,
 // and the local time the record is stamped with.
 #include "tests/sim/machine.h"
 

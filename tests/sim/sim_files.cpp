@@ -1,4 +1,4 @@
-// The simulated volume: Windows path rules, attributes, share modes,
+// Covers: platform/win32.h, host half. The simulated volume: Windows path rules, attributes, share modes,
 // directory junctions, and faults that belong to a file.
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-// The process's own module (file name, resources), system libraries loaded
+// Covers: platform/win32.h, host half. The process's own module (file name, resources), system libraries loaded
 // at run time, and CNG hashing backed by OpenSSL.
 #include <openssl/evp.h>
 

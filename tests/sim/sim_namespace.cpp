@@ -1,3 +1,4 @@
+// Covers: platform/win32.h, host half.
 // Private namespaces and mutexes ("Object Namespaces"): only a token with the boundary's SID enabled may create
 // one (else ERROR_ACCESS_DENIED; ERROR_ALREADY_EXISTS where it exists); anyone may open it unless its DACL forbids.
 #include <algorithm>

@@ -1,4 +1,4 @@
-// Console commands run as child processes, and the machine facts the OS
+// Covers: platform/win32.h, host half. Console commands run as child processes, and the machine facts the OS
 // description reads: system info, metrics, and the OEM-to-ANSI conversion.
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-// The simulated registry: HKLM and HKCU trees, typed values, and the 32-bit
+// Covers: platform/win32.h, host half. The simulated registry: HKLM and HKCU trees, typed values, and the 32-bit
 // view that a 32-bit process on 64-bit Windows gets for HKLM\Software.
 #include <cstring>
 #include <sstream>

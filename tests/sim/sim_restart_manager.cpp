@@ -1,3 +1,4 @@
+// Covers: platform/win32.h, host half.
 // The Restart Manager (rstrtmgr.dll, Vista and later): error codes returned, not set; at most 64 sessions; a list
 // longer than the caller's array gives ERROR_MORE_DATA and the length needed (longer again, perhaps, at the next
 // call). A file's holders are the machine's external opens of it, one entry a process.

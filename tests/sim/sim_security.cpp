@@ -1,4 +1,4 @@
-// Tokens, the desktop shell and starting a program with another token:
+// Covers: platform/win32.h, host half. Tokens, the desktop shell and starting a program with another token:
 // what it takes to start the application as the desktop user from an
 // elevated installer. And the administrators' group in the process's
 // token: the one SID the installer builds, and whether the token holds it

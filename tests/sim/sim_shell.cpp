@@ -1,4 +1,4 @@
-// COM and the desktop shell's automation objects: ShellWindows finds the
+// Covers: platform/win32.h, host half. COM and the desktop shell's automation objects: ShellWindows finds the
 // desktop, whose view leads to the shell's application object, whose
 // ShellExecute starts a program in the shell's process, with its token.
 // COM connects whoever asks to the shell of the user at the desktop,

@@ -1,4 +1,4 @@
-// Threads and events of the installer's own process.
+// Covers: platform/win32.h, host half. Threads and events of the installer's own process.
 //
 // A simulated thread is a real thread, but only one of them runs at a time:
 // the running one keeps going until it waits (for an event, for a message,

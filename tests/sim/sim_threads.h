@@ -1,4 +1,4 @@
-// The simulated threads of the installer's process, shared by the thread
+// Covers: platform/win32.h, host half. The simulated threads of the installer's process, shared by the thread
 // and window parts of the simulated PC (sim_threads.cpp, sim_windowing.cpp).
 #pragma once
 

@@ -1,4 +1,4 @@
-// Message boxes, windows, the shell, named objects and the simulated main
+// Covers: platform/win32.h, host half. Message boxes, windows, the shell, named objects and the simulated main
 // application that the installer deals with as a running program.
 #include <cstring>
 

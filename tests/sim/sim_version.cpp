@@ -1,4 +1,4 @@
-// What the shell and version.dll say about a file on the simulated volume,
+// Covers: platform/win32.h, host half. What the shell and version.dll say about a file on the simulated volume,
 // read from the file's own bytes as Windows reads them: the PE headers for
 // the executable type, the RT_VERSION resource for the version block, and
 // the published VS_VERSIONINFO layout for queries into that block.

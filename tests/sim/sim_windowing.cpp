@@ -1,4 +1,4 @@
-// Window classes, windows and message loops of the installer's own process.
+// Covers: platform/win32.h, host half. Window classes, windows and message loops of the installer's own process.
 //
 // A window belongs to the simulated thread that created it, and only that
 // thread runs its procedure: a call from another thread that changes the
