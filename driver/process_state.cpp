@@ -22,7 +22,6 @@ void SwapProcessState(TProcessState& other) {
     SetMessageSettings(std::exchange(other.messageSettings, settings));
     SupportLog::SwapRecord(other.supportLog);
     LangUnit::SwapLangUnitState(other.languageFiles);
-    Progress::SwapWindowState(other.progressWindow);
     const std::uint32_t seed = RandomSeed();
     SeedRandom(std::exchange(other.randomSeed, seed));
 }

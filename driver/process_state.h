@@ -2,8 +2,11 @@
 // record: the start-up's values and the shared registry accessor, the
 // install environment, the package, the quiet mode, the dealings with the
 // application, the boxes' settings, the support log's record being made,
-// the language files, the progress window and the random generator. (The
-// stage listener is not the run's: whoever watches the stages sets it.)
+// the language files and the random generator. (The stage listener is not
+// the run's: whoever watches the stages sets it. The progress window keeps
+// its own, Progress::TWindowState: only the dormant version-compared
+// replacement shows it, and a reference from here would link it into
+// every installer; a run that never shows it has nothing there to trade.)
 // A new record holds what a new process starts with.
 //
 // A run leaves its process so when it ends; and where two runs share one
@@ -23,7 +26,6 @@
 #include "messages/lang_unit.h"
 #include "messages/messages.h"
 #include "messages/support_log.h"
-#include "progress/progress_window.h"
 
 struct TProcessState {
     bool russianUi = false;
@@ -39,7 +41,6 @@ struct TProcessState {
     TMessageSettings messageSettings;
     SupportLog::TRecord supportLog;
     LangUnit::TLangUnitState languageFiles;
-    Progress::TWindowState progressWindow;
     std::uint32_t randomSeed = 0;
 };
 

@@ -13,6 +13,7 @@
 #include "driver/update_sequence.h"
 #include "environment/install_environment.h"
 #include "environment/process_environment.h"
+#include "progress/progress_window.h"
 #include "runtime/command_line.h"
 #include "tests/pe_builder.h"
 #include "tests/sim/machine.h"
@@ -102,6 +103,7 @@ protected:
     static void NewProcess() {
         TProcessState start;
         SwapProcessState(start);
+        Progress::ForgetWindowForTests();
         FillPackageConstants();
     }
     static void NewPc() { Sim::Reset(), NewProcess(); }

@@ -11,6 +11,7 @@
 
 #include "driver/process_state.h"
 #include "driver/program_entry.h"
+#include "progress/progress_window.h"
 #include "tests/sim/machine.h"
 
 namespace SecondRun {
@@ -18,13 +19,16 @@ namespace SecondRun {
 inline int Run(const std::string& commandLine) {
     Sim::Machine& m = Sim::pc();
     TProcessState first;
+    Progress::TWindowState window;
     SwapProcessState(first);
+    Progress::SwapWindowState(window);
     auto meanwhile = std::exchange(m.meanwhile, nullptr);
     const std::string firstCommandLine = std::exchange(m.commandLine, commandLine);
     const int code = RunInstaller();
     m.commandLine = firstCommandLine;
     m.meanwhile = std::move(meanwhile);
     SwapProcessState(first);
+    Progress::SwapWindowState(window);
     return code;
 }
 
