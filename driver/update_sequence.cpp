@@ -129,7 +129,8 @@ UpdateOutcome RunUpdateSequence() {
     QuietMode = FirstArgument == "modest";
     MarkRunStage(RunStage::SelfCheck);
     TSelfCheckStep check(QuietMode);
-    if (auto failed = check.Failure(); failed && !QuietMode) return *failed;
+    if (!QuietMode)
+        if (auto failed = check.Failure()) return *failed;  // a quiet run's is still at work
 
     if (!IsExistingFile(AppExecutablePath())) {
         if (auto failed = check.Failure()) return *failed;

@@ -159,30 +159,27 @@ void Arrange(const Scenario& s, const std::vector<std::uint8_t>& payload) {
 }
 
 // The texts the installer may show, English and Russian, by their start.
-const std::vector<std::string> KnownTexts = {
-    "Would you like to setup",
-    "Вы действительно хотите установить",
-    "На Ваш компьютер установлено",
-    "Can't install file ",
-    "Не удается установить файл ",
-    "No access to system registry",
-    "Нет доступа к системному реестру",
-    "You have no right",
-    "У Вас нет права",
-    "Failed to check up the package file!",
-    "Не удаётся проверить файл пакета",
-    "The package file has been distorted!",
-    "Файл пакета установки искажён!",
-    "There's no subject of update",
-    "Нет предмета обновления",
-    "File ",
-    "Файл ",
-};
+// The message each exit code comes with, English and Russian (3: none).
+const std::map<int, std::pair<std::string, std::string>> Because{
+    {2, {"There's no subject of update", "Нет предмета обновления"}},
+    {3, {"", ""}},
+    {4, {"Can't install file ", "Не удается установить файл "}},
+    {5, {"You have no right", "У Вас нет права"}},
+    {6, {"No access to system registry", "Нет доступа к системному реестру"}},
+    {7, {"The package file has been distorted", "Файл пакета установки искажён"}},
+    {8, {"Failed to check up the package file", "Не удаётся проверить файл пакета установки"}},
+    {1618, {"Can't install file ", "Не удается установить файл "}},
+    {3010, {"File ", "Файл "}}};
 
+// The installer's own boxes: the questions, and the messages of the exit codes.
 bool Known(const Sim::BoxRecord& box) {
+    auto starts = [&](const std::string& t) { return !t.empty() && box.text.rfind(t, 0) == 0; };
     if (box.caption == "Application Error") return true;
-    for (const std::string& t : KnownTexts)
-        if (box.text.rfind(t, 0) == 0) return true;
+    for (const char* t :
+         {"Would you like to setup", "Вы действительно хотите установить", "На Ваш компьютер установлено"})
+        if (starts(t)) return true;
+    for (const auto& [code, texts] : Because)
+        if (starts(texts.first) || starts(texts.second)) return true;
     return false;
 }
 
@@ -332,16 +329,6 @@ std::vector<std::string> Check(const Scenario& s, int exitCode, const std::vecto
         if (!Known(b)) problems.push_back("unknown box: " + b.text);
     // A run that wrote nothing finds the old file, or the other run's; each
     // code of such a run has its one message, English or Russian.
-    static const std::map<int, std::pair<std::string, std::string>> Because{
-        {2, {"There's no subject of update", "Нет предмета обновления"}},
-        {3, {"", ""}},
-        {4, {"Can't install file ", "Не удается установить файл "}},
-        {5, {"You have no right", "У Вас нет права"}},
-        {6, {"No access to system registry", "Нет доступа к системному реестру"}},
-        {7, {"The package file has been distorted", "Файл пакета установки искажён"}},
-        {8, {"Failed to check up the package file", "Не удаётся проверить файл пакета установки"}},
-        {1618, {"Can't install file ", "Не удается установить файл "}},
-        {3010, {"File ", "Файл "}}};
     auto checkExit = [&](int code, const std::string& run, bool otherInstalled) {
         const auto because = Because.find(code);
         if (code == 0 && !complete) problems.push_back(run + "exit 0 without the new file");
