@@ -49,36 +49,6 @@ std::optional<UpdateOutcome> ReportSelfCheck(SelfCheckResult result) {
     return UpdateOutcome::InstallerUnreadable;
 }
 
-// The self-check. An interactive run makes it at once: a damaged file is
-// reported before any question. A quiet run asks nothing, and hashes its
-// own file on a thread while it writes the data file. Either way nothing
-// is put in place, and the application is not asked to quit, before it
-// has passed; and its failure outranks any later one, as it would have
-// come first.
-class TSelfCheckStep {
-public:
-    explicit TSelfCheckStep(bool meanwhile) {
-        if (meanwhile)
-            background_.emplace();
-        else
-            failure_ = ReportSelfCheck(CheckOwnFile());
-    }
-    // Waits for the verdict, reported once: the outcome it ends the run
-    // with, or none.
-    std::optional<UpdateOutcome> Failure() {
-        if (background_) {
-            const SelfCheckResult result = background_->Result();
-            background_.reset();
-            failure_ = ReportSelfCheck(result);
-        }
-        return failure_;
-    }
-
-private:
-    std::optional<TSelfCheckInBackground> background_;
-    std::optional<UpdateOutcome> failure_;
-};
-
 // The data file is in use while the application runs. Only once the run
 // is about to put it in place is it asked to quit, and given a few seconds
 // to let go: a run that stops before this leaves it alone. True when it ran.
@@ -128,16 +98,9 @@ UpdateOutcome RunUpdateSequence() {
 
     QuietMode = FirstArgument == "modest";
     MarkRunStage(RunStage::SelfCheck);
-    // Hashing on a thread while a quiet run writes (TSelfCheckInBackground)
-    // is built but off: under qemu-user, where the 32-bit installer is
-    // tested on hosts without 32-bit code, its two busy threads crash the
-    // emulator, and nothing here can show how it runs on Windows itself.
-    TSelfCheckStep check(false);
-    if (!QuietMode)
-        if (auto failed = check.Failure()) return *failed;  // a quiet run's is still at work
+    if (auto failed = ReportSelfCheck(CheckOwnFile())) return *failed;
 
     if (!IsExistingFile(AppExecutablePath())) {
-        if (auto failed = check.Failure()) return *failed;
         SupportLog::Note("application: " + BoxText::SystemName(AppExecutablePath()) + " is missing");
         ShowError("There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
                   "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
@@ -162,7 +125,6 @@ UpdateOutcome RunUpdateSequence() {
     const TOwnedFile folder = HoldFolder(InstallEnvironment.AppFolder, refusal);
     if (!folder) {
         const DWORD error = GetLastError();
-        if (auto failed = check.Failure()) return *failed;
         SupportLog::Note("application folder: not a folder of a file system (" + refusal +
                          "), nothing written: " + SupportLog::ErrorText(error));
         ShowInstallFailure(target);
@@ -170,7 +132,6 @@ UpdateOutcome RunUpdateSequence() {
     }
     const TInstallGuard guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
-        if (auto failed = check.Failure()) return *failed;
         ShowInstallFailure(target);
         return guard.OtherRunAtWork() ? UpdateOutcome::AnotherRunAtWork : UpdateOutcome::WriteFailed;
     }
@@ -178,11 +139,8 @@ UpdateOutcome RunUpdateSequence() {
     bool appRan = false;
     TInstalledData data;
     const bool installed = InstallDataFile(p.DataName, p.DataExt, target, data, [&](bool written) {
-        if (check.Failure()) return false;
         if (written) appRan = CloseRunningApp();
-        return true;
     });
-    if (data.withheld) return *check.Failure();
 
     MarkRunStage(RunStage::Size);
     ReportInstalledSize(installed ? &data : nullptr, DWORD(p.PackageVersion));

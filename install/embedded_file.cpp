@@ -201,13 +201,12 @@ bool StageCopy(TLockedResource& resource, const std::string& target, TInstalledD
     return false;
 }
 
-// Asks the caller whether the written data may be put in place; the
-// system's error of a failed write outlives the question.
-bool Proceeds(const TMayPlace& mayPlace, bool written, TInstalledData& data) {
+// Tells the caller, whose calls leave the system's error of a failed
+// write as it was.
+void TellBeforePlacing(const TBeforePlacing& beforePlacing, bool written) {
     const DWORD error = GetLastError();
-    data.withheld = !mayPlace(written);
+    beforePlacing(written);
     SetLastError(error);
-    return !data.withheld;
 }
 
 }  // namespace
@@ -256,14 +255,11 @@ void DiscardTemporary(Temporary& temp) {
 }
 
 bool ReplaceInstalledFile(const std::string& target, TLockedResource& resource, TInstalledData* data,
-                          const TMayPlace* mayPlace) {
+                          const TBeforePlacing* beforePlacing) {
     Temporary temp;
     temp.path = TempInstallName(target);
     bool done = WriteNewFile(temp, resource, data ? &data->sha256 : nullptr);
-    if (mayPlace && !Proceeds(*mayPlace, done, *data)) {
-        DiscardTemporary(temp);
-        return false;
-    }
+    if (beforePlacing) TellBeforePlacing(*beforePlacing, done);
     if (done && MoveIntoPlace(temp, target)) {
         if (!data || ClearStagedFiles(target, "")) return true;
         // One stays, and its rename at the restart would put older data over
@@ -300,19 +296,15 @@ std::string TempInstallName(const std::string& path) {
 }
 
 bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data,
-                     const TMayPlace& mayPlace) {
+                     const TBeforePlacing& beforePlacing) {
     TLockedResource resource;
     data.target = target;
     bool done = false;
     if (resource.Lock(name, type))
-        done = ReplaceInstalledFile(target, resource, &data, &mayPlace);
+        done = ReplaceInstalledFile(target, resource, &data, &beforePlacing);
     else
-        Proceeds(mayPlace, false, data);
+        TellBeforePlacing(beforePlacing, false);
     const BoxText path = BoxText::SystemName(target);
-    if (data.withheld) {
-        SupportLog::Note("data file: " + path + " left as it was, the new data withheld");
-        return false;
-    }
     if (done && data.staged)
         SupportLog::Note("data file: " + BoxText::SystemName(data.stagedPath) + " written, " +
                          std::to_string(resource.Size()) + " bytes, to replace " + path + " at the next restart");

@@ -14,15 +14,12 @@ struct TInstalledData {
     bool staged = false;
     std::string target, stagedPath;
     std::string sha256;  // of the new data, 64 upper-case hex digits; empty where it could not be computed
-    // Written, or not, but not put in place: the caller said no.
-    bool withheld = false;
 };
 
-// Asked once the new data has been written to its temporary name (`true`)
-// or could not be: whether it may go on to put it in place, or to report
-// the failure. False withholds it: the temporary file is removed, the
-// installed one left, and nothing is reported.
-using TMayPlace = std::function<bool(bool written)>;
+// Told once the new data has been written to its temporary name (`true`)
+// or could not be, before anything is put in place or reported: the
+// moment to close what holds the installed file.
+using TBeforePlacing = std::function<void(bool written)>;
 
 // The update's data file, resource `name` of type `type`, written to
 // `target`: it replaces the installed file in one step, or, where the
@@ -30,11 +27,11 @@ using TMayPlace = std::function<bool(bool written)>;
 // earlier run staged could not be removed, it is staged, to replace the
 // installed file at the next restart. Files staged by earlier runs are
 // removed once this run's data is in place or staged, so that none can
-// replace newer data at a restart. `mayPlace` is asked before anything is
-// put in place or reported. True when the new data is in place or staged;
+// replace newer data at a restart. `beforePlacing` is told before anything
+// is put in place or reported. True when the new data is in place or staged;
 // a failure is reported to the user ("Can't install file ...").
 bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data,
-                     const TMayPlace& mayPlace);
+                     const TBeforePlacing& beforePlacing);
 
 // The report of a file that could not be installed: "Can't install file ...".
 void ShowInstallFailure(const std::string& target);

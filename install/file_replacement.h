@@ -87,6 +87,6 @@ void DiscardTemporary(Temporary& temp);
 // file held open by another program is staged for the next restart, and
 // files staged by earlier runs are removed only once this run's data is in
 // place or staged: until then they hold the newest data installed.
-// `mayPlace`, where given, is asked as InstallDataFile asks it.
+// `beforePlacing`, where given, is told as InstallDataFile tells it.
 bool ReplaceInstalledFile(const std::string& target, TLockedResource& resource, TInstalledData* data = nullptr,
-                          const TMayPlace* mayPlace = nullptr);
+                          const TBeforePlacing* beforePlacing = nullptr);

@@ -1,6 +1,5 @@
 #include "install/self_check.h"
 
-#include <memory>
 #include <string>
 
 #include "install/pe_image.h"
@@ -77,42 +76,4 @@ SelfCheckResult CheckOwnFile() {
     if (!source.Failed() && digest.Begin()) status = PeImage::CheckSeal(source, digest);
     if (source.Failed() || status == PeImage::SealStatus::Unreadable) return SelfCheckResult::Unreadable;
     return status == PeImage::SealStatus::Intact ? SelfCheckResult::Intact : SelfCheckResult::Distorted;
-}
-
-struct TSelfCheckInBackground::TJob {
-    SelfCheckResult result = SelfCheckResult::Unreadable;
-    DWORD error = 0;
-};
-
-DWORD WINAPI TSelfCheckInBackground::Run(LPVOID parameter) {
-    const std::unique_ptr<std::shared_ptr<TJob>> job(static_cast<std::shared_ptr<TJob>*>(parameter));
-    try {
-        (*job)->result = CheckOwnFile();
-        (*job)->error = GetLastError();
-    } catch (const std::exception&) {
-        // Counts as unreadable, as the result stands.
-    }
-    return 0;
-}
-
-TSelfCheckInBackground::TSelfCheckInBackground() : job_(std::make_shared<TJob>()) {
-    auto share = std::make_unique<std::shared_ptr<TJob>>(job_);
-    thread_.Reset(CreateThread(nullptr, 0, Run, share.get(), 0, nullptr));
-    if (thread_) {
-        share.release();  // the thread's now
-        return;
-    }
-    job_->result = CheckOwnFile();
-    job_->error = GetLastError();
-}
-
-SelfCheckResult TSelfCheckInBackground::Result() {
-    if (thread_ && WaitForSingleObject(thread_.Get(), INFINITE) != WAIT_OBJECT_0) {
-        const DWORD error = GetLastError();
-        job_ = std::make_shared<TJob>();  // the thread keeps the one it writes
-        job_->error = error;
-    }
-    thread_.Reset();
-    SetLastError(job_->error);
-    return job_->result;
 }
