@@ -52,7 +52,15 @@ if(LEXOMIR_PAYLOAD STREQUAL "")
 else()
   set(LEXOMIR_PAYLOAD_FILE ${LEXOMIR_PAYLOAD})
 endif()
-add_custom_target(payload DEPENDS ${LEXOMIR_PAYLOAD_FILE})
+# The payload's SHA-256, recorded beside it in the installer: a run then
+# tells detection rules what it installed without hashing 28 MB again.
+set(LEXOMIR_PAYLOAD_DIGEST_FILE ${CMAKE_BINARY_DIR}/payload-digest/lxn.sha256)
+add_custom_command(OUTPUT ${LEXOMIR_PAYLOAD_DIGEST_FILE}
+  COMMAND ${CMAKE_COMMAND} -DPAYLOAD=${LEXOMIR_PAYLOAD_FILE} -DOUT=${LEXOMIR_PAYLOAD_DIGEST_FILE}
+          -P ${CMAKE_SOURCE_DIR}/cmake/payload_digest.cmake
+  DEPENDS ${LEXOMIR_PAYLOAD_FILE} ${CMAKE_SOURCE_DIR}/cmake/payload_digest.cmake
+  COMMENT "Recording the payload's SHA-256")
+add_custom_target(payload DEPENDS ${LEXOMIR_PAYLOAD_FILE} ${LEXOMIR_PAYLOAD_DIGEST_FILE})
 
 # The publisher's details in the version resource (Explorer's Properties).
 set(LEXOMIR_COMPANY_NAME "" CACHE STRING "CompanyName in the installer's version resource (UTF-8)")
@@ -71,7 +79,7 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.manifest.in ${LEXOMIR
 set(LEXOMIR_RC ${CMAKE_BINARY_DIR}/LexomirUpdate.rc)
 configure_file(${CMAKE_SOURCE_DIR}/resources/LexomirUpdate.rc.in ${LEXOMIR_RC} @ONLY)
 set_source_files_properties(${LEXOMIR_RC} PROPERTIES
-  OBJECT_DEPENDS "${LEXOMIR_PAYLOAD_FILE};${LEXOMIR_MANIFEST};${CMAKE_SOURCE_DIR}/resources/Lexomir.ico")
+  OBJECT_DEPENDS "${LEXOMIR_PAYLOAD_FILE};${LEXOMIR_PAYLOAD_DIGEST_FILE};${LEXOMIR_MANIFEST};${CMAKE_SOURCE_DIR}/resources/Lexomir.ico")
 
 set(LEXOMIR_WINDOWS_DEFINES WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT
     LEXOMIR_PACKAGE_VERSION=${LEXOMIR_PACKAGE_VERSION})

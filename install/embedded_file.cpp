@@ -111,6 +111,18 @@ std::string Sha256Text(const void* bytes, DWORD size) {
     return text;
 }
 
+// The data's SHA-256 as the build recorded it beside the data: resource
+// `name` of type "SHA256", 64 upper-case hex digits. The self-check has
+// covered it with the rest of the file, so a run need not hash 28 MB
+// again to tell detection rules what it installed. Empty where it is
+// missing or not in that form: the data is then hashed as it is written.
+std::string RecordedDigest(const std::string& name) {
+    TLockedResource recorded;
+    if (!recorded.Lock(name, "SHA256") || recorded.Size() != 64) return std::string();
+    std::string text(static_cast<const char*>(recorded.Data()), recorded.Size());
+    return text.find_first_not_of("0123456789ABCDEF") == std::string::npos ? text : std::string();
+}
+
 // Renames the open file to `target`, replacing a file there. The name is
 // given in the system's own form ("\??\C:\..."), which every version of
 // Windows takes as it is.
@@ -219,7 +231,7 @@ bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha25
     DWORD written = 0;
     const bool ok =
         WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
-    if (ok && sha256) *sha256 = Sha256Text(resource.Data(), resource.Size());
+    if (ok && sha256 && sha256->empty()) *sha256 = Sha256Text(resource.Data(), resource.Size());
     if (!sha256) resource.Release();
     return ok && FlushFileBuffers(temp.file.Get());
 }
@@ -299,6 +311,7 @@ bool InstallDataFile(const std::string& name, const std::string& type, const std
                      const TBeforePlacing& beforePlacing) {
     TLockedResource resource;
     data.target = target;
+    data.sha256 = RecordedDigest(name);
     bool done = false;
     if (resource.Lock(name, type))
         done = ReplaceInstalledFile(target, resource, &data, &beforePlacing);

@@ -62,7 +62,8 @@ struct Temporary {
 // temporary name, cleared first, and makes it durable before it is renamed
 // into place; the file stays held. The resource is let go before the
 // flush unless `sha256` is given: the caller may then need it again (and
-// lets it go), and the hash of the data goes there.
+// lets it go), and the hash of the data goes there where it holds none
+// yet (the build's record, where there is one, stands).
 bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256 = nullptr);
 
 // Moves the temporary file over the installed one through the handle it

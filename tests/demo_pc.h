@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 
 #include <string>
 #include <vector>
@@ -39,7 +40,17 @@ inline std::vector<std::uint8_t> Payload(std::size_t size = 3000, unsigned versi
     return data;
 }
 
-// The installer's own file: a sealed image, and the payload as its resource.
+// The SHA-256 of the bytes as 64 upper-case hex digits, by OpenSSL.
+inline std::string Sha256Hex(const std::vector<std::uint8_t>& bytes) {
+    std::uint8_t digest[SHA256_DIGEST_LENGTH];
+    SHA256(bytes.data(), bytes.size(), digest);
+    std::string hex;
+    for (std::uint8_t b : digest) hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
+    return hex;
+}
+
+// The installer's own file: a sealed image, and the payload and its
+// recorded SHA-256 as its resources.
 inline void SealedInstaller(Sim::Machine& m, const std::vector<std::uint8_t>& payload) {
     // Built and sealed once: the fault sweep sets up thousands of machines.
     static const std::vector<std::uint8_t> sealed = [] {
@@ -49,6 +60,8 @@ inline void SealedInstaller(Sim::Machine& m, const std::vector<std::uint8_t>& pa
     }();
     m.files.AddFile(m.moduleFileName, sealed);
     m.AddResource("COK", "LXN", 1049, payload);
+    const std::string digest = Sha256Hex(payload);
+    m.AddResource("SHA256", "LXN", 1049, {digest.begin(), digest.end()});
 }
 
 // Windows itself: Program Files in both views, and the shell folders.

@@ -2,8 +2,9 @@
 // The whole run from the program entry on the simulated PC: every ending of
 // the update sequence, with the exact boxes, in both languages.
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,16 +86,13 @@ protected:
     }
     std::optional<DWORD> EstimatedSize() { return pc().registry.Dword(HKEY_LOCAL_MACHINE, Entry32, "EstimatedSize"); }
     // What a detection rule reads: the version, and the SHA-256 (as OpenSSL gives it) of the payload.
-    void ExpectDetectionValues() {
-        std::uint8_t digest[SHA256_DIGEST_LENGTH];
-        SHA256(payload_.data(), payload_.size(), digest);
-        std::string hex;
-        for (std::uint8_t b : digest) hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
-        hex += '\0';  // stored with its terminator
+    void ExpectDetectionValues(const std::string& digest = "") {
         EXPECT_EQ(pc().registry.Dword(HKEY_LOCAL_MACHINE, Entry32, "LexomirUpdateVersion"), 1001u);
         const auto sha = pc().registry.Value(HKEY_LOCAL_MACHINE, Entry32, "LexomirUpdateSha256");
         ASSERT_TRUE(sha && sha->type == REG_SZ);
-        EXPECT_EQ(std::string(sha->data.begin(), sha->data.end()), hex);
+        // Stored with its terminator.
+        EXPECT_EQ(std::string(sha->data.begin(), sha->data.end()),
+                  (digest.empty() ? DemoPc::Sha256Hex(payload_) : digest) + '\0');
     }
     std::vector<std::uint8_t> DataFileBytes() {
         return pc().files.Read(DataFile).value_or(std::vector<std::uint8_t>{});
@@ -251,6 +249,23 @@ TEST_P(UpdateSequence, QuietRunAsksNothingAndStartsNothingWithoutRunapp) {
     ExpectBoxes({});
     EXPECT_EQ(DataFileBytes(), payload_);
     EXPECT_TRUE(pc().launches.empty());
+}
+
+// The entry gets the SHA-256 the build recorded beside the data; one that
+// is missing or not 64 upper-case hex digits, the data's own.
+TEST_P(UpdateSequence, DetectionDigestIsTheRecordedOneOrTheDataOwn) {
+    const std::string own = DemoPc::Sha256Hex(payload_), other(64, 'A');
+    std::string lower = own;
+    for (char& c : lower) c = char(std::tolower(c));
+    Args("modest");
+    for (const std::optional<std::string>& recorded :
+         std::vector<std::optional<std::string>>{other, std::nullopt, lower, own.substr(1), own + "0"}) {
+        auto& all = pc().resources;
+        all.erase(std::remove_if(all.begin(), all.end(), [](const auto& r) { return r.type == "SHA256"; }), all.end());
+        if (recorded) pc().AddResource("SHA256", "LXN", 1049, {recorded->begin(), recorded->end()});
+        EXPECT_EQ(RunInstaller(), 0);
+        ExpectDetectionValues(recorded == other ? other : own);
+    }
 }
 
 TEST_P(UpdateSequence, QuietRunWithRunappRestartsTheApplication) {
