@@ -64,11 +64,20 @@ class Wine:
         self.verbose = verbose
         self.env = wine.base_env(prefix)
 
-    def run(self, args, timeout=120, env=None, check=True):
+    def run(self, args, timeout=120, env=None, check=True, answered=None):
+        """Runs ARGS in the prefix. ANSWERED, where given, tells an outcome
+        that is the command's answer from a hiccup of a loaded host (a Wine
+        tool that fails to start, seen once in a while): a hiccup is run
+        again, and the third fails the scenario with what it printed."""
         e = dict(self.env, **(env or {}))
         if self.verbose:
             print("  $ " + " ".join(args), flush=True)
-        p = wine.run_logged(args, e, timeout)
+        for _ in range(3 if answered else 1):
+            p = wine.run_logged(args, e, timeout)
+            if answered is None or answered(p):
+                break
+        else:
+            raise ScenarioFailed("command failed three times (%d): %s\n%s" % (p.returncode, " ".join(args), p.stdout))
         if check and p.returncode != 0:
             raise ScenarioFailed("command failed (%d): %s\n%s" % (p.returncode, " ".join(args), p.stdout))
         return p
@@ -77,9 +86,9 @@ class Wine:
         return subprocess.Popen(args, env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def reg(self, *args, check=True):
+    def reg(self, *args, check=True, answered=None):
         # In English whatever the host's locale: its messages are read.
-        return self.run(wine.tool("reg") + list(args), check=check, env={"LC_ALL": "C.UTF-8"})
+        return self.run(wine.tool("reg") + list(args), check=check, env={"LC_ALL": "C.UTF-8"}, answered=answered)
 
     def stop(self):
         self.run(["wineserver", "-k"], check=False, timeout=60)
@@ -227,15 +236,9 @@ class Runner(ScenarioChecks):
         return detail
 
     def query_value(self, name, view):
-        """The value, or None where reg says it is not there. A reg that
-        fails otherwise (seen once on a loaded host) is asked again, and
-        failing three times fails the scenario with what it printed."""
-        for _ in range(3):
-            p = self.wine.reg("query", UNINSTALL_KEY, "/v", name, view, check=False)
-            if p.returncode == 0 or "Unable to find" in p.stdout:
-                break
-        else:
-            raise ScenarioFailed("reg query %s %s failed (%d): %s" % (name, view, p.returncode, p.stdout.strip()))
+        """The value, or None where reg says it is not there."""
+        p = self.wine.reg("query", UNINSTALL_KEY, "/v", name, view, check=False,
+                          answered=lambda p: p.returncode == 0 or "Unable to find" in p.stdout)
         if p.returncode != 0:
             return None
         for line in p.stdout.splitlines():
