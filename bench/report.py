@@ -689,9 +689,13 @@ HISTORY = (
     "",
     "With fair floors, a quiet run that hashed its own file on a thread while it wrote the data file (commit "
     "9395596) gave 139.9 ms against 103.7 ms for the durable floor (**1.35**) and 72.7 ms for the floor (**1.92**), "
-    "from 158.1 ms (1.61 and 2.12) with the check first; its self-check phase fell from 27.6 ms to 0.4 ms. It is "
-    "off since: under qemu-user, which runs the 32-bit installer on hosts without 32-bit code, its two busy "
-    "threads crashed the emulator.",
+    "from 158.1 ms (1.61 and 2.12) with the check first; its self-check phase fell from 27.6 ms to 0.4 ms. It was "
+    "switched off, and then taken out (commit 211e819): under qemu-user, which runs the 32-bit installer on hosts "
+    "without 32-bit code, its two busy threads crashed or hung the emulated Wine, also with the file and CNG opened "
+    "before the thread started, so the 32-bit installer could not be shown to run it.",
+    "",
+    "Until commit dca90a5 every run also hashed the data it wrote (28 MB) for the uninstall entry's "
+    "`LexomirUpdateSha256`; the build now records that digest beside the data, under the self-check's seal.",
     "",
     "Since commit 60d6c0c the floors are laid out as the installer is, and the note gives no verdict on a ratio whose "
     "programs do not map their payload from the file.",
