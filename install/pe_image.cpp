@@ -277,10 +277,12 @@ private:
     const Headers& img_;
 };
 
-// Type -> name -> first language -> data entry. The walk has a fixed depth
-// and each level must be of the expected kind, so entries that point back
-// up the tree cannot make it loop.
-bool FindSlot(Reader& r, const Headers& img, std::uint32_t& slotRva, std::uint32_t& slotSize) {
+// Type -> name -> first language -> data entry; a type given by name when
+// `typeName` is set, else by `typeId`. The walk has a fixed depth and each
+// level must be of the expected kind, so entries that point back up the
+// tree cannot make it loop.
+bool FindResourceData(Reader& r, const Headers& img, std::uint16_t typeId, const char* typeName, const char* name,
+                      std::uint32_t& dataRva, std::uint32_t& dataSize) {
     ResourceTree tree(r, img);
     ResourceDir dir;
     ResourceEntry e;
@@ -289,7 +291,10 @@ bool FindSlot(Reader& r, const Headers& img, std::uint32_t& slotRva, std::uint32
     bool found = false;
     for (std::uint32_t i = 0; i < dir.count && !found; ++i) {
         if (!tree.Entry(dir, i, e)) return false;
-        found = e.name == SealResourceType;
+        if (!typeName)
+            found = e.name == typeId;
+        else if ((e.name & HighBit) != 0 && !tree.NameEquals(e.name & ~HighBit, typeName, found))
+            return false;
     }
     if (!found || (e.target & HighBit) == 0) return false;
     if (!tree.OpenDir(e.target & ~HighBit, dir)) return false;
@@ -298,7 +303,7 @@ bool FindSlot(Reader& r, const Headers& img, std::uint32_t& slotRva, std::uint32
     for (std::uint32_t i = 0; i < dir.count && !found; ++i) {
         if (!tree.Entry(dir, i, e)) return false;
         if ((e.name & HighBit) == 0) continue;
-        if (!tree.NameEquals(e.name & ~HighBit, SealResourceName, found)) return false;
+        if (!tree.NameEquals(e.name & ~HighBit, name, found)) return false;
     }
     if (!found || (e.target & HighBit) == 0) return false;
     if (!tree.OpenDir(e.target & ~HighBit, dir)) return false;
@@ -306,7 +311,7 @@ bool FindSlot(Reader& r, const Headers& img, std::uint32_t& slotRva, std::uint32
     if (dir.count == 0 || !tree.Entry(dir, 0, e)) return false;
     if ((e.target & HighBit) != 0) return false;  // a language must hold data
     std::uint64_t dataEntry = 0;
-    return tree.Locate(e.target, 16, dataEntry) && r.U32(dataEntry, slotRva) && r.U32(dataEntry + 4, slotSize);
+    return tree.Locate(e.target, 16, dataEntry) && r.U32(dataEntry, dataRva) && r.U32(dataEntry + 4, dataSize);
 }
 
 bool Overlaps(std::uint64_t a, std::uint64_t aLen, std::uint64_t b, std::uint64_t bLen) {
@@ -341,7 +346,9 @@ bool LocateSeal(ByteSource& file, SealLayout& layout) {
 
     std::uint32_t slotRva = 0;
     std::uint32_t slotSize = 0;
-    if (!FindSlot(r, img, slotRva, slotSize) || slotSize != DigestSize) return false;
+    if (!FindResourceData(r, img, SealResourceType, nullptr, SealResourceName, slotRva, slotSize) ||
+        slotSize != DigestSize)
+        return false;
     std::uint64_t slotOffset = 0;
     if (!RvaToOffset(img, slotRva, slotSize, slotOffset)) return false;
 
@@ -359,6 +366,14 @@ bool LocateSeal(ByteSource& file, SealLayout& layout) {
     layout.slotOffset = slotOffset;
     layout.slotSize = slotSize;
     return true;
+}
+
+bool LocateResource(ByteSource& file, const char* type, const char* name, std::uint64_t& offset, std::uint32_t& size) {
+    Reader r(file);
+    Headers img;
+    std::uint32_t rva = 0;
+    return ReadHeaders(r, img) == Refusal::None && FindResourceData(r, img, 0, type, name, rva, size) &&
+           RvaToOffset(img, rva, size, offset);
 }
 
 bool HashSealed(ByteSource& file, const SealLayout& layout, HashSink& sink) {

@@ -182,6 +182,11 @@ inline constexpr std::uint32_t SecurityDirSize = 8;
 // well-formed PE32/PE32+ image with a 32-byte slot, and when a read fails.
 bool LocateSeal(ByteSource& file, SealLayout& layout);
 
+// The file offset and size of the data of resource `name` (first language)
+// of the named type `type`, where the file holds all of it. Names are
+// matched as the seal's is.
+bool LocateResource(ByteSource& file, const char* type, const char* name, std::uint64_t& offset, std::uint32_t& size);
+
 // Feeds every byte of the file, in order, except the ranges of the layout,
 // to the sink in pieces of at most HashChunkSize bytes. False when a read
 // or the sink fails, or the file no longer has the layout's size.
