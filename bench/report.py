@@ -39,8 +39,9 @@ PHASES = (("process", "process start: creation, loading the image and DLLs, runt
           ("startup", "program start: the rest of the runtime's start, library search, process environment",
            "start-up"),
           ("discovery", "discovery, rights, the running-application probe", "discovery"),
-          ("selfcheck", "self-check: SHA-256 of the own file (and the application's presence)", "self-check"),
-          ("write", "write: the resource, the temporary file, up to the last `WriteFile`'s return", "write"),
+          ("selfcheck", "the application's presence (a quiet run's self-check is made with the write)", "self-check"),
+          ("write", "write: the folder held, the temporary file, the self-check's one reading of the own file, "
+           "whose pieces of the data go to the temporary file, up to the last `WriteFile`'s return", "write"),
           ("flush_rename", "flush and rename: `FlushFileBuffers`, the rename (`SetFileInformationByHandle`), the "
            "close, the buffer freed", "flush and rename"),
           ("size", "size and registry: the folder walk, `EstimatedSize`", "size and registry"),
@@ -472,8 +473,9 @@ def write_phases(w, r):
     inst = t["installer"]["median"]
     w("Against the floors, in medians of the same rounds: the installer takes %.1f ms more than the durable "
       "floor (%.1f against %.1f ms). A no-op's whole run is %.1f ms; the durable floor spends %.1f ms beyond "
-      "it on finding the resource, writing, flushing and renaming, where the installer's write and flush "
-      "and rename take %.1f ms. What the floors do not have at all: the self-check (%.1f ms), discovery "
+      "it on finding the resource, writing, flushing and renaming, where the installer's write (its "
+      "self-check included) and flush and rename take %.1f ms. What the floors do not have at all besides: "
+      "the stage before the write (%.1f ms), discovery "
       "(%.1f ms), the size and registry (%.1f ms), and start-up and exit beyond a no-op's whole run "
       "(%.1f ms together)."
       % (inst - durable, inst, durable, noop, durable - noop, g["write"] + g["flush and rename"], g["self-check"],

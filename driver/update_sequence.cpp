@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/win32.h"
 #include "runtime/run_stages.h"
+#include "runtime/text.h"
 
 bool QuietMode = false;
 TUpdatePackage UpdatePackage;
@@ -48,6 +49,55 @@ std::optional<UpdateOutcome> ReportSelfCheck(SelfCheckResult result) {
     }
     return UpdateOutcome::InstallerUnreadable;
 }
+
+// The self-check's verdict, made once. An interactive run makes it at
+// once: a damaged file is reported before any question. A quiet run makes
+// it as it writes its data file, from the same reading of its own file
+// (Write), or, where it stops before that, there and then. Either way
+// nothing is put in place, and the application is not asked to quit,
+// before it has passed; and its failure outranks any other, as it would
+// have come first.
+class TSelfCheckStep {
+public:
+    explicit TSelfCheckStep(bool deferred) {
+        if (!deferred) Settle(CheckOwnFile());
+    }
+    std::optional<UpdateOutcome> Failure() {
+        if (!settled_) Settle(CheckOwnFile());
+        return failure_;
+    }
+    // Writes the data file's bytes to `file`: copied as the check reads the
+    // own file, where that holds them as the image does, else from the
+    // image. Nothing is written for a failed check: the question that
+    // follows withholds the file.
+    bool Write(HANDLE file, const void* bytes, DWORD size) {
+        if (!settled_) {
+            TResourceCopy copy{UpperAscii(UpdatePackage.DataExt), UpperAscii(UpdatePackage.DataName), size, file};
+            Settle(CheckOwnFile(&copy));
+            if (failure_) return false;
+            if (copy.writeError) {
+                SetLastError(copy.writeError);
+                return false;
+            }
+            if (copy.written == size) return true;
+            SupportLog::Note(copy.located ? "data file: copied in part, written again from the loaded image"
+                                          : "data file: the installer's file is not the running build or lacks "
+                                            "the data, written from the loaded image");
+            const LARGE_INTEGER start{};
+            if (copy.written && !SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+        }
+        DWORD written = 0;
+        return WriteFile(file, bytes, size, &written, nullptr) && written == size;
+    }
+
+private:
+    void Settle(SelfCheckResult result) {
+        failure_ = ReportSelfCheck(result);
+        settled_ = true;
+    }
+    bool settled_ = false;
+    std::optional<UpdateOutcome> failure_;
+};
 
 // The data file is in use while the application runs. Only once the run
 // is about to put it in place is it asked to quit, and given a few seconds
@@ -98,9 +148,12 @@ UpdateOutcome RunUpdateSequence() {
 
     QuietMode = FirstArgument == "modest";
     MarkRunStage(RunStage::SelfCheck);
-    if (auto failed = ReportSelfCheck(CheckOwnFile())) return *failed;
+    TSelfCheckStep check(QuietMode);
+    if (!QuietMode)
+        if (auto failed = check.Failure()) return *failed;
 
     if (!IsExistingFile(AppExecutablePath())) {
+        if (auto failed = check.Failure()) return *failed;
         SupportLog::Note("application: " + BoxText::SystemName(AppExecutablePath()) + " is missing");
         ShowError("There's no subject of update - the Lexomir installed.\r\nPlease, install the program at first.",
                   "Нет предмета обновления - установленной программы \"Лексомир\".\r\n"
@@ -125,6 +178,7 @@ UpdateOutcome RunUpdateSequence() {
     const TOwnedFile folder = HoldFolder(InstallEnvironment.AppFolder, refusal);
     if (!folder) {
         const DWORD error = GetLastError();
+        if (auto failed = check.Failure()) return *failed;
         SupportLog::Note("application folder: not a folder of a file system (" + refusal +
                          "), nothing written: " + SupportLog::ErrorText(error));
         ShowInstallFailure(target);
@@ -132,15 +186,22 @@ UpdateOutcome RunUpdateSequence() {
     }
     const TInstallGuard guard = TakeInstallGuard(InstallEnvironment.AppFolder, p.AppName);
     if (!guard) {
+        if (auto failed = check.Failure()) return *failed;
         ShowInstallFailure(target);
         return guard.OtherRunAtWork() ? UpdateOutcome::AnotherRunAtWork : UpdateOutcome::WriteFailed;
     }
 
     bool appRan = false;
     TInstalledData data;
-    const bool installed = InstallDataFile(p.DataName, p.DataExt, target, data, [&](bool written) {
+    const auto mayPlace = [&](bool written) {
+        if (check.Failure()) return false;
         if (written) appRan = CloseRunningApp();
-    });
+        return true;
+    };
+    const auto write = [&](HANDLE file, const void* bytes, DWORD size) { return check.Write(file, bytes, size); };
+    const bool installed =
+        InstallDataFile(p.DataName, p.DataExt, target, data, mayPlace, QuietMode ? TWriteData(write) : nullptr);
+    if (data.withheld) return *check.Failure();
 
     MarkRunStage(RunStage::Size);
     ReportInstalledSize(installed ? &data : nullptr, DWORD(p.PackageVersion));

@@ -213,12 +213,13 @@ bool StageCopy(TLockedResource& resource, const std::string& target, TInstalledD
     return false;
 }
 
-// Tells the caller, whose calls leave the system's error of a failed
-// write as it was.
-void TellBeforePlacing(const TBeforePlacing& beforePlacing, bool written) {
+// Asks the caller whether the written data may be put in place; the
+// system's error of a failed write outlives the question.
+bool Proceeds(const TMayPlace& mayPlace, bool written, TInstalledData& data) {
     const DWORD error = GetLastError();
-    beforePlacing(written);
+    data.withheld = !mayPlace(written);
     SetLastError(error);
+    return !data.withheld;
 }
 
 }  // namespace
@@ -226,11 +227,12 @@ void TellBeforePlacing(const TBeforePlacing& beforePlacing, bool written) {
 // The steps of file_replacement.h, which the version-compared replacement
 // takes too.
 
-bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256) {
+bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256, const TWriteData* writeData) {
     if (!ClearTemporaryName(temp.path) || !CreateFreshFile(temp)) return false;
     DWORD written = 0;
-    const bool ok =
-        WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) && written == resource.Size();
+    const bool ok = writeData ? (*writeData)(temp.file.Get(), resource.Data(), resource.Size())
+                              : WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) &&
+                                    written == resource.Size();
     if (ok && sha256 && sha256->empty()) *sha256 = Sha256Text(resource.Data(), resource.Size());
     if (!sha256) resource.Release();
     return ok && FlushFileBuffers(temp.file.Get());
@@ -267,11 +269,14 @@ void DiscardTemporary(Temporary& temp) {
 }
 
 bool ReplaceInstalledFile(const std::string& target, TLockedResource& resource, TInstalledData* data,
-                          const TBeforePlacing* beforePlacing) {
+                          const TMayPlace* mayPlace, const TWriteData* writeData) {
     Temporary temp;
     temp.path = TempInstallName(target);
-    bool done = WriteNewFile(temp, resource, data ? &data->sha256 : nullptr);
-    if (beforePlacing) TellBeforePlacing(*beforePlacing, done);
+    bool done = WriteNewFile(temp, resource, data ? &data->sha256 : nullptr, writeData);
+    if (mayPlace && !Proceeds(*mayPlace, done, *data)) {
+        DiscardTemporary(temp);
+        return false;
+    }
     if (done && MoveIntoPlace(temp, target)) {
         if (!data || ClearStagedFiles(target, "")) return true;
         // One stays, and its rename at the restart would put older data over
@@ -308,16 +313,20 @@ std::string TempInstallName(const std::string& path) {
 }
 
 bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data,
-                     const TBeforePlacing& beforePlacing) {
+                     const TMayPlace& mayPlace, const TWriteData& writeData) {
     TLockedResource resource;
     data.target = target;
     data.sha256 = RecordedDigest(name);
     bool done = false;
     if (resource.Lock(name, type))
-        done = ReplaceInstalledFile(target, resource, &data, &beforePlacing);
+        done = ReplaceInstalledFile(target, resource, &data, &mayPlace, writeData ? &writeData : nullptr);
     else
-        TellBeforePlacing(beforePlacing, false);
+        Proceeds(mayPlace, false, data);
     const BoxText path = BoxText::SystemName(target);
+    if (data.withheld) {
+        SupportLog::Note("data file: " + path + " left as it was, the new data withheld");
+        return false;
+    }
     if (done && data.staged)
         SupportLog::Note("data file: " + BoxText::SystemName(data.stagedPath) + " written, " +
                          std::to_string(resource.Size()) + " bytes, to replace " + path + " at the next restart");

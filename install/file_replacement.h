@@ -64,7 +64,8 @@ struct Temporary {
 // flush unless `sha256` is given: the caller may then need it again (and
 // lets it go), and the hash of the data goes there where it holds none
 // yet (the build's record, where there is one, stands).
-bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256 = nullptr);
+bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256 = nullptr,
+                  const TWriteData* writeData = nullptr);
 
 // Moves the temporary file over the installed one through the handle it
 // is held by: only the file this run wrote and flushed is ever put in
@@ -88,6 +89,6 @@ void DiscardTemporary(Temporary& temp);
 // file held open by another program is staged for the next restart, and
 // files staged by earlier runs are removed only once this run's data is in
 // place or staged: until then they hold the newest data installed.
-// `beforePlacing`, where given, is told as InstallDataFile tells it.
+// `mayPlace` and `writeData`, where given, as InstallDataFile takes them.
 bool ReplaceInstalledFile(const std::string& target, TLockedResource& resource, TInstalledData* data = nullptr,
-                          const TBeforePlacing* beforePlacing = nullptr);
+                          const TMayPlace* mayPlace = nullptr, const TWriteData* writeData = nullptr);

@@ -1,7 +1,10 @@
 #include "install/self_check.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
+#include "install/file_replacement.h"
 #include "install/pe_image.h"
 #include "platform/owned_handle.h"
 #include "platform/sha256.h"
@@ -11,9 +14,11 @@ namespace {
 
 // The own executable, read where the walk asks. An I/O failure is told
 // apart from a range outside the file: only the first means "unreadable".
+// With a copy, the bytes of its range are written out as they are read, in
+// order.
 class OwnFile final : public PeImage::ByteSource {
 public:
-    explicit OwnFile(HANDLE file) : file_(file) {
+    OwnFile(HANDLE file, TResourceCopy* copy) : file_(file), copy_(copy) {
         LARGE_INTEGER size;
         if (GetFileSizeEx(file_, &size))
             size_ = std::uint64_t(size.QuadPart);
@@ -27,13 +32,14 @@ public:
         position.QuadPart = LONGLONG(offset);
         auto* bytes = static_cast<unsigned char*>(out);
         if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return Fail();
-        while (len > 0) {
-            const DWORD want = len > 0x100000 ? 0x100000 : DWORD(len);
+        for (std::size_t left = len; left > 0;) {
+            const DWORD want = left > 0x100000 ? 0x100000 : DWORD(left);
             DWORD got = 0;
             if (!ReadFile(file_, bytes, want, &got, nullptr) || got == 0) return Fail();
             bytes += got;
-            len -= got;
+            left -= got;
         }
+        if (copy_) CopyOut(offset, static_cast<const unsigned char*>(out), len);
         return true;
     }
     bool Failed() const { return failed_; }
@@ -43,7 +49,21 @@ private:
         failed_ = true;
         return false;
     }
+    // Writes what this read holds of the copy's range from where the copy
+    // stands; a read before it or past it adds nothing.
+    void CopyOut(std::uint64_t offset, const unsigned char* bytes, std::size_t len) {
+        TResourceCopy& c = *copy_;
+        const std::uint64_t next = c.offset + c.written, end = c.offset + c.size;
+        if (!c.located || c.writeError || next >= end || next < offset || next >= offset + len) return;
+        const auto n = DWORD(std::min<std::uint64_t>(end, offset + len) - next);
+        DWORD put = 0;
+        if (!WriteFile(c.out, bytes + (next - offset), n, &put, nullptr) || put != n)
+            c.writeError = GetLastError() ? GetLastError() : DWORD(ERROR_WRITE_FAULT);
+        else
+            c.written += n;
+    }
     HANDLE file_;
+    TResourceCopy* copy_;
     std::uint64_t size_ = 0;
     bool failed_ = false;
 };
@@ -58,9 +78,22 @@ private:
     Sha256 hash_;
 };
 
+// Whether the file is the build this process runs: the seal it carries is
+// the one the loaded image carries. Another sealed build can stand at the
+// installer's path while it runs (anyone who may rename files in its folder
+// can put one there), and its data is not this run's to install.
+bool SameBuildAsImage(PeImage::ByteSource& file) {
+    PeImage::SealLayout layout;
+    PeImage::Digest stored{};
+    TLockedResource loaded;
+    return PeImage::LocateSeal(file, layout) && PeImage::ReadSealSlot(file, layout, stored) &&
+           loaded.Lock(PeImage::SealResourceName, "#" + std::to_string(PeImage::SealResourceType)) &&
+           loaded.Size() == stored.size() && std::memcmp(loaded.Data(), stored.data(), stored.size()) == 0;
+}
+
 }  // namespace
 
-SelfCheckResult CheckOwnFile() {
+SelfCheckResult CheckOwnFile(TResourceCopy* copy) {
     // By its Unicode name: the ANSI one has "?" for every character the
     // code page cannot write (a Cyrillic user name on a Western system),
     // and no file has that name.
@@ -70,7 +103,13 @@ SelfCheckResult CheckOwnFile() {
     TOwnedFile file(
         CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return SelfCheckResult::Unreadable;
-    OwnFile source(file.Get());
+    OwnFile source(file.Get(), copy);
+    if (copy) {
+        std::uint32_t size = 0;
+        copy->located = SameBuildAsImage(source) &&
+                        PeImage::LocateResource(source, copy->type.c_str(), copy->name.c_str(), copy->offset, size) &&
+                        size == copy->size;
+    }
     CngDigest digest;
     PeImage::SealStatus status = PeImage::SealStatus::Unreadable;
     if (!source.Failed() && digest.Begin()) status = PeImage::CheckSeal(source, digest);

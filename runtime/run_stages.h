@@ -6,7 +6,7 @@
 
 enum class RunStage : int {
     Sequence,   // the update sequence begins: the process's start-up is over
-    SelfCheck,  // the check of the installer's own file
+    SelfCheck,  // the check of the installer's own file (a quiet run's is made with the write)
     Write,      // the data file written beside the installed one and moved over it
     Size,       // the installed size, stored in the registry
     Ending,     // what follows the size, up to the end of the process

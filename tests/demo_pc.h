@@ -7,6 +7,7 @@
 #include <openssl/sha.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/process_state.h"
@@ -49,19 +50,28 @@ inline std::string Sha256Hex(const std::vector<std::uint8_t>& bytes) {
     return hex;
 }
 
-// The installer's own file: a sealed image, and the payload and its
-// recorded SHA-256 as its resources.
+// The installer's own file: a sealed image, and its seal, the payload and
+// the payload's recorded SHA-256 as the loaded image's resources.
 inline void SealedInstaller(Sim::Machine& m, const std::vector<std::uint8_t>& payload) {
-    // Built and sealed once: the fault sweep sets up thousands of machines.
-    static const std::vector<std::uint8_t> sealed = [] {
-        PeBuilder::Image image = PeBuilder::BuildImage();
+    // Built and sealed again only for another payload: the fault sweep sets
+    // up thousands of machines.
+    static std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> sealed;
+    if (sealed.second.empty() || sealed.first != payload) {
+        PeBuilder::ImageOptions options;
+        options.resources[0].data = payload;  // COK/LXN
+        PeBuilder::Image image = PeBuilder::BuildImage(options);
         EXPECT_TRUE(PeBuilder::Seal(image.bytes));
-        return image.bytes;
-    }();
-    m.files.AddFile(m.moduleFileName, sealed);
+        sealed = {payload, image.bytes};
+    }
+    m.files.AddFile(m.moduleFileName, sealed.second);
+    PeImage::MemorySource file(sealed.second);
+    PeImage::SealLayout layout;
+    EXPECT_TRUE(PeImage::LocateSeal(file, layout));
+    const auto seal = sealed.second.begin() + std::ptrdiff_t(layout.slotOffset);
     m.AddResource("COK", "LXN", 1049, payload);
     const std::string digest = Sha256Hex(payload);
     m.AddResource("SHA256", "LXN", 1049, {digest.begin(), digest.end()});
+    m.AddResource("#10", "LXSEAL", 1049, {seal, seal + PeImage::DigestSize});
 }
 
 // Windows itself: Program Files in both views, and the shell folders.

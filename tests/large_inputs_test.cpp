@@ -8,6 +8,7 @@
 
 #include "driver/program_entry.h"
 #include "install/installed_size.h"
+#include "install/pe_image.h"
 #include "tests/demo_pc.h"
 
 namespace {
@@ -65,7 +66,8 @@ TEST_F(LargeInputs, PayloadsOfNothingAndOf200MB) {
         EXPECT_EQ(RunInstaller(), 0);
         EXPECT_TRUE(pc().files.Read(DataFile) == payload);
         EXPECT_TRUE(pc().boxes.empty());
-        EXPECT_EQ(pc().CallCount("WriteFile"), 1);
+        // In pieces as the self-check reads the own file, each written once.
+        EXPECT_LE(pc().CallCount("WriteFile"), int(size / PeImage::HashChunkSize + 1));
     }
 }
 

@@ -236,6 +236,21 @@ TEST_P(UpdateSequence, AlteredInstallerIsReportedAsDistortedAndLeavesTheApplicat
     EXPECT_FALSE(Has(pc().app.history, "quit requested"));
 }
 
+// A quiet run's check, made with the write or where the run stops before
+// it, outranks any other failure, as a check made first would.
+TEST_P(UpdateSequence, QuietRunWithAnAlteredInstallerEndsAsAlteredAndWritesNothing) {
+    Args("modest");
+    auto image = *pc().files.Read(pc().moduleFileName);
+    image[0x200] ^= 0x01;
+    pc().files.AddFile(pc().moduleFileName, image);
+    for (const bool appInstalled : {true, false}) {
+        if (!appInstalled) pc().files.Remove(DemoPc::Folder + "Lexomir.exe");
+        EXPECT_EQ(Sim::RunToEnd(RunInstaller), 7);
+        EXPECT_EQ(DataFileBytes(), Old());
+        EXPECT_FALSE(pc().files.Exists(DemoPc::Folder + "~lxn.cok"));
+    }
+}
+
 TEST_P(UpdateSequence, UnreadableInstallerFileIsReportedAsSuch) {
     pc().files.HoldOpen(pc().moduleFileName, GENERIC_WRITE, 0);
     EXPECT_EQ(RunInstaller(), 8);
@@ -265,6 +280,26 @@ TEST_P(UpdateSequence, DetectionDigestIsTheRecordedOneOrTheDataOwn) {
         if (recorded) pc().AddResource("SHA256", "LXN", 1049, {recorded->begin(), recorded->end()});
         EXPECT_EQ(RunInstaller(), 0);
         ExpectDetectionValues(recorded == other ? other : own);
+    }
+}
+
+// A quiet run writes its data as its self-check reads its own file; where
+// the file at its path is another sealed build (put there while it runs),
+// from the loaded image: the data is always this run's own.
+TEST_P(UpdateSequence, QuietRunWritesItsOwnDataAsTheCheckReadsTheFile) {
+    Args("modest");
+    for (const bool swapped : {false, true}) {
+        if (swapped) {
+            PeBuilder::ImageOptions older;
+            older.resources[0].data = DemoPc::Payload(payload_.size(), 999);
+            PeBuilder::Image image = PeBuilder::BuildImage(older);
+            ASSERT_TRUE(PeBuilder::Seal(image.bytes));
+            pc().files.AddFile(pc().moduleFileName, image.bytes);
+        }
+        pc().writesFromResources.clear();
+        EXPECT_EQ(RunInstaller(), 0);
+        EXPECT_EQ(DataFileBytes(), payload_);
+        EXPECT_EQ(pc().writesFromResources.size(), swapped ? 1u : 0u);
     }
 }
 
@@ -358,8 +393,9 @@ TEST(LibrarySearch, IsRestrictedBeforeAnyLibraryIsLoaded) {
 }
 
 // Each stage a benchmark build times (runtime/run_stages.h) is announced where
-// it begins: the self-check before the own file is opened, the write before
-// the data file changes, the size before the registry holds it.
+// it begins: the write before the data file changes (and, in a quiet run,
+// before the own file is opened for the check made with it), the size
+// before the registry holds it.
 std::vector<std::string> StagesSeen;
 
 TEST(RunStages, AreAnnouncedWhereTheyBegin) {
@@ -377,8 +413,7 @@ TEST(RunStages, AreAnnouncedWhereTheyBegin) {
     };
     EXPECT_EQ(RunInstaller(), 0);
     RunStageListener = nullptr;
-    EXPECT_EQ(StagesSeen,
-              (std::vector<std::string>{"0", "1", "2 opened", "3 opened written", "4 opened written sized"}));
+    EXPECT_EQ(StagesSeen, (std::vector<std::string>{"0", "1", "2", "3 opened written", "4 opened written sized"}));
 }
 
 }  // namespace
