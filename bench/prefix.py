@@ -20,6 +20,8 @@ from winepe.digest import sha256_file
 from winepe.installation import (APP_DIR, APP_DIR_IN_PREFIX, OLD_DATA, UNINSTALL_KEY,
                                  UNINSTALLER_BYTES)
 
+LAUNCH_FAILED = 101  # bench/launcher.c: CreateProcess failed, the program never ran
+
 
 class Prefix:
     def __init__(self, work, standin, programs):
@@ -72,7 +74,15 @@ class Prefix:
             cmd += ["--poll", str(poll)]
         if size_value:
             cmd += ["--delete-value", UNINSTALL_KEY, "EstimatedSize", "--query-dword", UNINSTALL_KEY, "EstimatedSize"]
-        _, out = self.run(cmd + ["--", BENCH_DIR + program] + list(args), env=env)
+        # Wine's CreateProcess fails now and then on a loaded host (error 1359):
+        # the launcher then ends with 101 before the program ran, so nothing
+        # was measured or changed, and the run is made again.
+        for _ in range(3):
+            code, out = self.run(cmd + ["--", BENCH_DIR + program] + list(args), env=env, check=False)
+            if code != LAUNCH_FAILED:
+                break
+        if code != 0:
+            raise BenchFailed("failed (%d): %s %s\n%s" % (code, " ".join(cmd), program, out[-3000:]))
         line = next((l for l in out.splitlines() if l.startswith("exit=")), None)
         if line is None:
             raise BenchFailed("the launcher printed no result for %s:\n%s" % (program, out[-3000:]))
