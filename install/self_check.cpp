@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "install/file_replacement.h"
 #include "install/pe_image.h"
@@ -26,8 +27,33 @@ public:
             failed_ = true;
     }
     std::uint64_t Size() override { return size_; }
+    // The walk's many small reads (the headers, the resource tree, the slot)
+    // come from a block of the file kept in memory, read once for all of
+    // those near each other; the hash's pieces are read as they are.
     bool ReadAt(std::uint64_t offset, void* out, std::size_t len) override {
         if (offset > size_ || len > size_ - offset) return false;
+        if (len <= BlockSize / 2) {
+            if (offset < blockAt_ || offset + len > blockAt_ + blockLength_) {
+                block_.resize(BlockSize);
+                blockAt_ = offset - offset % 4096;
+                blockLength_ = std::size_t(std::min<std::uint64_t>(BlockSize, size_ - blockAt_));
+                if (!Read(blockAt_, block_.data(), blockLength_)) {
+                    blockLength_ = 0;
+                    return false;
+                }
+            }
+            std::memcpy(out, block_.data() + (offset - blockAt_), len);
+        } else if (!Read(offset, out, len)) {
+            return false;
+        }
+        if (copy_) CopyOut(offset, static_cast<const unsigned char*>(out), len);
+        return true;
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    static constexpr std::size_t BlockSize = 0x10000;
+    bool Read(std::uint64_t offset, void* out, std::size_t len) {
         LARGE_INTEGER position;
         position.QuadPart = LONGLONG(offset);
         auto* bytes = static_cast<unsigned char*>(out);
@@ -39,12 +65,8 @@ public:
             bytes += got;
             left -= got;
         }
-        if (copy_) CopyOut(offset, static_cast<const unsigned char*>(out), len);
         return true;
     }
-    bool Failed() const { return failed_; }
-
-private:
     bool Fail() {
         failed_ = true;
         return false;
@@ -64,6 +86,9 @@ private:
     }
     HANDLE file_;
     TResourceCopy* copy_;
+    std::vector<unsigned char> block_;
+    std::uint64_t blockAt_ = 0;
+    std::size_t blockLength_ = 0;
     std::uint64_t size_ = 0;
     bool failed_ = false;
 };

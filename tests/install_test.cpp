@@ -322,7 +322,7 @@ TEST_F(SelfCheck, UnreadableCases) {
     } cases[] = {
         {"file missing", [](Sim::Machine& m) { m.files.Remove(m.moduleFileName); }},
         {"held open for writing", [](Sim::Machine& m) { m.files.HoldOpen(m.moduleFileName, GENERIC_WRITE, 0); }},
-        {"read fails", [](Sim::Machine& m) { m.Inject("ReadFile", 2, ERROR_READ_FAULT); }},
+        {"read fails", [](Sim::Machine& m) { m.Inject("ReadFile", 1, ERROR_READ_FAULT); }},
         {"bcrypt missing", [](Sim::Machine& m) { m.missingLibraries.insert("bcrypt.dll"); }},
         {"hash fails", [](Sim::Machine& m) { m.Inject("BCryptHashData", 1, 0); }},
     };
