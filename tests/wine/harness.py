@@ -299,7 +299,6 @@ class Runner(ScenarioChecks):
     def run_with_shell_stopped(self, sc, env):
         """The installer alone (the box driver would wait too) while this prefix's
         explorer.exe is stopped: it ends in time and records that it gave up on the shell."""
-        self.ensure_shell(env)
         stopped = wine.signal_programs(self.wine.prefix, "explorer.exe", signal.SIGSTOP)
         try:
             if not stopped:
@@ -363,10 +362,12 @@ class Runner(ScenarioChecks):
         return failures, detail, installer_seconds
 
     def start_background(self, sc, env, background):
-        """The shell a started application needs, and the stand-ins the scenario
-        has running or holding lxn.cok (into BACKGROUND): their process ids."""
+        """The shell a started application needs (or a scenario stops), and the
+        stand-ins the scenario has running or holding lxn.cok (into BACKGROUND):
+        their process ids. The shell first: making sure of it may end the session,
+        and whatever runs in it."""
         running_pid = holder_pid = None
-        if sc.app_started:
+        if sc.app_started or sc.shell_stopped:
             self.ensure_shell(env)
         if sc.app_running:
             proc, running_pid = self.start_standin(env, [], "ready")
