@@ -86,8 +86,7 @@ public:
             const LARGE_INTEGER start{};
             if (copy.written && !SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
         }
-        DWORD written = 0;
-        return WriteFile(file, bytes, size, &written, nullptr) && written == size;
+        return WriteWhole(file, bytes, size);
     }
 
 private:

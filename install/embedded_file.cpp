@@ -227,12 +227,15 @@ bool Proceeds(const TMayPlace& mayPlace, bool written, TInstalledData& data) {
 // The steps of file_replacement.h, which the version-compared replacement
 // takes too.
 
+bool WriteWhole(HANDLE file, const void* bytes, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(file, bytes, size, &written, nullptr) && written == size;
+}
+
 bool WriteNewFile(Temporary& temp, TLockedResource& resource, std::string* sha256, const TWriteData* writeData) {
     if (!ClearTemporaryName(temp.path) || !CreateFreshFile(temp)) return false;
-    DWORD written = 0;
     const bool ok = writeData ? (*writeData)(temp.file.Get(), resource.Data(), resource.Size())
-                              : WriteFile(temp.file.Get(), resource.Data(), resource.Size(), &written, nullptr) &&
-                                    written == resource.Size();
+                              : WriteWhole(temp.file.Get(), resource.Data(), resource.Size());
     if (ok && sha256 && sha256->empty()) *sha256 = Sha256Text(resource.Data(), resource.Size());
     if (!sha256) resource.Release();
     return ok && FlushFileBuffers(temp.file.Get());

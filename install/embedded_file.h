@@ -26,8 +26,11 @@ using TMayPlace = std::function<bool(bool written)>;
 
 // Writes the data (`size` bytes at `bytes`) to the new file, from where it
 // stands; true when all of it was written, else the system's error is the
-// last error. Without one, a single WriteFile of those bytes.
+// last error. Without one, WriteWhole.
 using TWriteData = std::function<bool(HANDLE file, const void* bytes, DWORD size)>;
+
+// The bytes with a single WriteFile; true when all of them were written.
+bool WriteWhole(HANDLE file, const void* bytes, DWORD size);
 
 // The update's data file, resource `name` of type `type`, written to
 // `target`: it replaces the installed file in one step, or, where the
@@ -36,8 +39,9 @@ using TWriteData = std::function<bool(HANDLE file, const void* bytes, DWORD size
 // installed file at the next restart. Files staged by earlier runs are
 // removed once this run's data is in place or staged, so that none can
 // replace newer data at a restart. `mayPlace` is asked before anything is
-// put in place or reported; `writeData`, where given, writes the data. True when the new data is in place or staged;
-// a failure is reported to the user ("Can't install file ...").
+// put in place or reported; `writeData`, where given, writes the data.
+// True when the new data is in place or staged; a failure is reported to
+// the user ("Can't install file ...").
 bool InstallDataFile(const std::string& name, const std::string& type, const std::string& target, TInstalledData& data,
                      const TMayPlace& mayPlace, const TWriteData& writeData = nullptr);
 
